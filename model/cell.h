@@ -1,0 +1,47 @@
+#pragma once
+#include <array>
+#include <cstdint>
+
+// Kinds of a cell.
+enum CellKind : std::int32_t {
+    kEmpty = 0,
+    kObstacle = 1,
+    kResidential = 2,
+    kDestination = 3,
+    kService = 4,
+    kIndustry = 5,
+};
+
+// Indexes of the three potential fields.
+enum PotentialField : int {
+    kPopulationField = 0,
+    kServiceField = 1,
+    kIndustryField = 2,
+};
+
+// One square of the world. Plain record; every field starts at zero except
+// what the constructor sets.
+struct TCell {
+    TCell() = default;
+    TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size, std::int32_t fillColor)
+        : PositionX(positionX), PositionY(positionY), Size(size), FillColor(fillColor)
+    {
+    }
+
+    std::int32_t grayLevel = 0;             // last gray level computed by drawing
+    double allTracks = 0.0;                 // traffic of all moves
+    double returnTracks = 0.0;              // traffic of returning agents
+    std::int32_t destinationIndex = 0;      // owning destination, never cleared
+    std::int32_t agentCount = 0;            // agents whose current cell this is
+    std::array<double, 3> potential{};      // population, service, industry
+    std::int32_t shownFieldNumber = 0;      // field shown by draw mode 2
+    bool allBlack = false;                  // copy of "all destinations black"
+    double lastDrawnAllTracks = 0.0;        // all-tracks value at the last draw
+    long double displayMax = 0.0L;          // this cell's copy of the display range
+    long double displayMin = 0.0L;
+    std::int32_t PositionX = 0;             // pixel centre
+    std::int32_t PositionY = 0;
+    std::int32_t Size = 0;                  // half cell: half the drawn square's side
+    std::int32_t FillColor = 0;             // kept for completeness; nothing uses it
+    std::int32_t kind = kEmpty;
+};

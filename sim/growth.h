@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+#include "simulation.h"
+
+struct CellPosition {
+    std::int32_t column = 0;
+    std::int32_t row = 0;
+    friend bool operator==(const CellPosition&, const CellPosition&) = default;
+};
+
+// A batch of new agents with their homes, then the new service and industry cells.
+void CreateAgents(Simulation& sim);
+void PlaceAgent(Simulation& sim, std::size_t index);
+void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row);
+void CreateResources(Simulation& sim);
+// The empty cell with the strictly greatest positive value of the field, first in
+// row-major order; (0, 0) when there is none.
+CellPosition FindMaxPotentialCell(const Simulation& sim, int field);

@@ -1,0 +1,116 @@
+#include "movement.h"
+
+#include <algorithm>
+
+#include "conversion.h"
+#include "rounding.h"
+#include "sensing.h"
+
+namespace {
+
+void MoveAgent(Simulation& sim, std::size_t index, const MovementParameters& p)
+{
+    Run& run = sim.run;
+    TAgent& agent = run.agents[index];
+
+    if (agent.mode == kReturning) {
+        // The plain differences, not the shorter way around the torus.
+        agent.SetHeading(HeadingOf(static_cast<double>(agent.homeColumn - agent.column),
+                                   static_cast<double>(agent.homeRow - agent.row)));
+    }
+    SenseDirections(sim, index, p.angleThreshold);
+    agent.ChangeHeading(p.angleThreshold, run.returnMode, p.wiggleThreshold, p.sniffMethod, p.returnNoise, sim.random);
+
+    std::int32_t targetColumn = agent.column + agent.dx;
+    std::int32_t targetRow = agent.row + agent.dy;
+    agent.travelSteps += 1;
+    WrapCoords(targetColumn, targetRow, run.columns, run.rows);
+    TCell& current = run.cells(agent.column, agent.row);
+    TCell& target = run.cells(targetColumn, targetRow);
+
+    if (agent.mode == kReturning) current.returnTracks = current.returnTracks + 10.0;
+
+    if (agent.mode == kReturning && agent.column == agent.homeColumn && agent.row == agent.homeRow) {
+        agent.mode = kSearching;
+        agent.success = 1;
+        agent.heading += 180;
+        // Only an index that names a destination counts an arrival.
+        if (agent.foundDestinationIndex >= 0 &&
+            static_cast<std::size_t>(agent.foundDestinationIndex) < run.destinations.size())
+            run.destinations[agent.foundDestinationIndex].arrivals += 1;
+        agent.travelSteps = 0;
+    }
+
+    if (target.kind >= kDestination && agent.mode == kSearching) {
+        const double draw = sim.random.RandomReal();
+        if (draw <= p.consumeProbability) {
+            agent.mode = kReturning;
+            agent.foundDestinationIndex = target.destinationIndex;
+        }
+    }
+
+    if (target.kind == kObstacle) {
+        agent.heading += sim.random.Random(360);
+        NormalizeAngle(agent.heading);
+    } else {
+        current.allTracks = current.allTracks + 1.0;
+        agent.column = targetColumn;
+        agent.row = targetRow;
+        agent.SetPixelX(agent.column * run.cellSize + run.halfCell);
+        agent.SetPixelY(agent.row * run.cellSize + run.halfCell);
+        current.agentCount -= 1;
+        target.agentCount += 1;
+    }
+
+    if (agent.migrated == 0 && sim.controls.CB_migrate) TryMigrate(sim, agent);
+}
+
+}  // namespace
+
+MovementParameters ReadMovementParameters(const ControlState& controls)
+{
+    MovementParameters p;
+    p.angleThreshold = std::clamp(controls.TrB_thresh, kScrollMinimum, kScrollMaximum);
+    p.wiggleThreshold = std::clamp(controls.SB_wiggle, kScrollMinimum, kScrollMaximum);
+    // Outside 0..180 the return turn could leave the heading range or ask for an
+    // empty random range, so the noise is kept within it.
+    const double noise = std::clamp(StrToFloat(controls.E_noise), 0.0, 180.0);
+    p.returnNoise = RoundHalfEven(noise);
+    p.consumeProbability = StrToFloat(controls.E_CProbab);
+    p.sniffMethod = controls.rb_rulette ? kRouletteWheel : (controls.rb_hill ? kHillClimbing : 0);
+    return p;
+}
+
+void MoveAgents(Simulation& sim)
+{
+    const MovementParameters p = ReadMovementParameters(sim.controls);
+    const std::size_t count = sim.run.agents.size();
+    for (std::size_t i = 0; i < count; ++i) MoveAgent(sim, i, p);
+}
+
+void TryMigrate(Simulation& sim, TAgent& agent)
+{
+    Run& run = sim.run;
+    const std::int32_t threshold = StrToInt(sim.controls.E_migTh);
+    const std::int32_t count = NeighbourAgentCount(agent.column, agent.row, run.cells);
+    TCell& current = run.cells(agent.column, agent.row);
+    if (count < threshold || current.kind != kEmpty) return;
+
+    TCell& oldHome = run.cells(agent.homeColumn, agent.homeRow);
+    const std::int32_t kind = oldHome.kind;
+    oldHome.kind = kEmpty;
+    // Kinds 2..4 name a potential field (kind - 2); a home erased or repainted
+    // to another kind moves without touching any field.
+    const int field = kind - 2;
+    const bool hasField = field >= 0 && field <= 2;
+    if (hasField) {
+        if (oldHome.potential[field] > 1.0) oldHome.potential[field] = oldHome.potential[field] - 1.0;
+        else oldHome.potential[field] = 0.0;
+    }
+    agent.homeColumn = agent.column;
+    agent.homeRow = agent.row;
+    agent.migrated = 1;
+    current.kind = kind;
+    if (hasField) current.potential[field] = current.potential[field] + 1.0;
+    sim.draw().DrawCell(agent.column, agent.row);
+}

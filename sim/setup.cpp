@@ -1,0 +1,137 @@
+#include "setup.h"
+
+#include <algorithm>
+
+#include "conversion.h"
+#include "display_range.h"
+
+namespace {
+
+struct SetupValues {
+    std::int32_t cellSize;
+    std::int32_t stopTime;
+};
+
+// Reads what a set-up reads from text before anything is torn down.
+SetupValues ReadSetupValues(const ControlState& controls)
+{
+    SetupValues values{};
+    values.cellSize = StrToInt(controls.Edit_size);
+    values.stopTime = StrToInt(controls.E_stop);
+    // The panel keeps the size within 2..10; repeat it so no geometry can divide by zero.
+    values.cellSize = std::clamp(values.cellSize, 2, 10);
+    return values;
+}
+
+void BuildRun(Simulation& sim, const SetupValues& values)
+{
+    Run& run = sim.run;
+    const ControlState& controls = sim.controls;
+    run.ready = false;
+    run.cellSize = values.cellSize;
+    run.halfCell = HalfCell(run.cellSize);
+    run.columns = CellsAlong(kPanelSize, run.cellSize);
+    run.rows = CellsAlong(kPanelSize, run.cellSize);
+    run.stopTime = values.stopTime;
+    run.agents.clear();
+    run.cells = TCellList(run.columns, run.rows);
+    run.means.Resize(run.columns, run.rows);
+    if (controls.rb_direct) run.returnMode = 0;
+    if (controls.rb_hillCl) run.returnMode = 1;
+    sim.draw().CreateLayers();
+    CreateCells(sim);
+    run.stepCount = 0;
+    CreateDestinations(sim);
+    sim.draw().CreateChartSeries();
+    run.ready = true;
+}
+
+}  // namespace
+
+void InitRun(Simulation& sim)
+{
+    sim.draw().StopTimer();
+    const SetupValues values = ReadSetupValues(sim.controls);
+    BuildRun(sim, values);
+}
+
+void B_setupClick(Simulation& sim)
+{
+    sim.draw().StopTimer();
+    const SetupValues values = ReadSetupValues(sim.controls);  // may refuse, old run untouched
+    FreeRun(sim);
+    BuildRun(sim, values);
+}
+
+void FormCreate(Simulation& sim)
+{
+    InitRun(sim);
+    if (sim.controls.CB_FieldNr < 0 || sim.controls.CB_FieldNr > 2) sim.controls.CB_FieldNr = 0;
+    ResetUsageTable(sim.controls, sim.usage);
+    ReadUsageTable(sim.controls, sim.usage);
+}
+
+void FormDestroy(Simulation& sim)
+{
+    FreeRun(sim);
+}
+
+void FreeRun(Simulation& sim)
+{
+    Run& run = sim.run;
+    run.ready = false;
+    run.stepCount = 0;
+    run.agents.clear();
+    run.agents.shrink_to_fit();
+    sim.draw().ReleaseLayers();
+    run.cells.Clear();
+    run.means.Clear();
+}
+
+void CreateCells(Simulation& sim)
+{
+    Run& run = sim.run;
+    for (std::int32_t r = 0; r < run.rows; ++r)
+        for (std::int32_t c = 0; c < run.columns; ++c)
+            run.cells(c, r) = TCell(c * run.cellSize + run.halfCell, r * run.cellSize + run.halfCell, run.halfCell, 0);
+    ResetCells(sim);
+}
+
+void ResetCells(Simulation& sim)
+{
+    for (TCell& cell : sim.run.cells.InPassOrder()) {
+        cell.grayLevel = 255;
+        cell.kind = kEmpty;
+        cell.displayMax = 1.0L;
+        cell.allTracks = 0.0;
+        cell.returnTracks = 0.0;
+        cell.lastDrawnAllTracks = 0.0;
+        cell.agentCount = 0;
+    }
+    ComputeDisplayRange(sim);
+    sim.draw().DrawCells();
+}
+
+void CreateDestinations(Simulation& sim)
+{
+    Run& run = sim.run;
+    run.destinations.clear();
+    for (std::int32_t i = 0; i < 10; ++i) {
+        const std::int32_t c = sim.random.Random(run.columns);
+        const std::int32_t r = sim.random.Random(run.rows);
+        run.destinations.push_back(
+            Destination{c * run.cellSize + run.halfCell, r * run.cellSize + run.halfCell, 0});
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                std::int32_t bc = c + dx;
+                std::int32_t br = r + dy;
+                WrapCoords(bc, br, run.columns, run.rows);
+                TCell& cell = run.cells(bc, br);
+                cell.kind = kDestination;
+                cell.destinationIndex = i;
+                cell.potential[kIndustryField] = cell.potential[kIndustryField] + 1.0;
+                sim.draw().DrawCell(bc, br);
+            }
+        }
+    }
+}
