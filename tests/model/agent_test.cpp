@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "agent.h"
+
+namespace {
+
+RandomGenerator GeneratorDrawing(std::int32_t range, std::int32_t wanted)
+{
+    for (std::uint32_t seed = 0;; ++seed) {
+        RandomGenerator probe{seed};
+        if (probe.Random(range) == wanted) return RandomGenerator{seed};
+    }
+}
+
+TAgent WithCandidates(std::initializer_list<std::pair<Direction, double>> candidates)
+{
+    TAgent agent;
+    for (const auto& [direction, share] : candidates) {
+        agent.candidates[agent.candidateCount] = direction;
+        agent.shares[agent.candidateCount] = share;
+        ++agent.candidateCount;
+    }
+    return agent;
+}
+
+}  // namespace
+
+TEST(AgentHeading, RandomWalkWithZeroTurnStillDrawsTwice)
+{
+    TAgent agent;
+    agent.heading = 100;
+    RandomGenerator random;
+    agent.randomWalk(0, random);
+    EXPECT_EQ(agent.heading, 100);
+    EXPECT_EQ(random.seed, RandomGenerator{}.JumpedAhead(2).seed);
+    EXPECT_EQ(agent.dx, 0);
+    EXPECT_EQ(agent.dy, 1);
+}
+
+TEST(AgentHeading, RandomTurnUsesMagnitudeThenSide)
+{
+    // The turn is m * (2s - 1) with m = Random(k + 1) drawn before s = Random(2).
+    RandomGenerator random{777u};
+    RandomGenerator copy = random;
+    const int m = copy.Random(31);
+    const int s = copy.Random(2);
+    EXPECT_EQ(RandomTurn(30, random), m * (2 * s - 1));
+    EXPECT_EQ(random.seed, copy.seed);
+}
+
+TEST(AgentHeading, RouletteWheelStopsWhereTheRunningSumReachesTheDraw)
+{
+    const Direction first{1, 0}, second{0, 1};
+    for (auto [draw, expected] : {std::pair{30, first}, std::pair{31, second}, std::pair{0, first}, std::pair{99, second}}) {
+        TAgent agent = WithCandidates({{first, 30.0}, {second, 70.0}});
+        RandomGenerator random = GeneratorDrawing(100, draw);
+        agent.rouletteWheel(0, random);
+        EXPECT_EQ((Direction{agent.dx, agent.dy}), expected) << draw;
+        EXPECT_EQ(agent.heading, HeadingOf(expected.dx, expected.dy));
+    }
+    // A single candidate is always taken; shares short of the draw end at the last one.
+    TAgent single = WithCandidates({{{-1, -1}, 100.0}});
+    RandomGenerator random = GeneratorDrawing(100, 99);
+    single.rouletteWheel(0, random);
+    EXPECT_EQ(single.heading, -135);
+    TAgent shortfall = WithCandidates({{{1, 0}, 10.0}, {{1, 1}, 20.0}});
+    random = GeneratorDrawing(100, 99);
+    shortfall.rouletteWheel(0, random);
+    EXPECT_EQ((Direction{shortfall.dx, shortfall.dy}), (Direction{1, 1}));
+}
+
+TEST(AgentHeading, HillClimbingTakesTheFirstStrictlyGreatestShare)
+{
+    TAgent agent = WithCandidates({{{1, 0}, 40.0}, {{1, 1}, 40.0}, {{0, 1}, 20.0}});
+    RandomGenerator random;
+    agent.hillClimbing(0, random);
+    EXPECT_EQ((Direction{agent.dx, agent.dy}), (Direction{1, 0}));
+    EXPECT_EQ(random.seed, RandomGenerator{}.JumpedAhead(2).seed);  // only the wiggle draws
+
+    // No positive share: heading and step stay, and nothing is drawn.
+    TAgent flat = WithCandidates({{{1, 0}, 0.0}, {{0, 1}, -5.0}});
+    flat.heading = 77;
+    flat.dx = -1;
+    RandomGenerator untouched;
+    flat.hillClimbing(20, untouched);
+    EXPECT_EQ(flat.heading, 77);
+    EXPECT_EQ(flat.dx, -1);
+    EXPECT_EQ(untouched.seed, 0u);
+}
+
+TEST(AgentHeading, WiggleTurnsTheHeadingButNotTheStep)
+{
+    TAgent agent = WithCandidates({{{0, 1}, 100.0}});
+    agent.signalSum = 1.0;
+    // Find a state whose wiggle turns far enough to point elsewhere.
+    for (std::uint32_t seed = 0; seed < 1000; ++seed) {
+        TAgent trial = agent;
+        RandomGenerator random{seed};
+        trial.ChangeHeading(22, 1, 180, kHillClimbing, 30, random);
+        EXPECT_EQ((Direction{trial.dx, trial.dy}), (Direction{0, 1}));
+        EXPECT_GE(trial.heading, 0);
+        EXPECT_LE(trial.heading, 360);
+    }
+}
+
+TEST(AgentHeading, ChangeHeadingChoosesTheRuleByModeAndSignal)
+{
+    // Searching without a signal: a random walk bounded by the angle threshold only.
+    for (std::uint32_t seed = 0; seed < 200; ++seed) {
+        TAgent agent;
+        agent.heading = 180;
+        agent.signalSum = 0.0;
+        RandomGenerator random{seed};
+        agent.ChangeHeading(10, 1, 170, kHillClimbing, 170, random);
+        EXPECT_LE(std::abs(agent.heading - 180), 10);
+    }
+    // Returning in track mode with a signal of exactly 0 takes the return-noise turn.
+    for (std::uint32_t seed = 0; seed < 200; ++seed) {
+        TAgent agent = WithCandidates({{{1, 0}, 0.0}});
+        agent.mode = kReturning;
+        agent.heading = 90;
+        agent.signalSum = 0.0;
+        RandomGenerator random{seed};
+        agent.ChangeHeading(170, 1, 170, kHillClimbing, 5, random);
+        EXPECT_LE(std::abs(agent.heading - 90), 5);
+        EXPECT_EQ((Direction{agent.dx, agent.dy}), StepVector(agent.heading));
+    }
+    // Returning the direct way ignores even a strong signal.
+    TAgent direct = WithCandidates({{{1, 0}, 100.0}});
+    direct.mode = kReturning;
+    direct.heading = 270;
+    direct.signalSum = 50.0;
+    RandomGenerator random;
+    direct.ChangeHeading(22, 0, 20, kHillClimbing, 0, random);
+    EXPECT_EQ(direct.heading, 270);
+    EXPECT_EQ((Direction{direct.dx, direct.dy}), (Direction{0, -1}));
+    // A NaN signal counts as no signal.
+    TAgent nan;
+    nan.signalSum = std::nan("");
+    RandomGenerator r2;
+    nan.ChangeHeading(0, 1, 20, kRouletteWheel, 0, r2);
+    EXPECT_EQ(nan.heading, 0);
+    EXPECT_EQ(r2.seed, RandomGenerator{}.JumpedAhead(2).seed);
+}

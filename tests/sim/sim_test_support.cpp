@@ -1,0 +1,45 @@
+#include "sim_test_support.h"
+
+#include "statistics.h"
+
+void MakeEmptyRun(Simulation& sim, std::int32_t columns, std::int32_t rows, std::int32_t cellSize)
+{
+    Run& run = sim.run;
+    run = Run{};
+    run.cellSize = cellSize;
+    run.halfCell = cellSize / 2;
+    run.columns = columns;
+    run.rows = rows;
+    run.cells = TCellList(columns, rows);
+    for (std::int32_t r = 0; r < rows; ++r)
+        for (std::int32_t c = 0; c < columns; ++c)
+            run.cells(c, r) = TCell(c * cellSize + run.halfCell, r * cellSize + run.halfCell, run.halfCell, 0);
+    run.means.Resize(columns, rows);
+    run.returnMode = 1;
+    run.ready = true;
+    ResetUsageTable(sim.controls, sim.usage);
+}
+
+TAgent& AddAgentAt(Simulation& sim, std::int32_t column, std::int32_t row, std::int32_t heading)
+{
+    TAgent agent;
+    agent.column = agent.homeColumn = column;
+    agent.row = agent.homeRow = row;
+    agent.heading = heading;
+    sim.run.cells(column, row).agentCount += 1;
+    sim.run.agents.push_back(agent);
+    return sim.run.agents.back();
+}
+
+RandomGenerator GeneratorDrawing(std::int32_t range, std::int32_t wanted)
+{
+    for (std::uint32_t seed = 0;; ++seed) {
+        RandomGenerator probe{seed};
+        if (probe.Random(range) == wanted) return RandomGenerator{seed};
+    }
+}
+
+void RecordingHooks::PlotStatistics(const StepStatistics& statistics)
+{
+    plottedSteps.push_back(statistics.step);
+}
