@@ -19,19 +19,29 @@ void TLimbo::Clear()
 void NeighbourMean(std::int32_t column, std::int32_t row, std::int32_t columns, std::int32_t rows, TLimbo& means,
                    const TCellList& grid)
 {
-    for (int f = 0; f < 3; ++f) {
-        long double sum = 0.0L;
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                std::int32_t c = column + dx;
-                std::int32_t r = row + dy;
-                WrapCoords(c, r, columns, rows);
-                sum += grid(c, r).potential[f];
-            }
-        }
-        sum -= grid(column, row).potential[f];
-        means.at(f, column, row) = sum / 8.0L;
+    // Wrap the neighbourhood once, then sum each field over the 3 x 3 block in the
+    // fixed order (rows above to below, columns left to right), keeping the sum in
+    // an extended-precision register: the same bits as summing in the grid itself.
+    std::int32_t left = column - 1, up = row - 1;
+    WrapCoords(left, up, columns, rows);
+    std::int32_t right = column + 1, down = row + 1;
+    WrapCoords(right, down, columns, rows);
+    const std::int32_t blockColumns[3] = {left, column, right};
+    const std::int32_t blockRows[3] = {up, row, down};
+    const TCell* block[9];
+    for (int dy = 0; dy < 3; ++dy)
+        for (int dx = 0; dx < 3; ++dx) block[dy * 3 + dx] = &grid(blockColumns[dx], blockRows[dy]);
+
+    long double sum0 = 0.0L, sum1 = 0.0L, sum2 = 0.0L;
+    for (const TCell* cell : block) {
+        sum0 += cell->potential[0];
+        sum1 += cell->potential[1];
+        sum2 += cell->potential[2];
     }
+    const TCell& centre = *block[4];
+    means.at(0, column, row) = (sum0 - centre.potential[0]) / 8.0L;
+    means.at(1, column, row) = (sum1 - centre.potential[1]) / 8.0L;
+    means.at(2, column, row) = (sum2 - centre.potential[2]) / 8.0L;
 }
 
 std::int32_t NeighbourAgentCount(std::int32_t column, std::int32_t row, const TCellList& grid)

@@ -26,17 +26,25 @@ void DiffusePotentials(Simulation& sim)
 
 void NormalizePotentials(Simulation& sim)
 {
+    // Each field is rescaled on its own; the three share one scan and one pass
+    // because no field's result depends on another's.
     std::vector<TCell>& cells = sim.run.cells.InPassOrder();
-    for (int f = 0; f < 3; ++f) {
-        double max = 1e-8;
-        double min = 9999999999.0;
-        for (const TCell& cell : cells) {
+    std::array<double, 3> max{1e-8, 1e-8, 1e-8};
+    std::array<double, 3> min{9999999999.0, 9999999999.0, 9999999999.0};
+    for (const TCell& cell : cells) {
+        for (int f = 0; f < 3; ++f) {
             const double value = cell.potential[f];
-            if (value > max) max = value;
-            if (value < min) min = value;
+            if (value > max[f]) max[f] = value;
+            if (value < min[f]) min[f] = value;
         }
-        if (max == min) continue;  // a uniform field has no scale: keep it
-        const double scale = 10.0 / (max - min);
-        for (TCell& cell : cells) cell.potential[f] = (cell.potential[f] - min) * scale;
     }
+    std::array<double, 3> scale{};
+    std::array<bool, 3> rescale{};
+    for (int f = 0; f < 3; ++f) {
+        rescale[f] = max[f] != min[f];  // a uniform field has no scale: keep it
+        if (rescale[f]) scale[f] = 10.0 / (max[f] - min[f]);
+    }
+    for (TCell& cell : cells)
+        for (int f = 0; f < 3; ++f)
+            if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
 }

@@ -22,13 +22,15 @@ void NormalizeTracks(Simulation& sim)
         if (cell.allTracks > allMax) allMax = cell.allTracks;
         if (cell.allTracks < allMin) allMin = cell.allTracks;
     }
-    if (returnMax != returnMin) {
-        const double scale = 255.0 / (returnMax - returnMin);
-        for (TCell& cell : cells)
-            if (cell.returnTracks > 0.0) cell.returnTracks = (cell.returnTracks - returnMin) * scale;
-    }
-    if (allMax != allMin) {
-        const double scale = 255.0 / (allMax - allMin);
-        for (TCell& cell : cells) cell.allTracks = (cell.allTracks - allMin) * scale;
+    // Both values are rescaled by the ranges of the scan; a value uniform over the
+    // grid has no scale and is left as it is. One pass serves both, as neither
+    // depends on the other.
+    const bool rescaleReturn = returnMax != returnMin;
+    const bool rescaleAll = allMax != allMin;
+    const double returnScale = rescaleReturn ? 255.0 / (returnMax - returnMin) : 0.0;
+    const double allScale = rescaleAll ? 255.0 / (allMax - allMin) : 0.0;
+    for (TCell& cell : cells) {
+        if (rescaleReturn && cell.returnTracks > 0.0) cell.returnTracks = (cell.returnTracks - returnMin) * returnScale;
+        if (rescaleAll) cell.allTracks = (cell.allTracks - allMin) * allScale;
     }
 }
