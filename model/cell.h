@@ -20,21 +20,25 @@ enum PotentialField : int {
 };
 
 // One square of the world. Plain record; every field starts at zero except
-// what the constructor sets.
-struct TCell {
+// what the constructor sets. The fields that the step's whole-grid passes read
+// come first, so that those passes touch one cache line per cell; the drawing
+// state follows.
+struct alignas(64) TCell {
     TCell() = default;
     TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size, std::int32_t fillColor)
         : PositionX(positionX), PositionY(positionY), Size(size), FillColor(fillColor)
     {
     }
 
-    std::int32_t grayLevel = 0;             // last gray level computed by drawing
+    std::array<double, 3> potential{};      // population, service, industry
     double allTracks = 0.0;                 // traffic of all moves
     double returnTracks = 0.0;              // traffic of returning agents
-    std::int32_t destinationIndex = 0;      // owning destination, never cleared
+    std::int32_t kind = kEmpty;
     std::int32_t agentCount = 0;            // agents whose current cell this is
-    std::array<double, 3> potential{};      // population, service, industry
+    std::int32_t destinationIndex = 0;      // owning destination, never cleared
     std::int32_t shownFieldNumber = 0;      // field shown by draw mode 2
+
+    std::int32_t grayLevel = 0;             // last gray level computed by drawing
     bool allBlack = false;                  // copy of "all destinations black"
     double lastDrawnAllTracks = 0.0;        // all-tracks value at the last draw
     long double displayMax = 0.0L;          // this cell's copy of the display range
@@ -43,5 +47,6 @@ struct TCell {
     std::int32_t PositionY = 0;
     std::int32_t Size = 0;                  // half cell: half the drawn square's side
     std::int32_t FillColor = 0;             // kept for completeness; nothing uses it
-    std::int32_t kind = kEmpty;
 };
+
+static_assert(sizeof(TCell) == 128, "the hot fields fill the first cache line of a cell");

@@ -11,7 +11,7 @@ void ComputeDisplayRange(Simulation& sim)
     long double displayMax = 0.1L;
     long double displayMin = 99999999999.0L;
     for (TCell& cell : run.cells.InPassOrder()) {
-        cell.shownFieldNumber = field;
+        if (cell.shownFieldNumber != field) cell.shownFieldNumber = field;  // spares a write to every cell
         if (cell.kind != kEmpty) continue;
         double value;
         if (controls.CB_potField) value = cell.potential[field];
