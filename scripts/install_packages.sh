@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, when any is missing.
+# Runs as root (apt-get); does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  g++ make cmake
+  libgtest-dev libbenchmark-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+  fonts-dejavu-core
+  "$@"
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
