@@ -1,5 +1,31 @@
 #include "display_range.h"
 
+#include <limits>
+
+namespace {
+
+struct Range {
+    double max = -std::numeric_limits<double>::infinity();
+    double min = std::numeric_limits<double>::infinity();
+};
+
+// Max and min of one value over the empty cells. A tie keeps the value met
+// first, and a NaN is never taken, as in a plain strict-comparison scan.
+template <typename ValueOf>
+Range EmptyCellRange(const std::vector<TCell>& cells, ValueOf valueOf)
+{
+    Range range;
+    for (const TCell& cell : cells) {
+        if (cell.kind != kEmpty) continue;
+        const double value = valueOf(cell);
+        if (value > range.max) range.max = value;
+        if (value < range.min) range.min = value;
+    }
+    return range;
+}
+
+}  // namespace
+
 void ComputeDisplayRange(Simulation& sim)
 {
     Run& run = sim.run;
@@ -8,18 +34,20 @@ void ComputeDisplayRange(Simulation& sim)
     if (controls.CB_FieldNr >= 0 && controls.CB_FieldNr <= 2) run.shownField = controls.CB_FieldNr;
     const std::int32_t field = run.shownField;
 
-    long double displayMax = 0.1L;
-    long double displayMin = 99999999999.0L;
-    for (TCell& cell : run.cells.InPassOrder()) {
+    std::vector<TCell>& cells = run.cells.InPassOrder();
+    for (TCell& cell : cells)
         if (cell.shownFieldNumber != field) cell.shownFieldNumber = field;  // spares a write to every cell
-        if (cell.kind != kEmpty) continue;
-        double value;
-        if (controls.CB_potField) value = cell.potential[field];
-        else if (controls.CB_showAB) value = cell.returnTracks;
-        else value = cell.allTracks;
-        if (value > displayMax) displayMax = value;
-        if (value < displayMin) displayMin = value;
-    }
-    run.displayMax = displayMax;
-    run.displayMin = displayMin;
+
+    Range range;
+    if (controls.CB_potField) range = EmptyCellRange(cells, [field](const TCell& c) { return c.potential[field]; });
+    else if (controls.CB_showAB) range = EmptyCellRange(cells, [](const TCell& c) { return c.returnTracks; });
+    else range = EmptyCellRange(cells, [](const TCell& c) { return c.allTracks; });
+
+    // The range starts from max 0.1 and min 99999999999 in extended precision; no
+    // double equals 0.1 in extended precision, and a tie with the minimum's start
+    // is the same value either way.
+    const long double startMax = 0.1L;
+    const long double startMin = 99999999999.0L;
+    run.displayMax = range.max > startMax ? static_cast<long double>(range.max) : startMax;
+    run.displayMin = range.min < startMin ? static_cast<long double>(range.min) : startMin;
 }

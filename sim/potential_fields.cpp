@@ -5,23 +5,36 @@ void DiffusePotentials(Simulation& sim)
     Run& run = sim.run;
     const std::int32_t columns = run.columns;
     const std::int32_t rows = run.rows;
-    // All means first, so no cell's update sees an updated neighbour.
-    for (std::int32_t r = 0; r < rows; ++r)
-        for (std::int32_t c = 0; c < columns; ++c) NeighbourMean(c, r, columns, rows, run.means, run.cells);
-
+    const std::int32_t middle = rows / 2;
     const UsageParameters& usage = sim.usage;
-    for (std::int32_t r = 0; r < rows; ++r) {
-        for (std::int32_t c = 0; c < columns; ++c) {
-            const double draw = sim.random.RandomReal();
-            TCell& cell = run.cells(c, r);
-            for (int f = 0; f < 3; ++f) {
-                const long double mean = run.means.at(f, c, r);
-                cell.potential[f] = static_cast<double>(
-                    (mean * static_cast<long double>(usage.diffusion[f]) + static_cast<long double>(cell.potential[f])) +
-                    static_cast<long double>(draw) * static_cast<long double>(usage.noise[f]));
+
+    // All means first, so no cell's update sees an updated neighbour.
+    auto means = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+        for (std::int32_t r = rowBegin; r < rowEnd; ++r)
+            for (std::int32_t c = 0; c < columns; ++c) NeighbourMean(c, r, columns, rows, run.means, run.cells);
+    };
+    sim.splitter.ForHalves(rows, middle, means);
+
+    // One draw per cell in row-major order: the half from `middle` on starts with
+    // the generator advanced by the draws of the rows before it.
+    const RandomGenerator start = sim.random;
+    auto update = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+        RandomGenerator random = start.JumpedAhead(static_cast<std::uint64_t>(rowBegin) * columns);
+        for (std::int32_t r = rowBegin; r < rowEnd; ++r) {
+            for (std::int32_t c = 0; c < columns; ++c) {
+                const long double draw = random.RandomReal();
+                TCell& cell = run.cells(c, r);
+                for (int f = 0; f < 3; ++f) {
+                    const long double mean = run.means.at(f, c, r);
+                    cell.potential[f] = static_cast<double>(
+                        (mean * static_cast<long double>(usage.diffusion[f]) + static_cast<long double>(cell.potential[f])) +
+                        draw * static_cast<long double>(usage.noise[f]));
+                }
             }
         }
-    }
+    };
+    sim.splitter.ForHalves(rows, middle, update);
+    sim.random = start.JumpedAhead(static_cast<std::uint64_t>(rows) * columns);
 }
 
 void NormalizePotentials(Simulation& sim)

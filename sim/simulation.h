@@ -8,6 +8,7 @@
 #include "drawing_hooks.h"
 #include "neighbourhood.h"
 #include "random_generator.h"
+#include "row_splitter.h"
 #include "usage_table.h"
 
 struct Destination {
@@ -47,6 +48,7 @@ struct Simulation {
     RandomGenerator random;
     UsageParameters usage;
     Run run;
+    RowSplitter splitter;  // splits the diffusion's passes over two cores
 
     explicit Simulation(DrawingHooks* drawingHooks = nullptr) : hooks(drawingHooks ? drawingHooks : &noDrawing) {}
     Simulation(const Simulation&) = delete;

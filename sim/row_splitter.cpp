@@ -1,0 +1,49 @@
+#include "row_splitter.h"
+
+RowSplitter::~RowSplitter()
+{
+    if (helper_.joinable()) {
+        stopping_.store(true, std::memory_order_release);
+        posted_.fetch_add(1, std::memory_order_release);
+        posted_.notify_one();
+        helper_.join();
+    }
+}
+
+void RowSplitter::Run(std::int32_t rows, std::int32_t middle, PassFunction function, void* pass)
+{
+    if (!started_) {
+        started_ = true;
+        useHelper_ = std::thread::hardware_concurrency() >= 2;
+        if (useHelper_) helper_ = std::thread([this] { HelperLoop(); });
+    }
+    if (!useHelper_) {
+        function(pass, 0, rows);
+        return;
+    }
+    function_ = function;
+    pass_ = pass;
+    begin_ = middle;
+    end_ = rows;
+    const std::uint32_t ticket = posted_.fetch_add(1, std::memory_order_release) + 1;
+    posted_.notify_one();
+    function(pass, 0, middle);
+    for (std::uint32_t seen = finished_.load(std::memory_order_acquire); seen != ticket;
+         seen = finished_.load(std::memory_order_acquire))
+        finished_.wait(seen, std::memory_order_acquire);
+}
+
+void RowSplitter::HelperLoop()
+{
+    std::uint32_t done = 0;
+    for (;;) {
+        posted_.wait(done, std::memory_order_acquire);
+        const std::uint32_t ticket = posted_.load(std::memory_order_acquire);
+        if (ticket == done) continue;
+        if (stopping_.load(std::memory_order_acquire)) return;
+        function_(pass_, begin_, end_);
+        done = ticket;
+        finished_.store(ticket, std::memory_order_release);
+        finished_.notify_one();
+    }
+}
