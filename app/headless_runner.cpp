@@ -186,43 +186,61 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
         return 2;
     }
 
+    // Conversion errors are reported as the window reports them and the run goes on
+    // where the window's would; any of them makes the exit code 1.
+    bool conversionFailed = false;
+    const auto report = [&](const ConversionError& e) {
+        err << e.what() << "\n";
+        conversionFailed = true;
+    };
+
     StatisticsPrinter printer(out);
     Simulation sim(&printer);
-    std::int64_t steps = 0;
+    std::vector<UsageOverride> overrides;
     try {
-        std::vector<UsageOverride> overrides;
-        for (const auto& [name, text] : options.sets) ApplySet(sim, name, text, overrides);
-        if (options.steps) {
-            steps = *options.steps;
-        } else {
-            steps = StrToInt(sim.controls.E_stop);
-            if (steps <= 0) throw UsageError("the stop time never stops the run: give --steps");
-        }
-        FormCreate(sim);
-        if (!overrides.empty()) {
-            for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
-            ReadUsageTable(sim.controls, sim.usage);
+        for (const auto& [name, text] : options.sets) {
+            try {
+                ApplySet(sim, name, text, overrides);
+            } catch (const ConversionError& e) {
+                report(e);  // the text stays as typed, as in its field
+            }
         }
     } catch (const UsageError& e) {
         err << "landuse-headless: " << e.what() << "\n" << kUsage;
         return 2;
+    }
+
+    try {
+        FormCreate(sim);
     } catch (const ConversionError& e) {
-        err << e.what() << "\n";
-        return 1;
+        report(e);
+        if (!sim.run.ready) return 1;  // no run to step
+    }
+    if (!overrides.empty()) {
+        for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
+        try {
+            ReadUsageTable(sim.controls, sim.usage);
+        } catch (const ConversionError& e) {
+            report(e);  // the parameters read before the failing cell keep their new values
+        }
+    }
+
+    std::int64_t steps = sim.run.stopTime;
+    if (options.steps) {
+        steps = *options.steps;
+    } else if (steps <= 0) {
+        err << "landuse-headless: the stop time " << steps << " never stops the run: give --steps\n" << kUsage;
+        return 2;
     }
 
     out << "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
-    int exitCode = 0;
     try {
-        for (std::int64_t i = 0; i < steps; ++i) {
-            TimeStep(sim);
-        }
+        for (std::int64_t i = 0; i < steps; ++i) TimeStep(sim);
     } catch (const ConversionError& e) {
-        err << e.what() << "\n";
-        exitCode = 1;
+        report(e);  // the window stops its timer here
     }
     if (options.agents) PrintAgents(sim.run, out);
     if (options.cells) PrintCells(sim.run, out);
     out.flush();
-    return exitCode;
+    return conversionFailed ? 1 : 0;
 }

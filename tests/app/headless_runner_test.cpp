@@ -81,27 +81,45 @@ TEST(HeadlessRunner, StopTimeGivesTheDefaultNumberOfSteps)
     const Result never = RunRunner({"--set", "E_stop=0"});
     EXPECT_EQ(never.code, 2);
     EXPECT_NE(never.err.find("--steps"), std::string::npos);
+    EXPECT_EQ(RunRunner({"--steps", "2", "--set", "Edit_size=10", "--set", "E_stop=0"}).code, 0);
 }
 
-TEST(HeadlessRunner, ReportsErrorsClearly)
+TEST(HeadlessRunner, ConversionErrorsAreReportedAndFailTheRun)
 {
     const Result size = RunRunner({"--set", "Edit_size=abc"});
     EXPECT_EQ(size.code, 1);
-    EXPECT_EQ(size.err, "'abc' is not a valid integer value\n");
-    EXPECT_TRUE(size.out.empty());
+    EXPECT_EQ(size.err, "'abc' is not a valid integer value\n'abc' is not a valid integer value\n");
+    EXPECT_TRUE(size.out.empty());  // no set-up, no output
+
+    // A bad text corrected by a later --set only reports the error.
+    const Result corrected = RunRunner({"--steps", "1", "--set", "Edit_size=", "--set", "Edit_size=10"});
+    EXPECT_EQ(corrected.code, 1);
+    EXPECT_EQ(corrected.err, "'' is not a valid integer value\n");
+    EXPECT_EQ(Lines(corrected.out).size(), 2u);
 
     const Result step = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--set", "E_CProbab=x,y"});
     EXPECT_EQ(step.code, 1);
     EXPECT_EQ(step.err, "'x,y' is not a valid floating point value\n");
     EXPECT_EQ(Lines(step.out).size(), 1u);  // header only: no step completed
 
+    // A usage-table cell that does not convert: reported, and the run goes on.
+    const Result table = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--set", "StringGrid1.3.1=-"});
+    EXPECT_EQ(table.code, 1);
+    EXPECT_EQ(table.err, "'-' is not a valid floating point value\n");
+    EXPECT_EQ(Lines(table.out).size(), 4u);
+}
+
+TEST(HeadlessRunner, CommandLineMistakesAreUsageErrors)
+{
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{"--set", "Nope=1"}, {"--set", "CB_decay=2"}, {"--set", "rb_hill=0"},
           {"--set", "CB_FieldNr=3"}, {"--set", "StringGrid1.0.1=1"}, {"--set", "StringGrid1.6.1=1"},
-          {"--steps", "-1"}, {"--steps"}, {"--bogus"}, {"--set", "=5"}}) {
+          {"--set", "StringGrid1.1.1x=1"}, {"--set", "TrB_thresh=abc"}, {"--steps", "-1"}, {"--steps"},
+          {"--bogus"}, {"--set", "=5"}, {"--set", "E_stop=-3"}}) {
         const Result r = RunRunner(bad);
         EXPECT_EQ(r.code, 2) << bad.back();
         EXPECT_TRUE(r.out.empty());
+        EXPECT_NE(r.err.find("usage:"), std::string::npos);
     }
 }
 
