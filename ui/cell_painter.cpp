@@ -1,69 +1,37 @@
 #include "cell_painter.h"
 
-#include <algorithm>
-#include <cmath>
-
-#include "rounding.h"
-
-namespace {
-
-double ShownValue(const TCell& cell, int drawMode)
+GrayScale GrayScale::Of(long double displayMax, long double displayMin)
 {
-    switch (drawMode) {
-    case kDrawReturnTracks:
-        return cell.returnTracks;
-    case kDrawPotentialField:
-        return cell.potential[std::clamp(cell.shownFieldNumber, 0, 2)];
-    default:
-        return cell.allTracks;
-    }
+    GrayScale result;
+    const long double range = displayMax - displayMin;
+    result.min = displayMin;
+    result.flat = range == 0.0L;
+    result.scale = result.flat ? 0.0 : static_cast<double>(255.0L / range);
+    return result;
 }
 
-QRgb KindColor(std::int32_t kind)
+PixelTarget::PixelTarget(QImage& layer)
 {
-    switch (kind) {
-    case kObstacle:
-        return colors::kNavy;
-    case kResidential:
-        return colors::kGreen;
-    case kDestination:
-        return colors::kLime;
-    case kService:
-        return colors::kRed;
-    case kIndustry:
-        return colors::kIndustry;
-    default:
-        return colors::kWhite;
-    }
+    if (layer.isNull()) return;
+    bits_ = reinterpret_cast<QRgb*>(layer.bits());
+    stride_ = layer.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    width_ = layer.width();
+    height_ = layer.height();
 }
 
-}  // namespace
-
-int GrayLevel(const TCell& cell, int drawMode)
+void PixelTarget::Dot(int x, int y, QRgb cross, QRgb corners)
 {
-    const long double range = cell.displayMax - cell.displayMin;
-    if (range == 0.0L) return 255;
-    const double scale = static_cast<double>(255.0L / range);
-    const double value = ShownValue(cell, drawMode);
-    double g = static_cast<double>((static_cast<long double>(value) - cell.displayMin) * scale);
-    if (g < 0.0) g = 0.0;
-    if (g > 255.0) g = 255.0;
-    return RoundHalfEven(255.0L - g);
-}
-
-void FillRect(QImage& layer, int left, int top, int right, int bottom, QRgb color)
-{
-    left = std::max(left, 0);
-    top = std::max(top, 0);
-    right = std::min(right, layer.width());
-    bottom = std::min(bottom, layer.height());
-    if (left >= right || top >= bottom) return;
-    uchar* bits = layer.bits();
-    const qsizetype stride = layer.bytesPerLine();
-    for (int y = top; y < bottom; ++y) {
-        QRgb* line = reinterpret_cast<QRgb*>(bits + y * stride);
-        std::fill(line + left, line + right, color);
+    if (x >= 1 && y >= 1 && x + 1 < width_ && y + 1 < height_) {
+        QRgb* above = bits_ + (y - 1) * stride_ + x;
+        QRgb* centre = above + stride_;
+        QRgb* below = centre + stride_;
+        above[-1] = corners, above[0] = cross, above[1] = corners;
+        centre[-1] = cross, centre[0] = cross, centre[1] = cross;
+        below[-1] = corners, below[0] = cross, below[1] = corners;
+        return;
     }
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) Put(x + dx, y + dy, (dx != 0 && dy != 0) ? corners : cross);
 }
 
 void FillLayer(QImage& layer, QRgb color)
@@ -73,46 +41,6 @@ void FillLayer(QImage& layer, QRgb color)
 
 void DrawCell(QImage& layer, TCell& cell, int drawMode, bool noDestinations)
 {
-    std::int32_t selector = cell.kind;
-    if (noDestinations && cell.kind >= kResidential) selector = kEmpty;
-
-    QRgb color;
-    if (cell.allBlack && cell.kind >= kResidential) {
-        color = cell.kind == kDestination ? colors::kWhite : colors::kBlack;
-    } else if (selector == kEmpty) {
-        cell.grayLevel = GrayLevel(cell, drawMode);
-        color = qRgb(cell.grayLevel, cell.grayLevel, cell.grayLevel);
-    } else {
-        color = KindColor(selector);
-    }
-
-    if (!layer.isNull())
-        FillRect(layer, cell.PositionX - cell.Size, cell.PositionY - cell.Size, cell.PositionX + cell.Size,
-                 cell.PositionY + cell.Size, color);
-    cell.lastDrawnAllTracks = cell.allTracks;
-}
-
-void DrawCellIfChanged(QImage& layer, TCell& cell, int drawMode, bool noDestinations)
-{
-    if (std::abs(cell.allTracks - cell.lastDrawnAllTracks) > 1.0) DrawCell(layer, cell, drawMode, noDestinations);
-}
-
-void DrawAgent(QImage& layer, const TAgent& agent)
-{
-    const QRgb fill = agent.mode == kReturning ? colors::kLime : colors::kRed;
-    if (layer.isNull()) return;
-    const int width = layer.width();
-    const int height = layer.height();
-    uchar* bits = layer.bits();
-    const qsizetype stride = layer.bytesPerLine();
-    for (int dy = -1; dy <= 1; ++dy) {
-        const int y = agent.pixelY + dy;
-        if (y < 0 || y >= height) continue;
-        QRgb* line = reinterpret_cast<QRgb*>(bits + y * stride);
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int x = agent.pixelX + dx;
-            if (x < 0 || x >= width) continue;
-            line[x] = (dx != 0 && dy != 0) ? colors::kGray : fill;
-        }
-    }
+    PixelTarget target(layer);
+    DrawCell(target, cell, drawMode, noDestinations, GrayScale::Of(cell));
 }

@@ -57,8 +57,16 @@ void SetFittedRange(QValueAxis* axis, double low, double high)
         low -= 1.0;
         high += 1.0;
     }
-    axis->setRange(low, high);
-    axis->setTickInterval(TickInterval(high - low));
+    // Each change lays the axis out again with the other value as it stands;
+    // the order keeps that intermediate layout from having a flood of ticks.
+    const double interval = TickInterval(high - low);
+    if (interval >= axis->tickInterval()) {
+        axis->setTickInterval(interval);
+        axis->setRange(low, high);
+    } else {
+        axis->setRange(low, high);
+        axis->setTickInterval(interval);
+    }
 }
 
 }  // namespace
