@@ -205,9 +205,11 @@ void TForm1::WireControls()
     WireCheckBox(c.CB_gravity, &ControlState::CB_gravity, [this] { CB_gravityClick(); });
 
     // The chooser's selection is the shown field; text typed into it selects
-    // nothing, and the model then keeps the last valid field.
-    connect(c.CB_FieldNr, &QComboBox::currentIndexChanged, this,
-            [this](int index) { sim_.controls.CB_FieldNr = index; });
+    // nothing, and the field of the last valid selection stays shown.
+    connect(c.CB_FieldNr, &QComboBox::currentIndexChanged, this, [this](int index) {
+        sim_.controls.CB_FieldNr = index;
+        if (index >= 0 && index <= 2) sim_.run.shownField = index;
+    });
     connect(c.CB_FieldNr, &QComboBox::editTextChanged, this, [this](const QString& text) {
         const int index = controls_.CB_FieldNr->currentIndex();
         const bool selected = index >= 0 && controls_.CB_FieldNr->itemText(index) == text;

@@ -81,6 +81,9 @@ UsageGrid::UsageGrid(QWidget* parent) : QTableWidget(kRows, kColumns, parent)
 
 void UsageGrid::SetTexts(const std::array<std::array<std::string, kRows>, kColumns>& texts)
 {
+    // An editor left open would write its old text back when it closes.
+    if (state() == QAbstractItemView::EditingState)
+        if (QWidget* editor = indexWidget(currentIndex())) closeEditor(editor, QAbstractItemDelegate::NoHint);
     filling_ = true;
     for (int column = 0; column < kColumns; ++column)
         for (int row = 0; row < kRows; ++row)

@@ -1,0 +1,201 @@
+// Pixel rules of cells and agents, and the passes over a small run.
+#include <QtTest>
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "cell_painter.h"
+#include "drawing_layers.h"
+#include "rounding.h"
+
+namespace {
+
+QImage WhiteLayer()
+{
+    QImage layer(404, 404, QImage::Format_RGB32);
+    layer.fill(colors::kWhite);
+    return layer;
+}
+
+TCell CellAt(int column, int row, int cellSize, std::int32_t kind = kEmpty)
+{
+    const int half = cellSize / 2;
+    TCell cell(column * cellSize + half, row * cellSize + half, half, 0);
+    cell.kind = kind;
+    cell.displayMax = 10.0L;
+    cell.displayMin = 0.0L;
+    return cell;
+}
+
+// A run of columns x rows cells of size 2 with the display range 0..10.
+void MakeRun(Simulation& sim, int columns, int rows)
+{
+    Run& run = sim.run;
+    run.cellSize = 2;
+    run.halfCell = 1;
+    run.columns = columns;
+    run.rows = rows;
+    run.cells = TCellList(columns, rows);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) run.cells(c, r) = CellAt(c, r, 2);
+    run.displayMax = 10.0L;
+    run.displayMin = 0.0L;
+}
+
+}  // namespace
+
+class CellPainterTest : public QObject {
+    Q_OBJECT
+private slots:
+    void grayScaleRunsFromWhiteAtMinToBlackAtMax()
+    {
+        const GrayScale scale = GrayScale::Of(255.0L, 0.0L);
+        QCOMPARE(scale.Level(0.0), 255);
+        QCOMPARE(scale.Level(255.0), 0);
+        QCOMPARE(scale.Level(1000.0), 0);    // above max: black
+        QCOMPARE(scale.Level(-5.0), 255);    // below min: white
+        QCOMPARE(scale.Level(127.5), 128);   // 127.5 ties to the even 128
+        QCOMPARE(scale.Level(0.5), 254);     // 254.5 ties to the even 254
+        QCOMPARE(scale.Level(std::nan("")), 255);
+        // An empty range has no scale: white, whatever the value.
+        QCOMPARE(GrayScale::Of(0.1L, 0.1L).Level(0.1), 255);
+        QCOMPARE(GrayScale::Of(0.1L, 0.1L).Level(7.0), 255);
+    }
+
+    void grayLevelRoundsExactlyLikeExtendedArithmetic()
+    {
+        std::mt19937_64 random(7);
+        std::uniform_real_distribution<double> value(-1.0, 11.0);
+        const GrayScale scale = GrayScale::Of(10.0L, 0.0L);
+        for (int i = 0; i < 200000; ++i) {
+            double v = value(random);
+            if (i % 2 == 0) {  // values whose gray lies on or next to a half
+                v = (std::round(v * scale.scale) + 0.5) / scale.scale;
+                if (i % 3 == 1) v = std::nextafter(v, 20.0);
+                if (i % 3 == 2) v = std::nextafter(v, -20.0);
+            }
+            double g = static_cast<double>((static_cast<long double>(v) - 0.0L) * scale.scale);
+            g = std::clamp(g, 0.0, 255.0);
+            QCOMPARE(scale.Level(v), RoundHalfEven(255.0L - g));
+        }
+    }
+
+    void kindsHaveTheirColoursAndFlagsOverrideThem()
+    {
+        struct Case {
+            std::int32_t kind;
+            bool noDestinations, allBlack;
+            QRgb expected;
+        };
+        const Case cases[] = {
+            {kObstacle, false, false, colors::kNavy},     {kResidential, false, false, colors::kGreen},
+            {kDestination, false, false, colors::kLime},  {kService, false, false, colors::kRed},
+            {kIndustry, false, false, qRgb(0, 102, 204)}, {kDestination, true, false, colors::kWhite},
+            {kService, true, false, colors::kWhite},      {kObstacle, true, true, colors::kNavy},
+            {kDestination, true, true, colors::kWhite},   {kResidential, true, true, colors::kBlack},
+            {kIndustry, false, true, colors::kBlack},     {kEmpty, false, true, colors::kWhite},
+        };
+        for (const Case& c : cases) {
+            QImage layer = WhiteLayer();
+            layer.fill(colors::kGray);
+            TCell cell = CellAt(5, 5, 2, c.kind);
+            cell.allBlack = c.allBlack;
+            DrawCell(layer, cell, kDrawAllTracks, c.noDestinations);
+            QCOMPARE(layer.pixel(10, 10), c.expected);
+        }
+    }
+
+    void squareCoversItsPixelsAndIsClippedAtTheEdge()
+    {
+        QImage layer = WhiteLayer();
+        TCell cell = CellAt(1, 0, 3, kObstacle);  // cell size 3: centre 4, half cell 1
+        cell.allTracks = 42.0;
+        DrawCell(layer, cell, kDrawAllTracks, false);
+        QCOMPARE(layer.pixel(3, 0), colors::kNavy);
+        QCOMPARE(layer.pixel(4, 1), colors::kNavy);
+        QCOMPARE(layer.pixel(5, 0), colors::kWhite);  // the pitch is one pixel wider than the square
+        QCOMPARE(layer.pixel(3, 2), colors::kWhite);
+        QCOMPARE(cell.lastDrawnAllTracks, 42.0);
+
+        TCell corner = CellAt(57, 57, 7, kService);  // reaches pixel 404, one past the layer
+        DrawCell(layer, corner, kDrawAllTracks, false);
+        QCOMPARE(layer.pixel(403, 403), colors::kRed);
+        QCOMPARE(layer.pixel(399, 399), colors::kRed);
+    }
+
+    void onlyTrafficMovedByMoreThanOneIsRepainted()
+    {
+        QImage layer = WhiteLayer();
+        PixelTarget target(layer);
+        const GrayScale scale = GrayScale::Of(10.0L, 0.0L);
+        TCell cell = CellAt(0, 0, 2);
+        cell.lastDrawnAllTracks = 3.0;
+        cell.allTracks = 4.0;
+        cell.returnTracks = 10.0;  // would be black in the return-tracks mode
+        DrawCellIfChanged(target, cell, kDrawReturnTracks, false, scale);
+        QCOMPARE(layer.pixel(0, 0), colors::kWhite);
+        cell.allTracks = 1.5;
+        DrawCellIfChanged(target, cell, kDrawReturnTracks, false, scale);
+        QCOMPARE(layer.pixel(0, 0), colors::kBlack);
+        QCOMPARE(cell.lastDrawnAllTracks, 1.5);
+    }
+
+    void agentDotShowsItsModeAndIsClipped()
+    {
+        QImage layer = WhiteLayer();
+        PixelTarget target(layer);
+        TAgent searching;
+        searching.pixelX = 11;
+        searching.pixelY = 21;
+        DrawAgent(target, searching);
+        QCOMPARE(layer.pixel(11, 21), colors::kRed);
+        QCOMPARE(layer.pixel(10, 21), colors::kRed);
+        QCOMPARE(layer.pixel(11, 22), colors::kRed);
+        QCOMPARE(layer.pixel(10, 20), colors::kGray);
+        QCOMPARE(layer.pixel(13, 21), colors::kWhite);
+
+        TAgent returning;
+        returning.mode = kReturning;
+        returning.pixelX = 403;
+        returning.pixelY = 0;
+        DrawAgent(target, returning);
+        QCOMPARE(layer.pixel(403, 0), colors::kLime);
+        QCOMPARE(layer.pixel(402, 1), colors::kGray);
+    }
+
+    void passesFollowTheGraphicPage()
+    {
+        Simulation sim;
+        MakeRun(sim, 4, 4);
+        DrawingLayers layers;
+        layers.Create();
+        sim.run.cells(1, 1).kind = kResidential;
+        sim.run.cells(2, 2).allTracks = 10.0;  // moved since its last draw
+        sim.run.cells(3, 3).returnTracks = 10.0;
+        sim.controls.CB_showAB = false;
+        sim.run.displayMax = 20.0L;
+
+        layers.DrawCells(sim);  // only the moved cell, in all-tracks gray; the range is copied everywhere
+        QCOMPARE(layers.CellLayer().pixel(4, 4), qRgb(128, 128, 128));
+        QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kWhite);
+        QCOMPARE(static_cast<double>(sim.run.cells(0, 0).displayMax), 20.0);
+
+        sim.controls.CB_showAB = true;
+        layers.RedrawCells(sim);  // every cell, return tracks
+        QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kGreen);
+        QCOMPARE(layers.CellLayer().pixel(6, 6), qRgb(128, 128, 128));
+        QCOMPARE(layers.CellLayer().pixel(4, 4), colors::kWhite);
+
+        sim.controls.CB_showOrig = true;  // white, then only the kinds
+        layers.DrawCells(sim);
+        QCOMPARE(layers.CellLayer().pixel(6, 6), colors::kWhite);
+        QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kGreen);
+
+        sim.controls.CB_noTracks = true;  // all white
+        layers.DrawCells(sim);
+        QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kWhite);
+    }
+};
+
+QTEST_MAIN(CellPainterTest)
+#include "cell_painter_test.moc"

@@ -1,0 +1,128 @@
+// The panel's validation and echo handlers, and controls that take effect at once.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include "test_window.h"
+
+class PanelControlsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cellSizeIsKeptWithinTwoToTen()
+    {
+        TestWindow w;
+        auto* size = w.get<QLineEdit>("Edit_size");
+        size->selectAll();
+        QTest::keyClicks(size, "1");  // a lone 1 becomes 2 at once
+        QCOMPARE(size->text(), QString("2"));
+        size->selectAll();
+        QTest::keyClicks(size, "57");  // 5, then 57, clamped
+        QCOMPARE(size->text(), QString("10"));
+        QCOMPARE(w.form.simulation().controls.Edit_size, std::string("10"));
+        QCOMPARE(w.run().cellSize, 2);  // read by the next set-up only
+        QVERIFY(w.messages.isEmpty());
+
+        size->selectAll();
+        QTest::keyClick(size, Qt::Key_Backspace);
+        QCOMPARE(w.messages, QStringList{"'' is not a valid integer value"});
+        QCOMPARE(size->text(), QString());
+
+        // The two resource edits share the check: it tests the cell size, never their own text.
+        auto* services = w.get<QLineEdit>("E_crServ");
+        services->setText("x");
+        QCOMPARE(services->text(), QString("x"));
+        QCOMPARE(w.messages.size(), 2);
+        size->setText("4");
+        w.get<QLineEdit>("E_crIndu")->setText("99");
+        QCOMPARE(w.get<QLineEdit>("E_crIndu")->text(), QString("99"));
+        QCOMPARE(w.messages.size(), 2);
+
+        QTest::mouseClick(w.get<QPushButton>("B_setup"), Qt::LeftButton);
+        QCOMPARE(w.run().cellSize, 4);
+        QCOMPARE(w.run().columns, 101);
+    }
+
+    void failedSetUpKeepsTheRunningRun()
+    {
+        TestWindow w;
+        QTest::mouseClick(w.get<QPushButton>("B_oneStep"), Qt::LeftButton);
+        w.get<QLineEdit>("E_stop")->setText("soon");
+        QCOMPARE(w.messages, QStringList{"'soon' is not a valid integer value"});
+        QCOMPARE(w.run().stopTime, 800);
+        QTest::mouseClick(w.get<QPushButton>("B_setup"), Qt::LeftButton);
+        QCOMPARE(w.messages.size(), 2);
+        QCOMPARE(w.run().stepCount, 1);
+        QTest::mouseClick(w.get<QPushButton>("B_oneStep"), Qt::LeftButton);
+        QCOMPARE(w.run().stepCount, 2);
+    }
+
+    void emptiedNoiseBecomesZero()
+    {
+        TestWindow w;
+        auto* noise = w.get<QLineEdit>("E_noise");
+        noise->selectAll();
+        QTest::keyClick(noise, Qt::Key_Delete);
+        QCOMPARE(noise->text(), QString("0"));
+        QCOMPARE(w.form.simulation().controls.E_noise, std::string("0"));
+    }
+
+    void scrollBarsEchoTheirPosition()
+    {
+        TestWindow w;
+        w.get<QScrollBar>("TrB_thresh")->setValue(180);
+        QCOMPARE(w.get<QLabel>("Lbl_B")->text(), QString("180 Grad"));
+        QCOMPARE(w.form.simulation().controls.TrB_thresh, 180);
+        w.get<QScrollBar>("SB_wiggle")->triggerAction(QAbstractSlider::SliderPageStepSub);
+        QCOMPARE(w.get<QLabel>("Lbl_wiggle")->text(), QString("15 Grad"));
+        QCOMPARE(w.form.simulation().controls.SB_wiggle, 15);
+    }
+
+    void returnModeFollowsTheRadioButtonsAtOnce()
+    {
+        TestWindow w;
+        QCOMPARE(w.run().returnMode, 1);
+        QTest::mouseClick(w.get<QRadioButton>("rb_direct"), Qt::LeftButton);
+        QCOMPARE(w.run().returnMode, 0);
+        QCOMPARE(w.form.simulation().controls.rb_hillCl, false);
+        QTest::mouseClick(w.get<QRadioButton>("rb_hillCl"), Qt::LeftButton);
+        QCOMPARE(w.run().returnMode, 1);
+        QTest::mouseClick(w.get<QRadioButton>("rb_rulette"), Qt::LeftButton);
+        QCOMPARE(w.form.simulation().controls.rb_rulette, true);
+        QCOMPARE(w.form.simulation().controls.rb_hill, false);
+    }
+
+    void typedFieldChooserKeepsTheLastValidField()
+    {
+        TestWindow w;
+        auto* chooser = w.get<QComboBox>("CB_FieldNr");
+        chooser->setCurrentIndex(2);
+        QCOMPARE(w.form.simulation().controls.CB_FieldNr, 2);
+        chooser->setEditText("nine");
+        QCOMPARE(w.form.simulation().controls.CB_FieldNr, -1);
+        QTest::mouseClick(w.get<QCheckBox>("CB_potField"), Qt::LeftButton);
+        QTest::mouseClick(w.get<QPushButton>("B_oneStep"), Qt::LeftButton);
+        QCOMPARE(w.run().shownField, 2);
+        QCOMPARE(w.run().cells(0, 0).shownFieldNumber, 2);
+    }
+
+    void allBlackIsCopiedIntoTheCellsAndDrawsNothing()
+    {
+        TestWindow w;
+        const QImage before = w.form.layers().CellLayer();
+        QTest::mouseClick(w.get<QCheckBox>("Cb_allBlack"), Qt::LeftButton);
+        QVERIFY(w.run().cells(5, 5).allBlack);
+        QCOMPARE(w.form.layers().CellLayer(), before);
+        QTest::mouseClick(w.get<QPushButton>("B_repaint"), Qt::LeftButton);
+        const Destination& first = w.run().destinations.front();
+        QCOMPARE(w.cellPixel(first.pixelX, first.pixelY), colors::kWhite);
+        QTest::mouseClick(w.get<QPushButton>("B_setup"), Qt::LeftButton);
+        QVERIFY(!w.run().cells(5, 5).allBlack);  // new cells start with the flag clear
+    }
+};
+
+QTEST_MAIN(PanelControlsTest)
+#include "panel_controls_test.moc"
