@@ -9,6 +9,8 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <map>
+#include <vector>
 
 #include "test_window.h"
 #include "usage_grid.h"
