@@ -7,7 +7,7 @@ packages=(
   g++ make cmake
   libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-dejavu-extra
   "$@"
 )
 
