@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Kinds of a cell.
@@ -21,8 +22,8 @@ enum PotentialField : int {
 
 // One square of the world. Plain record; every field starts at zero except
 // what the constructor sets. The fields that the step's whole-grid passes read
-// come first, so that those passes touch one cache line per cell; the drawing
-// state follows.
+// (the drawing pass's test for a changed cell included) come first, so that
+// those passes touch one cache line per cell; the rest of the drawing state follows.
 struct alignas(64) TCell {
     TCell() = default;
     TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size, std::int32_t fillColor)
@@ -37,10 +38,10 @@ struct alignas(64) TCell {
     std::int32_t agentCount = 0;            // agents whose current cell this is
     std::int32_t destinationIndex = 0;      // owning destination, never cleared
     std::int32_t shownFieldNumber = 0;      // field shown by draw mode 2
+    double lastDrawnAllTracks = 0.0;        // all-tracks value at the last draw
 
     std::int32_t grayLevel = 0;             // last gray level computed by drawing
     bool allBlack = false;                  // copy of "all destinations black"
-    double lastDrawnAllTracks = 0.0;        // all-tracks value at the last draw
     long double displayMax = 0.0L;          // this cell's copy of the display range
     long double displayMin = 0.0L;
     std::int32_t PositionX = 0;             // pixel centre
@@ -49,4 +50,5 @@ struct alignas(64) TCell {
     std::int32_t FillColor = 0;             // kept for completeness; nothing uses it
 };
 
-static_assert(sizeof(TCell) == 128, "the hot fields fill the first cache line of a cell");
+static_assert(sizeof(TCell) == 128, "a cell is two cache lines");
+static_assert(offsetof(TCell, grayLevel) == 64, "the fields of the step's passes fill the first cache line");

@@ -13,15 +13,23 @@ namespace {
 // Wider pens add nothing on a 404-pixel panel and only cost time.
 constexpr int kWidestGravityLine = 1000;
 
-// Byte copies: the values are only passed on here, and copying them through
-// the extended-precision unit costs more than the rest of a cell's drawing.
-inline void CopyDisplayRange(const Run& run, TCell& cell)
-{
-    std::memcpy(&cell.displayMax, &run.displayMax, sizeof run.displayMax);
-    std::memcpy(&cell.displayMin, &run.displayMin, sizeof run.displayMin);
-}
-
 }  // namespace
+
+void DrawingLayers::CopyRangeIntoCells(Simulation& sim)
+{
+    const Run& run = sim.run;
+    // Values equal under == draw alike (only 0 and -0 differ otherwise), so they need no copy.
+    if (rangeCopied_ && copiedMax_ == run.displayMax && copiedMin_ == run.displayMin) return;
+    for (TCell& cell : sim.run.cells.InPassOrder()) {
+        // Byte copies: the values are only passed on here, and copying them through
+        // the extended-precision unit costs more than the rest of a cell's drawing.
+        std::memcpy(&cell.displayMax, &run.displayMax, sizeof run.displayMax);
+        std::memcpy(&cell.displayMin, &run.displayMin, sizeof run.displayMin);
+    }
+    rangeCopied_ = true;
+    copiedMax_ = run.displayMax;
+    copiedMin_ = run.displayMin;
+}
 
 int SelectedDrawMode(const ControlState& controls)
 {
@@ -35,6 +43,7 @@ void DrawingLayers::Create()
     agentLayer_ = QImage(kSide, kSide, QImage::Format_RGB32);
     cellLayer_.fill(colors::kWhite);
     agentLayer_.fill(colors::kWhite);
+    rangeCopied_ = false;  // a set-up follows with a new grid
 }
 
 void DrawingLayers::Release()
@@ -68,9 +77,9 @@ void DrawingLayers::DrawCells(Simulation& sim)
     const bool onlyKinds = controls.CB_showOrig;
     // Every cell gets the same copy of the range, so one scale serves them all.
     const GrayScale scale = GrayScale::Of(run.displayMax, run.displayMin);
+    CopyRangeIntoCells(sim);
     PixelTarget target(cellLayer_);
     for (TCell& cell : sim.run.cells.InPassOrder()) {
-        CopyDisplayRange(run, cell);
         if (onlyKinds) {
             if (cell.kind != kEmpty) DrawCell(target, cell, drawMode, noDestinations, scale);
         } else {
@@ -85,11 +94,9 @@ void DrawingLayers::RedrawCells(Simulation& sim)
     const bool noDestinations = sim.controls.cb_noDesti;
     const Run& run = sim.run;
     const GrayScale scale = GrayScale::Of(run.displayMax, run.displayMin);
+    CopyRangeIntoCells(sim);
     PixelTarget target(cellLayer_);
-    for (TCell& cell : sim.run.cells.InPassOrder()) {
-        CopyDisplayRange(run, cell);
-        DrawCell(target, cell, drawMode, noDestinations, scale);
-    }
+    for (TCell& cell : sim.run.cells.InPassOrder()) DrawCell(target, cell, drawMode, noDestinations, scale);
 }
 
 void DrawingLayers::DrawAgents(const Simulation& sim)

@@ -36,8 +36,16 @@ public:
     void DrawGravityLines(const Simulation& sim, double factor);
 
 private:
+    // Copies the run's display range into every cell, unless every cell already
+    // holds it: each pass gives all cells the same copy, so one record of the
+    // last copy stands for the whole grid.
+    void CopyRangeIntoCells(Simulation& sim);
+
     QImage cellLayer_;
     QImage agentLayer_;
+    bool rangeCopied_ = false;  // false for a new grid until a pass has copied the range
+    long double copiedMax_ = 0.0L;
+    long double copiedMin_ = 0.0L;
 };
 
 // The draw mode the "Graphic" page selects: potential field, return tracks or all tracks.
