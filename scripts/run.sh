@@ -8,5 +8,5 @@ scripts/build.sh
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/app/landuse ]; then
   exec build/app/landuse
 fi
-echo "No display available: running the headless runner with the defaults instead (800 steps, CSV on stdout)."
+echo "No display available: running the headless runner with the defaults instead (800 steps, CSV on stdout)." >&2
 exec build/app/landuse-headless
