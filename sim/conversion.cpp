@@ -1,8 +1,6 @@
 #include "conversion.h"
 
 #include <array>
-#include <cerrno>
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
@@ -87,7 +85,6 @@ bool TryStrToFloat(std::string_view text, double& value)
     buffer[at] = '\0';
 
     char* end = nullptr;
-    errno = 0;
     const double parsed = StrtodC(buffer.data(), &end);
     if (end != buffer.data() + at) return false;
     if (std::isinf(parsed)) return false;  // overflow of a double

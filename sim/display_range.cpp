@@ -9,13 +9,15 @@ struct Range {
     double min = std::numeric_limits<double>::infinity();
 };
 
-// Max and min of one value over the empty cells. A tie keeps the value met
-// first, and a NaN is never taken, as in a plain strict-comparison scan.
+// Writes the shown field number into every cell and takes the max and min of one
+// value over the empty cells, in the same scan. A tie keeps the value met first,
+// and a NaN is never taken, as in a plain strict-comparison scan.
 template <typename ValueOf>
-Range EmptyCellRange(const std::vector<TCell>& cells, ValueOf valueOf)
+Range EmptyCellRange(std::vector<TCell>& cells, std::int32_t field, ValueOf valueOf)
 {
     Range range;
-    for (const TCell& cell : cells) {
+    for (TCell& cell : cells) {
+        if (cell.shownFieldNumber != field) cell.shownFieldNumber = field;  // spares a write to every cell
         if (cell.kind != kEmpty) continue;
         const double value = valueOf(cell);
         if (value > range.max) range.max = value;
@@ -35,13 +37,13 @@ void ComputeDisplayRange(Simulation& sim)
     const std::int32_t field = run.shownField;
 
     std::vector<TCell>& cells = run.cells.InPassOrder();
-    for (TCell& cell : cells)
-        if (cell.shownFieldNumber != field) cell.shownFieldNumber = field;  // spares a write to every cell
-
     Range range;
-    if (controls.CB_potField) range = EmptyCellRange(cells, [field](const TCell& c) { return c.potential[field]; });
-    else if (controls.CB_showAB) range = EmptyCellRange(cells, [](const TCell& c) { return c.returnTracks; });
-    else range = EmptyCellRange(cells, [](const TCell& c) { return c.allTracks; });
+    if (controls.CB_potField)
+        range = EmptyCellRange(cells, field, [field](const TCell& c) { return c.potential[field]; });
+    else if (controls.CB_showAB)
+        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.returnTracks; });
+    else
+        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.allTracks; });
 
     // The range starts from max 0.1 and min 99999999999 in extended precision; no
     // double equals 0.1 in extended precision, and a tie with the minimum's start

@@ -4,7 +4,8 @@
 
 std::int32_t PercentOf(std::int64_t sum, std::int64_t count)
 {
-    if (sum <= 0 || count <= 0) return static_cast<std::int32_t>(sum <= 0 ? sum : 0);
+    if (sum <= 0) return static_cast<std::int32_t>(sum);
+    if (count <= 0) return 0;
     return static_cast<std::int32_t>(RoundedQuotient(sum * 100, count));
 }
 

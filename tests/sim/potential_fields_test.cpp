@@ -71,9 +71,7 @@ TEST(PotentialFields, UpdateIsEvaluatedInExtendedPrecision)
     sim.usage.noise = {std::ldexp(1.0, -52), 0.0, 0.0};
     for (TCell& cell : sim.run.cells.InPassOrder()) cell.potential[0] = 1.0;
     sim.run.cells(0, 0).potential[0] = std::ldexp(1.0, -53);
-    std::uint32_t inverse = RandomGenerator::kMultiplier;  // Newton iteration for the inverse mod 2^32
-    for (int i = 0; i < 5; ++i) inverse *= 2u - RandomGenerator::kMultiplier * inverse;
-    sim.random.seed = (0x80000000u - 1u) * inverse;  // the next seed is 2^31: a draw of 0.5
+    sim.random = GeneratorDrawingOneHalf();
     DiffusePotentials(sim);
     EXPECT_EQ(sim.run.cells(0, 0).potential[0], 1.0 + std::ldexp(1.0, -52));
 }

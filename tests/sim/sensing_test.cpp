@@ -91,9 +91,7 @@ TEST(Sensing, ZeroSignalGivesZeroShares)
     MakeEmptyRun(sim, 10, 10);
     AddAgentAt(sim, 5, 5, 90);  // one candidate, (0, 1)
     // A draw of exactly 0.5 makes the noise exactly 0.
-    std::uint32_t inverse = RandomGenerator::kMultiplier;
-    for (int i = 0; i < 5; ++i) inverse *= 2u - RandomGenerator::kMultiplier * inverse;
-    sim.random.seed = (0x80000000u - 1u) * inverse;
+    sim.random = GeneratorDrawingOneHalf();
     SenseDirections(sim, 0, 22);
     EXPECT_EQ(sim.run.agents[0].signalSum, 0.0);
     EXPECT_EQ(sim.run.agents[0].shares[0], 0.0);

@@ -31,6 +31,13 @@ TAgent& AddAgentAt(Simulation& sim, std::int32_t column, std::int32_t row, std::
     return sim.run.agents.back();
 }
 
+RandomGenerator GeneratorDrawingOneHalf()
+{
+    std::uint32_t inverse = RandomGenerator::kMultiplier;  // Newton iteration for the inverse mod 2^32
+    for (int i = 0; i < 5; ++i) inverse *= 2u - RandomGenerator::kMultiplier * inverse;
+    return RandomGenerator{(0x80000000u - RandomGenerator::kIncrement) * inverse};
+}
+
 RandomGenerator GeneratorDrawing(std::int32_t range, std::int32_t wanted)
 {
     for (std::uint32_t seed = 0;; ++seed) {

@@ -12,6 +12,9 @@ void MakeEmptyRun(Simulation& sim, std::int32_t columns, std::int32_t rows, std:
 // Appends a searching agent standing at (column, row), which is also its home.
 TAgent& AddAgentAt(Simulation& sim, std::int32_t column, std::int32_t row, std::int32_t heading = 0);
 
+// A generator state whose next real draw is exactly 0.5 (the next seed is 2^31).
+RandomGenerator GeneratorDrawingOneHalf();
+
 // A generator state whose next Random(range) gives `wanted`.
 RandomGenerator GeneratorDrawing(std::int32_t range, std::int32_t wanted);
 
