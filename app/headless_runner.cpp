@@ -15,6 +15,10 @@
 
 namespace {
 
+constexpr int kExitSuccess = 0;
+constexpr int kExitConversionError = 2;
+constexpr int kExitUsageError = 64;
+
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -129,7 +133,9 @@ void ApplySet(Simulation& sim, const std::string& name, const std::string& text,
         }
     } else if (name == "TrB_thresh" || name == "SB_wiggle") {
         // A scroll bar holds only positions within its range.
-        const std::int32_t position = std::clamp(ParseWhole(name, text), kScrollMinimum, kScrollMaximum);
+        const std::int32_t position = ParseWhole(name, text);
+        if (position < kScrollMinimum || position > kScrollMaximum)
+            throw UsageError(name + " takes a position 0..180");
         (name == "TrB_thresh" ? c.TrB_thresh : c.SB_wiggle) = position;
     } else if (name == "CB_FieldNr") {
         const std::int32_t item = ParseWhole(name, text);
@@ -144,6 +150,20 @@ void ApplySet(Simulation& sim, const std::string& name, const std::string& text,
         overrides.push_back({{column, row}, text});
     } else {
         throw UsageError("unknown control '" + name + "'");
+    }
+}
+
+// Finds every command-line mistake among the --set arguments before anything runs,
+// by applying them to a scratch program state; conversion errors come later, in order.
+void CheckSets(const std::vector<std::pair<std::string, std::string>>& sets)
+{
+    Simulation scratch;
+    std::vector<UsageOverride> overrides;
+    for (const auto& [name, text] : sets) {
+        try {
+            ApplySet(scratch, name, text, overrides);
+        } catch (const ConversionError&) {
+        }
     }
 }
 
@@ -178,69 +198,41 @@ void PrintCells(const Run& run, std::ostream& out)
 
 int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
 {
-    Options options;
-    try {
-        options = ParseOptions(arguments);
-    } catch (const UsageError& e) {
-        err << "landuse-headless: " << e.what() << "\n" << kUsage;
-        return 2;
-    }
-
-    // Conversion errors are reported as the window reports them and the run goes on
-    // where the window's would; any of them makes the exit code 1.
-    bool conversionFailed = false;
-    const auto report = [&](const ConversionError& e) {
-        err << e.what() << "\n";
-        conversionFailed = true;
-    };
-
     StatisticsPrinter printer(out);
     Simulation sim(&printer);
-    std::vector<UsageOverride> overrides;
     try {
-        for (const auto& [name, text] : options.sets) {
-            try {
-                ApplySet(sim, name, text, overrides);
-            } catch (const ConversionError& e) {
-                report(e);  // the text stays as typed, as in its field
-            }
-        }
-    } catch (const UsageError& e) {
-        err << "landuse-headless: " << e.what() << "\n" << kUsage;
-        return 2;
-    }
+        const Options options = ParseOptions(arguments);
+        CheckSets(options.sets);
+        std::vector<UsageOverride> overrides;
+        for (const auto& [name, text] : options.sets) ApplySet(sim, name, text, overrides);
 
-    try {
         FormCreate(sim);
-    } catch (const ConversionError& e) {
-        report(e);
-        if (!sim.run.ready) return 1;  // no run to step
-    }
-    if (!overrides.empty()) {
-        for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
-        try {
+        if (!overrides.empty()) {
+            for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
             ReadUsageTable(sim.controls, sim.usage);
-        } catch (const ConversionError& e) {
-            report(e);  // the parameters read before the failing cell keep their new values
         }
-    }
 
-    std::int64_t steps = sim.run.stopTime;
-    if (options.steps) {
-        steps = *options.steps;
-    } else if (steps <= 0) {
-        err << "landuse-headless: the stop time " << steps << " never stops the run: give --steps\n" << kUsage;
-        return 2;
-    }
+        std::int64_t steps = sim.run.stopTime;
+        if (options.steps) {
+            steps = *options.steps;
+        } else if (steps <= 0) {
+            throw UsageError("the stop time " + std::to_string(steps) + " never stops the run: give --steps");
+        }
 
-    out << "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
-    try {
+        out << "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
         for (std::int64_t i = 0; i < steps; ++i) TimeStep(sim);
+        if (options.agents) PrintAgents(sim.run, out);
+        if (options.cells) PrintCells(sim.run, out);
+        out.flush();
+        return kExitSuccess;
+    } catch (const UsageError& e) {
+        out.flush();
+        err << "landuse-headless: " << e.what() << "\n" << kUsage;
+        return kExitUsageError;
     } catch (const ConversionError& e) {
-        report(e);  // the window stops its timer here
+        // The message the window would show; the lines printed before it stay.
+        out.flush();
+        err << e.what() << "\n";
+        return kExitConversionError;
     }
-    if (options.agents) PrintAgents(sim.run, out);
-    if (options.cells) PrintCells(sim.run, out);
-    out.flush();
-    return conversionFailed ? 1 : 0;
 }

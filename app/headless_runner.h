@@ -6,5 +6,8 @@
 // landuse-headless [--steps N] [--set NAME=TEXT]... [--agents] [--cells]
 // Runs the program's start-up with the given control values, then N time steps,
 // printing the statistics of every step as CSV (and the final state on request).
-// Returns the process exit code: 0 success, 1 a conversion error, 2 a usage error.
+// A conversion error prints the message the window would show and ends the run at
+// once, keeping the lines already printed.
+// Returns the process exit code: 0 success, 2 a conversion error, 64 a command-line
+// mistake (an unknown control, a value outside a control's range, a malformed argument).
 int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

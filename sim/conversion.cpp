@@ -49,9 +49,16 @@ bool TryStrToInt(std::string_view text, std::int32_t& value)
 bool TryStrToFloat(std::string_view text, double& value)
 {
     text = TrimSpaces(text);
-    // Check the shape and copy it with '.' as separator into a bounded buffer.
-    std::array<char, 512> buffer{};
-    if (text.size() >= buffer.size()) return false;
+    // Check the shape and copy it with '.' as separator; every text character gives at
+    // most one copied character. Ordinary texts fit the stack buffer, so reading a
+    // field allocates nothing; only a very long text takes a heap buffer.
+    std::array<char, 512> smallBuffer;
+    std::string largeBuffer;
+    char* buffer = smallBuffer.data();
+    if (text.size() >= smallBuffer.size()) {
+        largeBuffer.resize(text.size() + 1);
+        buffer = largeBuffer.data();
+    }
     std::size_t at = 0;
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) buffer[at++] = text[i++];
@@ -85,8 +92,8 @@ bool TryStrToFloat(std::string_view text, double& value)
     buffer[at] = '\0';
 
     char* end = nullptr;
-    const double parsed = StrtodC(buffer.data(), &end);
-    if (end != buffer.data() + at) return false;
+    const double parsed = StrtodC(buffer, &end);
+    if (end != buffer + at) return false;
     if (std::isinf(parsed)) return false;  // overflow of a double
     value = parsed;  // an underflow converts to the nearest representable value
     return true;

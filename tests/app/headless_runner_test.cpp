@@ -79,34 +79,46 @@ TEST(HeadlessRunner, StopTimeGivesTheDefaultNumberOfSteps)
     const auto lines = Lines(RunRunner({"--set", "Edit_size=10", "--set", "E_stop=4"}).out);
     EXPECT_EQ(lines.size(), 5u);
     const Result never = RunRunner({"--set", "E_stop=0"});
-    EXPECT_EQ(never.code, 2);
+    EXPECT_EQ(never.code, 64);
     EXPECT_NE(never.err.find("--steps"), std::string::npos);
     EXPECT_EQ(RunRunner({"--steps", "2", "--set", "Edit_size=10", "--set", "E_stop=0"}).code, 0);
 }
 
-TEST(HeadlessRunner, ConversionErrorsAreReportedAndFailTheRun)
+TEST(HeadlessRunner, ConversionErrorsEndTheRunAtOnce)
 {
     const Result size = RunRunner({"--set", "Edit_size=abc"});
-    EXPECT_EQ(size.code, 1);
-    EXPECT_EQ(size.err, "'abc' is not a valid integer value\n'abc' is not a valid integer value\n");
+    EXPECT_EQ(size.code, 2);
+    EXPECT_EQ(size.err, "'abc' is not a valid integer value\n");
     EXPECT_TRUE(size.out.empty());  // no set-up, no output
 
-    // A bad text corrected by a later --set only reports the error.
+    // The first error ends the run, even when a later --set would correct the text.
     const Result corrected = RunRunner({"--steps", "1", "--set", "Edit_size=", "--set", "Edit_size=10"});
-    EXPECT_EQ(corrected.code, 1);
+    EXPECT_EQ(corrected.code, 2);
     EXPECT_EQ(corrected.err, "'' is not a valid integer value\n");
-    EXPECT_EQ(Lines(corrected.out).size(), 2u);
+    EXPECT_TRUE(corrected.out.empty());
 
-    const Result step = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--set", "E_CProbab=x,y"});
-    EXPECT_EQ(step.code, 1);
+    // A failing step keeps the steps printed before it and prints no final state.
+    const Result step = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--set", "E_CProbab=x,y", "--agents"});
+    EXPECT_EQ(step.code, 2);
     EXPECT_EQ(step.err, "'x,y' is not a valid floating point value\n");
     EXPECT_EQ(Lines(step.out).size(), 1u);  // header only: no step completed
 
-    // A usage-table cell that does not convert: reported, and the run goes on.
     const Result table = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--set", "StringGrid1.3.1=-"});
-    EXPECT_EQ(table.code, 1);
+    EXPECT_EQ(table.code, 2);
     EXPECT_EQ(table.err, "'-' is not a valid floating point value\n");
-    EXPECT_EQ(Lines(table.out).size(), 4u);
+    EXPECT_TRUE(table.out.empty());
+
+    // Growth reads E_crIndu in the first step: header only.
+    const Result late = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--set", "E_crIndu=many"});
+    EXPECT_EQ(late.code, 2);
+    EXPECT_EQ(late.err, "'many' is not a valid integer value\n");
+    EXPECT_EQ(Lines(late.out).size(), 1u);
+
+    // With the maximum already reached, growth never reads the bad text and the run completes.
+    const Result unread = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--set", "Edit_anzAg=0", "--set",
+                                     "E_crIndu=many"});
+    EXPECT_EQ(unread.code, 0) << unread.err;
+    EXPECT_EQ(Lines(unread.out).size(), 4u);
 }
 
 TEST(HeadlessRunner, CommandLineMistakesAreUsageErrors)
@@ -115,9 +127,10 @@ TEST(HeadlessRunner, CommandLineMistakesAreUsageErrors)
          {std::vector<std::string>{"--set", "Nope=1"}, {"--set", "CB_decay=2"}, {"--set", "rb_hill=0"},
           {"--set", "CB_FieldNr=3"}, {"--set", "StringGrid1.0.1=1"}, {"--set", "StringGrid1.6.1=1"},
           {"--set", "StringGrid1.1.1x=1"}, {"--set", "TrB_thresh=abc"}, {"--steps", "-1"}, {"--steps"},
-          {"--bogus"}, {"--set", "=5"}, {"--set", "E_stop=-3"}}) {
+          {"--bogus"}, {"--set", "=5"}, {"--set", "E_stop=-3"}, {"--set", "TrB_thresh=181"},
+          {"--set", "SB_wiggle=-1"}, {"--set", "Edit_size=abc", "--set", "Nope=1"}}) {
         const Result r = RunRunner(bad);
-        EXPECT_EQ(r.code, 2) << bad.back();
+        EXPECT_EQ(r.code, 64) << bad.back();
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find("usage:"), std::string::npos);
     }

@@ -35,6 +35,20 @@ TEST(Conversion, RealsAcceptCommaOrPointAndAnExponent)
     }
 }
 
+TEST(Conversion, LongTextsFollowTheSameRule)
+{
+    // Length alone never refuses a text: leading zeros and long fractions are still numbers.
+    const std::string zeros(3000, '0');
+    EXPECT_EQ(StrToInt(zeros + "42"), 42);
+    EXPECT_EQ(StrToFloat(zeros + "1,5"), 1.5);
+    EXPECT_EQ(StrToFloat("0," + zeros + "1e3001"), 1.0);
+    double value = 0;
+    EXPECT_FALSE(TryStrToFloat(zeros + "1,5x", value));
+    EXPECT_FALSE(TryStrToFloat("1" + zeros, value));  // overflows a double
+    std::int32_t whole = 0;
+    EXPECT_FALSE(TryStrToInt("1" + zeros, whole));
+}
+
 TEST(Conversion, ErrorsCarryTheTextAsTyped)
 {
     try {
