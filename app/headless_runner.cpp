@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kExitSuccess = 0;
+constexpr int kExitOtherFailure = 1;
 constexpr int kExitConversionError = 2;
 constexpr int kExitUsageError = 64;
 
@@ -234,5 +235,11 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
         out.flush();
         err << e.what() << "\n";
         return kExitConversionError;
+    } catch (const std::exception& e) {
+        // Any other failure of a step (a batch of agents too large for memory) ends the
+        // run the same way, with its own exit code.
+        out.flush();
+        err << "landuse-headless: " << e.what() << "\n";
+        return kExitOtherFailure;
     }
 }

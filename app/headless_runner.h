@@ -9,5 +9,6 @@
 // A conversion error prints the message the window would show and ends the run at
 // once, keeping the lines already printed.
 // Returns the process exit code: 0 success, 2 a conversion error, 64 a command-line
-// mistake (an unknown control, a value outside a control's range, a malformed argument).
+// mistake (an unknown control, a value outside a control's range, a malformed argument),
+// 1 any other failure (a batch of agents too large for memory).
 int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);

@@ -1,8 +1,41 @@
 #include "growth.h"
 
+#include <algorithm>
+#include <new>
+#include <string>
+
+#include <unistd.h>
+
 #include "conversion.h"
 
 namespace {
+
+// Up to this many placements on one field, each search scans the grid; a larger
+// batch fills the growth queue once and takes its cells from it. Both give the
+// same cells, so this only decides which is faster.
+constexpr std::int32_t kLargestScannedBatch = 8;
+
+// Finds the cells of a batch of `count` placements on `field`, in order, and hands
+// each to place(position); place must make the cell non-empty.
+template <typename Place>
+void PlaceBatch(Simulation& sim, int field, std::int32_t count, Place place)
+{
+    if (count <= kLargestScannedBatch) {
+        for (std::int32_t i = 0; i < count; ++i) place(FindMaxPotentialCell(sim, field));
+        return;
+    }
+    Run& run = sim.run;
+    run.growthQueue.Fill(run.cells, field);
+    for (std::int32_t i = 0; i < count; ++i) {
+        std::size_t index = 0;
+        CellPosition at;  // (0, 0) once no candidate is left
+        if (run.growthQueue.Next(run.cells, index)) {
+            at.column = static_cast<std::int32_t>(index % run.columns);
+            at.row = static_cast<std::int32_t>(index / run.columns);
+        }
+        place(at);
+    }
+}
 
 // Adds one column of the weight table to the cell's three fields, in extended precision.
 void AddWeights(TCell& cell, const UsageParameters& usage, int kindCreated)
@@ -12,9 +45,8 @@ void AddWeights(TCell& cell, const UsageParameters& usage, int kindCreated)
                                                 static_cast<long double>(usage.weight[f][kindCreated]));
 }
 
-void CreateLandUse(Simulation& sim, int field, std::int32_t kind, int kindCreated)
+void CreateLandUse(Simulation& sim, CellPosition at, std::int32_t kind, int kindCreated)
 {
-    const CellPosition at = FindMaxPotentialCell(sim, field);
     TCell& cell = sim.run.cells(at.column, at.row);
     cell.kind = kind;
     AddWeights(cell, sim.usage, kindCreated);
@@ -22,6 +54,27 @@ void CreateLandUse(Simulation& sim, int field, std::int32_t kind, int kindCreate
 }
 
 }  // namespace
+
+void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
+{
+    const std::size_t needed = agents.size() + static_cast<std::size_t>(count);
+    if (needed <= agents.capacity()) return;
+    const std::string refusal = "Not enough memory to create " + std::to_string(count) + " agents";
+    // A list larger than the machine's memory could only end in the system killing the
+    // program part-way, so such a batch is refused before it starts.
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0 &&
+        needed > static_cast<std::size_t>(pages) / sizeof(TAgent) * static_cast<std::size_t>(pageSize))
+        throw GrowthError(refusal);
+    try {
+        agents.reserve(std::max(needed, 2 * agents.capacity()));
+    } catch (const std::bad_alloc&) {
+        throw GrowthError(refusal);
+    } catch (const std::length_error&) {
+        throw GrowthError(refusal);
+    }
+}
 
 CellPosition FindMaxPotentialCell(const Simulation& sim, int field)
 {
@@ -50,17 +103,22 @@ CellPosition FindMaxPotentialCell(const Simulation& sim, int field)
 void CreateAgents(Simulation& sim)
 {
     const std::int32_t count = StrToInt(sim.controls.E_crAgs);
-    for (std::int32_t i = 0; i < count; ++i) {
+    if (count > 0) MakeRoomForAgents(sim.run.agents, count);
+    PlaceBatch(sim, kPopulationField, count, [&sim](CellPosition at) {
         sim.run.agents.emplace_back();
-        PlaceAgent(sim, sim.run.agents.size() - 1);
-    }
+        PlaceAgentAt(sim, sim.run.agents.size() - 1, at);
+    });
     CreateResources(sim);
 }
 
 void PlaceAgent(Simulation& sim, std::size_t index)
 {
+    PlaceAgentAt(sim, index, FindMaxPotentialCell(sim, kPopulationField));
+}
+
+void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at)
+{
     Run& run = sim.run;
-    const CellPosition at = FindMaxPotentialCell(sim, kPopulationField);
     TAgent& agent = run.agents[index];
     agent.column = at.column;
     agent.row = at.row;
@@ -89,7 +147,7 @@ void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row)
 void CreateResources(Simulation& sim)
 {
     const std::int32_t services = StrToInt(sim.controls.E_crServ);
-    for (std::int32_t i = 0; i < services; ++i) CreateLandUse(sim, kServiceField, kService, 1);
+    PlaceBatch(sim, kServiceField, services, [&sim](CellPosition at) { CreateLandUse(sim, at, kService, 1); });
     const std::int32_t industries = StrToInt(sim.controls.E_crIndu);
-    for (std::int32_t i = 0; i < industries; ++i) CreateLandUse(sim, kIndustryField, kIndustry, 2);
+    PlaceBatch(sim, kIndustryField, industries, [&sim](CellPosition at) { CreateLandUse(sim, at, kIndustry, 2); });
 }

@@ -36,6 +36,7 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     run.agents.clear();
     run.cells = TCellList(run.columns, run.rows);
     run.means.Resize(run.columns, run.rows);
+    run.growthQueue.Reserve(run.cells.InPassOrder().size());
     if (controls.rb_direct) run.returnMode = 0;
     if (controls.rb_hillCl) run.returnMode = 1;
     sim.draw().CreateLayers();

@@ -6,6 +6,7 @@
 #include "cell_grid.h"
 #include "control_state.h"
 #include "drawing_hooks.h"
+#include "max_potential_queue.h"
 #include "neighbourhood.h"
 #include "random_generator.h"
 #include "row_splitter.h"
@@ -23,6 +24,7 @@ struct Run {
     TCellList cells;
     TLimbo means;
     std::vector<Destination> destinations;
+    MaxPotentialQueue growthQueue;  // serves growth's large batches of searches
 
     std::int32_t cellSize = 0;
     std::int32_t halfCell = 0;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "conversion.h"
 #include "growth.h"
 #include "potential_fields.h"
@@ -102,4 +105,116 @@ TEST(Growth, NegativeWeightsLowerTheField)
     sim.run.cells(2, 2).potential = {1.0, 1.0, 1.0};
     CreateAgents(sim);
     EXPECT_EQ(sim.run.cells(2, 2).potential[1], -1.0);
+}
+
+namespace {
+
+// A grid whose fields hold ties, zeros, negatives and values that are not numbers,
+// with some cells already taken, all from a fixed seed.
+void FillAwkwardGrid(Simulation& sim, std::uint32_t seed)
+{
+    RandomGenerator values;
+    values.seed = seed;
+    const double choices[] = {-1.0, 0.0, 0.0, std::nan(""), 0.5, 1.0, 1.0, 2.0, 2.0, 3.5, 1e-310, 7.0};
+    for (TCell& cell : sim.run.cells.InPassOrder()) {
+        for (double& value : cell.potential) value = choices[values.Random(12)];
+        cell.kind = values.Random(4) == 0 ? values.Random(6) : kEmpty;
+    }
+}
+
+void ExpectSameWorld(const Simulation& a, const Simulation& b)
+{
+    const auto& cellsA = a.run.cells.InPassOrder();
+    const auto& cellsB = b.run.cells.InPassOrder();
+    ASSERT_EQ(cellsA.size(), cellsB.size());
+    for (std::size_t i = 0; i < cellsA.size(); ++i) {
+        ASSERT_EQ(cellsA[i].kind, cellsB[i].kind) << "cell " << i;
+        ASSERT_EQ(cellsA[i].agentCount, cellsB[i].agentCount) << "cell " << i;
+        for (int f = 0; f < 3; ++f) {
+            if (std::isnan(cellsA[i].potential[f])) ASSERT_TRUE(std::isnan(cellsB[i].potential[f]));
+            else ASSERT_EQ(cellsA[i].potential[f], cellsB[i].potential[f]) << "cell " << i << " field " << f;
+        }
+    }
+    ASSERT_EQ(a.run.agents.size(), b.run.agents.size());
+    for (std::size_t i = 0; i < a.run.agents.size(); ++i) {
+        EXPECT_EQ(a.run.agents[i].column, b.run.agents[i].column);
+        EXPECT_EQ(a.run.agents[i].row, b.run.agents[i].row);
+        EXPECT_EQ(a.run.agents[i].heading, b.run.agents[i].heading);
+    }
+    EXPECT_EQ(a.random.seed, b.random.seed);
+}
+
+}  // namespace
+
+TEST(Growth, LargeBatchesChooseTheSameCellsAsOneSearchAtATime)
+{
+    // Batch sizes on both sides of the switch to the growth queue, and batches larger
+    // than the number of candidates, which end on (0, 0).
+    for (const std::int32_t count : {1, 8, 9, 40, 500}) {
+        for (const std::uint32_t seed : {1u, 77u, 4242u}) {
+            Simulation batch, single;
+            for (Simulation* sim : {&batch, &single}) {
+                MakeEmptyRun(*sim, 13, 11);
+                FillAwkwardGrid(*sim, seed);
+                sim->usage.weight[0][0] = -0.25;  // a home can lower its own field
+            }
+            const std::string text = std::to_string(count);
+            batch.controls.E_crAgs = batch.controls.E_crServ = batch.controls.E_crIndu = text;
+            CreateAgents(batch);
+
+            single.controls.E_crAgs = "1";
+            single.controls.E_crServ = "0";
+            single.controls.E_crIndu = "0";
+            for (std::int32_t i = 0; i < count; ++i) CreateAgents(single);
+            single.controls.E_crAgs = "0";
+            single.controls.E_crServ = "1";
+            for (std::int32_t i = 0; i < count; ++i) CreateResources(single);
+            single.controls.E_crServ = "0";
+            single.controls.E_crIndu = "1";
+            for (std::int32_t i = 0; i < count; ++i) CreateResources(single);
+
+            SCOPED_TRACE(testing::Message() << "count " << count << " seed " << seed);
+            ExpectSameWorld(batch, single);
+        }
+    }
+}
+
+TEST(Growth, HundredThousandPlacementsInOneBatch)
+{
+    Simulation sim;
+    MakeEmptyRun(sim, 202, 202);
+    FillAwkwardGrid(sim, 9);
+    sim.controls.E_crAgs = "100000";
+    sim.controls.E_crServ = "100000";
+    sim.controls.E_crIndu = "100000";
+    CreateAgents(sim);
+    EXPECT_EQ(sim.run.agents.size(), 100000u);
+    // Every empty cell that any field could choose is taken; what is left of each
+    // batch lands on (0, 0).
+    std::int64_t agentsCounted = 0;
+    for (const TCell& cell : sim.run.cells.InPassOrder()) {
+        if (cell.kind == kEmpty) {
+            for (const double value : cell.potential) EXPECT_FALSE(value > 0.0);
+        }
+        agentsCounted += cell.agentCount;
+    }
+    EXPECT_EQ(agentsCounted, 100000);
+    EXPECT_GT(sim.run.cells(0, 0).agentCount, 1);
+}
+
+TEST(Growth, BatchTooLargeForMemoryIsRefusedBeforeItStarts)
+{
+    Simulation sim;
+    MakeEmptyRun(sim, 6, 6);
+    const RandomGenerator before = sim.random;
+    sim.controls.E_crAgs = "2147483647";
+    try {
+        CreateAgents(sim);
+        FAIL() << "no refusal";
+    } catch (const GrowthError& e) {
+        EXPECT_STREQ(e.what(), "Not enough memory to create 2147483647 agents");
+    }
+    EXPECT_TRUE(sim.run.agents.empty());
+    EXPECT_EQ(sim.random.seed, before.seed);
+    for (const TCell& cell : sim.run.cells.InPassOrder()) EXPECT_EQ(cell.kind, kEmpty);
 }
