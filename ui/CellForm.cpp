@@ -92,8 +92,18 @@ void TForm1::ShowError(const QString& message)
         messageSink_(message);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, kCaption, message, QMessageBox::Ok, this);
-    box.exec();
+    // One box at a time: a message raised while a box is open (a timer tick runs in
+    // the box's event loop) waits until that box is closed, and a message that is
+    // already waiting is not queued twice.
+    if (!pendingMessages_.contains(message)) pendingMessages_.push_back(message);
+    if (showingMessage_) return;
+    showingMessage_ = true;
+    while (!pendingMessages_.isEmpty()) {
+        QMessageBox box(QMessageBox::Critical, kCaption, pendingMessages_.front(), QMessageBox::Ok, this);
+        box.exec();
+        pendingMessages_.pop_front();
+    }
+    showingMessage_ = false;
 }
 
 template <typename Handler>
@@ -263,7 +273,22 @@ void TForm1::RunStep()
 {
     // A step that fails stops the timer, so its message is shown once rather
     // than at every tick.
-    if (!Guarded([this] { ::TimeStep(sim_); })) StopTimer();
+    inStep_ = true;
+    agentsOnLayer_.reset();
+    std::optional<QString> failure;
+    try {
+        ::TimeStep(sim_);
+    } catch (const std::exception& error) {
+        failure = QString::fromStdString(error.what());
+    }
+    inStep_ = false;
+    agentsOnLayer_.reset();  // the step moved the agents after drawing them
+    if (failure) {
+        // The timer stops before the message shows, so no tick runs another failing
+        // step while the message box waits.
+        StopTimer();
+        ShowError(*failure);
+    }
 }
 
 void TForm1::B_oneStepClick()
@@ -368,6 +393,7 @@ void TForm1::StopTimer()
 
 void TForm1::CreateLayers()
 {
+    agentsOnLayer_.reset();
     layers_.Create();
     ShowDrawing();
 }
@@ -393,12 +419,16 @@ void TForm1::DrawCell(std::int32_t column, std::int32_t row)
 void TForm1::ClearAgentLayer()
 {
     layers_.ClearAgentLayer();
+    if (inStep_) agentsOnLayer_ = 0;
     ShowDrawing();
 }
 
 void TForm1::DrawAgents()
 {
-    layers_.DrawAgents(sim_);
+    const std::size_t count = sim_.run.agents.size();
+    const std::size_t from = agentsOnLayer_ && *agentsOnLayer_ <= count ? *agentsOnLayer_ : 0;
+    layers_.DrawAgents(sim_, from);
+    if (inStep_) agentsOnLayer_ = count;
     ShowDrawing();
 }
 

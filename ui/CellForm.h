@@ -1,8 +1,10 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 #include "control_panel.h"
 #include "drawing_hooks.h"
@@ -92,6 +94,15 @@ private:
 
     Simulation sim_;
     DrawingLayers layers_;
+    // During a step, how many agents of the list the agent layer shows as they
+    // stand. Growth draws all agents after each new one, and nothing moves in
+    // between, so drawing only the agents added since gives the same pixels (later
+    // agents are drawn over earlier ones either way) without redrawing a large
+    // batch once per agent. Unknown outside a step and after anything else drew.
+    std::optional<std::size_t> agentsOnLayer_;
+    bool inStep_ = false;
+    QStringList pendingMessages_;  // the open message box's text first
+    bool showingMessage_ = false;
     MouseEditingState mouse_;
     ControlPanel controls_;
     DrawingPanel* zeichenPanel_ = nullptr;

@@ -99,10 +99,11 @@ void DrawingLayers::RedrawCells(Simulation& sim)
     for (TCell& cell : sim.run.cells.InPassOrder()) DrawCell(target, cell, drawMode, noDestinations, scale);
 }
 
-void DrawingLayers::DrawAgents(const Simulation& sim)
+void DrawingLayers::DrawAgents(const Simulation& sim, std::size_t from)
 {
     PixelTarget target(agentLayer_);
-    for (const TAgent& agent : sim.run.agents) DrawAgent(target, agent);
+    const std::vector<TAgent>& agents = sim.run.agents;
+    for (std::size_t i = from; i < agents.size(); ++i) DrawAgent(target, agents[i]);
 }
 
 void DrawingLayers::DrawSingleCell(Simulation& sim, std::int32_t column, std::int32_t row)

@@ -28,7 +28,8 @@ public:
     void DrawCells(Simulation& sim);
     // Full redraw of every cell in the draw mode of the "Graphic" page.
     void RedrawCells(Simulation& sim);
-    void DrawAgents(const Simulation& sim);
+    // Draws the agents of the list from index `from` on, in list order.
+    void DrawAgents(const Simulation& sim, std::size_t from = 0);
     // One changed cell, as set-up, growth, migration and mouse editing draw it.
     void DrawSingleCell(Simulation& sim, std::int32_t column, std::int32_t row);
     // A maroon line from every destination with more than one arrival to the

@@ -5,10 +5,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -33,6 +36,39 @@ QString TextOf(QWidget* widget)
     if (auto* frame = qobject_cast<QGroupBox*>(widget)) return frame->title();
     return {};
 }
+
+// The message boxes open at this moment, in the order Qt lists them.
+QList<QMessageBox*> OpenMessageBoxes()
+{
+    QList<QMessageBox*> boxes;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) boxes << box;
+    return boxes;
+}
+
+// Watches the message boxes while the window runs: records each text once and the
+// most boxes open at once, and closes each box after it has stood for a few ticks.
+struct MessageBoxWatcher {
+    QStringList texts;
+    int mostOpen = 0;
+    int ticksOpen = 0;
+    std::function<void()> whenFirstOpen;
+
+    void Tick()
+    {
+        const QList<QMessageBox*> open = OpenMessageBoxes();
+        mostOpen = std::max(mostOpen, int(open.size()));
+        if (open.isEmpty()) return;
+        if (ticksOpen == 0) {
+            texts << open.front()->text();
+            if (whenFirstOpen && texts.size() == 1) whenFirstOpen();
+        }
+        if (++ticksOpen >= 8) {
+            ticksOpen = 0;
+            open.front()->accept();
+        }
+    }
+};
 
 // A step that leaves some agents standing: three steps by hand.
 void StepThrice(TestWindow& w)
@@ -244,6 +280,46 @@ private slots:
         QCOMPARE(w.messages, QStringList{"'many' is not a valid integer value"});
         QCOMPARE(w.run().stepCount, stoppedAt);
         QCOMPARE(w.form.chart()->Series()[0]->count(), stoppedAt);
+    }
+
+    void failingStepsNeverStackMessageBoxes()
+    {
+        TForm1 form;  // real modal boxes: the timer keeps ticking inside their event loop
+        form.show();
+        MessageBoxWatcher watcher;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&watcher] { watcher.Tick(); });
+        watch.start(15);
+        auto* maximum = form.findChild<QLineEdit*>("Edit_anzAg");
+        auto* stop = form.findChild<QLineEdit*>("E_stop");
+        // First a handler's message while the timer runs; while it is open, a step fails.
+        watcher.whenFirstOpen = [maximum] { maximum->setText("many"); };
+        QTest::mouseClick(form.findChild<QPushButton*>("B_stop"), Qt::LeftButton);
+        QTRY_VERIFY(form.simulation().run.stepCount >= 2);
+        stop->setText("");
+        QTRY_COMPARE(watcher.texts.size(), 2);
+        QTRY_VERIFY(OpenMessageBoxes().isEmpty());
+        QCOMPARE(watcher.mostOpen, 1);
+        QCOMPARE(watcher.texts,
+                 (QStringList{"'' is not a valid integer value", "'many' is not a valid integer value"}));
+        QVERIFY(!form.timer()->isActive());
+    }
+
+    void largeGrowthBatchDrawsEveryNewAgent()
+    {
+        TestWindow w;
+        StepThrice(w);
+        // A failing service count ends the step right after the agents' batch, so the
+        // agent layer still shows what growth drew.
+        w.get<QLineEdit>("E_crAgs")->setText("3000");
+        w.get<QLineEdit>("E_crServ")->setText("none");
+        QTest::mouseClick(w.get<QPushButton>("B_oneStep"), Qt::LeftButton);
+        QCOMPARE(w.run().agents.size(), std::size_t(3009));
+        const QImage drawn = w.form.layers().AgentLayer().copy();
+        // Drawing every agent once more, as a full redraw would, changes no pixel.
+        static_cast<DrawingHooks&>(w.form).DrawAgents();
+        QCOMPARE(w.form.layers().AgentLayer(), drawn);
+        for (const TAgent& agent : w.run().agents) QVERIFY(w.agentPixel(agent.pixelX, agent.pixelY) != colors::kWhite);
     }
 
     void potentialFieldRedrawsEveryEmptyCellInGray()
