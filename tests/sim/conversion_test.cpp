@@ -39,14 +39,19 @@ TEST(Conversion, LongTextsFollowTheSameRule)
 {
     // Length alone never refuses a text: leading zeros and long fractions are still numbers.
     const std::string zeros(3000, '0');
-    EXPECT_EQ(StrToInt(zeros + "42"), 42);
-    EXPECT_EQ(StrToFloat(zeros + "1,5"), 1.5);
-    EXPECT_EQ(StrToFloat("0," + zeros + "1e3001"), 1.0);
+    const auto text = [&zeros](const char* before, const char* after) {
+        std::string t = before;
+        t.append(zeros).append(after);
+        return t;
+    };
+    EXPECT_EQ(StrToInt(text("", "42")), 42);
+    EXPECT_EQ(StrToFloat(text("", "1,5")), 1.5);
+    EXPECT_EQ(StrToFloat(text("0,", "1e3001")), 1.0);
     double value = 0;
-    EXPECT_FALSE(TryStrToFloat(zeros + "1,5x", value));
-    EXPECT_FALSE(TryStrToFloat("1" + zeros, value));  // overflows a double
+    EXPECT_FALSE(TryStrToFloat(text("", "1,5x"), value));
+    EXPECT_FALSE(TryStrToFloat(text("1", ""), value));  // overflows a double
     std::int32_t whole = 0;
-    EXPECT_FALSE(TryStrToInt("1" + zeros, whole));
+    EXPECT_FALSE(TryStrToInt(text("1", ""), whole));
 }
 
 TEST(Conversion, ErrorsCarryTheTextAsTyped)
