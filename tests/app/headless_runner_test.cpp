@@ -121,6 +121,33 @@ TEST(HeadlessRunner, ConversionErrorsEndTheRunAtOnce)
     EXPECT_EQ(Lines(unread.out).size(), 4u);
 }
 
+TEST(HeadlessRunner, EveryEditFollowsTheConversionRule)
+{
+    const std::vector<std::string> always = {"--steps", "4", "--set", "Edit_size=10", "--set", "CB_decay=1",
+                                             "--set", "CB_migrate=1", "--set", "E_migTh=0", "--set", "CB_gravity=1"};
+    for (const char* name : {"Edit_anzAg", "Edit_size", "E_crAgs", "E_crServ", "E_crIndu", "E_decay", "E_CProbab",
+                             "E_migTh", "E_noise", "E_stop", "E_grav"}) {
+        const bool real = std::string(name) == "E_decay" || std::string(name) == "E_CProbab" ||
+                          std::string(name) == "E_noise" || std::string(name) == "E_grav";
+        for (const char* text : {"abc", "-", "1e400", "nan", "0x10", " 12", "12 ", "2147483648"}) {
+            std::vector<std::string> args = always;
+            args.push_back("--set");
+            args.push_back(std::string(name) + "=" + text);
+            const Result r = RunRunner(args);
+            const std::string t = text;
+            const bool converts = t == " 12" || t == "12 " || (real && t == "2147483648");
+            if (converts) {
+                EXPECT_EQ(r.code, 0) << name << "=" << text << ": " << r.err;
+                EXPECT_EQ(Lines(r.out).size(), 5u) << name << "=" << text;
+            } else {
+                EXPECT_EQ(r.code, 2) << name << "=" << text;
+                EXPECT_EQ(r.err, "'" + t + "' is not a valid " + (real ? "floating point" : "integer") + " value\n")
+                    << name;
+            }
+        }
+    }
+}
+
 TEST(HeadlessRunner, CommandLineMistakesAreUsageErrors)
 {
     for (const std::vector<std::string>& bad :

@@ -60,6 +60,34 @@ private slots:
         QCOMPARE(w.run().stepCount, 2);
     }
 
+    void everyEditFollowsTheConversionRule()
+    {
+        // Typed into the panel, each text gives the message where the field is read
+        // (at once, at "new Setup" or at the next step), or a run that carries on.
+        const char* edits[] = {"Edit_anzAg", "Edit_size", "E_crAgs", "E_crServ", "E_crIndu", "E_decay",
+                               "E_CProbab", "E_migTh", "E_noise", "E_stop", "E_grav"};
+        for (const char* name : edits) {
+            for (const QString text : {QString("1e400"), QString("0x10"), QString(" 12"), QString("nan")}) {
+                TestWindow w;
+                for (const char* box : {"CB_decay", "CB_migrate", "CB_gravity"}) w.get<QCheckBox>(box)->setChecked(true);
+                w.get<QLineEdit>("E_migTh")->setText("0");
+                w.get<QLineEdit>(name)->setText(text);
+                QTest::mouseClick(w.get<QPushButton>("B_setup"), Qt::LeftButton);
+                for (int i = 0; i < 4; ++i) QTest::mouseClick(w.get<QPushButton>("B_oneStep"), Qt::LeftButton);
+                const bool real = QString("E_decay E_CProbab E_noise E_grav").contains(name);
+                const QString message =
+                    "'" + text + "' is not a valid " + (real ? "floating point" : "integer") + " value";
+                if (text == " 12") {
+                    QVERIFY2(w.messages.isEmpty(), name);
+                    QCOMPARE(w.run().stepCount, 4);
+                } else {
+                    QVERIFY2(!w.messages.isEmpty(), name);
+                    for (const QString& shown : w.messages) QCOMPARE(shown, message);
+                }
+            }
+        }
+    }
+
     void emptiedNoiseBecomesZero()
     {
         TestWindow w;
