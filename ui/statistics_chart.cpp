@@ -73,7 +73,9 @@ void SetFittedRange(QValueAxis* axis, double low, double high)
 
 StatisticsChart::StatisticsChart(QWidget* parent) : QChartView(parent)
 {
-    auto* chart = new QChart();
+    // The view comes with a chart of its own; a second one given to setChart()
+    // would leave this one released and never freed.
+    QChart* chart = this->chart();
     chart->setBackgroundRoundness(0);
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignRight);
@@ -100,7 +102,6 @@ StatisticsChart::StatisticsChart(QWidget* parent) : QChartView(parent)
     chart->addSeries(placeholder);
     placeholder->setColor(Qt::red);
 
-    setChart(chart);
     setRenderHint(QPainter::Antialiasing, false);
 
     flushTimer_.setSingleShot(true);
