@@ -63,4 +63,23 @@ BENCHMARK(BM_Phase<Statistics>)->Name("Phase/CollectStatistics")->Unit(benchmark
 
 }  // namespace
 
+// The first step of a fresh default run with 100,000 agents, service cells and
+// industry cells asked for at once: growth takes every empty cell with a positive
+// field and puts the rest of each batch on (0, 0).
+void BM_FirstStepWithHundredThousandPlacements(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto sim = std::make_unique<Simulation>();
+        sim->controls.E_crAgs = "100000";
+        sim->controls.E_crServ = "100000";
+        sim->controls.E_crIndu = "100000";
+        FormCreate(*sim);
+        state.ResumeTiming();
+        TimeStep(*sim);
+        benchmark::DoNotOptimize(sim->run.agents.size());
+    }
+}
+BENCHMARK(BM_FirstStepWithHundredThousandPlacements)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 BENCHMARK_MAIN();
