@@ -8,6 +8,9 @@ packages=(
   libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
+  # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer for the
+  # stacks in their reports (scripts/sanitize.sh)
+  clang libclang-rt-14-dev llvm-14
   "$@"
 )
 

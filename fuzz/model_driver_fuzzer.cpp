@@ -1,0 +1,297 @@
+// Drives the simulation as a person at the window could: the input is a
+// sequence of actions (texts typed into the edits, hostile ones among them,
+// check boxes, radio buttons, scroll bars, the field chooser, usage-table edits,
+// mouse gestures anywhere, new set-ups and time steps), each run through the
+// handler the window runs for it, with conversion errors caught as the window
+// catches them. After every action the run's invariants are checked.
+//
+// Work per input is bounded: the grid's cell size stays 6..10, at most 50
+// agents, services or industry cells are created per step, and at most 24
+// time steps run (so at most 1200 agents live).
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "control_handlers.h"
+#include "conversion.h"
+#include "display_range.h"
+#include "setup.h"
+#include "statistics.h"
+#include "time_step.h"
+#include "usage_table.h"
+#include "world_editing.h"
+
+namespace {
+
+constexpr int kMaxSteps = 24;
+constexpr std::int32_t kMaxCreatedPerStep = 50;
+
+[[noreturn]] void Fail(const char* what)
+{
+    std::fprintf(stderr, "invariant violated: %s\n", what);
+    std::abort();
+}
+
+void Check(bool holds, const char* what)
+{
+    if (!holds) Fail(what);
+}
+
+bool IsPercent(std::int32_t value) { return value >= 0 && value <= 100; }
+
+// The screen's side of the contract: a drawn cell lies in the grid, and the
+// plotted statistics describe the run as it stands.
+class CheckingHooks : public DrawingHooks {
+public:
+    const Simulation* sim = nullptr;
+
+    void DrawCell(std::int32_t column, std::int32_t row) override
+    {
+        Check(sim->run.cells.Contains(column, row), "a cell drawn lies in the grid");
+    }
+    void PlotStatistics(const StepStatistics& s) override
+    {
+        Check(s.step == sim->run.stepCount, "the plotted step is the step count");
+        Check(s.agents == static_cast<std::int32_t>(sim->run.agents.size()), "the plotted agents are the agents");
+        Check(IsPercent(s.successful) && IsPercent(s.migrated) && IsPercent(s.returning),
+              "plotted shares are percentages");
+        Check(s.averageTravel >= 0, "the average travel is not negative");
+    }
+};
+
+void CheckInvariants(const Simulation& sim)
+{
+    const Run& run = sim.run;
+    for (const TAgent& agent : run.agents) {
+        Check(agent.mode == kSearching || agent.mode == kReturning, "an agent searches or returns");
+        Check(agent.success == 0 || agent.success == 1, "success is 0 or 1");
+        Check(agent.migrated == 0 || agent.migrated == 1, "migrated is 0 or 1");
+        Check(agent.travelSteps >= 0, "travel steps are not negative");
+    }
+    if (!run.ready) {
+        Check(run.agents.empty(), "a run that is not ready has no agents");
+        return;
+    }
+    Check(run.cellSize >= 2 && run.cellSize <= 10, "the cell size is 2..10");
+    Check(run.columns == CellsAlong(kPanelSize, run.cellSize) && run.rows == run.columns, "the grid fits the panel");
+    Check(run.cells.Columns() == run.columns && run.cells.Rows() == run.rows, "the cells are the grid");
+
+    // Each cell counts exactly the agents standing on it.
+    std::vector<std::int32_t> standing(run.cells.InPassOrder().size(), 0);
+    for (const TAgent& agent : run.agents) {
+        Check(run.cells.Contains(agent.column, agent.row), "an agent stands in the grid");
+        Check(run.cells.Contains(agent.homeColumn, agent.homeRow), "an agent's home is in the grid");
+        Check(agent.pixelX == agent.column * run.cellSize + run.halfCell &&
+                  agent.pixelY == agent.row * run.cellSize + run.halfCell,
+              "an agent's pixel is its cell's centre");
+        standing[static_cast<std::size_t>(agent.row) * run.columns + agent.column] += 1;
+    }
+    std::size_t index = 0;
+    for (const TCell& cell : run.cells.InPassOrder()) {
+        Check(cell.kind >= kEmpty && cell.kind <= kIndustry, "a cell is of a defined kind");
+        Check(cell.agentCount == standing[index], "a cell's agent count is the agents on it");
+        ++index;
+    }
+
+    const StepStatistics s = ComputeStatistics(run);
+    Check(IsPercent(s.successful) && IsPercent(s.migrated) && IsPercent(s.returning),
+          "statistics shares are percentages");
+}
+
+// Texts typed into an edit: the usual values, and what a careless or hostile
+// hand types.
+const std::array<const char*, 32> kTexts = {
+    "",    "-",         "+",           "abc",        "1e400",      "-1e400", "2147483647", "2147483648",
+    " 12", "12 ",       "nan",         "inf",        "0x10",       "0",      "1",          "-5",
+    "1,5", "0,5",       "0.99",        "1e-320",     "-2147483648", "3",     "10",         "180",
+    "200", "999999999", "-999999999",  "1,0e2",      " ",          "1.",     ",5",         "1e308",
+};
+
+std::string TypedText(FuzzedDataProvider& in)
+{
+    if (in.ConsumeBool()) return kTexts[in.ConsumeIntegralInRange<std::size_t>(0, kTexts.size() - 1)];
+    return in.ConsumeRandomLengthString(24);
+}
+
+// A panel pixel: mostly on or near the panel, sometimes anywhere at all.
+std::int32_t PanelPixel(FuzzedDataProvider& in)
+{
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: return in.ConsumeIntegral<std::int32_t>();
+    case 1: return in.ConsumeIntegralInRange<std::int32_t>(-30, -1);
+    default: return in.ConsumeIntegralInRange<std::int32_t>(0, kPanelSize + 30);
+    }
+}
+
+template <typename Handler>
+void Guarded(Handler&& handler)
+{
+    try {
+        handler();
+    } catch (const ConversionError&) {
+        // The window shows the message and goes on.
+    }
+}
+
+bool ConvertsAbove(const std::string& text, std::int32_t limit)
+{
+    std::int32_t value = 0;
+    return TryStrToInt(text, value) && value > limit;
+}
+
+bool ConvertsBelow(const std::string& text, std::int32_t limit)
+{
+    std::int32_t value = 0;
+    return TryStrToInt(text, value) && value < limit;
+}
+
+enum Edit { kAgents, kSize, kCreateAgents, kCreateServices, kCreateIndustry, kDecay, kConsume, kMigration, kNoise,
+            kGravity, kStop, kEditCount };
+
+void TypeIntoEdit(Simulation& sim, FuzzedDataProvider& in)
+{
+    ControlState& c = sim.controls;
+    const int edit = in.ConsumeIntegralInRange(0, kEditCount - 1);
+    const std::string text = TypedText(in);
+    switch (edit) {
+    case kAgents: c.Edit_anzAg = text; break;
+    case kSize:
+        if (ConvertsBelow(text, 6)) return;  // a finer grid is too slow to fuzz
+        c.Edit_size = text;
+        Guarded([&] { Edit_sizeChange(c); });
+        break;
+    case kCreateAgents:
+        if (ConvertsAbove(text, kMaxCreatedPerStep)) return;
+        c.E_crAgs = text;
+        break;
+    case kCreateServices:
+    case kCreateIndustry:
+        if (ConvertsAbove(text, kMaxCreatedPerStep)) return;
+        (edit == kCreateServices ? c.E_crServ : c.E_crIndu) = text;
+        Guarded([&] { Edit_sizeChange(c); });
+        break;
+    case kDecay: c.E_decay = text; break;
+    case kConsume: c.E_CProbab = text; break;
+    case kMigration: c.E_migTh = text; break;
+    case kNoise:
+        c.E_noise = text;
+        E_noiseChange(c);
+        Check(!c.E_noise.empty(), "the return noise is never empty");
+        break;
+    case kGravity: c.E_grav = text; break;
+    case kStop:
+        c.E_stop = text;
+        Guarded([&] { E_stopChange(sim); });
+        break;
+    }
+}
+
+void ToggleCheckBox(Simulation& sim, FuzzedDataProvider& in)
+{
+    ControlState& c = sim.controls;
+    bool* const boxes[] = {&c.CB_decay,  &c.CB_migrate, &c.CB_showAB,  &c.CB_potField, &c.cb_noDesti,
+                           &c.CB_noTracks, &c.CB_showOrig, &c.CB_showAg, &c.Cb_allBlack, &c.CB_gravity};
+    const std::size_t which = in.ConsumeIntegralInRange<std::size_t>(0, std::size(boxes) - 1);
+    bool* const box = boxes[which];
+    *box = !*box;
+    // What the window does on a change of these boxes that reaches the model.
+    if (box == &c.CB_showAB || box == &c.CB_showOrig || box == &c.cb_noDesti || box == &c.CB_potField)
+        ComputeDisplayRange(sim);
+    if (box == &c.Cb_allBlack)
+        for (TCell& cell : sim.run.cells.InPassOrder()) cell.allBlack = c.Cb_allBlack;
+}
+
+void ClickRadioButton(Simulation& sim, FuzzedDataProvider& in)
+{
+    ControlState& c = sim.controls;
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: c.rb_rulette = true, c.rb_hill = false; break;
+    case 1: c.rb_rulette = false, c.rb_hill = true; break;
+    case 2: c.rb_direct = true, c.rb_hillCl = false, RadioGroup2Click(sim); break;
+    default: c.rb_direct = false, c.rb_hillCl = true, RadioGroup2Click(sim); break;
+    }
+}
+
+void EditUsageTable(Simulation& sim, FuzzedDataProvider& in)
+{
+    const int column = in.ConsumeIntegralInRange(1, 5);
+    const int row = in.ConsumeIntegralInRange(1, 3);
+    sim.controls.StringGrid1[column][row] = TypedText(in);
+    Guarded([&] { ReadUsageTable(sim.controls, sim.usage); });  // the key release reads the table
+}
+
+void RunSteps(Simulation& sim, FuzzedDataProvider& in, int& stepsLeft)
+{
+    const int steps = std::min(stepsLeft, in.ConsumeIntegralInRange(1, 4));
+    for (int i = 0; i < steps; ++i) {
+        --stepsLeft;
+        try {
+            TimeStep(sim);
+        } catch (const ConversionError&) {
+            break;  // the window stops its timer
+        }
+        CheckInvariants(sim);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    CheckingHooks hooks;
+    Simulation sim(&hooks);
+    hooks.sim = &sim;
+    sim.controls.Edit_size = std::to_string(in.ConsumeIntegralInRange(6, 10));
+    FormCreate(sim);
+    CheckInvariants(sim);
+
+    MouseEditingState mouse;
+    int stepsLeft = kMaxSteps;
+    while (in.remaining_bytes() > 0) {
+        switch (in.ConsumeIntegralInRange(0, 12)) {
+        case 0: TypeIntoEdit(sim, in); break;
+        case 1: ToggleCheckBox(sim, in); break;
+        case 2: ClickRadioButton(sim, in); break;
+        case 3: {
+            std::int32_t& bar = in.ConsumeBool() ? sim.controls.TrB_thresh : sim.controls.SB_wiggle;
+            bar = in.ConsumeIntegralInRange(kScrollMinimum, kScrollMaximum);
+            break;
+        }
+        case 4: {
+            // The chooser: an item 0..2, or -1 once text is typed into it.
+            const std::int32_t item = in.ConsumeIntegralInRange(-1, 2);
+            sim.controls.CB_FieldNr = item;
+            if (item >= 0) sim.run.shownField = item;
+            break;
+        }
+        case 5: EditUsageTable(sim, in); break;
+        case 6: Guarded([&] { ResetUsageTable(sim.controls, sim.usage); }); break;
+        case 7: {
+            const MouseButton button = static_cast<MouseButton>(in.ConsumeIntegralInRange(0, 2));
+            const bool ctrl = in.ConsumeBool();
+            const std::int32_t x = PanelPixel(in);
+            MouseDown(sim, mouse, button, ctrl, x, PanelPixel(in));
+            break;
+        }
+        case 8: {
+            const std::int32_t x = PanelPixel(in);
+            MouseMove(sim, mouse, x, PanelPixel(in));
+            break;
+        }
+        case 9: MouseUp(mouse); break;
+        case 10: Guarded([&] { B_setupClick(sim); }); break;
+        case 11: ComputeDisplayRange(sim); break;  // "repaint all"
+        default: RunSteps(sim, in, stepsLeft); break;
+        }
+        CheckInvariants(sim);
+    }
+    FormDestroy(sim);
+    CheckInvariants(sim);
+    return 0;
+}
