@@ -10,10 +10,12 @@
 // time steps run (so at most 1200 agents live).
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -150,6 +152,20 @@ bool ConvertsBelow(const std::string& text, std::int32_t limit)
     return TryStrToInt(text, value) && value < limit;
 }
 
+// The cell-size check: a whole number ends within 2..10; any other text stays as typed.
+void CheckCellSizeChange(ControlState& c)
+{
+    const std::string typed = c.Edit_size;
+    try {
+        Edit_sizeChange(c);
+        const std::int32_t size = StrToInt(c.Edit_size);
+        Check(size >= 2 && size <= 10, "the cell size text ends within 2..10");
+        Check(c.Edit_size == typed || c.Edit_size == "2" || c.Edit_size == "10", "only a size out of range is replaced");
+    } catch (const ConversionError&) {
+        Check(c.Edit_size == typed, "a cell size that does not convert stays as typed");
+    }
+}
+
 enum Edit { kAgents, kSize, kCreateAgents, kCreateServices, kCreateIndustry, kDecay, kConsume, kMigration, kNoise,
             kGravity, kStop, kEditCount };
 
@@ -163,7 +179,7 @@ void TypeIntoEdit(Simulation& sim, FuzzedDataProvider& in)
     case kSize:
         if (ConvertsBelow(text, 6)) return;  // a finer grid is too slow to fuzz
         c.Edit_size = text;
-        Guarded([&] { Edit_sizeChange(c); });
+        CheckCellSizeChange(c);
         break;
     case kCreateAgents:
         if (ConvertsAbove(text, kMaxCreatedPerStep)) return;
@@ -173,7 +189,7 @@ void TypeIntoEdit(Simulation& sim, FuzzedDataProvider& in)
     case kCreateIndustry:
         if (ConvertsAbove(text, kMaxCreatedPerStep)) return;
         (edit == kCreateServices ? c.E_crServ : c.E_crIndu) = text;
-        Guarded([&] { Edit_sizeChange(c); });
+        CheckCellSizeChange(c);
         break;
     case kDecay: c.E_decay = text; break;
     case kConsume: c.E_CProbab = text; break;
@@ -184,10 +200,17 @@ void TypeIntoEdit(Simulation& sim, FuzzedDataProvider& in)
         Check(!c.E_noise.empty(), "the return noise is never empty");
         break;
     case kGravity: c.E_grav = text; break;
-    case kStop:
+    case kStop: {
         c.E_stop = text;
-        Guarded([&] { E_stopChange(sim); });
+        const std::int32_t before = sim.run.stopTime;
+        try {
+            E_stopChange(sim);
+            Check(sim.run.stopTime == StrToInt(text), "the stop time follows its text");
+        } catch (const ConversionError&) {
+            Check(sim.run.stopTime == before, "a stop time that does not convert leaves the old one");
+        }
         break;
+    }
     }
 }
 
@@ -222,7 +245,44 @@ void EditUsageTable(Simulation& sim, FuzzedDataProvider& in)
     const int column = in.ConsumeIntegralInRange(1, 5);
     const int row = in.ConsumeIntegralInRange(1, 3);
     sim.controls.StringGrid1[column][row] = TypedText(in);
-    Guarded([&] { ReadUsageTable(sim.controls, sim.usage); });  // the key release reads the table
+    // The key release reads the table: each parameter takes its cell's value in
+    // reading order, up to the first cell that does not convert.
+    UsageParameters expected = sim.usage;
+    const auto& grid = sim.controls.StringGrid1;
+    std::vector<double*> order;
+    std::vector<const std::string*> cells;
+    for (int f = 0; f < 3; ++f) order.push_back(&expected.diffusion[f]), cells.push_back(&grid[1][f + 1]);
+    for (int f = 0; f < 3; ++f)
+        for (int k = 0; k < 3; ++k) order.push_back(&expected.weight[f][k]), cells.push_back(&grid[k + 2][f + 1]);
+    for (int f = 0; f < 3; ++f) order.push_back(&expected.noise[f]), cells.push_back(&grid[5][f + 1]);
+    bool allConvert = true;
+    for (std::size_t i = 0; i < order.size() && allConvert; ++i) allConvert = TryStrToFloat(*cells[i], *order[i]);
+    bool read = true;
+    try {
+        ReadUsageTable(sim.controls, sim.usage);
+    } catch (const ConversionError&) {
+        read = false;
+    }
+    Check(read == allConvert, "the table reads when every cell converts");
+    Check(std::memcmp(&expected, &sim.usage, sizeof expected) == 0,
+          "the parameters read before a failing cell change, it and the later ones do not");
+}
+
+// "new Setup": a refused set-up leaves the run as it was; a new one starts afresh.
+void NewSetup(Simulation& sim)
+{
+    const Run& run = sim.run;
+    const std::size_t agents = run.agents.size();
+    const std::int32_t columns = run.columns, steps = run.stepCount;
+    const bool ready = run.ready;
+    try {
+        B_setupClick(sim);
+        Check(run.ready && run.agents.empty() && run.stepCount == 0, "a new set-up starts without agents at step 0");
+        Check(run.destinations.size() == 10, "a new set-up has ten destinations");
+    } catch (const ConversionError&) {
+        Check(run.ready == ready && run.agents.size() == agents && run.columns == columns && run.stepCount == steps,
+              "a refused set-up leaves the run as it was");
+    }
 }
 
 void RunSteps(Simulation& sim, FuzzedDataProvider& in, int& stepsLeft)
@@ -230,10 +290,23 @@ void RunSteps(Simulation& sim, FuzzedDataProvider& in, int& stepsLeft)
     const int steps = std::min(stepsLeft, in.ConsumeIntegralInRange(1, 4));
     for (int i = 0; i < steps; ++i) {
         --stepsLeft;
+        const std::size_t agents = sim.run.agents.size();
+        const std::int32_t stepCount = sim.run.stepCount;
         try {
             TimeStep(sim);
         } catch (const ConversionError&) {
+            Check(sim.run.stepCount == stepCount, "a failing step is not counted");
             break;  // the window stops its timer
+        }
+        if (sim.run.ready) {
+            Check(sim.run.stepCount == stepCount + 1, "a step is counted once");
+            // Agents are created only below the maximum, E_crAgs of them.
+            const std::int64_t created =
+                static_cast<std::int64_t>(agents) < StrToInt(sim.controls.Edit_anzAg)
+                    ? std::max<std::int64_t>(StrToInt(sim.controls.E_crAgs), 0)
+                    : 0;
+            Check(static_cast<std::int64_t>(sim.run.agents.size()) == static_cast<std::int64_t>(agents) + created,
+                  "a step creates E_crAgs agents below the maximum, none at it");
         }
         CheckInvariants(sim);
     }
@@ -285,7 +358,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 9: MouseUp(mouse); break;
-        case 10: Guarded([&] { B_setupClick(sim); }); break;
+        case 10: NewSetup(sim); break;
         case 11: ComputeDisplayRange(sim); break;  // "repaint all"
         default: RunSteps(sim, in, stepsLeft); break;
         }
