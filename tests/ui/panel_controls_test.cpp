@@ -67,7 +67,7 @@ private slots:
         const char* edits[] = {"Edit_anzAg", "Edit_size", "E_crAgs", "E_crServ", "E_crIndu", "E_decay",
                                "E_CProbab", "E_migTh", "E_noise", "E_stop", "E_grav"};
         for (const char* name : edits) {
-            for (const QString text : {QString("1e400"), QString("0x10"), QString(" 12"), QString("nan")}) {
+            for (const QString& text : {QString("1e400"), QString("0x10"), QString(" 12"), QString("nan")}) {
                 TestWindow w;
                 for (const char* box : {"CB_decay", "CB_migrate", "CB_gravity"}) w.get<QCheckBox>(box)->setChecked(true);
                 w.get<QLineEdit>("E_migTh")->setText("0");
