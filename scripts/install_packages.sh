@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing.
 # Runs as root (apt-get); does nothing when everything is already there.
+# Extra packages a script needs for itself are given as arguments.
 set -euo pipefail
 
 packages=(
@@ -8,9 +9,6 @@ packages=(
   libgtest-dev libbenchmark-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
-  # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer for the
-  # stacks in their reports (scripts/sanitize.sh)
-  clang libclang-rt-14-dev llvm-14
   "$@"
 )
 

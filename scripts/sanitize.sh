@@ -16,7 +16,9 @@ fuzz_seconds="${1:-60}"
 build=build-sanitize
 jobs="$(nproc)"
 
-scripts/install_packages.sh
+# clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer for the
+# stacks in their reports.
+scripts/install_packages.sh clang libclang-rt-14-dev llvm-14
 
 # Reports end the program (the code is built not to recover); stacks are symbolized.
 export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
