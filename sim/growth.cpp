@@ -67,13 +67,17 @@ void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
     if (pages > 0 && pageSize > 0 &&
         needed > static_cast<std::size_t>(pages) / sizeof(TAgent) * static_cast<std::size_t>(pageSize))
         throw GrowthError(refusal);
-    try {
-        agents.reserve(std::max(needed, 2 * agents.capacity()));
-    } catch (const std::bad_alloc&) {
-        throw GrowthError(refusal);
-    } catch (const std::length_error&) {
-        throw GrowthError(refusal);
+    // Room for twice the list keeps growth by small batches from copying the list at
+    // every step; when that much is not to be had, room for the batch alone will do.
+    for (const std::size_t room : {std::max(needed, 2 * agents.capacity()), needed}) {
+        try {
+            agents.reserve(room);
+            return;
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
     }
+    throw GrowthError(refusal);
 }
 
 CellPosition FindMaxPotentialCell(const Simulation& sim, int field)
