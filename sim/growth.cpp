@@ -53,20 +53,22 @@ void CreateLandUse(Simulation& sim, CellPosition at, std::int32_t kind, int kind
     sim.draw().DrawCell(at.column, at.row);
 }
 
-}  // namespace
-
+// Grows the agent list's room for `count` more agents before a batch, so a batch
+// too large for memory fails at once, before any agent exists.
 void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
 {
     const std::size_t needed = agents.size() + static_cast<std::size_t>(count);
     if (needed <= agents.capacity()) return;
-    const std::string refusal = "Not enough memory to create " + std::to_string(count) + " agents";
+    const auto refusal = [count] {
+        return GrowthError("Not enough memory to create " + std::to_string(count) + " agents");
+    };
     // A list larger than the machine's memory could only end in the system killing the
     // program part-way, so such a batch is refused before it starts.
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
     if (pages > 0 && pageSize > 0 &&
         needed > static_cast<std::size_t>(pages) / sizeof(TAgent) * static_cast<std::size_t>(pageSize))
-        throw GrowthError(refusal);
+        throw refusal();
     // Room for twice the list keeps growth by small batches from copying the list at
     // every step; when that much is not to be had, room for the batch alone will do.
     for (const std::size_t room : {std::max(needed, 2 * agents.capacity()), needed}) {
@@ -77,8 +79,31 @@ void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
         } catch (const std::length_error&) {
         }
     }
-    throw GrowthError(refusal);
+    throw refusal();
 }
+
+// PlaceAgent with the home cell already found.
+void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at)
+{
+    Run& run = sim.run;
+    TAgent& agent = run.agents[index];
+    agent.column = at.column;
+    agent.row = at.row;
+    run.cells(at.column, at.row).agentCount += 1;
+    agent.homeColumn = agent.column;
+    agent.homeRow = agent.row;
+    agent.SetPixelX(at.column * run.cellSize + run.halfCell);
+    agent.SetPixelY(at.row * run.cellSize + run.halfCell);
+    agent.success = 0;
+    agent.SetHeading(sim.random.Random(360));
+    agent.mode = kSearching;
+    agent.migrated = 0;
+    agent.travelSteps = 0;
+    sim.draw().DrawAgents();
+    MarkHomeCell(sim, agent.homeColumn, agent.homeRow);
+}
+
+}  // namespace
 
 CellPosition FindMaxPotentialCell(const Simulation& sim, int field)
 {
@@ -118,26 +143,6 @@ void CreateAgents(Simulation& sim)
 void PlaceAgent(Simulation& sim, std::size_t index)
 {
     PlaceAgentAt(sim, index, FindMaxPotentialCell(sim, kPopulationField));
-}
-
-void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at)
-{
-    Run& run = sim.run;
-    TAgent& agent = run.agents[index];
-    agent.column = at.column;
-    agent.row = at.row;
-    run.cells(at.column, at.row).agentCount += 1;
-    agent.homeColumn = agent.column;
-    agent.homeRow = agent.row;
-    agent.SetPixelX(at.column * run.cellSize + run.halfCell);
-    agent.SetPixelY(at.row * run.cellSize + run.halfCell);
-    agent.success = 0;
-    agent.SetHeading(sim.random.Random(360));
-    agent.mode = kSearching;
-    agent.migrated = 0;
-    agent.travelSteps = 0;
-    sim.draw().DrawAgents();
-    MarkHomeCell(sim, agent.homeColumn, agent.homeRow);
 }
 
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row)

@@ -1,7 +1,6 @@
 #pragma once
 #include <cstdint>
 #include <stdexcept>
-#include <vector>
 
 #include "simulation.h"
 
@@ -21,11 +20,6 @@ public:
 // A batch of new agents with their homes, then the new service and industry cells.
 void CreateAgents(Simulation& sim);
 void PlaceAgent(Simulation& sim, std::size_t index);
-// PlaceAgent with the home cell already found.
-void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at);
-// Grows the agent list's room for `count` more agents before a batch, so a batch
-// too large for memory fails at once, before any agent exists.
-void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count);
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row);
 void CreateResources(Simulation& sim);
 // The empty cell with the strictly greatest positive value of the field, first in

@@ -112,9 +112,7 @@ bool TForm1::Guarded(Handler&& handler)
     try {
         handler();
         return true;
-    } catch (const ConversionError& error) {
-        ShowError(QString::fromStdString(error.what()));
-    } catch (const std::exception& error) {
+    } catch (const std::exception& error) {  // conversion errors and any other failure
         ShowError(QString::fromStdString(error.what()));
     }
     return false;
