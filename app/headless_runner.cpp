@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
-#include <map>
 #include <optional>
 #include <stdexcept>
 
 #include "control_handlers.h"
+#include "control_table.h"
 #include "conversion.h"
 #include "setup.h"
 #include "statistics.h"
@@ -29,10 +28,10 @@ const char* const kUsage =
     "usage: landuse-headless [--steps N] [--set NAME=TEXT]... [--agents] [--cells]\n";
 
 // Prints every plotted step as a CSV line; everything else stays undrawn.
-class StatisticsPrinter : public DrawingHooks {
+class StatisticsPrinter : public RunEvents {
 public:
     explicit StatisticsPrinter(std::ostream& out) : out_(out) {}
-    void PlotStatistics(const StepStatistics& s) override
+    void StepDone(const StepStatistics& s) override
     {
         char line[160];
         std::snprintf(line, sizeof line, "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful,
@@ -78,79 +77,24 @@ Options ParseOptions(const std::vector<std::string>& arguments)
     return options;
 }
 
-bool ParseFlag(const std::string& name, const std::string& text)
-{
-    if (text == "0") return false;
-    if (text == "1") return true;
-    throw UsageError(name + " takes 0 or 1");
-}
+using UsageOverride = std::pair<const ControlDefinition*, std::string>;
 
-std::int32_t ParseWhole(const std::string& name, const std::string& text)
-{
-    std::int32_t value = 0;
-    if (!TryStrToInt(text, value)) throw UsageError(name + " takes a whole number");
-    return value;
-}
-
-using UsageOverride = std::pair<std::pair<int, int>, std::string>;
-
-// Applies one --set as if the user had changed that control, running its change handler.
+// Applies one --set as if the user had changed that control, running its change
+// handler. Usage-table cells are kept back: the program's start writes the default
+// table, so they are written after it and the table is read once.
 void ApplySet(Simulation& sim, const std::string& name, const std::string& text, std::vector<UsageOverride>& overrides)
 {
-    ControlState& c = sim.controls;
-    std::map<std::string, std::string*> plainEdits = {
-        {"Edit_anzAg", &c.Edit_anzAg}, {"E_crAgs", &c.E_crAgs}, {"E_decay", &c.E_decay},
-        {"E_CProbab", &c.E_CProbab}, {"E_migTh", &c.E_migTh},  {"E_grav", &c.E_grav},
-    };
-    std::map<std::string, bool*> checkBoxes = {
-        {"CB_decay", &c.CB_decay},     {"CB_migrate", &c.CB_migrate}, {"CB_showAB", &c.CB_showAB},
-        {"CB_potField", &c.CB_potField}, {"cb_noDesti", &c.cb_noDesti}, {"CB_noTracks", &c.CB_noTracks},
-        {"CB_showOrig", &c.CB_showOrig}, {"CB_showAg", &c.CB_showAg},   {"Cb_allBlack", &c.Cb_allBlack},
-        {"CB_gravity", &c.CB_gravity},
-    };
-
-    if (auto edit = plainEdits.find(name); edit != plainEdits.end()) {
-        *edit->second = text;
-    } else if (name == "Edit_size" || name == "E_crServ" || name == "E_crIndu") {
-        (name == "Edit_size" ? c.Edit_size : name == "E_crServ" ? c.E_crServ : c.E_crIndu) = text;
-        Edit_sizeChange(c);
-    } else if (name == "E_noise") {
-        c.E_noise = text;
-        E_noiseChange(c);
-    } else if (name == "E_stop") {
-        c.E_stop = text;
-        E_stopChange(sim);
-    } else if (auto box = checkBoxes.find(name); box != checkBoxes.end()) {
-        *box->second = ParseFlag(name, text);
-    } else if (name == "rb_rulette" || name == "rb_hill" || name == "rb_direct" || name == "rb_hillCl") {
-        if (text != "1") throw UsageError(name + " takes 1");
-        if (name == "rb_rulette" || name == "rb_hill") {
-            c.rb_rulette = name == "rb_rulette";
-            c.rb_hill = !c.rb_rulette;
+    const ControlDefinition* control = FindControl(name);
+    if (!control) throw UsageError("unknown control '" + name + "'");
+    try {
+        if (control->kind == ControlKind::UsageCell) {
+            WriteControl(sim.controls, *control, text);  // only to check the value
+            overrides.emplace_back(control, text);
         } else {
-            c.rb_direct = name == "rb_direct";
-            c.rb_hillCl = !c.rb_direct;
-            RadioGroup2Click(sim);
+            SetControl(sim, *control, text);
         }
-    } else if (name == "TrB_thresh" || name == "SB_wiggle") {
-        // A scroll bar holds only positions within its range.
-        const std::int32_t position = ParseWhole(name, text);
-        if (position < kScrollMinimum || position > kScrollMaximum)
-            throw UsageError(name + " takes a position 0..180");
-        (name == "TrB_thresh" ? c.TrB_thresh : c.SB_wiggle) = position;
-    } else if (name == "CB_FieldNr") {
-        const std::int32_t item = ParseWhole(name, text);
-        if (item < 0 || item > 2) throw UsageError("CB_FieldNr takes an item index 0..2");
-        c.CB_FieldNr = item;
-    } else if (name.rfind("StringGrid1.", 0) == 0) {
-        int column = 0, row = 0;
-        char tail = 0;
-        if (std::sscanf(name.c_str(), "StringGrid1.%d.%d%c", &column, &row, &tail) != 2 || column < 1 ||
-            column > 5 || row < 1 || row > 3)
-            throw UsageError("usage-table cells are StringGrid1.C.R with C 1..5 and R 1..3");
-        overrides.push_back({{column, row}, text});
-    } else {
-        throw UsageError("unknown control '" + name + "'");
+    } catch (const ControlValueError& e) {
+        throw UsageError(e.what());
     }
 }
 
@@ -200,7 +144,7 @@ void PrintCells(const Run& run, std::ostream& out)
 int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
 {
     StatisticsPrinter printer(out);
-    Simulation sim(&printer);
+    Simulation sim(nullptr, &printer);
     try {
         const Options options = ParseOptions(arguments);
         CheckSets(options.sets);
@@ -209,8 +153,8 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
 
         FormCreate(sim);
         if (!overrides.empty()) {
-            for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
-            ReadUsageTable(sim.controls, sim.usage);
+            for (const auto& [cell, text] : overrides) WriteControl(sim.controls, *cell, text);
+            StringGrid1KeyUp(sim);
         }
 
         std::int64_t steps = sim.run.stopTime;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "control_handlers.h"
+#include "control_table.h"
 #include "conversion.h"
 #include "display_range.h"
 #include "setup.h"
@@ -48,7 +49,7 @@ bool IsPercent(std::int32_t value) { return value >= 0 && value <= 100; }
 
 // The screen's side of the contract: a drawn cell lies in the grid, and the
 // plotted statistics describe the run as it stands.
-class CheckingHooks : public DrawingHooks {
+class CheckingHooks : public ScreenHooks, public RunEvents {
 public:
     const Simulation* sim = nullptr;
 
@@ -56,7 +57,11 @@ public:
     {
         Check(sim->run.cells.Contains(column, row), "a cell drawn lies in the grid");
     }
-    void PlotStatistics(const StepStatistics& s) override
+    void DrawAgents(std::size_t first, std::size_t count) override
+    {
+        Check(first + count <= sim->run.agents.size(), "agents drawn are in the list");
+    }
+    void StepDone(const StepStatistics& s) override
     {
         Check(s.step == sim->run.stepCount, "the plotted step is the step count");
         Check(s.agents == static_cast<std::int32_t>(sim->run.agents.size()), "the plotted agents are the agents");
@@ -153,90 +158,80 @@ bool ConvertsBelow(const std::string& text, std::int32_t limit)
 }
 
 // The cell-size check: a whole number ends within 2..10; any other text stays as typed.
-void CheckCellSizeChange(ControlState& c)
+void CheckCellSizeChange(const ControlState& c, const std::string& typed, bool failed)
 {
-    const std::string typed = c.Edit_size;
-    try {
-        Edit_sizeChange(c);
-        const std::int32_t size = StrToInt(c.Edit_size);
-        Check(size >= 2 && size <= 10, "the cell size text ends within 2..10");
-        Check(c.Edit_size == typed || c.Edit_size == "2" || c.Edit_size == "10", "only a size out of range is replaced");
-    } catch (const ConversionError&) {
+    if (failed) {
         Check(c.Edit_size == typed, "a cell size that does not convert stays as typed");
+        return;
     }
+    const std::int32_t size = StrToInt(c.Edit_size);
+    Check(size >= 2 && size <= 10, "the cell size text ends within 2..10");
+    Check(c.Edit_size == typed || c.Edit_size == "2" || c.Edit_size == "10", "only a size out of range is replaced");
 }
 
-enum Edit { kAgents, kSize, kCreateAgents, kCreateServices, kCreateIndustry, kDecay, kConsume, kMigration, kNoise,
-            kGravity, kStop, kEditCount };
-
-void TypeIntoEdit(Simulation& sim, FuzzedDataProvider& in)
+// Types a text into an edit of the control table, through the table as the window
+// and the runner do, and checks what its change handler promises.
+void TypeIntoEdit(Simulation& sim, const ControlDefinition& control, FuzzedDataProvider& in)
 {
     ControlState& c = sim.controls;
-    const int edit = in.ConsumeIntegralInRange(0, kEditCount - 1);
     const std::string text = TypedText(in);
-    switch (edit) {
-    case kAgents: c.Edit_anzAg = text; break;
-    case kSize:
-        if (ConvertsBelow(text, 6)) return;  // a finer grid is too slow to fuzz
-        c.Edit_size = text;
-        CheckCellSizeChange(c);
-        break;
-    case kCreateAgents:
-        if (ConvertsAbove(text, kMaxCreatedPerStep)) return;
-        c.E_crAgs = text;
-        break;
-    case kCreateServices:
-    case kCreateIndustry:
-        if (ConvertsAbove(text, kMaxCreatedPerStep)) return;
-        (edit == kCreateServices ? c.E_crServ : c.E_crIndu) = text;
-        CheckCellSizeChange(c);
-        break;
-    case kDecay: c.E_decay = text; break;
-    case kConsume: c.E_CProbab = text; break;
-    case kMigration: c.E_migTh = text; break;
-    case kNoise:
-        c.E_noise = text;
-        E_noiseChange(c);
-        Check(!c.E_noise.empty(), "the return noise is never empty");
-        break;
-    case kGravity: c.E_grav = text; break;
-    case kStop: {
-        c.E_stop = text;
-        const std::int32_t before = sim.run.stopTime;
-        try {
-            E_stopChange(sim);
-            Check(sim.run.stopTime == StrToInt(text), "the stop time follows its text");
-        } catch (const ConversionError&) {
-            Check(sim.run.stopTime == before, "a stop time that does not convert leaves the old one");
-        }
-        break;
+    const bool cellSizeCheck = control.onChange == &Edit_sizeChange;
+    if (control.text == &ControlState::Edit_size && ConvertsBelow(text, 6)) return;  // a finer grid is too slow to fuzz
+    if ((control.text == &ControlState::E_crAgs || (cellSizeCheck && control.text != &ControlState::Edit_size)) &&
+        ConvertsAbove(text, kMaxCreatedPerStep))
+        return;
+    const std::string sizeBefore = control.text == &ControlState::Edit_size ? text : c.Edit_size;
+    const std::int32_t stopBefore = sim.run.stopTime;
+    bool failed = false;
+    try {
+        SetControlText(sim, control, text);
+    } catch (const ConversionError&) {
+        failed = true;
     }
+    if (cellSizeCheck) CheckCellSizeChange(c, sizeBefore, failed);
+    if (control.text == &ControlState::E_noise) Check(!c.E_noise.empty(), "the return noise is never empty");
+    if (control.text == &ControlState::E_stop) {
+        if (failed) Check(sim.run.stopTime == stopBefore, "a stop time that does not convert leaves the old one");
+        else Check(sim.run.stopTime == StrToInt(text), "the stop time follows its text");
     }
 }
 
-void ToggleCheckBox(Simulation& sim, FuzzedDataProvider& in)
+// Changes one control of the table other than a usage cell, as a user would.
+void ChangeControl(Simulation& sim, FuzzedDataProvider& in)
 {
-    ControlState& c = sim.controls;
-    bool* const boxes[] = {&c.CB_decay,  &c.CB_migrate, &c.CB_showAB,  &c.CB_potField, &c.cb_noDesti,
-                           &c.CB_noTracks, &c.CB_showOrig, &c.CB_showAg, &c.Cb_allBlack, &c.CB_gravity};
-    const std::size_t which = in.ConsumeIntegralInRange<std::size_t>(0, std::size(boxes) - 1);
-    bool* const box = boxes[which];
-    *box = !*box;
-    // What the window does on a change of these boxes that reaches the model.
-    if (box == &c.CB_showAB || box == &c.CB_showOrig || box == &c.cb_noDesti || box == &c.CB_potField)
-        ComputeDisplayRange(sim);
-    if (box == &c.Cb_allBlack)
-        for (TCell& cell : sim.run.cells.InPassOrder()) cell.allBlack = c.Cb_allBlack;
-}
-
-void ClickRadioButton(Simulation& sim, FuzzedDataProvider& in)
-{
-    ControlState& c = sim.controls;
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: c.rb_rulette = true, c.rb_hill = false; break;
-    case 1: c.rb_rulette = false, c.rb_hill = true; break;
-    case 2: c.rb_direct = true, c.rb_hillCl = false, RadioGroup2Click(sim); break;
-    default: c.rb_direct = false, c.rb_hillCl = true, RadioGroup2Click(sim); break;
+    std::vector<const ControlDefinition*> controls;
+    for (const ControlDefinition& control : ControlTable())
+        if (control.kind != ControlKind::UsageCell) controls.push_back(&control);
+    const ControlDefinition& control = *controls[in.ConsumeIntegralInRange<std::size_t>(0, controls.size() - 1)];
+    switch (control.kind) {
+    case ControlKind::IntegerEdit:
+    case ControlKind::RealEdit:
+        TypeIntoEdit(sim, control, in);
+        break;
+    case ControlKind::CheckBox:
+        Guarded([&] { SetControlChecked(sim, control, !(sim.controls.*control.checked)); });
+        if (control.checked == &ControlState::Cb_allBlack)
+            for (const TCell& cell : sim.run.cells.InPassOrder())
+                Check(cell.allBlack == sim.controls.Cb_allBlack, "every cell holds the all-black flag");
+        break;
+    case ControlKind::RadioButton:
+        Guarded([&] { SetControlChecked(sim, control, true); });
+        Check(sim.controls.rb_rulette != sim.controls.rb_hill && sim.controls.rb_direct != sim.controls.rb_hillCl,
+              "one button of each pair is on");
+        break;
+    case ControlKind::ScrollBar:
+        SetControlNumber(sim, control, in.ConsumeIntegralInRange(kScrollMinimum, kScrollMaximum));
+        break;
+    case ControlKind::FieldChooser: {
+        // The chooser: an item 0..2, or -1 once text is typed into it.
+        const std::int32_t shown = sim.run.shownField;
+        const std::int32_t item = in.ConsumeIntegralInRange(-1, 2);
+        SetControlNumber(sim, control, item);
+        Check(sim.run.shownField == (item >= 0 ? item : shown), "the last valid selection is the shown field");
+        break;
+    }
+    case ControlKind::UsageCell:
+        break;
     }
 }
 
@@ -244,7 +239,8 @@ void EditUsageTable(Simulation& sim, FuzzedDataProvider& in)
 {
     const int column = in.ConsumeIntegralInRange(1, 5);
     const int row = in.ConsumeIntegralInRange(1, 3);
-    sim.controls.StringGrid1[column][row] = TypedText(in);
+    const std::string name = "StringGrid1." + std::to_string(column) + "." + std::to_string(row);
+    WriteControl(sim.controls, *FindControl(name), TypedText(in));
     // The key release reads the table: each parameter takes its cell's value in
     // reading order, up to the first cell that does not convert.
     UsageParameters expected = sim.usage;
@@ -259,7 +255,7 @@ void EditUsageTable(Simulation& sim, FuzzedDataProvider& in)
     for (std::size_t i = 0; i < order.size() && allConvert; ++i) allConvert = TryStrToFloat(*cells[i], *order[i]);
     bool read = true;
     try {
-        ReadUsageTable(sim.controls, sim.usage);
+        StringGrid1KeyUp(sim);
     } catch (const ConversionError&) {
         read = false;
     }
@@ -318,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     CheckingHooks hooks;
-    Simulation sim(&hooks);
+    Simulation sim(&hooks, &hooks);
     hooks.sim = &sim;
     sim.controls.Edit_size = std::to_string(in.ConsumeIntegralInRange(6, 10));
     FormCreate(sim);
@@ -328,21 +324,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int stepsLeft = kMaxSteps;
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange(0, 12)) {
-        case 0: TypeIntoEdit(sim, in); break;
-        case 1: ToggleCheckBox(sim, in); break;
-        case 2: ClickRadioButton(sim, in); break;
-        case 3: {
-            std::int32_t& bar = in.ConsumeBool() ? sim.controls.TrB_thresh : sim.controls.SB_wiggle;
-            bar = in.ConsumeIntegralInRange(kScrollMinimum, kScrollMaximum);
-            break;
-        }
-        case 4: {
-            // The chooser: an item 0..2, or -1 once text is typed into it.
-            const std::int32_t item = in.ConsumeIntegralInRange(-1, 2);
-            sim.controls.CB_FieldNr = item;
-            if (item >= 0) sim.run.shownField = item;
-            break;
-        }
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4: ChangeControl(sim, in); break;
         case 5: EditUsageTable(sim, in); break;
         case 6: Guarded([&] { ResetUsageTable(sim.controls, sim.usage); }); break;
         case 7: {
@@ -359,7 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 9: MouseUp(mouse); break;
         case 10: NewSetup(sim); break;
-        case 11: ComputeDisplayRange(sim); break;  // "repaint all"
+        case 11: Guarded([&] { B_repaintClick(sim); }); break;
         default: RunSteps(sim, in, stepsLeft); break;
         }
         CheckInvariants(sim);

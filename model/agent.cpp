@@ -55,20 +55,20 @@ void TAgent::hillClimbing(std::int32_t wiggleThreshold, RandomGenerator& random)
     TakeCandidate(chosen, wiggleThreshold, random);
 }
 
-void TAgent::ChangeHeading(std::int32_t angleThreshold, std::int32_t returnMode, std::int32_t wiggleThreshold,
-                           std::int32_t sniffMethod, std::int32_t returnNoise, RandomGenerator& random)
+void TAgent::ChangeHeading(std::int32_t angleThreshold, ReturnMode returnMode, std::int32_t wiggleThreshold,
+                           SniffMethod sniffMethod, std::int32_t returnNoise, RandomGenerator& random)
 {
     const bool hasSignal = signalSum > 0.0;  // false for NaN as well
     const auto followTracks = [&] {
-        if (sniffMethod == kRouletteWheel) rouletteWheel(wiggleThreshold, random);
-        else if (sniffMethod == kHillClimbing) hillClimbing(wiggleThreshold, random);
+        if (sniffMethod == SniffMethod::RouletteWheel) rouletteWheel(wiggleThreshold, random);
+        else if (sniffMethod == SniffMethod::HillClimbing) hillClimbing(wiggleThreshold, random);
     };
 
     if (mode == kSearching) {
         if (hasSignal) followTracks();
         else randomWalk(angleThreshold, random);
     } else if (mode == kReturning) {
-        if (returnMode == 1 && hasSignal) {
+        if (returnMode == ReturnMode::UseExistingTracks && hasSignal) {
             followTracks();
         } else {
             heading += RandomTurn(returnNoise, random);

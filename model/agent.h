@@ -10,10 +10,17 @@ enum AgentMode : std::int32_t {
     kReturning = 1,
 };
 
-// Sniff methods: how an agent follows the return tracks it senses.
-enum SniffMethod : std::int32_t {
-    kRouletteWheel = 1,
-    kHillClimbing = 2,
+// How an agent follows the return tracks it senses; None when neither button is on.
+enum class SniffMethod : std::int32_t {
+    None = 0,
+    RouletteWheel = 1,
+    HillClimbing = 2,
+};
+
+// How returning agents find home: straight for it, or along the return tracks.
+enum class ReturnMode : std::int32_t {
+    DirectWay = 0,
+    UseExistingTracks = 1,
 };
 
 // One resident of the world. The candidate arrays have room for all eight
@@ -48,8 +55,8 @@ struct TAgent {
 
     // Sets heading and step vector for this step from the sensed candidates
     // (searching or returning along tracks) or by a random turn.
-    void ChangeHeading(std::int32_t angleThreshold, std::int32_t returnMode, std::int32_t wiggleThreshold,
-                       std::int32_t sniffMethod, std::int32_t returnNoise, RandomGenerator& random);
+    void ChangeHeading(std::int32_t angleThreshold, ReturnMode returnMode, std::int32_t wiggleThreshold,
+                       SniffMethod sniffMethod, std::int32_t returnNoise, RandomGenerator& random);
     void randomWalk(std::int32_t maximumTurn, RandomGenerator& random);
     void rouletteWheel(std::int32_t wiggleThreshold, RandomGenerator& random);
     void hillClimbing(std::int32_t wiggleThreshold, RandomGenerator& random);

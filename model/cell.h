@@ -2,6 +2,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 // Kinds of a cell.
 enum CellKind : std::int32_t {
@@ -19,6 +20,14 @@ enum PotentialField : int {
     kServiceField = 1,
     kIndustryField = 2,
 };
+
+// The field that kinds 2..4 name (kind - 2): residential the population field,
+// destination the service field, service the industry field. Other kinds name none.
+inline std::optional<PotentialField> FieldOfKind(std::int32_t kind)
+{
+    if (kind < kResidential || kind > kService) return std::nullopt;
+    return static_cast<PotentialField>(kind - kResidential);
+}
 
 // One square of the world. Plain record; every field starts at zero except
 // what the constructor sets. The fields that the step's whole-grid passes read

@@ -1,9 +1,8 @@
 #include "conversion.h"
 
 #include <array>
-#include <cmath>
-#include <cstdlib>
-#include <locale.h>
+#include <charconv>
+#include <algorithm>
 
 namespace {
 
@@ -16,11 +15,40 @@ std::string_view TrimSpaces(std::string_view text)
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// strtod bound to the C locale, so the conversion never depends on the process locale.
-double StrtodC(const char* text, char** end)
+// The decimal order of magnitude of a well-formed real text that is not zero
+// (digits, at most one '.', an optional exponent), saturated far beyond any
+// double's range: it tells an overflow from an underflow.
+std::int64_t OrderOfMagnitude(std::string_view text)
 {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return strtod_l(text, end, cLocale);
+    std::int64_t order = 0;
+    std::int64_t integerDigits = 0;
+    std::int64_t leadingFractionZeros = 0;
+    bool inFraction = false;
+    bool nonZeroSeen = false;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    for (; i < text.size() && text[i] != 'e'; ++i) {
+        const char c = text[i];
+        if (c == '.') {
+            inFraction = true;
+        } else if (!inFraction) {
+            if (nonZeroSeen || c != '0') ++integerDigits;
+            if (c != '0') nonZeroSeen = true;
+        } else if (!nonZeroSeen) {
+            if (c == '0') ++leadingFractionZeros;
+            else nonZeroSeen = true;
+        }
+    }
+    order = integerDigits > 0 ? integerDigits - 1 : -(leadingFractionZeros + 1);
+    if (i < text.size()) {
+        ++i;
+        bool negative = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+        std::int64_t exponent = 0;
+        for (; i < text.size(); ++i) exponent = std::min<std::int64_t>(exponent * 10 + (text[i] - '0'), 1000000000);
+        order += negative ? -exponent : exponent;
+    }
+    return order;
 }
 
 }  // namespace
@@ -89,27 +117,43 @@ bool TryStrToFloat(std::string_view text, double& value)
         }
         if (exponentDigits == 0 || i != text.size()) return false;
     }
-    buffer[at] = '\0';
-
-    char* end = nullptr;
-    const double parsed = StrtodC(buffer, &end);
+    // from_chars reads no sign of '+' and no locale: both are settled above.
+    const char* begin = buffer[0] == '+' ? buffer + 1 : buffer;
+    double parsed = 0.0;
+    const auto [end, error] = std::from_chars(begin, buffer + at, parsed, std::chars_format::general);
     if (end != buffer + at) return false;
-    if (std::isinf(parsed)) return false;  // overflow of a double
-    value = parsed;  // an underflow converts to the nearest representable value
+    if (error == std::errc::result_out_of_range) {
+        // Too large for a double does not convert; too small becomes zero, as a
+        // subnormal result becomes the nearest representable value.
+        if (OrderOfMagnitude(std::string_view(buffer, at)) >= 0) return false;
+        parsed = buffer[0] == '-' ? -0.0 : 0.0;
+    } else if (error != std::errc()) {
+        return false;
+    }
+    value = parsed;
     return true;
+}
+
+std::string StrToIntMessage(std::string_view text)
+{
+    return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+std::string StrToFloatMessage(std::string_view text)
+{
+    return "'" + std::string(text) + "' is not a valid floating point value";
 }
 
 std::int32_t StrToInt(std::string_view text)
 {
     std::int32_t value = 0;
-    if (!TryStrToInt(text, value)) throw ConversionError("'" + std::string(text) + "' is not a valid integer value");
+    if (!TryStrToInt(text, value)) throw ConversionError(StrToIntMessage(text));
     return value;
 }
 
 double StrToFloat(std::string_view text)
 {
     double value = 0.0;
-    if (!TryStrToFloat(text, value))
-        throw ConversionError("'" + std::string(text) + "' is not a valid floating point value");
+    if (!TryStrToFloat(text, value)) throw ConversionError(StrToFloatMessage(text));
     return value;
 }

@@ -3,11 +3,20 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
-// Raised when a control's text does not convert; carries the message shown to the user.
+// Raised when a control's text does not convert; carries the message shown to the
+// user and, where the reader knows it, the name of the control that holds the text.
 class ConversionError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ConversionError(const std::string& message, std::string control = {})
+        : std::runtime_error(message), control_(std::move(control))
+    {
+    }
+    const std::string& control() const { return control_; }
+
+private:
+    std::string control_;
 };
 
 // Text to 32-bit integer: optional surrounding spaces, optional sign, decimal digits.
@@ -19,6 +28,10 @@ std::int32_t StrToInt(std::string_view text);
 // exponent. Overflow does not convert.
 // Throws ConversionError "'<text>' is not a valid floating point value".
 double StrToFloat(std::string_view text);
+
+// The messages of a text that does not convert.
+std::string StrToIntMessage(std::string_view text);
+std::string StrToFloatMessage(std::string_view text);
 
 // Non-throwing forms, for callers that only ask whether a text converts.
 bool TryStrToInt(std::string_view text, std::int32_t& value);

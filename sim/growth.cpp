@@ -4,9 +4,8 @@
 #include <new>
 #include <string>
 
-#include <unistd.h>
-
-#include "conversion.h"
+#include "control_table.h"
+#include "platform.h"
 
 namespace {
 
@@ -38,19 +37,20 @@ void PlaceBatch(Simulation& sim, int field, std::int32_t count, Place place)
 }
 
 // Adds one column of the weight table to the cell's three fields, in extended precision.
-void AddWeights(TCell& cell, const UsageParameters& usage, int kindCreated)
+void AddWeights(TCell& cell, const UsageParameters& usage, KindCreated created)
 {
+    const auto k = static_cast<std::size_t>(created);
     for (int f = 0; f < 3; ++f)
         cell.potential[f] = static_cast<double>(static_cast<long double>(cell.potential[f]) +
-                                                static_cast<long double>(usage.weight[f][kindCreated]));
+                                                static_cast<long double>(usage.weight[f][k]));
 }
 
-void CreateLandUse(Simulation& sim, CellPosition at, std::int32_t kind, int kindCreated)
+void CreateLandUse(Simulation& sim, CellPosition at, KindCreated created)
 {
     TCell& cell = sim.run.cells(at.column, at.row);
-    cell.kind = kind;
-    AddWeights(cell, sim.usage, kindCreated);
-    sim.draw().DrawCell(at.column, at.row);
+    cell.kind = created == KindCreated::Service ? kService : kIndustry;
+    AddWeights(cell, sim.usage, created);
+    sim.screen().DrawCell(at.column, at.row);
 }
 
 // Grows the agent list's room for `count` more agents before a batch, so a batch
@@ -64,11 +64,8 @@ void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
     };
     // A list larger than the machine's memory could only end in the system killing the
     // program part-way, so such a batch is refused before it starts.
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && pageSize > 0 &&
-        needed > static_cast<std::size_t>(pages) / sizeof(TAgent) * static_cast<std::size_t>(pageSize))
-        throw refusal();
+    const std::uint64_t memory = PhysicalMemoryBytes();
+    if (memory > 0 && needed > memory / sizeof(TAgent)) throw refusal();
     // Room for twice the list keeps growth by small batches from copying the list at
     // every step; when that much is not to be had, room for the batch alone will do.
     for (const std::size_t room : {std::max(needed, 2 * agents.capacity()), needed}) {
@@ -82,8 +79,11 @@ void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
     throw refusal();
 }
 
-// PlaceAgent with the home cell already found.
-void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at)
+// PlaceAgent with the home cell already found. Every new agent shows all agents on
+// the agent layer; within a batch nothing moves between placements, so after the
+// batch's first agent drawing the new agent alone over them gives the same pixels
+// (later agents are drawn over earlier ones either way).
+void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at, bool othersDrawnAsTheyStand)
 {
     Run& run = sim.run;
     TAgent& agent = run.agents[index];
@@ -99,7 +99,8 @@ void PlaceAgentAt(Simulation& sim, std::size_t index, CellPosition at)
     agent.mode = kSearching;
     agent.migrated = 0;
     agent.travelSteps = 0;
-    sim.draw().DrawAgents();
+    if (othersDrawnAsTheyStand) sim.screen().DrawAgents(index, 1);
+    else sim.screen().DrawAgents(0, run.agents.size());
     MarkHomeCell(sim, agent.homeColumn, agent.homeRow);
 }
 
@@ -131,32 +132,36 @@ CellPosition FindMaxPotentialCell(const Simulation& sim, int field)
 
 void CreateAgents(Simulation& sim)
 {
-    const std::int32_t count = StrToInt(sim.controls.E_crAgs);
+    const std::int32_t count = ReadInteger(sim.controls, &ControlState::E_crAgs);
     if (count > 0) MakeRoomForAgents(sim.run.agents, count);
-    PlaceBatch(sim, kPopulationField, count, [&sim](CellPosition at) {
+    bool first = true;
+    PlaceBatch(sim, kPopulationField, count, [&sim, &first](CellPosition at) {
         sim.run.agents.emplace_back();
-        PlaceAgentAt(sim, sim.run.agents.size() - 1, at);
+        PlaceAgentAt(sim, sim.run.agents.size() - 1, at, !first);
+        first = false;
     });
     CreateResources(sim);
 }
 
 void PlaceAgent(Simulation& sim, std::size_t index)
 {
-    PlaceAgentAt(sim, index, FindMaxPotentialCell(sim, kPopulationField));
+    PlaceAgentAt(sim, index, FindMaxPotentialCell(sim, kPopulationField), false);
 }
 
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row)
 {
     TCell& cell = sim.run.cells(column, row);
     cell.kind = kResidential;
-    AddWeights(cell, sim.usage, 0);
-    sim.draw().DrawCell(column, row);
+    AddWeights(cell, sim.usage, KindCreated::Home);
+    sim.screen().DrawCell(column, row);
 }
 
 void CreateResources(Simulation& sim)
 {
-    const std::int32_t services = StrToInt(sim.controls.E_crServ);
-    PlaceBatch(sim, kServiceField, services, [&sim](CellPosition at) { CreateLandUse(sim, at, kService, 1); });
-    const std::int32_t industries = StrToInt(sim.controls.E_crIndu);
-    PlaceBatch(sim, kIndustryField, industries, [&sim](CellPosition at) { CreateLandUse(sim, at, kIndustry, 2); });
+    const std::int32_t services = ReadInteger(sim.controls, &ControlState::E_crServ);
+    PlaceBatch(sim, kServiceField, services,
+               [&sim](CellPosition at) { CreateLandUse(sim, at, KindCreated::Service); });
+    const std::int32_t industries = ReadInteger(sim.controls, &ControlState::E_crIndu);
+    PlaceBatch(sim, kIndustryField, industries,
+               [&sim](CellPosition at) { CreateLandUse(sim, at, KindCreated::Industry); });
 }

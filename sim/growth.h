@@ -10,6 +10,9 @@ struct CellPosition {
     friend bool operator==(const CellPosition&, const CellPosition&) = default;
 };
 
+// What a growth placement creates: the column of the weight table it adds.
+enum class KindCreated : std::int32_t { Home = 0, Service = 1, Industry = 2 };
+
 // Raised when a batch of new agents cannot be given memory; nothing of the batch is
 // created then.
 class GrowthError : public std::runtime_error {

@@ -1,8 +1,9 @@
 #include "movement.h"
 
 #include <algorithm>
+#include <optional>
 
-#include "conversion.h"
+#include "control_table.h"
 #include "rounding.h"
 #include "sensing.h"
 
@@ -74,10 +75,11 @@ MovementParameters ReadMovementParameters(const ControlState& controls)
     p.wiggleThreshold = std::clamp(controls.SB_wiggle, kScrollMinimum, kScrollMaximum);
     // Outside 0..180 the return turn could leave the heading range or ask for an
     // empty random range, so the noise is kept within it.
-    const double noise = std::clamp(StrToFloat(controls.E_noise), 0.0, 180.0);
+    const double noise = std::clamp(ReadReal(controls, &ControlState::E_noise), 0.0, 180.0);
     p.returnNoise = RoundHalfEven(noise);
-    p.consumeProbability = StrToFloat(controls.E_CProbab);
-    p.sniffMethod = controls.rb_rulette ? kRouletteWheel : (controls.rb_hill ? kHillClimbing : 0);
+    p.consumeProbability = ReadReal(controls, &ControlState::E_CProbab);
+    p.sniffMethod = controls.rb_rulette ? SniffMethod::RouletteWheel
+                                        : (controls.rb_hill ? SniffMethod::HillClimbing : SniffMethod::None);
     return p;
 }
 
@@ -91,7 +93,7 @@ void MoveAgents(Simulation& sim)
 void TryMigrate(Simulation& sim, TAgent& agent)
 {
     Run& run = sim.run;
-    const std::int32_t threshold = StrToInt(sim.controls.E_migTh);
+    const std::int32_t threshold = ReadInteger(sim.controls, &ControlState::E_migTh);
     const std::int32_t count = NeighbourAgentCount(agent.column, agent.row, run.cells);
     TCell& current = run.cells(agent.column, agent.row);
     if (count < threshold || current.kind != kEmpty) return;
@@ -99,18 +101,16 @@ void TryMigrate(Simulation& sim, TAgent& agent)
     TCell& oldHome = run.cells(agent.homeColumn, agent.homeRow);
     const std::int32_t kind = oldHome.kind;
     oldHome.kind = kEmpty;
-    // Kinds 2..4 name a potential field (kind - 2); a home erased or repainted
-    // to another kind moves without touching any field.
-    const int field = kind - 2;
-    const bool hasField = field >= 0 && field <= 2;
-    if (hasField) {
-        if (oldHome.potential[field] > 1.0) oldHome.potential[field] = oldHome.potential[field] - 1.0;
-        else oldHome.potential[field] = 0.0;
+    // A home erased or repainted to a kind without a field moves without touching any.
+    const std::optional<PotentialField> field = FieldOfKind(kind);
+    if (field) {
+        double& old = oldHome.potential[*field];
+        old = old > 1.0 ? old - 1.0 : 0.0;
     }
     agent.homeColumn = agent.column;
     agent.homeRow = agent.row;
     agent.migrated = 1;
     current.kind = kind;
-    if (hasField) current.potential[field] = current.potential[field] + 1.0;
-    sim.draw().DrawCell(agent.column, agent.row);
+    if (field) current.potential[*field] = current.potential[*field] + 1.0;
+    sim.screen().DrawCell(agent.column, agent.row);
 }

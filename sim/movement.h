@@ -9,7 +9,7 @@ struct MovementParameters {
     std::int32_t wiggleThreshold = 0;
     std::int32_t returnNoise = 0;  // rounded and kept within 0..180
     double consumeProbability = 0.0;
-    std::int32_t sniffMethod = 0;
+    SniffMethod sniffMethod = SniffMethod::None;
 };
 
 MovementParameters ReadMovementParameters(const ControlState& controls);

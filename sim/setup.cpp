@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "conversion.h"
+#include "control_table.h"
 #include "display_range.h"
 
 namespace {
@@ -16,8 +16,8 @@ struct SetupValues {
 SetupValues ReadSetupValues(const ControlState& controls)
 {
     SetupValues values{};
-    values.cellSize = StrToInt(controls.Edit_size);
-    values.stopTime = StrToInt(controls.E_stop);
+    values.cellSize = ReadInteger(controls, &ControlState::Edit_size);
+    values.stopTime = ReadInteger(controls, &ControlState::E_stop);
     // The panel keeps the size within 2..10; repeat it so no geometry can divide by zero.
     values.cellSize = std::clamp(values.cellSize, 2, 10);
     return values;
@@ -37,13 +37,14 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     run.cells = TCellList(run.columns, run.rows);
     run.means.Resize(run.columns, run.rows);
     run.growthQueue.Reserve(run.cells.InPassOrder().size());
-    if (controls.rb_direct) run.returnMode = 0;
-    if (controls.rb_hillCl) run.returnMode = 1;
-    sim.draw().CreateLayers();
+    run.cellsToPaint.reserve(run.cells.InPassOrder().size());
+    if (controls.rb_direct) run.returnMode = ReturnMode::DirectWay;
+    if (controls.rb_hillCl) run.returnMode = ReturnMode::UseExistingTracks;
+    sim.screen().CreateLayers();
     CreateCells(sim);
     run.stepCount = 0;
     CreateDestinations(sim);
-    sim.draw().CreateChartSeries();
+    sim.events().RunStarted();
     run.ready = true;
 }
 
@@ -51,14 +52,14 @@ void BuildRun(Simulation& sim, const SetupValues& values)
 
 void InitRun(Simulation& sim)
 {
-    sim.draw().StopTimer();
+    sim.events().StopRequested();
     const SetupValues values = ReadSetupValues(sim.controls);
     BuildRun(sim, values);
 }
 
 void B_setupClick(Simulation& sim)
 {
-    sim.draw().StopTimer();
+    sim.events().StopRequested();
     const SetupValues values = ReadSetupValues(sim.controls);  // may refuse, old run untouched
     FreeRun(sim);
     BuildRun(sim, values);
@@ -84,7 +85,7 @@ void FreeRun(Simulation& sim)
     run.stepCount = 0;
     run.agents.clear();
     run.agents.shrink_to_fit();
-    sim.draw().ReleaseLayers();
+    sim.screen().ReleaseLayers();
     run.cells.Clear();
     run.means.Clear();
 }
@@ -109,8 +110,9 @@ void ResetCells(Simulation& sim)
         cell.lastDrawnAllTracks = 0.0;
         cell.agentCount = 0;
     }
+    sim.run.rangeInCells.valid = false;  // every cell's copy of the range changed
     ComputeDisplayRange(sim);
-    sim.draw().DrawCells();
+    sim.screen().DrawCells();
 }
 
 void CreateDestinations(Simulation& sim)
@@ -131,7 +133,7 @@ void CreateDestinations(Simulation& sim)
                 cell.kind = kDestination;
                 cell.destinationIndex = i;
                 cell.potential[kIndustryField] = cell.potential[kIndustryField] + 1.0;
-                sim.draw().DrawCell(bc, br);
+                sim.screen().DrawCell(bc, br);
             }
         }
     }

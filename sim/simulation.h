@@ -5,11 +5,12 @@
 #include "agent.h"
 #include "cell_grid.h"
 #include "control_state.h"
-#include "drawing_hooks.h"
 #include "max_potential_queue.h"
 #include "neighbourhood.h"
 #include "random_generator.h"
 #include "row_splitter.h"
+#include "run_events.h"
+#include "screen_hooks.h"
 #include "usage_table.h"
 
 struct Destination {
@@ -32,19 +33,29 @@ struct Run {
     std::int32_t rows = 0;
     std::int32_t stepCount = 0;
     std::int32_t stopTime = 0;
-    std::int32_t returnMode = 0;  // 0 direct way, 1 use existing tracks
+    ReturnMode returnMode = ReturnMode::DirectWay;
 
     long double displayMax = 0.0L;
     long double displayMin = 0.0L;
     std::int32_t shownField = 0;  // last valid selection of the field chooser
+
+    // The display range every cell holds a copy of, when all hold the same.
+    struct RangeInCells {
+        bool valid = false;
+        long double max = 0.0L;
+        long double min = 0.0L;
+    } rangeInCells;
+    // The cells the last drawing pass recorded, for the screen to paint; room for
+    // every cell is taken at set-up, so a step's pass allocates nothing.
+    std::vector<std::uint32_t> cellsToPaint;
 
     // False until a set-up has completed; no step runs on a run that is not ready.
     bool ready = false;
 };
 
 // The whole program state: the panel's controls, the one random generator, the
-// usage parameters (which outlive set-ups) and the current run. The screen, if
-// any, is reached only through the hooks.
+// usage parameters (which outlive set-ups) and the current run. The screen and
+// whoever drives the run, if any, are reached only through the hooks and events.
 struct Simulation {
     ControlState controls;
     RandomGenerator random;
@@ -52,14 +63,22 @@ struct Simulation {
     Run run;
     RowSplitter splitter;  // splits the diffusion's passes over two cores
 
-    explicit Simulation(DrawingHooks* drawingHooks = nullptr) : hooks(drawingHooks ? drawingHooks : &noDrawing) {}
+    explicit Simulation(ScreenHooks* screenHooks = nullptr, RunEvents* runEvents = nullptr)
+    {
+        SetScreen(screenHooks);
+        SetEvents(runEvents);
+    }
     Simulation(const Simulation&) = delete;
     Simulation& operator=(const Simulation&) = delete;
 
-    DrawingHooks& draw() { return *hooks; }
-    void SetHooks(DrawingHooks* drawingHooks) { hooks = drawingHooks ? drawingHooks : &noDrawing; }
+    ScreenHooks& screen() { return *screen_; }
+    RunEvents& events() { return *events_; }
+    void SetScreen(ScreenHooks* screenHooks) { screen_ = screenHooks ? screenHooks : &noScreen_; }
+    void SetEvents(RunEvents* runEvents) { events_ = runEvents ? runEvents : &noEvents_; }
 
 private:
-    DrawingHooks noDrawing;
-    DrawingHooks* hooks;
+    ScreenHooks noScreen_;
+    RunEvents noEvents_;
+    ScreenHooks* screen_ = &noScreen_;
+    RunEvents* events_ = &noEvents_;
 };

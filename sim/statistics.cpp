@@ -32,5 +32,5 @@ StepStatistics ComputeStatistics(const Run& run)
 
 void CollectStatistics(Simulation& sim)
 {
-    sim.draw().PlotStatistics(ComputeStatistics(sim.run));
+    sim.events().StepDone(ComputeStatistics(sim.run));
 }

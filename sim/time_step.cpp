@@ -1,6 +1,6 @@
 #include "time_step.h"
 
-#include "conversion.h"
+#include "control_table.h"
 #include "display_range.h"
 #include "growth.h"
 #include "movement.h"
@@ -12,30 +12,26 @@ void TimeStep(Simulation& sim)
 {
     Run& run = sim.run;
     if (!run.ready) return;
-    DrawingHooks& draw = sim.draw();
+    const ControlState& controls = sim.controls;
+    ScreenHooks& screen = sim.screen();
 
     DiffusePotentials(sim);
-    const std::int32_t maxAgents = StrToInt(sim.controls.Edit_anzAg);
+    const std::int32_t maxAgents = ReadInteger(controls, &ControlState::Edit_anzAg);
     if (static_cast<std::int64_t>(run.agents.size()) < maxAgents) CreateAgents(sim);
     NormalizePotentials(sim);
 
     ComputeDisplayRange(sim);
-    draw.ClearAgentLayer();
-    draw.DrawCells();
-    if (sim.controls.CB_gravity) draw.DrawGravityLines(StrToFloat(sim.controls.E_grav));
-    if (sim.controls.CB_showAg) draw.DrawAgents();
+    screen.ClearAgentLayer();
+    screen.DrawCells();
+    if (controls.CB_gravity) screen.DrawGravityLines(ReadReal(controls, &ControlState::E_grav));
+    if (controls.CB_showAg) screen.DrawAgents(0, run.agents.size());
 
     MoveAgents(sim);
-    if (sim.controls.CB_decay) DecayTracks(sim);
-    else NormalizeTracks(sim);
+    if (controls.CB_decay) DecayTracks(run.cells, ReadReal(controls, &ControlState::E_decay));
+    else NormalizeTracks(run.cells);
 
     run.stepCount += 1;
-    draw.ShowStepCount(run.stepCount);
-    if (run.stepCount == run.stopTime) draw.StopTimer();
+    sim.events().StepCounted(run.stepCount);
+    if (run.stepCount == run.stopTime) sim.events().StopRequested();
     CollectStatistics(sim);
-}
-
-void E_stopChange(Simulation& sim)
-{
-    sim.run.stopTime = StrToInt(sim.controls.E_stop);
 }

@@ -5,6 +5,3 @@
 // drawing, movement, tracks, the step count with the stop test, statistics.
 // A conversion error ends the step where the value was read (ConversionError).
 void TimeStep(Simulation& sim);
-
-// A new text in E_stop: the stop time follows it (or the error leaves it as it was).
-void E_stopChange(Simulation& sim);

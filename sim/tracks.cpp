@@ -1,19 +1,17 @@
 #include "tracks.h"
 
-#include "conversion.h"
 
-void DecayTracks(Simulation& sim)
+void DecayTracks(TCellList& cells, double factor)
 {
-    const double factor = StrToFloat(sim.controls.E_decay);
-    for (TCell& cell : sim.run.cells.InPassOrder()) {
+    for (TCell& cell : cells.InPassOrder()) {
         cell.allTracks = cell.allTracks * factor;
         cell.returnTracks = cell.returnTracks * factor;
     }
 }
 
-void NormalizeTracks(Simulation& sim)
+void NormalizeTracks(TCellList& grid)
 {
-    std::vector<TCell>& cells = sim.run.cells.InPassOrder();
+    std::vector<TCell>& cells = grid.InPassOrder();
     double returnMax = 0.1, returnMin = 99999999999.0;
     double allMax = 0.1, allMin = 99999999999.0;
     for (const TCell& cell : cells) {

@@ -1,6 +1,23 @@
 #include "usage_table.h"
 
+#include "control_table.h"
 #include "conversion.h"
+
+namespace {
+
+// Reads one data cell; a text that does not convert throws naming the cell.
+double ReadUsageCell(const ControlState& controls, int column, int row)
+{
+    const std::string& text = controls.StringGrid1[column][row];
+    double value = 0.0;
+    if (TryStrToFloat(text, value)) return value;
+    for (const ControlDefinition& control : ControlTable())
+        if (control.usageColumn == column && control.usageRow == row)
+            throw ConversionError(StrToFloatMessage(text), control.name);
+    return StrToFloat(text);
+}
+
+}  // namespace
 
 void ResetUsageTable(ControlState& controls, UsageParameters& usage)
 {
@@ -10,22 +27,15 @@ void ResetUsageTable(ControlState& controls, UsageParameters& usage)
     grid[0][1] = "populat.";
     grid[0][2] = "service";
     grid[0][3] = "industry";
-    for (int r = 1; r <= 3; ++r) grid[1][r] = "1";
-    const char* rows[3][4] = {
-        {"1,0", "0,5", "0,0", "6,0"},
-        {"0,5", "1,0", "0", "5,0"},
-        {"0,5", "0", "1,0", "4,8"},
-    };
-    for (int r = 1; r <= 3; ++r)
-        for (int c = 2; c <= 5; ++c) grid[c][r] = rows[r - 1][c - 2];
+    for (const ControlDefinition& control : ControlTable())
+        if (control.kind == ControlKind::UsageCell) grid[control.usageColumn][control.usageRow] = control.defaultValue;
     ReadUsageTable(controls, usage);
 }
 
 void ReadUsageTable(const ControlState& controls, UsageParameters& usage)
 {
-    const auto& grid = controls.StringGrid1;
-    for (int f = 0; f < 3; ++f) usage.diffusion[f] = StrToFloat(grid[1][f + 1]);
+    for (int f = 0; f < 3; ++f) usage.diffusion[f] = ReadUsageCell(controls, 1, f + 1);
     for (int f = 0; f < 3; ++f)
-        for (int k = 0; k < 3; ++k) usage.weight[f][k] = StrToFloat(grid[k + 2][f + 1]);
-    for (int f = 0; f < 3; ++f) usage.noise[f] = StrToFloat(grid[5][f + 1]);
+        for (int k = 0; k < 3; ++k) usage.weight[f][k] = ReadUsageCell(controls, k + 2, f + 1);
+    for (int f = 0; f < 3; ++f) usage.noise[f] = ReadUsageCell(controls, 5, f + 1);
 }

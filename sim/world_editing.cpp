@@ -27,7 +27,7 @@ void PaintCells(Simulation& sim, const MouseEditingState& state, std::int32_t x,
         TCell& cell = run.cells(column, row);
         cell.kind = kind;
         if (kind == kDestination) cell.destinationIndex = state.lastDestinationIndex;
-        sim.draw().DrawCell(column, row);
+        sim.screen().DrawCell(column, row);
     };
 
     if (state.leftButton && !state.addDestination) {

@@ -1,15 +1,5 @@
 #include "cell_painter.h"
 
-GrayScale GrayScale::Of(long double displayMax, long double displayMin)
-{
-    GrayScale result;
-    const long double range = displayMax - displayMin;
-    result.min = displayMin;
-    result.flat = range == 0.0L;
-    result.scale = result.flat ? 0.0 : static_cast<double>(255.0L / range);
-    return result;
-}
-
 PixelTarget::PixelTarget(QImage& layer)
 {
     if (layer.isNull()) return;
@@ -37,10 +27,4 @@ void PixelTarget::Dot(int x, int y, QRgb cross, QRgb corners)
 void FillLayer(QImage& layer, QRgb color)
 {
     layer.fill(color);
-}
-
-void DrawCell(QImage& layer, TCell& cell, int drawMode, bool noDestinations)
-{
-    PixelTarget target(layer);
-    DrawCell(target, cell, drawMode, noDestinations, GrayScale::Of(cell));
 }

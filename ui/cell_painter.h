@@ -4,6 +4,7 @@
 
 #include "agent.h"
 #include "cell.h"
+#include "cell_drawing.h"
 
 // Pixel rules of one cell and one agent on a layer image (Format_RGB32).
 // Pixels are written directly: a step can repaint tens of thousands of cells.
@@ -21,27 +22,6 @@ inline constexpr QRgb kWhite = 0xFFFFFFFF;
 // fixed blue that no other kind uses.
 inline constexpr QRgb kIndustry = 0xFF0066CC;
 }  // namespace colors
-
-// Draw modes: the value a gray cell shows.
-enum DrawMode : int {
-    kDrawAllTracks = 0,
-    kDrawReturnTracks = 1,
-    kDrawPotentialField = 2,
-};
-
-// The gray scale of a display range: 255 (white) at display min, 0 (black) at
-// display max and above, linear in between. When the range is empty (max = min)
-// the scale has no value and everything is white.
-struct GrayScale {
-    long double min = 0.0L;
-    double scale = 0.0;
-    bool flat = true;
-
-    static GrayScale Of(long double displayMax, long double displayMin);
-    // From the cell's own copy of the display range.
-    static GrayScale Of(const TCell& cell) { return Of(cell.displayMax, cell.displayMin); }
-    inline int Level(double value) const;
-};
 
 // The pixels of a layer, taken once for a whole pass.
 class PixelTarget {
@@ -75,20 +55,9 @@ private:
 };
 
 // Paints the cell's square (PositionX - Size .. PositionX + Size - 1 on both
-// axes, clipped to the layer) in its kind's colour or its gray level. Writes the
-// gray level when it computes one, and always the last drawn all-tracks value.
-// The scale must be that of the cell's own copy of the display range.
-inline void DrawCell(PixelTarget& layer, TCell& cell, int drawMode, bool noDestinations, const GrayScale& scale);
-void DrawCell(QImage& layer, TCell& cell, int drawMode, bool noDestinations);
-
-// DrawCell, but only when the all-tracks value moved by more than 1 since the
-// cell was last drawn.
-inline void DrawCellIfChanged(PixelTarget& layer, TCell& cell, int drawMode, bool noDestinations,
-                              const GrayScale& scale)
-{
-    const double moved = cell.allTracks - cell.lastDrawnAllTracks;
-    if (moved > 1.0 || moved < -1.0) DrawCell(layer, cell, drawMode, noDestinations, scale);
-}
+// axes, clipped to the layer) as the cell's last recorded drawing looks: its
+// kind's colour, black or white, or its gray level.
+inline void PaintCell(PixelTarget& layer, const TCell& cell, bool noDestinations);
 
 // The 3 x 3 dot centred on the agent's pixel: red while searching, lime while
 // returning, its corners in the gray of the outline.
@@ -102,18 +71,6 @@ void FillLayer(QImage& layer, QRgb color);
 // ---- inline definitions of the per-cell work of the drawing passes ----
 
 namespace cell_painter_detail {
-
-inline double ShownValue(const TCell& cell, int drawMode)
-{
-    switch (drawMode) {
-    case kDrawReturnTracks:
-        return cell.returnTracks;
-    case kDrawPotentialField:
-        return cell.potential[cell.shownFieldNumber >= 0 && cell.shownFieldNumber <= 2 ? cell.shownFieldNumber : 0];
-    default:
-        return cell.allTracks;
-    }
-}
 
 inline QRgb KindColor(std::int32_t kind)
 {
@@ -133,47 +90,25 @@ inline QRgb KindColor(std::int32_t kind)
     }
 }
 
-// Round(255 - g), halves to even, for g in [0, 255], exactly and without
-// extended arithmetic: 255 - g ties exactly when g does, and otherwise rounds
-// to 255 - Round(g).
-inline int InvertedGray(double g)
-{
-    const int whole = static_cast<int>(g);  // g >= 0: truncation is the floor
-    const double fraction = g - whole;       // exact
-    const int below = 254 - whole;           // 255 - g = below + (1 - fraction)
-    if (fraction < 0.5) return below + 1;
-    if (fraction > 0.5) return below;
-    return (below & 1) == 0 ? below : below + 1;
-}
-
 }  // namespace cell_painter_detail
 
-inline int GrayScale::Level(double value) const
+inline void PaintCell(PixelTarget& layer, const TCell& cell, bool noDestinations)
 {
-    if (flat) return 255;
-    // The difference and the product in extended precision, the result held as a double.
-    double g = static_cast<double>((static_cast<long double>(value) - min) * scale);
-    if (!(g >= 0.0)) g = 0.0;  // also a value that is not a number
-    if (g > 255.0) g = 255.0;
-    return cell_painter_detail::InvertedGray(g);
-}
-
-inline void DrawCell(PixelTarget& layer, TCell& cell, int drawMode, bool noDestinations, const GrayScale& scale)
-{
-    std::int32_t selector = cell.kind;
-    if (noDestinations && cell.kind >= kResidential) selector = kEmpty;
-
-    QRgb color;
-    if (cell.allBlack && cell.kind >= kResidential) {
-        color = cell.kind == kDestination ? colors::kWhite : colors::kBlack;
-    } else if (selector == kEmpty) {
-        cell.grayLevel = scale.Level(cell_painter_detail::ShownValue(cell, drawMode));
+    QRgb color = colors::kWhite;
+    switch (LookOf(cell, noDestinations)) {
+    case CellLook::Gray:
         color = qRgb(cell.grayLevel, cell.grayLevel, cell.grayLevel);
-    } else {
-        color = cell_painter_detail::KindColor(selector);
+        break;
+    case CellLook::KindColour:
+        color = cell_painter_detail::KindColor(cell.kind);
+        break;
+    case CellLook::Black:
+        color = colors::kBlack;
+        break;
+    case CellLook::White:
+        color = colors::kWhite;
+        break;
     }
-
     layer.Fill(cell.PositionX - cell.Size, cell.PositionY - cell.Size, cell.PositionX + cell.Size,
                cell.PositionY + cell.Size, color);
-    cell.lastDrawnAllTracks = cell.allTracks;
 }

@@ -98,7 +98,7 @@ TEST(AgentHeading, WiggleTurnsTheHeadingButNotTheStep)
     for (std::uint32_t seed = 0; seed < 1000; ++seed) {
         TAgent trial = agent;
         RandomGenerator random{seed};
-        trial.ChangeHeading(22, 1, 180, kHillClimbing, 30, random);
+        trial.ChangeHeading(22, ReturnMode::UseExistingTracks, 180, SniffMethod::HillClimbing, 30, random);
         EXPECT_EQ((Direction{trial.dx, trial.dy}), (Direction{0, 1}));
         EXPECT_GE(trial.heading, 0);
         EXPECT_LE(trial.heading, 360);
@@ -113,7 +113,7 @@ TEST(AgentHeading, ChangeHeadingChoosesTheRuleByModeAndSignal)
         agent.heading = 180;
         agent.signalSum = 0.0;
         RandomGenerator random{seed};
-        agent.ChangeHeading(10, 1, 170, kHillClimbing, 170, random);
+        agent.ChangeHeading(10, ReturnMode::UseExistingTracks, 170, SniffMethod::HillClimbing, 170, random);
         EXPECT_LE(std::abs(agent.heading - 180), 10);
     }
     // Returning in track mode with a signal of exactly 0 takes the return-noise turn.
@@ -123,7 +123,7 @@ TEST(AgentHeading, ChangeHeadingChoosesTheRuleByModeAndSignal)
         agent.heading = 90;
         agent.signalSum = 0.0;
         RandomGenerator random{seed};
-        agent.ChangeHeading(170, 1, 170, kHillClimbing, 5, random);
+        agent.ChangeHeading(170, ReturnMode::UseExistingTracks, 170, SniffMethod::HillClimbing, 5, random);
         EXPECT_LE(std::abs(agent.heading - 90), 5);
         EXPECT_EQ((Direction{agent.dx, agent.dy}), StepVector(agent.heading));
     }
@@ -133,14 +133,14 @@ TEST(AgentHeading, ChangeHeadingChoosesTheRuleByModeAndSignal)
     direct.heading = 270;
     direct.signalSum = 50.0;
     RandomGenerator random;
-    direct.ChangeHeading(22, 0, 20, kHillClimbing, 0, random);
+    direct.ChangeHeading(22, ReturnMode::DirectWay, 20, SniffMethod::HillClimbing, 0, random);
     EXPECT_EQ(direct.heading, 270);
     EXPECT_EQ((Direction{direct.dx, direct.dy}), (Direction{0, -1}));
     // A NaN signal counts as no signal.
     TAgent nan;
     nan.signalSum = std::nan("");
     RandomGenerator r2;
-    nan.ChangeHeading(0, 1, 20, kRouletteWheel, 0, r2);
+    nan.ChangeHeading(0, ReturnMode::UseExistingTracks, 20, SniffMethod::RouletteWheel, 0, r2);
     EXPECT_EQ(nan.heading, 0);
     EXPECT_EQ(r2.seed, RandomGenerator{}.JumpedAhead(2).seed);
 }

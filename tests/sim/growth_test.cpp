@@ -27,7 +27,7 @@ TEST(Growth, FindMaxTakesTheFirstStrictlyGreatestEmptyCell)
 TEST(Growth, BatchPlacesAgentsOnDistinctCellsThenServicesAndIndustry)
 {
     RecordingHooks hooks;
-    Simulation sim(&hooks);
+    Simulation sim(&hooks, &hooks);
     MakeEmptyRun(sim, 10, 10);
     sim.run.cells(1, 1).potential = {5.0, 1.0, 0.5};
     sim.run.cells(2, 2).potential = {4.0, 3.0, 0.2};
@@ -60,6 +60,9 @@ TEST(Growth, BatchPlacesAgentsOnDistinctCellsThenServicesAndIndustry)
     EXPECT_EQ(services, 1);
     EXPECT_EQ(sim.run.cells(0, 0).kind, kService);  // no empty cell had service potential left
     EXPECT_EQ(hooks.drawnCells.size(), 5u);
+    // The batch's first agent shows all agents; each later one only itself, since
+    // nothing moved in between.
+    EXPECT_EQ(hooks.drawnAgents, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 1}, {1, 1}, {2, 1}}));
 }
 
 TEST(Growth, BatchSizesComeFromTheirFields)

@@ -8,36 +8,36 @@
 #include <vector>
 
 #include "control_handlers.h"
+#include "control_table.h"
 #include "conversion.h"
 #include "setup.h"
 #include "time_step.h"
 
 namespace {
 
-// Every edit field, whether it holds an integer, and how the window passes a typed text on.
+// Every edit field of the control table, whether it holds an integer.
 struct EditField {
     const char* name;
     std::string ControlState::*text;
     bool integer;
+    const ControlDefinition* control;
 };
 
-const EditField kEditFields[] = {
-    {"Edit_anzAg", &ControlState::Edit_anzAg, true}, {"Edit_size", &ControlState::Edit_size, true},
-    {"E_crAgs", &ControlState::E_crAgs, true},       {"E_crServ", &ControlState::E_crServ, true},
-    {"E_crIndu", &ControlState::E_crIndu, true},     {"E_decay", &ControlState::E_decay, false},
-    {"E_CProbab", &ControlState::E_CProbab, false},  {"E_migTh", &ControlState::E_migTh, true},
-    {"E_noise", &ControlState::E_noise, false},      {"E_stop", &ControlState::E_stop, true},
-    {"E_grav", &ControlState::E_grav, false},
-};
+std::vector<EditField> EditFields()
+{
+    std::vector<EditField> fields;
+    for (const ControlDefinition& control : ControlTable())
+        if (control.kind == ControlKind::IntegerEdit || control.kind == ControlKind::RealEdit)
+            fields.push_back({control.name, control.text, control.kind == ControlKind::IntegerEdit, &control});
+    return fields;
+}
 
-// Types the text into the field, running its change handler as the window does.
+const std::vector<EditField> kEditFields = EditFields();
+
+// Types the text into the field, running its change handler as every front end does.
 void Type(Simulation& sim, const EditField& field, const std::string& text)
 {
-    sim.controls.*field.text = text;
-    const std::string name = field.name;
-    if (name == "Edit_size" || name == "E_crServ" || name == "E_crIndu") Edit_sizeChange(sim.controls);
-    if (name == "E_noise") E_noiseChange(sim.controls);
-    if (name == "E_stop") E_stopChange(sim);
+    SetControlText(sim, *field.control, text);
 }
 
 // A small run that reads every field at every step: decay, migration and gravity lines on.

@@ -13,7 +13,7 @@ void StraightWalkers(Simulation& sim, std::int32_t columns = 40, std::int32_t ro
     sim.controls.TrB_thresh = 0;
     sim.controls.SB_wiggle = 0;
     sim.controls.E_noise = "0";
-    sim.run.returnMode = 0;
+    sim.run.returnMode = ReturnMode::DirectWay;
 }
 
 TAgent& Returning(Simulation& sim, std::int32_t column, std::int32_t row, std::int32_t homeColumn,

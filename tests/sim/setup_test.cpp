@@ -8,7 +8,7 @@
 TEST(Setup, FirstRunAfterProgramStartHasItsKnownDestinations)
 {
     RecordingHooks hooks;
-    Simulation sim(&hooks);
+    Simulation sim(&hooks, &hooks);
     FormCreate(sim);
     const ::Run& run = sim.run;
     ASSERT_EQ(run.columns, 202);
@@ -109,7 +109,7 @@ TEST(Setup, NewSetupContinuesTheGeneratorAndStartsClean)
 TEST(Setup, UnconvertibleSizeOrStopTimeRefusesBeforeTearingDown)
 {
     RecordingHooks hooks;
-    Simulation sim(&hooks);
+    Simulation sim(&hooks, &hooks);
     FormCreate(sim);
     TimeStep(sim);
     const auto agentsBefore = sim.run.agents.size();

@@ -15,7 +15,7 @@ void MakeEmptyRun(Simulation& sim, std::int32_t columns, std::int32_t rows, std:
         for (std::int32_t c = 0; c < columns; ++c)
             run.cells(c, r) = TCell(c * cellSize + run.halfCell, r * cellSize + run.halfCell, run.halfCell, 0);
     run.means.Resize(columns, rows);
-    run.returnMode = 1;
+    run.returnMode = ReturnMode::UseExistingTracks;
     run.ready = true;
     ResetUsageTable(sim.controls, sim.usage);
 }
@@ -46,7 +46,7 @@ RandomGenerator GeneratorDrawing(std::int32_t range, std::int32_t wanted)
     }
 }
 
-void RecordingHooks::PlotStatistics(const StepStatistics& statistics)
+void RecordingHooks::StepDone(const StepStatistics& statistics)
 {
     plottedSteps.push_back(statistics.step);
 }

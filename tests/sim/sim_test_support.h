@@ -18,13 +18,15 @@ RandomGenerator GeneratorDrawingOneHalf();
 // A generator state whose next Random(range) gives `wanted`.
 RandomGenerator GeneratorDrawing(std::int32_t range, std::int32_t wanted);
 
-// Records what the model asks of the screen.
-class RecordingHooks : public DrawingHooks {
+// Records what the model asks of the screen and tells of the run.
+class RecordingHooks : public ScreenHooks, public RunEvents {
 public:
-    void StopTimer() override { ++timerStops; }
+    void StopRequested() override { ++timerStops; }
     void DrawCell(std::int32_t column, std::int32_t row) override { drawnCells.push_back({column, row}); }
-    void PlotStatistics(const StepStatistics& statistics) override;
+    void DrawAgents(std::size_t first, std::size_t count) override { drawnAgents.push_back({first, count}); }
+    void StepDone(const StepStatistics& statistics) override;
     int timerStops = 0;
     std::vector<std::pair<std::int32_t, std::int32_t>> drawnCells;
+    std::vector<std::pair<std::size_t, std::size_t>> drawnAgents;  // (first, count)
     std::vector<std::int32_t> plottedSteps;
 };

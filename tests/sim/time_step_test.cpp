@@ -6,6 +6,7 @@
 #include "setup.h"
 #include "sim_test_support.h"
 #include "statistics.h"
+#include "control_table.h"
 #include "time_step.h"
 
 namespace {
@@ -34,7 +35,7 @@ bool SameState(const Run& a, const Run& b)
 TEST(TimeStep, StopsTheTimerOnlyWhenTheCountEqualsTheStopTime)
 {
     RecordingHooks hooks;
-    Simulation sim(&hooks);
+    Simulation sim(&hooks, &hooks);
     sim.controls.Edit_size = "10";
     sim.controls.E_stop = "3";
     FormCreate(sim);
@@ -45,16 +46,16 @@ TEST(TimeStep, StopsTheTimerOnlyWhenTheCountEqualsTheStopTime)
 
     // A stop time already passed, or 0, never stops the run.
     sim.controls.E_stop = "2";
-    E_stopChange(sim);
+    SetControl(sim, "E_stop", sim.controls.E_stop);
     for (int i = 0; i < 3; ++i) TimeStep(sim);
     EXPECT_EQ(hooks.timerStops - afterSetup, 1);
 
     // An unconvertible stop time keeps the previous one.
     sim.controls.E_stop = "";
-    EXPECT_THROW(E_stopChange(sim), ConversionError);
+    EXPECT_THROW(SetControl(sim, "E_stop", sim.controls.E_stop), ConversionError);
     EXPECT_EQ(sim.run.stopTime, 2);
     sim.controls.E_stop = "10";
-    E_stopChange(sim);
+    SetControl(sim, "E_stop", sim.controls.E_stop);
     TimeStep(sim);
     TimeStep(sim);
     EXPECT_EQ(sim.run.stepCount, 10);
@@ -137,12 +138,12 @@ TEST(TimeStep, DefaultRunGrowsAndAgentsSucceed)
     int maxReturning = 0;
     std::int64_t travelSum = 0;
     StepStatistics last;
-    struct Capture : DrawingHooks {
+    struct Capture : RunEvents {
         StepStatistics* into;
-        void PlotStatistics(const StepStatistics& s) override { *into = s; }
+        void StepDone(const StepStatistics& s) override { *into = s; }
     } capture;
     capture.into = &last;
-    sim.SetHooks(&capture);
+    sim.SetEvents(&capture);
     for (int i = 0; i < 800; ++i) {
         TimeStep(sim);
         maxReturning = std::max(maxReturning, last.returning);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 
+#include "cell_drawing.h"
 #include "cell_painter.h"
 #include "drawing_layers.h"
 #include "rounding.h"
@@ -25,6 +26,15 @@ TCell CellAt(int column, int row, int cellSize, std::int32_t kind = kEmpty)
     cell.displayMax = 10.0L;
     cell.displayMin = 0.0L;
     return cell;
+}
+
+// One drawing of the cell with its own copy of the display range: recorded in the
+// cell, then painted.
+void Draw(QImage& layer, TCell& cell, DrawMode mode, bool noDestinations)
+{
+    RecordCellDraw(cell, mode, noDestinations, GrayScale::Of(cell));
+    PixelTarget target(layer);
+    PaintCell(target, cell, noDestinations);
 }
 
 // A run of columns x rows cells of size 2 with the display range 0..10.
@@ -100,7 +110,7 @@ private slots:
             layer.fill(colors::kGray);
             TCell cell = CellAt(5, 5, 2, c.kind);
             cell.allBlack = c.allBlack;
-            DrawCell(layer, cell, kDrawAllTracks, c.noDestinations);
+            Draw(layer, cell, DrawMode::AllTracks, c.noDestinations);
             QCOMPARE(layer.pixel(10, 10), c.expected);
         }
     }
@@ -110,7 +120,7 @@ private slots:
         QImage layer = WhiteLayer();
         TCell cell = CellAt(1, 0, 3, kObstacle);  // cell size 3: centre 4, half cell 1
         cell.allTracks = 42.0;
-        DrawCell(layer, cell, kDrawAllTracks, false);
+        Draw(layer, cell, DrawMode::AllTracks, false);
         QCOMPARE(layer.pixel(3, 0), colors::kNavy);
         QCOMPARE(layer.pixel(4, 1), colors::kNavy);
         QCOMPARE(layer.pixel(5, 0), colors::kWhite);  // the pitch is one pixel wider than the square
@@ -118,7 +128,7 @@ private slots:
         QCOMPARE(cell.lastDrawnAllTracks, 42.0);
 
         TCell corner = CellAt(57, 57, 7, kService);  // reaches pixel 404, one past the layer
-        DrawCell(layer, corner, kDrawAllTracks, false);
+        Draw(layer, corner, DrawMode::AllTracks, false);
         QCOMPARE(layer.pixel(403, 403), colors::kRed);
         QCOMPARE(layer.pixel(399, 399), colors::kRed);
     }
@@ -132,10 +142,10 @@ private slots:
         cell.lastDrawnAllTracks = 3.0;
         cell.allTracks = 4.0;
         cell.returnTracks = 10.0;  // would be black in the return-tracks mode
-        DrawCellIfChanged(target, cell, kDrawReturnTracks, false, scale);
+        if (RecordCellDrawIfChanged(cell, DrawMode::ReturnTracks, false, scale)) PaintCell(target, cell, false);
         QCOMPARE(layer.pixel(0, 0), colors::kWhite);
         cell.allTracks = 1.5;
-        DrawCellIfChanged(target, cell, kDrawReturnTracks, false, scale);
+        if (RecordCellDrawIfChanged(cell, DrawMode::ReturnTracks, false, scale)) PaintCell(target, cell, false);
         QCOMPARE(layer.pixel(0, 0), colors::kBlack);
         QCOMPARE(cell.lastDrawnAllTracks, 1.5);
     }
@@ -175,24 +185,24 @@ private slots:
         sim.controls.CB_showAB = false;
         sim.run.displayMax = 20.0L;
 
-        layers.DrawCells(sim);  // only the moved cell, in all-tracks gray; the range is copied everywhere
+        layers.PaintStepPass(sim, RecordCellsDrawn(sim, CellPass::Step));  // only the moved cell, in all-tracks gray; the range is copied everywhere
         QCOMPARE(layers.CellLayer().pixel(4, 4), qRgb(128, 128, 128));
         QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kWhite);
         QCOMPARE(static_cast<double>(sim.run.cells(0, 0).displayMax), 20.0);
 
         sim.controls.CB_showAB = true;
-        layers.RedrawCells(sim);  // every cell, return tracks
+        layers.PaintCells(sim, RecordCellsDrawn(sim, CellPass::Redraw));  // every cell, return tracks
         QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kGreen);
         QCOMPARE(layers.CellLayer().pixel(6, 6), qRgb(128, 128, 128));
         QCOMPARE(layers.CellLayer().pixel(4, 4), colors::kWhite);
 
         sim.controls.CB_showOrig = true;  // white, then only the kinds
-        layers.DrawCells(sim);
+        layers.PaintStepPass(sim, RecordCellsDrawn(sim, CellPass::Step));
         QCOMPARE(layers.CellLayer().pixel(6, 6), colors::kWhite);
         QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kGreen);
 
         sim.controls.CB_noTracks = true;  // all white
-        layers.DrawCells(sim);
+        layers.PaintStepPass(sim, RecordCellsDrawn(sim, CellPass::Step));
         QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kWhite);
     }
 };

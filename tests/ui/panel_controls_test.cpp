@@ -112,12 +112,12 @@ private slots:
     void returnModeFollowsTheRadioButtonsAtOnce()
     {
         TestWindow w;
-        QCOMPARE(w.run().returnMode, 1);
+        QCOMPARE(w.run().returnMode, ReturnMode::UseExistingTracks);
         QTest::mouseClick(w.get<QRadioButton>("rb_direct"), Qt::LeftButton);
-        QCOMPARE(w.run().returnMode, 0);
+        QCOMPARE(w.run().returnMode, ReturnMode::DirectWay);
         QCOMPARE(w.form.simulation().controls.rb_hillCl, false);
         QTest::mouseClick(w.get<QRadioButton>("rb_hillCl"), Qt::LeftButton);
-        QCOMPARE(w.run().returnMode, 1);
+        QCOMPARE(w.run().returnMode, ReturnMode::UseExistingTracks);
         QTest::mouseClick(w.get<QRadioButton>("rb_rulette"), Qt::LeftButton);
         QCOMPARE(w.form.simulation().controls.rb_rulette, true);
         QCOMPARE(w.form.simulation().controls.rb_hill, false);

@@ -317,7 +317,7 @@ private slots:
         QCOMPARE(w.run().agents.size(), std::size_t(3009));
         const QImage drawn = w.form.layers().AgentLayer().copy();
         // Drawing every agent once more, as a full redraw would, changes no pixel.
-        static_cast<DrawingHooks&>(w.form).DrawAgents();
+        w.form.simulation().screen().DrawAgents(0, w.run().agents.size());
         QCOMPARE(w.form.layers().AgentLayer(), drawn);
         for (const TAgent& agent : w.run().agents) QVERIFY(w.agentPixel(agent.pixelX, agent.pixelY) != colors::kWhite);
     }
