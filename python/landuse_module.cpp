@@ -1,0 +1,252 @@
+// The model as a Python extension: the same sim library the window and the
+// headless runner drive, set through the same table of controls. The Python
+// package (python/landuse) wraps this module into its public API.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "control_handlers.h"
+#include "control_table.h"
+#include "conversion.h"
+#include "growth.h"
+#include "replicate_seed.h"
+#include "setup.h"
+#include "simulation.h"
+#include "statistics.h"
+#include "time_step.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Keeps every step's statistics of the current run, as the runner prints them.
+class StatisticsRecorder : public RunEvents {
+public:
+    void RunStarted() override { steps.clear(); }
+    void StepDone(const StepStatistics& statistics) override { steps.push_back(statistics); }
+
+    std::vector<StepStatistics> steps;
+};
+
+template <typename T, typename Record, typename Field>
+py::array_t<T> Column(const std::vector<Record>& records, Field field)
+{
+    py::array_t<T> column(static_cast<py::ssize_t>(records.size()));
+    T* out = column.mutable_data();
+    for (const Record& record : records) *out++ = static_cast<T>(field(record));
+    return column;
+}
+
+const char* KindName(ControlKind kind)
+{
+    switch (kind) {
+    case ControlKind::IntegerEdit: return "integer";
+    case ControlKind::RealEdit: return "real";
+    case ControlKind::CheckBox: return "check box";
+    case ControlKind::RadioButton: return "radio button";
+    case ControlKind::ScrollBar: return "scroll bar";
+    case ControlKind::FieldChooser: return "field chooser";
+    case ControlKind::UsageCell: return "usage cell";
+    }
+    return "";
+}
+
+// One program: started as the headless runner starts it. Controls other than the
+// usage table are set before the program's start, so their handlers run on the
+// panel's state; the start writes the default usage table, so usage cells are
+// written after it and the table is read once.
+class ModelRun {
+public:
+    ModelRun(std::uint32_t seed, const std::vector<std::pair<std::string, std::string>>& controls)
+        : sim_(nullptr, &recorder_), seed_(seed)
+    {
+        std::vector<std::pair<const ControlDefinition*, std::string>> usageCells;
+        for (const auto& [name, text] : controls) {
+            const ControlDefinition* control = Find(name);
+            if (control->kind == ControlKind::UsageCell) {
+                WriteControl(sim_.controls, *control, text);
+                usageCells.emplace_back(control, text);
+            } else {
+                SetControl(sim_, *control, text);
+            }
+        }
+        sim_.random.seed = seed;
+        FormCreate(sim_);
+        if (!usageCells.empty()) {
+            for (const auto& [cell, text] : usageCells) WriteControl(sim_.controls, *cell, text);
+            StringGrid1KeyUp(sim_);
+        }
+    }
+
+    void Set(const std::string& name, const std::string& text) { SetControl(sim_, *Find(name), text); }
+
+    // The steps run without the interpreter's lock; Ctrl+C is looked at between steps.
+    void Step(std::int64_t count)
+    {
+        for (std::int64_t i = 0; i < count; ++i) {
+            {
+                py::gil_scoped_release release;
+                TimeStep(sim_);
+            }
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+    }
+
+    std::int32_t StepCount() const { return sim_.run.stepCount; }
+    std::int32_t StopTime() const { return sim_.run.stopTime; }
+    std::uint32_t Seed() const { return seed_; }
+
+    py::dict Statistics() const
+    {
+        const auto& s = recorder_.steps;
+        py::dict columns;
+        columns["step"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.step; });
+        columns["agents"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.agents; });
+        columns["successful"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.successful; });
+        columns["avg_travel"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.averageTravel; });
+        columns["max_mark"] = Column<double>(s, [](const StepStatistics& x) { return x.maxMark; });
+        columns["migrated"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.migrated; });
+        columns["returning"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.returning; });
+        return columns;
+    }
+
+    py::dict Agents() const
+    {
+        const auto& a = sim_.run.agents;
+        py::dict columns;
+        columns["column"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.column; });
+        columns["row"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.row; });
+        columns["home_column"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.homeColumn; });
+        columns["home_row"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.homeRow; });
+        columns["mode"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.mode; });
+        columns["heading"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.heading; });
+        columns["travel_steps"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.travelSteps; });
+        columns["success"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.success; });
+        columns["migrated"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.migrated; });
+        return columns;
+    }
+
+    // Every cell value as a [row, column] grid.
+    py::dict Cells() const
+    {
+        const Run& run = sim_.run;
+        const py::ssize_t rows = run.rows, columns = run.columns;
+        py::array_t<std::int32_t> kind({rows, columns}), agents({rows, columns});
+        py::array_t<double> allTracks({rows, columns}), returnTracks({rows, columns});
+        py::array_t<double> population({rows, columns}), service({rows, columns}), industry({rows, columns});
+        auto k = kind.mutable_unchecked<2>();
+        auto n = agents.mutable_unchecked<2>();
+        auto at = allTracks.mutable_unchecked<2>();
+        auto rt = returnTracks.mutable_unchecked<2>();
+        auto p = population.mutable_unchecked<2>();
+        auto s = service.mutable_unchecked<2>();
+        auto i = industry.mutable_unchecked<2>();
+        for (std::int32_t r = 0; r < run.rows; ++r) {
+            for (std::int32_t c = 0; c < run.columns; ++c) {
+                const TCell& cell = run.cells(c, r);
+                k(r, c) = cell.kind;
+                n(r, c) = cell.agentCount;
+                at(r, c) = cell.allTracks;
+                rt(r, c) = cell.returnTracks;
+                p(r, c) = cell.potential[kPopulationField];
+                s(r, c) = cell.potential[kServiceField];
+                i(r, c) = cell.potential[kIndustryField];
+            }
+        }
+        py::dict grids;
+        grids["kind"] = kind;
+        grids["all_tracks"] = allTracks;
+        grids["return_tracks"] = returnTracks;
+        grids["population"] = population;
+        grids["service"] = service;
+        grids["industry"] = industry;
+        grids["agents"] = agents;
+        return grids;
+    }
+
+    py::dict Controls() const
+    {
+        py::dict values;
+        for (const ControlDefinition& control : ControlTable()) values[control.name] = ControlValue(sim_.controls, control);
+        return values;
+    }
+
+private:
+    static const ControlDefinition* Find(const std::string& name)
+    {
+        const ControlDefinition* control = FindControl(name);
+        if (!control) throw ControlValueError("unknown control '" + name + "'");
+        return control;
+    }
+
+    StatisticsRecorder recorder_;  // before the simulation, which holds a pointer to it
+    Simulation sim_;
+    std::uint32_t seed_;
+};
+
+py::list DescribeControls()
+{
+    py::list rows;
+    for (const ControlDefinition& control : ControlTable()) {
+        py::dict row;
+        row["name"] = control.name;
+        row["kind"] = KindName(control.kind);
+        row["page"] = PageTitle(control.page);
+        row["default"] = control.defaultValue;
+        row["caption"] = control.caption;
+        row["meaning"] = control.meaning;
+        row["range"] = control.range;
+        rows.append(row);
+    }
+    return rows;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m)
+{
+    m.doc() = "The land-use model's simulation library; use it through the landuse package.";
+
+    // A text that does not convert: a ValueError whose message is the system's own,
+    // with the name of the control that held the text.
+    static py::exception<ConversionError> conversionError(m, "ConversionError", PyExc_ValueError);
+    // A value the control cannot hold, or an unknown control.
+    static py::exception<ControlValueError> controlValueError(m, "ControlValueError", PyExc_ValueError);
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const ConversionError& e) {
+            py::object error = py::reinterpret_borrow<py::object>(conversionError.ptr())(e.what());
+            error.attr("control") = e.control();
+            PyErr_SetObject(conversionError.ptr(), error.ptr());
+        } catch (const ControlValueError& e) {
+            controlValueError(e.what());
+        } catch (const GrowthError& e) {
+            // A batch of new agents too large for the machine's memory is refused.
+            PyErr_SetString(PyExc_MemoryError, e.what());
+        }
+    });
+
+    py::class_<ModelRun>(m, "ModelRun")
+        .def(py::init<std::uint32_t, const std::vector<std::pair<std::string, std::string>>&>(), py::arg("seed"),
+             py::arg("controls"))
+        .def("set", &ModelRun::Set, py::arg("name"), py::arg("text"))
+        .def("step", &ModelRun::Step, py::arg("count"))
+        .def_property_readonly("step_count", &ModelRun::StepCount)
+        .def_property_readonly("stop_time", &ModelRun::StopTime)
+        .def_property_readonly("seed", &ModelRun::Seed)
+        .def("statistics", &ModelRun::Statistics)
+        .def("agents", &ModelRun::Agents)
+        .def("cells", &ModelRun::Cells)
+        .def("controls", &ModelRun::Controls);
+
+    m.def("replicate_seed", &ReplicateSeed, py::arg("replicate"),
+          "The generator's starting seed for replicate K (0 for replicate 0).");
+    m.def("control_table", &DescribeControls, "Every control: name, kind, page, default, caption, meaning, range.");
+}
