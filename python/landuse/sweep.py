@@ -29,6 +29,9 @@ import os
 import sys
 import tempfile
 import tomllib
+import types
+
+from ._sweep import sweep
 
 KNOWN_KEYS = {"replicates", "steps", "parameters", "points"}
 
@@ -120,6 +123,16 @@ def main(argv=None):
     print(f"landuse sweep: {runs} runs ({failed} failed) written to {arguments.out}", file=sys.stderr)
     return 0
 
+
+class _CallableModule(types.ModuleType):
+    """landuse.sweep names both this module and the sweep function; importing the
+    module rebinds the package's name to it, so the module runs the sweep when called."""
+
+    def __call__(self, *arguments, **keywords):
+        return sweep(*arguments, **keywords)
+
+
+sys.modules[__name__].__class__ = _CallableModule
 
 if __name__ == "__main__":
     sys.exit(main())
