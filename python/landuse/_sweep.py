@@ -9,6 +9,7 @@ import pandas as pd
 from . import Simulation, replicate_seed
 
 RESULT_STATISTICS = ["step", "agents", "successful", "avg_travel", "max_mark", "migrated", "returning"]
+TABLE_COLUMNS = ["run", "replicate", "seed", *RESULT_STATISTICS, "error"]
 
 
 def sweep_points(parameters):
@@ -21,10 +22,16 @@ def sweep_points(parameters):
     if isinstance(parameters, dict):
         names = list(parameters)
         values = [v if isinstance(v, (list, tuple)) else [v] for v in parameters.values()]
-        return [dict(zip(names, combination)) for combination in itertools.product(*values)]
-    points = [dict(point) for point in parameters]
+        points = [dict(zip(names, combination)) for combination in itertools.product(*values)]
+    else:
+        points = [dict(point) for point in parameters]
     if not points:
         raise ValueError("a sweep needs at least one point")
+    # The table's own columns cannot be parameters; any other name is left to the
+    # model, which refuses an unknown control in the run's error.
+    taken = sorted({name for point in points for name in point} & set(TABLE_COLUMNS))
+    if taken:
+        raise ValueError(f"{', '.join(taken)}: a column of the result, not a control")
     return points
 
 

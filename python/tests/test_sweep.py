@@ -51,6 +51,8 @@ def test_points_are_the_full_grid_or_the_given_list():
     assert _sweep.sweep_points([{"E_crAgs": 1}, {"E_CProbab": "0,5"}]) == [{"E_crAgs": 1}, {"E_CProbab": "0,5"}]
     with pytest.raises(ValueError):
         _sweep.sweep_points([])
+    with pytest.raises(ValueError, match="seed"):
+        _sweep.sweep_points({"seed": [1, 2]})
 
 
 def test_a_sweep_on_a_local_cluster_is_complete_and_keeps_failed_runs():
