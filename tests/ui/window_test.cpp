@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -321,6 +322,52 @@ private slots:
         static_cast<DrawingHooks&>(w.form).DrawAgents();
         QCOMPARE(w.form.layers().AgentLayer(), drawn);
         for (const TAgent& agent : w.run().agents) QVERIFY(w.agentPixel(agent.pixelX, agent.pixelY) != colors::kWhite);
+    }
+
+    void closingWhileTheTimerRunsReleasesTheWindowSafely()
+    {
+        // Three ways a running window goes: hidden by a close and destroyed later, as
+        // the program's main does; destroyed on close with the event loop running on;
+        // and closed from inside a timer tick. Each time a typed text has the focus,
+        // the field chooser holds a selection and the chart has points, so every part
+        // of the window has something to let go of. The sanitizer build reports any
+        // use of freed memory here.
+        enum class Way { CloseThenDelete, DeleteOnClose, CloseInsideATick };
+        for (const Way way : {Way::CloseThenDelete, Way::DeleteOnClose, Way::CloseInsideATick}) {
+            auto* form = new TForm1;
+            QPointer<TForm1> alive(form);
+            QStringList messages;
+            form->SetMessageSink([&messages](const QString& message) { messages << message; });
+            if (way != Way::CloseThenDelete) form->setAttribute(Qt::WA_DeleteOnClose);
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form));
+            form->findChild<QComboBox*>("CB_FieldNr")->setCurrentIndex(1);
+            auto* noise = form->findChild<QLineEdit*>("E_noise");
+            noise->setFocus();
+            noise->setText("25");
+            if (way == Way::CloseInsideATick) {
+                QObject::connect(form->timer(), &QTimer::timeout, form, [form] {
+                    if (form->simulation().run.stepCount >= 4) form->close();
+                });
+            }
+            QTest::mouseClick(form->findChild<QPushButton*>("B_stop"), Qt::LeftButton);
+            QTRY_VERIFY(!alive || alive->simulation().run.stepCount >= 3);
+            if (way != Way::CloseInsideATick) {
+                QVERIFY(form->timer()->isActive());
+                form->close();
+            }
+            if (way == Way::CloseThenDelete) {
+                // Hidden, not yet destroyed: events (and ticks) go on until the end.
+                for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+                QVERIFY(alive);
+                delete form;
+            }
+            QTRY_VERIFY(alive.isNull());
+            // Whatever was still posted for the window finds it gone.
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            QVERIFY(messages.isEmpty());
+        }
     }
 
     void potentialFieldRedrawsEveryEmptyCellInGray()
