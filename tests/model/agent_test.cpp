@@ -98,28 +98,28 @@ TEST(AgentHeading, WiggleTurnsTheHeadingButNotTheStep)
     // 90 + m * (2s - 1), brought into 0..360 by one addition of 360.
     struct Case {
         std::uint32_t seed;
-        std::int32_t sniffMethod;
+        SniffMethod sniffMethod;
         std::int32_t heading;
     };
     const Case cases[] = {
-        {8, kHillClimbing, 135},   // m 45, s 1
-        {9, kHillClimbing, 39},    // m 51, s 0
-        {23, kHillClimbing, 320},  // m 130, s 0: -40 + 360
-        {30, kHillClimbing, 260},  // m 170, s 1
+        {8, SniffMethod::HillClimbing, 135},   // m 45, s 1
+        {9, SniffMethod::HillClimbing, 39},    // m 51, s 0
+        {23, SniffMethod::HillClimbing, 320},  // m 130, s 0: -40 + 360
+        {30, SniffMethod::HillClimbing, 260},  // m 170, s 1
         // The roulette wheel draws Random(100) first (25, 31 and 21 here), then the turn.
-        {8, kRouletteWheel, 211},  // m 121, s 1
-        {10, kRouletteWheel, 31},  // m 59, s 0
-        {7, kRouletteWheel, 299},  // m 151, s 0: -61 + 360
+        {8, SniffMethod::RouletteWheel, 211},  // m 121, s 1
+        {10, SniffMethod::RouletteWheel, 31},  // m 59, s 0
+        {7, SniffMethod::RouletteWheel, 299},  // m 151, s 0: -61 + 360
     };
     for (const Case& c : cases) {
         TAgent agent = WithCandidates({{{0, 1}, 100.0}});
         agent.signalSum = 1.0;
         RandomGenerator random{c.seed};
-        agent.ChangeHeading(22, 1, 180, c.sniffMethod, 30, random);
-        EXPECT_EQ(agent.heading, c.heading) << c.seed << " " << c.sniffMethod;
+        agent.ChangeHeading(22, ReturnMode::UseExistingTracks, 180, c.sniffMethod, 30, random);
+        EXPECT_EQ(agent.heading, c.heading) << c.seed << " " << static_cast<int>(c.sniffMethod);
         // The step follows the candidate even where the heading points elsewhere.
         EXPECT_EQ((Direction{agent.dx, agent.dy}), (Direction{0, 1})) << c.seed;
-        const std::uint64_t draws = c.sniffMethod == kRouletteWheel ? 3 : 2;
+        const std::uint64_t draws = c.sniffMethod == SniffMethod::RouletteWheel ? 3 : 2;
         EXPECT_EQ(random.seed, RandomGenerator{c.seed}.JumpedAhead(draws).seed) << c.seed;
     }
 
