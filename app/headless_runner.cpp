@@ -11,6 +11,7 @@
 #include "conversion.h"
 #include "setup.h"
 #include "statistics.h"
+#include "statistics_csv.h"
 #include "time_step.h"
 
 namespace {
@@ -34,10 +35,7 @@ public:
     explicit StatisticsPrinter(std::ostream& out) : out_(out) {}
     void PlotStatistics(const StepStatistics& s) override
     {
-        char line[160];
-        std::snprintf(line, sizeof line, "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful,
-                      s.averageTravel, s.maxMark, s.migrated, s.returning);
-        out_ << line;
+        out_ << StatisticsCsvLine(s);
     }
 private:
     std::ostream& out_;
@@ -220,7 +218,7 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
             throw UsageError("the stop time " + std::to_string(steps) + " never stops the run: give --steps");
         }
 
-        out << "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
+        out << kStatisticsCsvHeader;
         for (std::int64_t i = 0; i < steps; ++i) TimeStep(sim);
         if (options.agents) PrintAgents(sim.run, out);
         if (options.cells) PrintCells(sim.run, out);

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "chart_exports.h"
 #include "control_handlers.h"
 #include "conversion.h"
 #include "display_range.h"
@@ -72,6 +73,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), sim_(this)
     WriteAngleLabels();
 
     WireControls();
+    new ChartExports(*this);  // the chart's context menu, a child of the window
 }
 
 TForm1::~TForm1()
