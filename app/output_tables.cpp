@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include "statistics_csv.h"
+
 namespace {
 
 // A CSV field: quoted when it holds a separator, a quote or a line break.
@@ -31,16 +33,13 @@ void WriteTags(std::ostream& out, const Tags& tags, bool keys)
 void WriteStatisticsHeader(std::ostream& out, const Tags& tags)
 {
     WriteTags(out, tags, true);
-    out << "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
+    out << kStatisticsCsvHeader;
 }
 
 void WriteStatisticsLine(std::ostream& out, const Tags& tags, const StepStatistics& s)
 {
-    char line[160];
-    std::snprintf(line, sizeof line, "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful, s.averageTravel,
-                  s.maxMark, s.migrated, s.returning);
     WriteTags(out, tags, false);
-    out << line;
+    out << StatisticsCsvLine(s);
 }
 
 void WriteAgents(std::ostream& out, const Run& run)
