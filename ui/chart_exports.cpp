@@ -1,5 +1,8 @@
 #include "chart_exports.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -10,6 +13,7 @@
 
 #include "CellForm.h"
 #include "drawing_panel.h"
+#include "run_command_line.h"
 #include "statistics_chart.h"
 #include "statistics_csv.h"
 
@@ -69,7 +73,12 @@ void ChartExports::AddActions(QMenu& menu)
     connect(menu.addAction("Save chart as picture..."), &QAction::triggered, this, [this] { SaveChartPicture(); });
     connect(menu.addAction("Save statistics as CSV..."), &QAction::triggered, this, [this] { SaveStatisticsCsv(); });
     connect(menu.addAction("Save world picture..."), &QAction::triggered, this, [this] { SaveWorldPicture(); });
-    // Actions that do not write a file (such as copying the run's set-up) follow here.
+    connect(menu.addAction("Copy run as command line"), &QAction::triggered, this, [this] { CopyRunCommandLine(); });
+}
+
+void ChartExports::CopyRunCommandLine()
+{
+    QGuiApplication::clipboard()->setText(QString::fromStdString(RunCommandLine(form_.simulation())));
 }
 
 void ChartExports::ShowContextMenu(const QPoint& position)

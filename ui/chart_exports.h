@@ -36,6 +36,8 @@ public:
     bool SaveChartPicture();
     bool SaveStatisticsCsv();
     bool SaveWorldPicture();
+    // A landuse-headless command for the current set-up and settings, to the clipboard.
+    void CopyRunCommandLine();
 
 private:
     // Writes the whole file or returns why it could not; empty on success.

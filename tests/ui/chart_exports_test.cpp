@@ -1,5 +1,6 @@
 // The chart's context menu: the chart, the plotted statistics and the world saved
 // as files, written whole or not at all.
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -64,7 +65,8 @@ private slots:
         QVERIFY(menu);
         QStringList texts;
         for (QAction* action : menu->actions()) texts << action->text();
-        QCOMPARE(texts, QStringList({"Save chart as picture...", "Save statistics as CSV...", "Save world picture..."}));
+        QCOMPARE(texts, QStringList({"Save chart as picture...", "Save statistics as CSV...", "Save world picture...",
+                                     "Copy run as command line"}));
         menu->close();
 
         // The drawing panel's right button is mouse editing: it opens no menu.
@@ -72,6 +74,20 @@ private slots:
         QContextMenuEvent onPanel(QContextMenuEvent::Mouse, QPoint(50, 50), panel->mapToGlobal(QPoint(50, 50)));
         QApplication::sendEvent(panel, &onPanel);
         QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    void copiedCommandLineSetsUpTheRunAndNamesHandEdits()
+    {
+        ExportingWindow w;
+        w.get<QLineEdit>("E_CProbab")->setText("0,3");
+        w.Steps(2);
+        w.exports->CopyRunCommandLine();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("landuse-headless --steps 2 --set E_CProbab=0,3\n"));
+        QTest::mousePress(w.form.zeichenPanel(), Qt::RightButton, {}, QPoint(40, 40));
+        QTest::mouseMove(w.form.zeichenPanel(), QPoint(42, 40));
+        QTest::mouseRelease(w.form.zeichenPanel(), Qt::RightButton, {}, QPoint(42, 40));
+        w.exports->CopyRunCommandLine();
+        QVERIFY(QGuiApplication::clipboard()->text().contains("edited with the mouse"));
     }
 
     // The same lines as the headless runner prints for the same run, and only the
