@@ -1,15 +1,18 @@
 #include "headless_runner.h"
 
-#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
-#include <stdexcept>
+#include <sstream>
 
 #include "control_handlers.h"
 #include "control_table.h"
 #include "conversion.h"
+#include "output_tables.h"
+#include "params_file.h"
+#include "runner_options.h"
 #include "setup.h"
-#include "statistics.h"
 #include "time_step.h"
 
 namespace {
@@ -19,169 +22,198 @@ constexpr int kExitOtherFailure = 1;
 constexpr int kExitConversionError = 2;
 constexpr int kExitUsageError = 64;
 
-class UsageError : public std::runtime_error {
+// Writes every step's statistics as a CSV line.
+class StatisticsWriter : public RunEvents {
 public:
-    using std::runtime_error::runtime_error;
-};
+    StatisticsWriter(std::ostream& out, const Tags& tags) : out_(out), tags_(tags) {}
+    void StepDone(const StepStatistics& s) override { WriteStatisticsLine(out_, tags_, s); }
 
-const char* const kUsage =
-    "usage: landuse-headless [--steps N] [--set NAME=TEXT]... [--agents] [--cells]\n";
-
-// Prints every plotted step as a CSV line; everything else stays undrawn.
-class StatisticsPrinter : public RunEvents {
-public:
-    explicit StatisticsPrinter(std::ostream& out) : out_(out) {}
-    void StepDone(const StepStatistics& s) override
-    {
-        char line[160];
-        std::snprintf(line, sizeof line, "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful,
-                      s.averageTravel, s.maxMark, s.migrated, s.returning);
-        out_ << line;
-    }
 private:
     std::ostream& out_;
+    const Tags& tags_;
 };
 
-struct Options {
-    std::optional<std::int64_t> steps;
-    std::vector<std::pair<std::string, std::string>> sets;
-    bool agents = false;
-    bool cells = false;
-};
+// A progress line on stderr, rewritten at most five times a second.
+class ProgressLine {
+public:
+    ProgressLine(std::ostream& err, std::int64_t steps) : err_(err), steps_(steps) {}
 
-Options ParseOptions(const std::vector<std::string>& arguments)
-{
-    Options options;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& a = arguments[i];
-        if (a == "--agents") {
-            options.agents = true;
-        } else if (a == "--cells") {
-            options.cells = true;
-        } else if (a == "--steps" || a == "--set") {
-            if (i + 1 >= arguments.size()) throw UsageError(a + " needs a value");
-            const std::string& value = arguments[++i];
-            if (a == "--steps") {
-                std::int32_t n = 0;
-                if (!TryStrToInt(value, n) || n < 0) throw UsageError("--steps takes a whole number of 0 or more");
-                options.steps = n;
-            } else {
-                const auto eq = value.find('=');
-                if (eq == std::string::npos || eq == 0) throw UsageError("--set takes NAME=TEXT");
-                options.sets.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-            }
-        } else {
-            throw UsageError("unknown argument '" + a + "'");
-        }
+    void Show(std::int64_t done)
+    {
+        const auto now = Clock::now();
+        if (done < steps_ && now - shown_ < std::chrono::milliseconds(200)) return;
+        shown_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? done / seconds : 0.0;
+        char line[160];
+        std::snprintf(line, sizeof line, "\rlanduse-headless: step %lld of %lld, %.0f steps/s, %.0f s left   ",
+                      static_cast<long long>(done), static_cast<long long>(steps_), rate,
+                      rate > 0 ? (steps_ - done) / rate : 0.0);
+        err_ << line << std::flush;
     }
-    return options;
-}
+    void Finish() { err_ << "\n" << std::flush; }
 
-using UsageOverride = std::pair<const ControlDefinition*, std::string>;
+private:
+    using Clock = std::chrono::steady_clock;
+    std::ostream& err_;
+    std::int64_t steps_;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point shown_{};
+};
 
-// Applies one --set as if the user had changed that control, running its change
-// handler. Usage-table cells are kept back: the program's start writes the default
-// table, so they are written after it and the table is read once.
-void ApplySet(Simulation& sim, const std::string& name, const std::string& text, std::vector<UsageOverride>& overrides)
+// Sets one control as if the user had changed it, running its change handler.
+// Usage-table cells are kept back: the program's start writes the default table,
+// so they are written after it and the table is read once.
+void ApplySetting(Simulation& sim, const ControlSetting& setting, std::vector<ControlSetting>& usageCells)
 {
-    const ControlDefinition* control = FindControl(name);
-    if (!control) throw UsageError("unknown control '" + name + "'");
+    const ControlDefinition* control = FindControl(setting.name);
+    if (!control) throw UsageError("unknown control '" + setting.name + "'");
     try {
         if (control->kind == ControlKind::UsageCell) {
-            WriteControl(sim.controls, *control, text);  // only to check the value
-            overrides.emplace_back(control, text);
+            WriteControl(sim.controls, *control, setting.text);  // only to check the value
+            usageCells.push_back(setting);
         } else {
-            SetControl(sim, *control, text);
+            SetControl(sim, *control, setting.text);
         }
     } catch (const ControlValueError& e) {
         throw UsageError(e.what());
     }
 }
 
-// Finds every command-line mistake among the --set arguments before anything runs,
-// by applying them to a scratch program state; conversion errors come later, in order.
-void CheckSets(const std::vector<std::pair<std::string, std::string>>& sets)
+// Finds every command-line mistake among the settings before anything runs, by
+// applying them to a scratch program state; conversion errors come later, in order.
+void CheckSettings(const std::vector<ControlSetting>& settings)
 {
     Simulation scratch;
-    std::vector<UsageOverride> overrides;
-    for (const auto& [name, text] : sets) {
+    std::vector<ControlSetting> usageCells;
+    for (const ControlSetting& setting : settings) {
         try {
-            ApplySet(scratch, name, text, overrides);
+            ApplySetting(scratch, setting, usageCells);
         } catch (const ConversionError&) {
         }
     }
 }
 
-void PrintAgents(const Run& run, std::ostream& out)
+std::vector<ControlSetting> CollectSettings(const RunnerOptions& options)
 {
-    out << "\nindex,column,row,home_column,home_row,mode,heading,travel_steps,success,migrated\n";
-    char line[200];
-    for (std::size_t i = 0; i < run.agents.size(); ++i) {
-        const TAgent& a = run.agents[i];
-        std::snprintf(line, sizeof line, "%zu,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", i, a.column, a.row, a.homeColumn,
-                      a.homeRow, a.mode, a.heading, a.travelSteps, a.success, a.migrated);
-        out << line;
+    std::vector<ControlSetting> settings;
+    for (const std::string& path : options.paramsFiles) {
+        try {
+            for (ControlSetting& setting : ReadParamsFile(path)) settings.push_back(std::move(setting));
+        } catch (const ParamsFileError& e) {
+            throw UsageError(e.what());
+        }
+    }
+    settings.insert(settings.end(), options.sets.begin(), options.sets.end());
+    return settings;
+}
+
+// The program's start with the settings applied as the runner promises.
+void StartProgram(Simulation& sim, const std::vector<ControlSetting>& settings)
+{
+    std::vector<ControlSetting> usageCells;
+    for (const ControlSetting& setting : settings) ApplySetting(sim, setting, usageCells);
+    FormCreate(sim);
+    if (!usageCells.empty()) {
+        for (const ControlSetting& cell : usageCells) WriteControl(sim.controls, *FindControl(cell.name), cell.text);
+        StringGrid1KeyUp(sim);
     }
 }
 
-void PrintCells(const Run& run, std::ostream& out)
+std::string CellsFileName(const std::string& directory, std::int32_t step)
 {
-    out << "\ncolumn,row,kind,all_tracks,return_tracks,population,service,industry,agents\n";
-    char line[256];
-    for (std::int32_t r = 0; r < run.rows; ++r) {
-        for (std::int32_t c = 0; c < run.columns; ++c) {
-            const TCell& cell = run.cells(c, r);
-            std::snprintf(line, sizeof line, "%d,%d,%d,%.17g,%.17g,%.17g,%.17g,%.17g,%d\n", c, r, cell.kind,
-                          cell.allTracks, cell.returnTracks, cell.potential[0], cell.potential[1],
-                          cell.potential[2], cell.agentCount);
-            out << line;
-        }
+    char name[32];
+    std::snprintf(name, sizeof name, "cells-%06d.csv", step);
+    return directory + "/" + name;
+}
+
+int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream& err, bool errIsTerminal)
+{
+    const std::vector<ControlSetting> settings = CollectSettings(options);
+    CheckSettings(settings);
+
+    // The statistics go to their file, or to stdout ahead of the other tables.
+    std::unique_ptr<AtomicFile> statsFile;
+    if (!options.statsFile.empty()) statsFile = std::make_unique<AtomicFile>(options.statsFile);
+    std::ostream& stats = statsFile ? statsFile->stream() : out;
+    StatisticsWriter writer(stats, options.tags);
+    Simulation sim(nullptr, &writer);
+    sim.random.seed = options.seed;
+    // if (options.threads) sim.SetWorkerCount(*options.threads);  MERGE-PERF
+    StartProgram(sim, settings);
+
+    if (options.printParams) {
+        WriteParams(out, sim.controls, options.seed);
+        return kExitSuccess;
     }
+    std::int64_t steps = sim.run.stopTime;
+    if (options.steps) steps = *options.steps;
+    else if (steps <= 0)
+        throw UsageError("the stop time " + std::to_string(steps) + " never stops the run: give --steps");
+
+    std::unique_ptr<AtomicFile> agentsFile;
+    std::unique_ptr<AtomicFile> cellsFile;
+    if (options.agents && !options.agentsFile.empty()) agentsFile = std::make_unique<AtomicFile>(options.agentsFile);
+    if (options.cells && !options.cellsFile.empty()) cellsFile = std::make_unique<AtomicFile>(options.cellsFile);
+
+    WriteStatisticsHeader(stats, options.tags);
+    bool stdoutUsed = !statsFile;
+    std::optional<ProgressLine> progress;
+    if (options.progress.value_or(errIsTerminal)) progress.emplace(err, steps);
+    for (std::int64_t i = 0; i < steps; ++i) {
+        TimeStep(sim);
+        if (options.cellsEvery > 0 && sim.run.stepCount % options.cellsEvery == 0) {
+            AtomicFile snapshot(CellsFileName(options.cellsDirectory, sim.run.stepCount));
+            WriteCells(snapshot.stream(), sim.run);
+            snapshot.Commit();
+        }
+        if (progress) progress->Show(i + 1);
+    }
+    if (progress) progress->Finish();
+
+    // Tables sharing stdout are parted by an empty line.
+    const auto onStdout = [&](auto write) {
+        if (stdoutUsed) out << "\n";
+        write(out);
+        stdoutUsed = true;
+    };
+    if (options.agents) {
+        if (agentsFile) WriteAgents(agentsFile->stream(), sim.run);
+        else onStdout([&](std::ostream& o) { WriteAgents(o, sim.run); });
+    }
+    if (options.cells) {
+        if (cellsFile) WriteCells(cellsFile->stream(), sim.run);
+        else onStdout([&](std::ostream& o) { WriteCells(o, sim.run); });
+    }
+    for (AtomicFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get()})
+        if (file) file->Commit();
+    out.flush();
+    return kExitSuccess;
 }
 
 }  // namespace
 
-int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
+int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
-    StatisticsPrinter printer(out);
-    Simulation sim(nullptr, &printer);
     try {
-        const Options options = ParseOptions(arguments);
-        CheckSets(options.sets);
-        std::vector<UsageOverride> overrides;
-        for (const auto& [name, text] : options.sets) ApplySet(sim, name, text, overrides);
-
-        FormCreate(sim);
-        if (!overrides.empty()) {
-            for (const auto& [cell, text] : overrides) WriteControl(sim.controls, *cell, text);
-            StringGrid1KeyUp(sim);
-        }
-
-        std::int64_t steps = sim.run.stopTime;
-        if (options.steps) {
-            steps = *options.steps;
-        } else if (steps <= 0) {
-            throw UsageError("the stop time " + std::to_string(steps) + " never stops the run: give --steps");
-        }
-
-        out << "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
-        for (std::int64_t i = 0; i < steps; ++i) TimeStep(sim);
-        if (options.agents) PrintAgents(sim.run, out);
-        if (options.cells) PrintCells(sim.run, out);
-        out.flush();
-        return kExitSuccess;
+        RunnerOptions options;
+        if (ParseRunnerOptions(arguments, options, out) == ParseOutcome::Done) return kExitSuccess;
+        return RunWithOptions(options, out, err, errIsTerminal);
     } catch (const UsageError& e) {
         out.flush();
-        err << "landuse-headless: " << e.what() << "\n" << kUsage;
+        err << "landuse-headless: " << e.what() << "\n" << kRunnerUsage << "Run with --help for more.\n";
         return kExitUsageError;
     } catch (const ConversionError& e) {
-        // The message the window would show; the lines printed before it stay.
+        // The message the window would show, with the control that held the text;
+        // the lines printed before it stay.
         out.flush();
+        err << "landuse-headless: ";
+        if (!e.control().empty()) err << e.control() << ": ";
         err << e.what() << "\n";
         return kExitConversionError;
     } catch (const std::exception& e) {
-        // Any other failure of a step (a batch of agents too large for memory) ends the
-        // run the same way, with its own exit code.
+        // Any other failure of a step (a batch of agents too large for memory) or of
+        // a file ends the run the same way, with its own exit code.
         out.flush();
         err << "landuse-headless: " << e.what() << "\n";
         return kExitOtherFailure;

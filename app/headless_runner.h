@@ -3,12 +3,14 @@
 #include <string>
 #include <vector>
 
-// landuse-headless [--steps N] [--set NAME=TEXT]... [--agents] [--cells]
-// Runs the program's start-up with the given control values, then N time steps,
-// printing the statistics of every step as CSV (and the final state on request).
-// A conversion error prints the message the window would show and ends the run at
-// once, keeping the lines already printed.
+// landuse-headless: the program's start-up with the given control values, then N
+// time steps, writing the statistics of every step as CSV (and the final state on
+// request); `landuse-headless --help` tells every option and control.
+// A conversion error prints the message the window would show, naming the control,
+// and ends the run at once, keeping the lines already printed; files asked for are
+// written only for a run that finished.
 // Returns the process exit code: 0 success, 2 a conversion error, 64 a command-line
 // mistake (an unknown control, a value outside a control's range, a malformed argument),
-// 1 any other failure (a batch of agents too large for memory).
-int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// 1 any other failure (a batch of agents too large for memory, a file not written).
+int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                bool errIsTerminal = false);

@@ -8,6 +8,7 @@ scripts/install_packages.sh
 scripts/build.sh
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)") 2>&1 | tee build/ctest.log
 release_summary="$(grep -E 'tests passed' build/ctest.log | tail -n 1)"
+scripts/package.sh
 mkdir -p build-sanitize
 scripts/sanitize.sh 2>&1 | tee build-sanitize/sanitize.log
 echo "release build: $release_summary; $(tail -n 1 build-sanitize/sanitize.log)"

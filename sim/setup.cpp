@@ -28,6 +28,8 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     Run& run = sim.run;
     const ControlState& controls = sim.controls;
     run.ready = false;
+    run.startSeed = sim.random.seed;
+    run.editedByHand = false;
     run.cellSize = values.cellSize;
     run.halfCell = HalfCell(run.cellSize);
     run.columns = CellsAlong(kPanelSize, run.cellSize);

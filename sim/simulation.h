@@ -49,6 +49,11 @@ struct Run {
     // every cell is taken at set-up, so a step's pass allocates nothing.
     std::vector<std::uint32_t> cellsToPaint;
 
+    // The generator's state when this run was set up, and whether the world was
+    // edited with the mouse since: what a command line needs to set up the same run.
+    std::uint32_t startSeed = 0;
+    bool editedByHand = false;
+
     // False until a set-up has completed; no step runs on a run that is not ready.
     bool ready = false;
 };

@@ -14,6 +14,7 @@ std::optional<CellPosition> CellUnderMouse(const Run& run, std::int32_t x, std::
 void AddDestination(Simulation& sim, MouseEditingState& state, std::int32_t x, std::int32_t y)
 {
     sim.run.destinations.push_back(Destination{x, y, 0});
+    sim.run.editedByHand = true;
     state.lastDestinationIndex = static_cast<std::int32_t>(sim.run.destinations.size()) - 1;
 }
 
@@ -26,6 +27,7 @@ void PaintCells(Simulation& sim, const MouseEditingState& state, std::int32_t x,
     const auto paint = [&](std::int32_t column, std::int32_t row, std::int32_t kind) {
         TCell& cell = run.cells(column, row);
         cell.kind = kind;
+        run.editedByHand = true;
         if (kind == kDestination) cell.destinationIndex = state.lastDestinationIndex;
         sim.screen().DrawCell(column, row);
     };

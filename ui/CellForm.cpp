@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "control_binder.h"
+#include "chart_exports.h"
 #include "control_handlers.h"
 #include "drawing_panel.h"
 #include "setup.h"
@@ -85,6 +86,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), messages_(this, kCaption)
     new ControlBinder(sim_, this, panel_.StringGrid1,
                       [this](const std::function<void()>& action) { messages_.Guarded(action); });
     WireButtons();
+    new ChartExports(*this);  // the chart's context menu, a child of the window
 }
 
 TForm1::~TForm1()

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int kFlushMilliseconds = 40;
+// The smallest tick interval of the steps axis.
+constexpr double kWholeSteps = 1.0;
 
 enum SeriesIndex : int {
     kSuccessfulSeries = 0,
@@ -33,10 +35,11 @@ constexpr SeriesLook kLooks[StatisticsChart::kSeriesCount] = {
     {"returning", false, 2},
 };
 
-// A tick spacing of 1, 2 or 5 times a power of ten giving about five ticks.
-double TickInterval(double span)
+// A tick spacing of 1, 2 or 5 times a power of ten giving about five ticks, and
+// never less than `smallest`.
+double TickInterval(double span, double smallest)
 {
-    const double rough = span / 5.0;
+    const double rough = std::max(span / 5.0, smallest);
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     for (double factor : {1.0, 2.0, 5.0})
         if (factor * power >= rough) return factor * power;
@@ -51,7 +54,8 @@ void UseTicksEvery(QValueAxis* axis, double interval)
 }
 
 // The axis spans exactly the data; an axis over a single value still needs a span.
-void SetFittedRange(QValueAxis* axis, double low, double high)
+// The steps axis has ticks at whole steps only: its smallest interval is 1.
+void SetFittedRange(QValueAxis* axis, double low, double high, double smallestInterval = 0.0)
 {
     if (high <= low) {
         low -= 1.0;
@@ -59,7 +63,7 @@ void SetFittedRange(QValueAxis* axis, double low, double high)
     }
     // Each change lays the axis out again with the other value as it stands;
     // the order keeps that intermediate layout from having a flood of ticks.
-    const double interval = TickInterval(high - low);
+    const double interval = TickInterval(high - low, smallestInterval);
     if (interval >= axis->tickInterval()) {
         axis->setTickInterval(interval);
         axis->setRange(low, high);
@@ -91,7 +95,7 @@ StatisticsChart::StatisticsChart(QWidget* parent) : QChartView(parent)
     UseTicksEvery(left_, 1.0);
     UseTicksEvery(bottom_, 1.0);
     SetFittedRange(left_, 0.0, 1.0);
-    SetFittedRange(bottom_, 0.0, 1.0);
+    SetFittedRange(bottom_, 0.0, 1.0, kWholeSteps);
     chart->addAxis(bottom_, Qt::AlignBottom);
     chart->addAxis(left_, Qt::AlignLeft);
     chart->addAxis(right_, Qt::AlignRight);
@@ -130,14 +134,16 @@ void StatisticsChart::CreateChartSeries()
         }
         tracks_[i] = Track{series, {}, 0};
     }
+    plotted_.clear();
     haveX_ = false;
     haveLeft_ = false;
-    SetFittedRange(bottom_, 0.0, 1.0);
+    SetFittedRange(bottom_, 0.0, 1.0, kWholeSteps);
     SetFittedRange(left_, 0.0, 1.0);
 }
 
 void StatisticsChart::PlotStatistics(const StepStatistics& statistics)
 {
+    plotted_.push_back(statistics);
     const double x = statistics.step;
     Append(kSuccessfulSeries, x, statistics.successful);
     Append(kTravelTimeSeries, x, statistics.averageTravel);
@@ -185,7 +191,7 @@ void StatisticsChart::Flush()
 
 void StatisticsChart::FitAxes()
 {
-    if (haveX_) SetFittedRange(bottom_, minX_, maxX_);
+    if (haveX_) SetFittedRange(bottom_, minX_, maxX_, kWholeSteps);
     if (haveLeft_) SetFittedRange(left_, minLeft_, maxLeft_);
 }
 

@@ -6,8 +6,9 @@
 #include <QTimer>
 #include <QValueAxis>
 #include <array>
+#include <vector>
 
-struct StepStatistics;
+#include "statistics.h"
 
 // The chart of five statistics per step. Every step's point is kept at once;
 // the series on screen catch up with it at once when steps come one at a time,
@@ -29,6 +30,9 @@ public:
     // Brings the series and the fitted axes up to date with every point plotted.
     void Flush();
 
+    // Every step plotted since the last set-up, as plotted, in order.
+    const std::vector<StepStatistics>& PlottedSteps() const { return plotted_; }
+
     QList<QLineSeries*> Series() const;
     QValueAxis* BottomAxis() const { return bottom_; }
     QValueAxis* LeftAxis() const { return left_; }
@@ -48,6 +52,7 @@ private:
     QValueAxis* left_ = nullptr;
     QValueAxis* right_ = nullptr;
     std::array<Track, kSeriesCount> tracks_{};
+    std::vector<StepStatistics> plotted_;
     bool coalescing_ = false;
     QTimer flushTimer_;
     bool haveX_ = false;

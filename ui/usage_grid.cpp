@@ -1,5 +1,6 @@
 #include "usage_grid.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -10,11 +11,11 @@
 namespace {
 
 // An in-place editor that writes every change straight into the grid and
-// reports its key releases as the grid's own.
+// hands its key presses, key releases and loss of focus to the grid.
 class LiveEditDelegate : public QStyledItemDelegate {
 public:
-    LiveEditDelegate(UsageGrid* grid, std::function<void()> onKeyRelease)
-        : QStyledItemDelegate(grid), onKeyRelease_(std::move(onKeyRelease))
+    LiveEditDelegate(UsageGrid* grid, std::function<void(QEvent*)> onEditorEvent)
+        : QStyledItemDelegate(grid), onEditorEvent_(std::move(onEditorEvent))
     {
     }
 
@@ -33,15 +34,22 @@ public:
 protected:
     bool eventFilter(QObject* object, QEvent* event) override
     {
-        if (event->type() == QEvent::KeyRelease) {
-            onKeyRelease_();
+        switch (event->type()) {
+        case QEvent::KeyRelease:
+            onEditorEvent_(event);
             return true;
+        case QEvent::KeyPress:
+        case QEvent::FocusOut:
+            onEditorEvent_(event);
+            break;
+        default:
+            break;
         }
         return QStyledItemDelegate::eventFilter(object, event);
     }
 
 private:
-    std::function<void()> onKeyRelease_;
+    std::function<void(QEvent*)> onEditorEvent_;
 };
 
 }  // namespace
@@ -62,7 +70,11 @@ UsageGrid::UsageGrid(QWidget* parent) : QTableWidget(kRows, kColumns, parent)
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
                     QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
-    setItemDelegate(new LiveEditDelegate(this, [this] { emit keyReleased(); }));
+    setItemDelegate(new LiveEditDelegate(this, [this](QEvent* event) {
+        if (event->type() == QEvent::KeyPress) NotePress(static_cast<QKeyEvent*>(event));
+        else if (event->type() == QEvent::KeyRelease) ReportRelease(static_cast<QKeyEvent*>(event));
+        else ForgetPressesIfFocusLeft();
+    }));
 
     const QBrush fixedBackground = palette().button();
     for (int row = 0; row < kRows; ++row) {
@@ -103,8 +115,41 @@ void UsageGrid::ReportEdit(QTableWidgetItem* item)
     emit cellTextEdited(item->column(), item->row(), item->text());
 }
 
+void UsageGrid::keyPressEvent(QKeyEvent* event)
+{
+    // Noted first: the press may open the editor, which then gets it too.
+    NotePress(event);
+    QTableWidget::keyPressEvent(event);
+}
+
 void UsageGrid::keyReleaseEvent(QKeyEvent* event)
 {
     QTableWidget::keyReleaseEvent(event);
+    ReportRelease(event);
+}
+
+void UsageGrid::focusOutEvent(QFocusEvent* event)
+{
+    QTableWidget::focusOutEvent(event);
+    ForgetPressesIfFocusLeft();
+}
+
+void UsageGrid::NotePress(const QKeyEvent* event)
+{
+    pressedKeys_.insert(event->key());
+}
+
+void UsageGrid::ReportRelease(const QKeyEvent* event)
+{
+    if (!pressedKeys_.contains(event->key())) return;
+    // A held key repeats as release and press pairs; it stays pressed until its last release.
+    if (!event->isAutoRepeat()) pressedKeys_.remove(event->key());
     emit keyReleased();
+}
+
+void UsageGrid::ForgetPressesIfFocusLeft()
+{
+    // The focus has already moved on when the old holder hears that it lost it.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != this && !isAncestorOf(focus)) pressedKeys_.clear();
 }

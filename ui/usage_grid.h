@@ -1,4 +1,5 @@
 #pragma once
+#include <QSet>
 #include <QTableWidget>
 #include <array>
 #include <string>
@@ -6,7 +7,9 @@
 // The usage table: a 6 x 4 grid whose first row and column are fixed headers.
 // The data cells are edited in place; the grid takes over the editor's text at
 // every change, so a half-typed number is what the grid holds. Every key
-// release, in the grid or in its editor, is reported.
+// release, in the grid or in its editor, is reported, if the key's press came
+// to the grid or its editor too: a key pressed elsewhere (Enter or Esc closing a
+// message box, say) and released here is not the user's typing in the table.
 class UsageGrid : public QTableWidget {
     Q_OBJECT
 public:
@@ -25,9 +28,19 @@ signals:
     void keyReleased();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void ReportEdit(QTableWidgetItem* item);
+    // Key events of the grid and of its editor.
+    void NotePress(const QKeyEvent* event);
+    void ReportRelease(const QKeyEvent* event);
+    // Forgets the pressed keys once the focus is neither on the grid nor in it:
+    // their releases will not come here.
+    void ForgetPressesIfFocusLeft();
+
     bool filling_ = false;
+    QSet<int> pressedKeys_;
 };

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include <stdlib.h>
+
+#include "control_table.h"
 #include "headless_runner.h"
+#include "replicate_seed.h"
 
 namespace {
 
@@ -88,30 +95,30 @@ TEST(HeadlessRunner, ConversionErrorsEndTheRunAtOnce)
 {
     const Result size = RunRunner({"--set", "Edit_size=abc"});
     EXPECT_EQ(size.code, 2);
-    EXPECT_EQ(size.err, "'abc' is not a valid integer value\n");
+    EXPECT_EQ(size.err, "landuse-headless: Edit_size: 'abc' is not a valid integer value\n");
     EXPECT_TRUE(size.out.empty());  // no set-up, no output
 
     // The first error ends the run, even when a later --set would correct the text.
     const Result corrected = RunRunner({"--steps", "1", "--set", "Edit_size=", "--set", "Edit_size=10"});
     EXPECT_EQ(corrected.code, 2);
-    EXPECT_EQ(corrected.err, "'' is not a valid integer value\n");
+    EXPECT_EQ(corrected.err, "landuse-headless: Edit_size: '' is not a valid integer value\n");
     EXPECT_TRUE(corrected.out.empty());
 
     // A failing step keeps the steps printed before it and prints no final state.
     const Result step = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--set", "E_CProbab=x,y", "--agents"});
     EXPECT_EQ(step.code, 2);
-    EXPECT_EQ(step.err, "'x,y' is not a valid floating point value\n");
+    EXPECT_EQ(step.err, "landuse-headless: E_CProbab: 'x,y' is not a valid floating point value\n");
     EXPECT_EQ(Lines(step.out).size(), 1u);  // header only: no step completed
 
     const Result table = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--set", "StringGrid1.3.1=-"});
     EXPECT_EQ(table.code, 2);
-    EXPECT_EQ(table.err, "'-' is not a valid floating point value\n");
+    EXPECT_EQ(table.err, "landuse-headless: StringGrid1.3.1: '-' is not a valid floating point value\n");
     EXPECT_TRUE(table.out.empty());
 
     // Growth reads E_crIndu in the first step: header only.
     const Result late = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--set", "E_crIndu=many"});
     EXPECT_EQ(late.code, 2);
-    EXPECT_EQ(late.err, "'many' is not a valid integer value\n");
+    EXPECT_EQ(late.err, "landuse-headless: E_crIndu: 'many' is not a valid integer value\n");
     EXPECT_EQ(Lines(late.out).size(), 1u);
 
     // With the maximum already reached, growth never reads the bad text and the run completes.
@@ -141,7 +148,8 @@ TEST(HeadlessRunner, EveryEditFollowsTheConversionRule)
                 EXPECT_EQ(Lines(r.out).size(), 5u) << name << "=" << text;
             } else {
                 EXPECT_EQ(r.code, 2) << name << "=" << text;
-                EXPECT_EQ(r.err, "'" + t + "' is not a valid " + (real ? "floating point" : "integer") + " value\n")
+                EXPECT_EQ(r.err, "landuse-headless: " + std::string(name) + ": '" + t + "' is not a valid " +
+                                     (real ? "floating point" : "integer") + " value\n")
                     << name;
             }
         }
@@ -176,4 +184,166 @@ TEST(HeadlessRunner, KnownRunIsReproducedBitForBit)
     std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a of the whole output
     for (unsigned char byte : r.out) hash = (hash ^ byte) * 0x100000001b3ull;
     EXPECT_EQ(hash, 0xcefa1be73c733b38ull);
+}
+
+namespace {
+
+// A scratch folder of its own, removed afterwards.
+struct ScratchFolder {
+    ScratchFolder()
+    {
+        char pattern[] = "/tmp/landuse-runner-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~ScratchFolder() { std::filesystem::remove_all(path); }
+    std::string File(const std::string& name) const { return path + "/" + name; }
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string path;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path) << text;
+}
+
+const std::vector<std::string> kVariedRun = {"--steps", "30", "--set", "Edit_size=8", "--set", "rb_rulette=1",
+                                             "--set", "CB_migrate=1", "--set", "E_migTh=1", "--set",
+                                             "StringGrid1.2.1=0,25", "--set", "E_CProbab=0,3", "--agents", "--cells"};
+
+std::vector<std::string> With(std::vector<std::string> arguments, const std::vector<std::string>& more)
+{
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+}
+
+}  // namespace
+
+TEST(HeadlessRunner, PrintedParamsGiveTheSameRunAsTheSettings)
+{
+    const Result printed = RunRunner(With(kVariedRun, {"--print-params"}));
+    ASSERT_EQ(printed.code, 0) << printed.err;
+    // Every control of the table is there, the usage table included, each radio pair by its button that is on.
+    EXPECT_NE(printed.out.find("\nEdit_size=8\n"), std::string::npos);
+    EXPECT_NE(printed.out.find("\nrb_rulette=1\n"), std::string::npos);
+    EXPECT_EQ(printed.out.find("rb_hill="), std::string::npos);
+    EXPECT_NE(printed.out.find("\nStringGrid1.2.1=0,25\n"), std::string::npos);
+    EXPECT_NE(printed.out.find("\nStringGrid1.5.3=4,8\n"), std::string::npos);
+
+    ScratchFolder folder;
+    WriteFile(folder.File("run.params"), printed.out);
+    const Result fromFile =
+        RunRunner({"--steps", "30", "--params", folder.File("run.params"), "--agents", "--cells"});
+    const Result fromSets = RunRunner(kVariedRun);
+    ASSERT_EQ(fromFile.code, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.out, fromSets.out);
+
+    // --set comes after every --params line, whatever their order on the command line.
+    WriteFile(folder.File("size.params"), "# a comment\n\n  # another\nEdit_size=10\r\nE_stop=3\n");
+    const Result later = RunRunner({"--set", "Edit_size=9", "--params", folder.File("size.params"), "--cells"});
+    ASSERT_EQ(later.code, 0) << later.err;
+    EXPECT_EQ(Lines(later.out).size(), 6u + 45 * 45);  // 3 steps; 404 / 9 rounds to 45 cells a side
+}
+
+TEST(HeadlessRunner, BadParamsLinesNameTheirFileAndLine)
+{
+    ScratchFolder folder;
+    const std::string path = folder.File("bad.params");
+    for (const std::string& line : {"Edit_size", "Nope=1", "CB_decay=yes", "=3", "TrB_thresh=200"}) {
+        WriteFile(path, "# fine so far\nEdit_size=10\n" + line + "\n");
+        const Result r = RunRunner({"--steps", "1", "--params", path});
+        EXPECT_EQ(r.code, 64) << line;
+        EXPECT_NE(r.err.find(path + ":3: "), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_EQ(RunRunner({"--params", folder.File("missing.params")}).code, 64);
+}
+
+TEST(HeadlessRunner, TablesGoToTheirFilesOnlyWhenTheRunFinishes)
+{
+    ScratchFolder folder;
+    const std::vector<std::string> toFiles = {"--steps", "5", "--set", "Edit_size=10", "--stats",
+                                              folder.File("stats.csv"), "--agents", folder.File("agents.csv"),
+                                              "--cells", folder.File("cells.csv")};
+    const Result ok = RunRunner(toFiles);
+    ASSERT_EQ(ok.code, 0) << ok.err;
+    EXPECT_TRUE(ok.out.empty());
+    // The same tables as on stdout, each without the empty line that parts them there.
+    const Result onStdout = RunRunner({"--steps", "5", "--set", "Edit_size=10", "--agents", "--cells"});
+    EXPECT_EQ(ReadFile(folder.File("stats.csv")) + "\n" + ReadFile(folder.File("agents.csv")) + "\n" +
+                  ReadFile(folder.File("cells.csv")),
+              onStdout.out);
+
+    // A run that fails leaves neither the new files nor their temporary names behind,
+    // and keeps the files of the run before.
+    const std::string before = ReadFile(folder.File("stats.csv"));
+    const Result failed = RunRunner(With(toFiles, {"--set", "E_CProbab=oops"}));
+    EXPECT_EQ(failed.code, 2);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"agents.csv", "cells.csv", "stats.csv"}));
+    EXPECT_EQ(ReadFile(folder.File("stats.csv")), before);
+
+    const Result unwritable = RunRunner({"--steps", "1", "--stats", folder.File("no-such-folder/stats.csv")});
+    EXPECT_EQ(unwritable.code, 1);
+    EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos);
+}
+
+TEST(HeadlessRunner, CellTablesDuringTheRunAndTaggedStatistics)
+{
+    ScratchFolder folder;
+    const Result r = RunRunner({"--steps", "7", "--set", "Edit_size=10", "--cells-every", "3", "--cells-dir",
+                                folder.path, "--tag", "study=a,b", "--tag", "point=4", "--cells"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"cells-000003.csv", "cells-000006.csv"}));
+    const auto lines = Lines(r.out);
+    EXPECT_EQ(lines[0], "study,point,step,agents,successful,avg_travel,max_mark,migrated,returning");
+    EXPECT_EQ(lines[1].substr(0, 14), "\"a,b\",4,1,3,0,");
+    // The last snapshot is the cell table of step 6, the final one that of step 7.
+    EXPECT_EQ(Lines(ReadFile(folder.File("cells-000006.csv"))).size(), 1u + 40 * 40);
+    EXPECT_EQ(RunRunner({"--steps", "1", "--cells-every", "3"}).code, 64);  // needs a folder
+}
+
+TEST(HeadlessRunner, SeedsAndReplicates)
+{
+    const std::vector<std::string> run = {"--steps", "20", "--set", "Edit_size=10", "--agents"};
+    const std::string start = RunRunner(run).out;
+    EXPECT_EQ(RunRunner(With(run, {"--seed", "0"})).out, start);
+    EXPECT_EQ(RunRunner(With(run, {"--replicate", "0"})).out, start);
+    const std::string one = RunRunner(With(run, {"--replicate", "1"})).out;
+    EXPECT_NE(one, start);
+    EXPECT_NE(RunRunner(With(run, {"--replicate", "2"})).out, one);
+    // Replicate K is the run from seed ReplicateSeed(K).
+    EXPECT_EQ(RunRunner(With(run, {"--seed=" + std::to_string(ReplicateSeed(1))})).out, one);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--seed", "4294967296"}, {"--seed", "-1"},
+                                                {"--seed", "1", "--replicate", "1"}, {"--threads", "3"}})
+        EXPECT_EQ(RunRunner(bad).code, 64) << bad[0];
+}
+
+TEST(HeadlessRunner, HelpListsEveryControlAndTheExitCodes)
+{
+    const Result help = RunRunner({"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const ControlDefinition& control : ControlTable()) {
+        const std::size_t at = help.out.find(std::string("    ") + control.name + " (");
+        ASSERT_NE(at, std::string::npos) << control.name;
+        EXPECT_NE(help.out.find(control.meaning, at), std::string::npos) << control.name;
+        EXPECT_NE(help.out.find(std::string("default ") + control.defaultValue, at), std::string::npos);
+    }
+    for (const char* text : {"Exit codes", "64", "page \"Setup\"", "page \"Graphic\"", "--replicate", "--params"})
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    const Result version = RunRunner({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.rfind("landuse-headless ", 0), 0u);
 }

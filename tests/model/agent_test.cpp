@@ -92,17 +92,53 @@ TEST(AgentHeading, HillClimbingTakesTheFirstStrictlyGreatestShare)
 
 TEST(AgentHeading, WiggleTurnsTheHeadingButNotTheStep)
 {
-    TAgent agent = WithCandidates({{{0, 1}, 100.0}});
-    agent.signalSum = 1.0;
-    // Find a state whose wiggle turns far enough to point elsewhere.
+    // One candidate straight down (heading 90) and a wiggle threshold of 180. The
+    // expected headings were worked out by hand from the generator's sequence
+    // (python3 integer arithmetic): m = Random(181), then s = Random(2), heading
+    // 90 + m * (2s - 1), brought into 0..360 by one addition of 360.
+    struct Case {
+        std::uint32_t seed;
+        SniffMethod sniffMethod;
+        std::int32_t heading;
+    };
+    const Case cases[] = {
+        {8, SniffMethod::HillClimbing, 135},   // m 45, s 1
+        {9, SniffMethod::HillClimbing, 39},    // m 51, s 0
+        {23, SniffMethod::HillClimbing, 320},  // m 130, s 0: -40 + 360
+        {30, SniffMethod::HillClimbing, 260},  // m 170, s 1
+        // The roulette wheel draws Random(100) first (25, 31 and 21 here), then the turn.
+        {8, SniffMethod::RouletteWheel, 211},  // m 121, s 1
+        {10, SniffMethod::RouletteWheel, 31},  // m 59, s 0
+        {7, SniffMethod::RouletteWheel, 299},  // m 151, s 0: -61 + 360
+    };
+    for (const Case& c : cases) {
+        TAgent agent = WithCandidates({{{0, 1}, 100.0}});
+        agent.signalSum = 1.0;
+        RandomGenerator random{c.seed};
+        agent.ChangeHeading(22, ReturnMode::UseExistingTracks, 180, c.sniffMethod, 30, random);
+        EXPECT_EQ(agent.heading, c.heading) << c.seed << " " << static_cast<int>(c.sniffMethod);
+        // The step follows the candidate even where the heading points elsewhere.
+        EXPECT_EQ((Direction{agent.dx, agent.dy}), (Direction{0, 1})) << c.seed;
+        const std::uint64_t draws = c.sniffMethod == SniffMethod::RouletteWheel ? 3 : 2;
+        EXPECT_EQ(random.seed, RandomGenerator{c.seed}.JumpedAhead(draws).seed) << c.seed;
+    }
+
+    // Over many states the wiggle turns the heading both ways (towards larger and
+    // smaller angles) in about equal numbers and keeps it in 0..360.
+    int turnedBack = 0, turnedOn = 0;
     for (std::uint32_t seed = 0; seed < 1000; ++seed) {
-        TAgent trial = agent;
+        TAgent trial = WithCandidates({{{0, 1}, 100.0}});
+        trial.signalSum = 1.0;
         RandomGenerator random{seed};
         trial.ChangeHeading(22, ReturnMode::UseExistingTracks, 180, SniffMethod::HillClimbing, 30, random);
         EXPECT_EQ((Direction{trial.dx, trial.dy}), (Direction{0, 1}));
         EXPECT_GE(trial.heading, 0);
         EXPECT_LE(trial.heading, 360);
+        if (trial.heading > 90 && trial.heading <= 270) ++turnedOn;
+        if (trial.heading < 90 || trial.heading > 270) ++turnedBack;
     }
+    EXPECT_GT(turnedBack, 400);
+    EXPECT_GT(turnedOn, 400);
 }
 
 TEST(AgentHeading, ChangeHeadingChoosesTheRuleByModeAndSignal)

@@ -10,16 +10,26 @@ TEST(RandomGenerator, StartsAtZeroAndAdvancesBeforeEachDraw)
     EXPECT_EQ(random.seed, 1u);
     random.Advance();
     EXPECT_EQ(random.seed, 134775814u);
-    // seed := seed * 134775813 + 1 modulo 2^32
+    // seed := seed * 134775813 + 1 modulo 2^32, worked out with python3 integers:
+    // (134775814 * 134775813 + 1) % 2**32 == 3698175007.
     random.Advance();
-    EXPECT_EQ(random.seed, static_cast<std::uint32_t>(134775814ull * 134775813ull + 1ull));
+    EXPECT_EQ(random.seed, 3698175007u);
+    // 3698175007 * 134775813 + 1 wraps to 870078620; a real draw is that times 2^-32.
+    EXPECT_EQ(random.RandomReal(), 870078620.0 / 4294967296.0);
+    EXPECT_EQ(random.seed, 870078620u);
 }
 
 TEST(RandomGenerator, IntegerDrawIsHighWordOfProduct)
 {
+    // From 0xFFFFFFF0 the seed wraps to 2138554289, and (2138554289 * 360) >> 32 == 179
+    // (python3 integers); the low word or a modulo would give something else.
     RandomGenerator random{0xFFFFFFF0u};
-    const std::uint32_t next = 0xFFFFFFF0u * 134775813u + 1u;
-    EXPECT_EQ(random.Random(360), static_cast<std::int32_t>((static_cast<std::uint64_t>(next) * 360u) >> 32));
+    EXPECT_EQ(random.Random(360), 179);
+    EXPECT_EQ(random.seed, 2138554289u);
+    // The product must not overflow: seed 3698175007 (the third from 0) times
+    // 2147483647, shifted right by 32, is 1849087502.
+    RandomGenerator wide{134775814u};
+    EXPECT_EQ(wide.Random(2147483647), 1849087502);
     // Draws stay in range across many seeds.
     RandomGenerator sweep;
     for (int i = 0; i < 10000; ++i) {
@@ -30,6 +40,21 @@ TEST(RandomGenerator, IntegerDrawIsHighWordOfProduct)
     RandomGenerator one;
     EXPECT_EQ(one.Random(1), 0);
     EXPECT_EQ(one.seed, 1u);  // Random(1) still consumes a draw
+}
+
+TEST(RandomGenerator, SequenceFromProgramStart)
+{
+    // The first twenty draws below 202 from seed 0, worked out with python3 integers
+    // (seed = (seed * 134775813 + 1) % 2**32, draw = (seed * 202) >> 32). The first
+    // four are the first two destinations of the first run at cell size 2.
+    const std::int32_t expected202[] = {0,  6,  173, 40, 55, 135, 64, 32,  75, 85,
+                                        16, 95, 14,  169, 12, 59, 185, 74, 156, 66};
+    RandomGenerator random;
+    for (std::int32_t draw : expected202) EXPECT_EQ(random.Random(202), draw);
+    // The same way, the first eight draws below 7.
+    const std::int32_t expected7[] = {0, 0, 6, 1, 1, 4, 2, 1};
+    RandomGenerator small;
+    for (std::int32_t draw : expected7) EXPECT_EQ(small.Random(7), draw);
 }
 
 TEST(RandomGenerator, JumpAheadMatchesRepeatedAdvances)

@@ -52,6 +52,27 @@ void MakeRun(Simulation& sim, int columns, int rows)
     run.displayMin = 0.0L;
 }
 
+// The rows (or, across a vertical line, the columns) of maroon pixels met when
+// crossing the layer at the given column (row).
+QList<int> MaroonAcross(const QImage& layer, Qt::Orientation line, int at)
+{
+    QList<int> found;
+    for (int i = 0; i < layer.height(); ++i) {
+        const QRgb pixel = line == Qt::Horizontal ? layer.pixel(at, i) : layer.pixel(i, at);
+        if (pixel == colors::kMaroon) found << i;
+    }
+    return found;
+}
+
+// True when the list holds n consecutive values that include `through`.
+bool IsBandOf(const QList<int>& values, int n, int through)
+{
+    if (values.size() != n) return false;
+    for (int i = 1; i < n; ++i)
+        if (values[i] != values[i - 1] + 1) return false;
+    return values.front() <= through && through <= values.back();
+}
+
 }  // namespace
 
 class CellPainterTest : public QObject {
@@ -204,6 +225,66 @@ private slots:
         sim.controls.CB_noTracks = true;  // all white
         layers.PaintStepPass(sim, RecordCellsDrawn(sim, CellPass::Step));
         QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kWhite);
+    }
+
+    void gravityLinesOnlyForMoreThanOneArrivalAsWideAsRoundedHalfToEven()
+    {
+        // 101 x 101 cells of size 4: the centre is Round(101 / 2) = 50 (half to even),
+        // so pixel 50 * 4 + 2 = 202 on both axes.
+        Simulation sim;
+        Run& run = sim.run;
+        run.cellSize = 4;
+        run.halfCell = 2;
+        run.columns = 101;
+        run.rows = 101;
+        struct Case {
+            std::int32_t arrivals;
+            std::int32_t steps;
+            double factor;
+            int width;  // pixels across the line; 0: no line
+        };
+        const Case cases[] = {
+            {0, 4, 5.0, 0},  // no arrivals: no line
+            {1, 1, 5.0, 0},  // one arrival: no line, though its width would be 5
+            {2, 1, 1.5, 3},  // 3
+            {5, 4, 2.0, 2},  // 2.5 rounds to 2
+            {7, 4, 2.0, 4},  // 3.5 rounds to 4
+            {9, 4, 2.0, 4},  // 4.5 rounds to 4
+            {3, 2, 1.0, 2},  // 1.5 rounds to 2
+            {2, 8, 1.0, 1},  // 0.25 rounds to 0: the thinnest pen, one pixel
+        };
+        for (const Case& c : cases) {
+            const QByteArray label = QByteArray::number(c.arrivals) + " arrivals in " + QByteArray::number(c.steps) +
+                                     " steps, factor " + QByteArray::number(c.factor);
+            DrawingLayers layers;
+            layers.Create();
+            run.stepCount = c.steps;
+            // One line along row 202 from the left, one along column 202 from the top.
+            run.destinations = {{20, 202, c.arrivals}, {202, 30, c.arrivals}};
+            layers.DrawGravityLines(sim, c.factor);
+            const QList<int> acrossHorizontal = MaroonAcross(layers.CellLayer(), Qt::Horizontal, 100);
+            const QList<int> acrossVertical = MaroonAcross(layers.CellLayer(), Qt::Vertical, 100);
+            if (c.width == 0) {
+                QVERIFY2(acrossHorizontal.isEmpty() && acrossVertical.isEmpty(), label);
+                QCOMPARE(layers.CellLayer().pixel(202, 202), colors::kWhite);
+            } else {
+                QVERIFY2(IsBandOf(acrossHorizontal, c.width, 202), label);
+                QVERIFY2(IsBandOf(acrossVertical, c.width, 202), label);
+                // Nothing beyond the centre: the lines end there.
+                QVERIFY2(MaroonAcross(layers.CellLayer(), Qt::Horizontal, 300).isEmpty(), label);
+            }
+        }
+
+        // In one list only the destinations with more than one arrival get a line.
+        DrawingLayers layers;
+        layers.Create();
+        run.stepCount = 10;
+        run.destinations = {{20, 202, 1}, {202, 30, 20}, {390, 202, 0}, {202, 390, -3}};
+        layers.DrawGravityLines(sim, 1.0);  // 20 / 10: two pixels wide
+        QVERIFY(IsBandOf(MaroonAcross(layers.CellLayer(), Qt::Vertical, 100), 2, 202));
+        QVERIFY(MaroonAcross(layers.CellLayer(), Qt::Horizontal, 100).isEmpty());
+        QVERIFY(MaroonAcross(layers.CellLayer(), Qt::Horizontal, 300).isEmpty());
+        QVERIFY(MaroonAcross(layers.CellLayer(), Qt::Vertical, 300).isEmpty());
     }
 };
 

@@ -1,5 +1,7 @@
 // Typing into the usage table with real key events.
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include "test_window.h"
@@ -18,6 +20,25 @@ QLineEdit* TypeInto(UsageGrid* grid, int column, int row, const QString& text)
     QTest::keyClicks(editor, text.mid(1));
     return editor;
 }
+
+// Closes every message box that opens with Esc, pressed on the box as a user
+// would, and counts the boxes.
+struct EscapeClosesMessageBoxes {
+    EscapeClosesMessageBoxes()
+    {
+        QObject::connect(&poll, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || box == lastBox) return;
+            lastBox = box;
+            ++opened;
+            QTest::keyPress(box, Qt::Key_Escape);
+        });
+        poll.start(5);
+    }
+    QTimer poll;
+    QPointer<QMessageBox> lastBox;
+    int opened = 0;
+};
 
 }  // namespace
 
@@ -67,6 +88,46 @@ private slots:
         // The run carries on with the parameters as they stand.
         QTest::mouseClick(w.get<QPushButton>("B_oneStep"), Qt::LeftButton);
         QCOMPARE(w.run().stepCount, 1);
+    }
+
+    // A key released in the table whose press went elsewhere (the Enter or Esc
+    // that closed the error box) does not read the table again.
+    void aReleaseWithoutItsPressDoesNotReadTheTable()
+    {
+        TestWindow w;
+        auto* grid = w.get<UsageGrid>("StringGrid1");
+        QLineEdit* editor = TypeInto(grid, 3, 1, "x");
+        QCOMPARE(w.messages.size(), 1);
+        QTest::keyRelease(editor, Qt::Key_Return);
+        QTest::keyRelease(grid, Qt::Key_Escape);
+        QTest::keyRelease(editor, Qt::Key_X);  // its press was taken by the release before
+        QCOMPARE(w.messages.size(), 1);
+        // Keys pressed and released in the editor or the grid are still read.
+        QTest::keyClick(editor, Qt::Key_Backspace);
+        QCOMPARE(w.messages.size(), 2);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(w.messages.size(), 3);
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(w.messages.size(), 4);
+    }
+
+    void closingTheErrorBoxWithEscDoesNotReopenIt()
+    {
+        TForm1 form;  // real modal message boxes
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        auto* grid = form.findChild<UsageGrid*>("StringGrid1");
+        EscapeClosesMessageBoxes closer;
+        grid->setFocus();
+        grid->setCurrentCell(1, 3);
+        QTest::keyClick(grid, Qt::Key_X);  // the release reads "x" and opens the box; Esc closes it
+        QCOMPARE(closer.opened, 1);
+        QCOMPARE(grid->Text(3, 1), QString("x"));
+        // The Esc that closed the box is released on the table, where the focus goes back to.
+        QTest::keyRelease(grid, Qt::Key_Escape);
+        if (auto* editor = grid->findChild<QLineEdit*>()) QTest::keyRelease(editor, Qt::Key_Escape);
+        QCOMPARE(closer.opened, 1);
+        QCOMPARE(form.simulation().usage.weight[0][1], 0.5);
     }
 
     void resetRestoresTheDefaultsWhileRunning()

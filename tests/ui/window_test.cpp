@@ -6,11 +6,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <vector>
@@ -322,19 +324,126 @@ private slots:
         for (const TAgent& agent : w.run().agents) QVERIFY(w.agentPixel(agent.pixelX, agent.pixelY) != colors::kWhite);
     }
 
+    void closingWhileTheTimerRunsReleasesTheWindowSafely()
+    {
+        // Three ways a running window goes: hidden by a close and destroyed later, as
+        // the program's main does; destroyed on close with the event loop running on;
+        // and closed from inside a timer tick. Each time a typed text has the focus,
+        // the field chooser holds a selection and the chart has points, so every part
+        // of the window has something to let go of. The sanitizer build reports any
+        // use of freed memory here.
+        enum class Way { CloseThenDelete, DeleteOnClose, CloseInsideATick };
+        for (const Way way : {Way::CloseThenDelete, Way::DeleteOnClose, Way::CloseInsideATick}) {
+            auto* form = new TForm1;
+            QPointer<TForm1> alive(form);
+            QStringList messages;
+            form->SetMessageSink([&messages](const QString& message) { messages << message; });
+            if (way != Way::CloseThenDelete) form->setAttribute(Qt::WA_DeleteOnClose);
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form));
+            form->findChild<QComboBox*>("CB_FieldNr")->setCurrentIndex(1);
+            auto* noise = form->findChild<QLineEdit*>("E_noise");
+            noise->setFocus();
+            noise->setText("25");
+            if (way == Way::CloseInsideATick) {
+                QObject::connect(form->timer(), &QTimer::timeout, form, [form] {
+                    if (form->simulation().run.stepCount >= 4) form->close();
+                });
+            }
+            QTest::mouseClick(form->findChild<QPushButton*>("B_stop"), Qt::LeftButton);
+            QTRY_VERIFY(!alive || alive->simulation().run.stepCount >= 3);
+            if (way != Way::CloseInsideATick) {
+                QVERIFY(form->timer()->isActive());
+                form->close();
+            }
+            if (way == Way::CloseThenDelete) {
+                // Hidden, not yet destroyed: events (and ticks) go on until the end.
+                for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+                QVERIFY(alive);
+                delete form;
+            }
+            QTRY_VERIFY(alive.isNull());
+            // Whatever was still posted for the window finds it gone.
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            QVERIFY(messages.isEmpty());
+        }
+    }
+
     void potentialFieldRedrawsEveryEmptyCellInGray()
     {
         TestWindow w;
         StepThrice(w);
         QTest::mouseClick(w.get<QCheckBox>("CB_potField"), Qt::LeftButton);
         QCOMPARE(w.form.simulation().controls.CB_potField, true);
+        // The range of the population field over the empty cells, from 0.1 and
+        // 99999999999, and the gray of each empty cell from it: the scale
+        // 255 / (max - min) held as a double, g = (v - min) * scale held as a double
+        // and clamped to 0..255, the gray Round(255 - g) with halves to even.
+        long double max = 0.1L, min = 99999999999.0L;
         for (const TCell& cell : w.run().cells.InPassOrder()) {
             if (cell.kind != kEmpty) continue;
-            const int gray = cell.grayLevel;
-            QVERIFY(w.squareIs(cell, qRgb(gray, gray, gray)));
-            QCOMPARE(cell.displayMax, w.run().displayMax);
+            max = std::max<long double>(max, cell.potential[0]);
+            min = std::min<long double>(min, cell.potential[0]);
         }
-        QVERIFY(w.run().displayMax > 0.1L);  // the fields have spread
+        QCOMPARE(w.run().displayMax, max);
+        QCOMPARE(w.run().displayMin, min);
+        QVERIFY(max > 0.1L);  // the fields have spread
+        const double scale = static_cast<double>(255.0L / (max - min));
+        int grays = 0;
+        std::vector<bool> seen(256, false);
+        for (const TCell& cell : w.run().cells.InPassOrder()) {
+            if (cell.kind != kEmpty) continue;
+            const double g = std::clamp(static_cast<double>((cell.potential[0] - min) * scale), 0.0, 255.0);
+            const int gray = static_cast<int>(std::nearbyint(255.0L - g));  // ties to even
+            QVERIFY(w.squareIs(cell, qRgb(gray, gray, gray)));
+            if (!seen[gray]) ++grays;
+            seen[gray] = true;
+        }
+        QVERIFY(grays > 20);  // a spread field, not a few flat tones
+    }
+
+    void grayLevelsOfHandSetFieldValues()
+    {
+        // Empty cells all at 0 but five, one of them at 255: the range is 0..255, so
+        // the scale is 1 and the gray is 255 - v, with halves to even.
+        TestWindow w;
+        struct Case {
+            int column, row;
+            double value;
+            int gray;
+        };
+        const Case cases[] = {
+            {10, 10, 255.0, 0},      // the maximum: black
+            {20, 20, 126.5, 128},    // 128.5 to the even 128 (not 129)
+            {21, 20, 0.5, 254},      // 254.5 to the even 254
+            {22, 20, 1.5, 254},      // 253.5 to the even 254
+            {23, 20, 63.75, 191},    // 191.25
+            {24, 20, 0.0, 255},      // the minimum: white
+        };
+        for (const Case& c : cases) {
+            QCOMPARE(w.run().cells(c.column, c.row).kind, kEmpty);
+            w.run().cells(c.column, c.row).potential[0] = c.value;
+        }
+        QTest::mouseClick(w.get<QCheckBox>("CB_potField"), Qt::LeftButton);
+        QCOMPARE(w.run().displayMax, 255.0L);
+        QCOMPARE(w.run().displayMin, 0.0L);
+        for (const Case& c : cases)
+            QVERIFY2(w.squareIs(w.run().cells(c.column, c.row), qRgb(c.gray, c.gray, c.gray)),
+                     QByteArray::number(c.value));
+        // Destination cells keep their colour.
+        QVERIFY(w.squareIs(w.run().cells(0, 6), colors::kLime));
+
+        // The chooser's item "3" is the industry field: 1 on the destination blocks,
+        // 0 elsewhere. The empty cells, the range's only members, hold 0 but one at
+        // 0.0625, so the range stays at 0..0.1: 0 is white, and 0.0625 gives
+        // g = 0.0625 * 2550 = 159.375 and the gray Round(95.625) = 96.
+        w.run().cells(30, 30).potential[2] = 0.0625;
+        w.get<QComboBox>("CB_FieldNr")->setCurrentIndex(2);
+        QTest::mouseClick(w.get<QPushButton>("B_repaint"), Qt::LeftButton);
+        QCOMPARE(w.run().displayMax, 0.1L);
+        QVERIFY(w.squareIs(w.run().cells(20, 20), colors::kWhite));
+        QVERIFY(w.squareIs(w.run().cells(30, 30), qRgb(96, 96, 96)));
     }
 };
 

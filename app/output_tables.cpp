@@ -1,0 +1,94 @@
+#include "output_tables.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include <unistd.h>
+
+#include "statistics_csv.h"
+
+namespace {
+
+// A CSV field: quoted when it holds a separator, a quote or a line break.
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void WriteTags(std::ostream& out, const Tags& tags, bool keys)
+{
+    for (const auto& [key, value] : tags) out << CsvField(keys ? key : value) << ',';
+}
+
+}  // namespace
+
+void WriteStatisticsHeader(std::ostream& out, const Tags& tags)
+{
+    WriteTags(out, tags, true);
+    out << kStatisticsCsvHeader;
+}
+
+void WriteStatisticsLine(std::ostream& out, const Tags& tags, const StepStatistics& s)
+{
+    WriteTags(out, tags, false);
+    out << StatisticsCsvLine(s);
+}
+
+void WriteAgents(std::ostream& out, const Run& run)
+{
+    out << "index,column,row,home_column,home_row,mode,heading,travel_steps,success,migrated\n";
+    char line[200];
+    for (std::size_t i = 0; i < run.agents.size(); ++i) {
+        const TAgent& a = run.agents[i];
+        std::snprintf(line, sizeof line, "%zu,%d,%d,%d,%d,%d,%d,%d,%d,%d\n", i, a.column, a.row, a.homeColumn,
+                      a.homeRow, a.mode, a.heading, a.travelSteps, a.success, a.migrated);
+        out << line;
+    }
+}
+
+void WriteCells(std::ostream& out, const Run& run)
+{
+    out << "column,row,kind,all_tracks,return_tracks,population,service,industry,agents\n";
+    char line[256];
+    for (std::int32_t r = 0; r < run.rows; ++r) {
+        for (std::int32_t c = 0; c < run.columns; ++c) {
+            const TCell& cell = run.cells(c, r);
+            std::snprintf(line, sizeof line, "%d,%d,%d,%.17g,%.17g,%.17g,%.17g,%.17g,%d\n", c, r, cell.kind,
+                          cell.allTracks, cell.returnTracks, cell.potential[0], cell.potential[1],
+                          cell.potential[2], cell.agentCount);
+            out << line;
+        }
+    }
+}
+
+AtomicFile::AtomicFile(std::string path)
+    : path_(std::move(path)), temporaryPath_(path_ + ".part-" + std::to_string(getpid()))
+{
+    stream_.open(temporaryPath_, std::ios::binary | std::ios::trunc);
+    if (!stream_) throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(errno));
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (committed_) return;
+    stream_.close();
+    std::remove(temporaryPath_.c_str());
+}
+
+void AtomicFile::Commit()
+{
+    stream_.flush();
+    stream_.close();
+    if (!stream_) throw std::runtime_error("cannot write " + path_);
+    if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
+        throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(errno));
+    committed_ = true;
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "control_state.h"
+
+// A params file: one NAME=TEXT line per control, with the names of --set; lines
+// starting with '#' and blank lines are ignored.
+struct ControlSetting {
+    std::string name;
+    std::string text;
+};
+
+class ParamsFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Splits NAME=TEXT; false when there is no '=' or no name.
+bool SplitSetting(const std::string& argument, ControlSetting& setting);
+
+// Reads the settings in order. A line that is no setting, names no control or gives
+// a value its control cannot hold throws ParamsFileError naming the file and line.
+std::vector<ControlSetting> ReadParamsFile(const std::string& path);
+
+// Every control's value as a params file that gives the same run: the values in
+// effect, usage table included, and for each radio pair the button that is on.
+void WriteParams(std::ostream& out, const ControlState& controls, std::uint32_t seed);

@@ -1,0 +1,10 @@
+#pragma once
+#include <string>
+
+#include "statistics.h"
+
+// The statistics of a step as a line of CSV, as the headless runner prints them
+// and the window saves them: whole numbers in decimal, the max mark with 17
+// significant digits so that it reads back to the same double.
+constexpr const char* kStatisticsCsvHeader = "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
+std::string StatisticsCsvLine(const StepStatistics& statistics);

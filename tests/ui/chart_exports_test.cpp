@@ -1,0 +1,209 @@
+// The chart's context menu: the chart, the plotted statistics and the world saved
+// as files, written whole or not at all.
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <sstream>
+
+#include "chart_exports.h"
+#include "headless_runner.h"
+#include "test_window.h"
+
+namespace {
+
+// A window whose exports save to the paths given, in turn, and collect their failures.
+struct ExportingWindow : TestWindow {
+    ExportingWindow()
+    {
+        exports = form.findChild<ChartExports*>();
+        if (!exports) qFatal("no chart exports");
+        exports->SetPathAsker([this](const QString&, const QString& suggested, const QString&) {
+            suggestions << suggested;
+            return paths.isEmpty() ? QString() : paths.takeFirst();
+        });
+        exports->SetFailureSink([this](const QString& message) { failures << message; });
+    }
+
+    void Steps(int count)
+    {
+        for (int i = 0; i < count; ++i) QTest::mouseClick(get<QPushButton>("B_oneStep"), Qt::LeftButton);
+    }
+
+    ChartExports* exports = nullptr;
+    QStringList paths;
+    QStringList suggestions;
+    QStringList failures;
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+using Action = bool (ChartExports::*)();
+const Action kActions[] = {&ChartExports::SaveChartPicture, &ChartExports::SaveStatisticsCsv,
+                           &ChartExports::SaveWorldPicture};
+
+}  // namespace
+
+class ChartExportsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void rightButtonOnTheChartOffersTheExports()
+    {
+        ExportingWindow w;
+        QWidget* viewport = w.form.chart()->viewport();
+        QContextMenuEvent onChart(QContextMenuEvent::Mouse, QPoint(50, 50), viewport->mapToGlobal(QPoint(50, 50)));
+        QApplication::sendEvent(viewport, &onChart);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QStringList texts;
+        for (QAction* action : menu->actions()) texts << action->text();
+        QCOMPARE(texts, QStringList({"Save chart as picture...", "Save statistics as CSV...", "Save world picture...",
+                                     "Copy run as command line"}));
+        menu->close();
+
+        // The drawing panel's right button is mouse editing: it opens no menu.
+        QWidget* panel = w.form.zeichenPanel();
+        QContextMenuEvent onPanel(QContextMenuEvent::Mouse, QPoint(50, 50), panel->mapToGlobal(QPoint(50, 50)));
+        QApplication::sendEvent(panel, &onPanel);
+        QVERIFY(!QApplication::activePopupWidget());
+    }
+
+    void copiedCommandLineSetsUpTheRunAndNamesHandEdits()
+    {
+        ExportingWindow w;
+        w.get<QLineEdit>("E_CProbab")->setText("0,3");
+        w.Steps(2);
+        w.exports->CopyRunCommandLine();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("landuse-headless --steps 2 --set E_CProbab=0,3\n"));
+        QTest::mousePress(w.form.zeichenPanel(), Qt::RightButton, {}, QPoint(40, 40));
+        QTest::mouseMove(w.form.zeichenPanel(), QPoint(42, 40));
+        QTest::mouseRelease(w.form.zeichenPanel(), Qt::RightButton, {}, QPoint(42, 40));
+        w.exports->CopyRunCommandLine();
+        QVERIFY(QGuiApplication::clipboard()->text().contains("edited with the mouse"));
+    }
+
+    // The same lines as the headless runner prints for the same run, and only the
+    // steps plotted since the last set-up.
+    void statisticsAreSavedAsTheHeadlessRunnerPrintsThem()
+    {
+        QTemporaryDir dir;
+        ExportingWindow w;
+        w.Steps(6);
+        const QString path = dir.filePath("run.csv");
+        w.paths << path;
+        QMenu menu;
+        w.exports->AddActions(menu);
+        menu.actions().at(1)->trigger();
+        QVERIFY(w.failures.isEmpty());
+
+        std::ostringstream out, err;
+        QCOMPARE(RunHeadless({"--steps", "6"}, out, err), 0);
+        QCOMPARE(ReadAll(path), QByteArray::fromStdString(out.str()));
+
+        QTest::mouseClick(w.get<QPushButton>("B_setup"), Qt::LeftButton);
+        w.Steps(2);
+        w.paths << path;  // replaces the earlier file
+        QVERIFY(w.exports->SaveStatisticsCsv());
+        const QList<QByteArray> lines = ReadAll(path).split('\n');
+        QCOMPARE(lines.size(), 4);  // header, two steps, and the end of the last line
+        QCOMPARE(lines[0], QByteArray("step,agents,successful,avg_travel,max_mark,migrated,returning"));
+        QVERIFY(lines[1].startsWith("1,"));
+        QVERIFY(lines[2].startsWith("2,"));
+        QCOMPARE(w.suggestions.size(), 2);
+        QVERIFY(w.suggestions[1].startsWith(dir.path()));  // the next dialog starts where the last file went
+    }
+
+    void picturesShowTheChartAndBothLayersOfTheWorld()
+    {
+        QTemporaryDir dir;
+        ExportingWindow w;
+        w.get<QCheckBox>("CB_showAg")->setChecked(true);
+        w.Steps(5);
+        w.paths << dir.filePath("chart.png") << dir.filePath("world.png");
+        QVERIFY(w.exports->SaveChartPicture());
+        QVERIFY(w.exports->SaveWorldPicture());
+        QVERIFY(w.failures.isEmpty());
+        QVERIFY(w.suggestions[1].endsWith("landuse-world-step-5.png"));
+
+        const QImage chart(dir.filePath("chart.png"));
+        QCOMPARE(chart.size(), w.form.chart()->size());
+
+        const QImage world = QImage(dir.filePath("world.png")).convertToFormat(QImage::Format_RGB32);
+        const QImage& cells = w.form.layers().CellLayer();
+        const QImage& agents = w.form.layers().AgentLayer();
+        QCOMPARE(world.size(), cells.size());
+        int agentPixels = 0;
+        for (int y = 0; y < world.height(); ++y) {
+            for (int x = 0; x < world.width(); ++x) {
+                const QRgb above = agents.pixel(x, y);
+                const bool agent = above != colors::kWhite;
+                agentPixels += agent;
+                if ((world.pixel(x, y) | 0xff000000) != ((agent ? above : cells.pixel(x, y)) | 0xff000000))
+                    QFAIL(qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
+            }
+        }
+        QVERIFY(agentPixels > 0);
+    }
+
+    void aPathThatCannotBeWrittenLeavesNoFile()
+    {
+        QTemporaryDir dir;
+        ExportingWindow w;
+        w.Steps(2);
+        // Permission bits do not stop root; a regular file as the parent, or a
+        // directory as the target, stops anyone.
+        const QString regularFile = dir.filePath("not-a-directory");
+        {
+            QFile file(regularFile);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("keep");
+        }
+        QVERIFY(QDir(dir.path()).mkdir("taken"));
+        const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (Action action : kActions) {
+            for (const QString& path : {regularFile + "/out.file", dir.filePath("taken")}) {
+                w.paths << path;
+                QVERIFY(!(w.exports->*action)());
+                QCOMPARE(w.failures.size(), 1);
+                QVERIFY2(w.failures[0].startsWith(QString("Could not save \"%1\": ").arg(path)),
+                         qPrintable(w.failures[0]));
+                QVERIFY(w.failures[0].size() > QString("Could not save \"%1\": ").arg(path).size());
+                w.failures.clear();
+                QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                         before);
+                QVERIFY(QDir(dir.filePath("taken")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+            }
+        }
+        QCOMPARE(ReadAll(regularFile), QByteArray("keep"));
+
+        // A cancelled dialog writes nothing and shows nothing.
+        for (Action action : kActions) QVERIFY(!(w.exports->*action)());
+        QVERIFY(w.failures.isEmpty());
+    }
+
+    void aFailedWriteKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kept.txt");
+        QCOMPARE(WriteFileAtomically(path, [](QIODevice& file) { file.write("old"); return QString(); }), QString());
+        const QString error = WriteFileAtomically(path, [](QIODevice& file) {
+            file.write("half of the new");
+            return QString("stopped half way");
+        });
+        QCOMPARE(error, QString("stopped half way"));
+        QCOMPARE(ReadAll(path), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"kept.txt"});
+    }
+};
+
+QTEST_MAIN(ChartExportsTest)
+#include "chart_exports_test.moc"

@@ -1,0 +1,134 @@
+#include "chart_exports.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+
+#include "CellForm.h"
+#include "drawing_panel.h"
+#include "run_command_line.h"
+#include "statistics_chart.h"
+#include "statistics_csv.h"
+
+namespace {
+
+const QString kPngFilter = QStringLiteral("PNG pictures (*.png)");
+const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
+
+QString WriteImage(const QImage& image, QIODevice& file)
+{
+    if (image.isNull()) return QStringLiteral("there is nothing to draw");
+    if (image.save(&file, "PNG")) return {};
+    return file.errorString().isEmpty() ? QStringLiteral("the picture could not be encoded") : file.errorString();
+}
+
+}  // namespace
+
+QString WriteFileAtomically(const QString& path, const std::function<QString(QIODevice& file)>& write)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
+    if (const QString error = write(file); !error.isEmpty()) {
+        file.cancelWriting();  // the temporary file goes, the target stays as it was
+        return error;
+    }
+    if (!file.commit()) return file.errorString();
+    return {};
+}
+
+ChartExports::ChartExports(TForm1& form) : QObject(&form), form_(form), lastDirectory_(QDir::homePath())
+{
+    setObjectName("ChartExports");
+    askPath_ = [this](const QString& caption, const QString& suggested, const QString& filter) {
+        return QFileDialog::getSaveFileName(&form_, caption, suggested, filter);
+    };
+    showFailure_ = [this](const QString& message) {
+        QMessageBox::critical(&form_, form_.windowTitle(), message);
+    };
+
+    StatisticsChart* chart = form_.chart();
+    chart->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(chart, &QWidget::customContextMenuRequested, this, &ChartExports::ShowContextMenu);
+}
+
+void ChartExports::SetPathAsker(PathAsker asker)
+{
+    askPath_ = std::move(asker);
+}
+
+void ChartExports::SetFailureSink(FailureSink sink)
+{
+    showFailure_ = std::move(sink);
+}
+
+void ChartExports::AddActions(QMenu& menu)
+{
+    connect(menu.addAction("Save chart as picture..."), &QAction::triggered, this, [this] { SaveChartPicture(); });
+    connect(menu.addAction("Save statistics as CSV..."), &QAction::triggered, this, [this] { SaveStatisticsCsv(); });
+    connect(menu.addAction("Save world picture..."), &QAction::triggered, this, [this] { SaveWorldPicture(); });
+    connect(menu.addAction("Copy run as command line"), &QAction::triggered, this, [this] { CopyRunCommandLine(); });
+}
+
+void ChartExports::CopyRunCommandLine()
+{
+    QGuiApplication::clipboard()->setText(QString::fromStdString(RunCommandLine(form_.simulation())));
+}
+
+void ChartExports::ShowContextMenu(const QPoint& position)
+{
+    // A scroll area reports the position in its viewport's coordinates.
+    QWidget* viewport = form_.chart()->viewport();
+    auto* menu = new QMenu(form_.chart());
+    menu->setObjectName("ChartContextMenu");
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    AddActions(*menu);
+    menu->popup(viewport->mapToGlobal(position));
+}
+
+bool ChartExports::SaveAs(const QString& caption, const QString& suggestedName, const QString& filter,
+                          const Writer& write)
+{
+    const QString path = askPath_(caption, QDir(lastDirectory_).filePath(suggestedName), filter);
+    if (path.isEmpty()) return false;
+    lastDirectory_ = QFileInfo(path).absolutePath();
+    const QString error = WriteFileAtomically(path, write);
+    if (error.isEmpty()) return true;
+    showFailure_(QStringLiteral("Could not save \"%1\": %2").arg(QDir::toNativeSeparators(path), error));
+    return false;
+}
+
+bool ChartExports::SaveChartPicture()
+{
+    return SaveAs("Save chart as picture", "landuse-chart.png", kPngFilter, [this](QIODevice& file) {
+        StatisticsChart* chart = form_.chart();
+        chart->Flush();  // every plotted point on screen first
+        return WriteImage(chart->grab().toImage(), file);
+    });
+}
+
+bool ChartExports::SaveStatisticsCsv()
+{
+    return SaveAs("Save statistics as CSV", "landuse-statistics.csv", kCsvFilter, [this](QIODevice& file) {
+        std::string text = kStatisticsCsvHeader;
+        for (const StepStatistics& step : form_.chart()->PlottedSteps()) text += StatisticsCsvLine(step);
+        const qint64 size = static_cast<qint64>(text.size());
+        if (file.write(text.data(), size) != size) return file.errorString();
+        return QString();
+    });
+}
+
+bool ChartExports::SaveWorldPicture()
+{
+    const QString name = QStringLiteral("landuse-world-step-%1.png").arg(form_.simulation().run.stepCount);
+    return SaveAs("Save world picture", name, kPngFilter, [this](QIODevice& file) {
+        // The panel paints the agent layer over the cell layer, as on screen.
+        return WriteImage(form_.zeichenPanel()->grab().toImage(), file);
+    });
+}

@@ -1,0 +1,58 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QIODevice;
+class QMenu;
+class QPoint;
+class TForm1;
+
+// The chart's context menu (right button on the chart): the chart as a picture,
+// the plotted statistics as CSV and the world as a picture, each saved to a file
+// the user names. A file is written under a temporary name and renamed only when
+// it is complete, so a failure leaves no partial file; the failure's reason is
+// shown in a message box.
+class ChartExports : public QObject {
+    Q_OBJECT
+public:
+    // Asks where to save (caption, suggested path, file-type filter); an empty
+    // answer cancels. A file dialog by default.
+    using PathAsker =
+        std::function<QString(const QString& caption, const QString& suggested, const QString& filter)>;
+    // Shows a failure to the user. A modal message box by default.
+    using FailureSink = std::function<void(const QString& message)>;
+
+    // Attaches the menu to the window's chart; the object lives as the window's child.
+    explicit ChartExports(TForm1& form);
+
+    void SetPathAsker(PathAsker asker);
+    void SetFailureSink(FailureSink sink);
+
+    // Puts the menu's actions, in order, into the menu.
+    void AddActions(QMenu& menu);
+
+    // The actions: each asks for a path and saves; true when a file was written.
+    bool SaveChartPicture();
+    bool SaveStatisticsCsv();
+    bool SaveWorldPicture();
+    // A landuse-headless command for the current set-up and settings, to the clipboard.
+    void CopyRunCommandLine();
+
+private:
+    // Writes the whole file or returns why it could not; empty on success.
+    using Writer = std::function<QString(QIODevice& file)>;
+
+    void ShowContextMenu(const QPoint& position);
+    bool SaveAs(const QString& caption, const QString& suggestedName, const QString& filter, const Writer& write);
+
+    TForm1& form_;
+    PathAsker askPath_;
+    FailureSink showFailure_;
+    QString lastDirectory_;
+};
+
+// Writes a file atomically: into a temporary file beside `path`, renamed over
+// `path` only when `write` and the flush succeed. Returns the reason of a
+// failure, or an empty text.
+QString WriteFileAtomically(const QString& path, const std::function<QString(QIODevice& file)>& write);
