@@ -66,6 +66,7 @@ public:
     ModelRun(std::uint32_t seed, const std::vector<std::pair<std::string, std::string>>& controls)
         : sim_(nullptr, &recorder_), seed_(seed)
     {
+        sim_.random.seed = seed;
         std::vector<std::pair<const ControlDefinition*, std::string>> usageCells;
         for (const auto& [name, text] : controls) {
             const ControlDefinition* control = Find(name);
@@ -76,7 +77,6 @@ public:
                 SetControl(sim_, *control, text);
             }
         }
-        sim_.random.seed = seed;
         FormCreate(sim_);
         if (!usageCells.empty()) {
             for (const auto& [cell, text] : usageCells) WriteControl(sim_.controls, *cell, text);
