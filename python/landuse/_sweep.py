@@ -6,7 +6,7 @@ import sys
 
 import pandas as pd
 
-from . import Simulation, replicate_seed
+from . import Simulation, control_text, replicate_seed
 
 RESULT_STATISTICS = ["step", "agents", "successful", "avg_travel", "max_mark", "migrated", "returning"]
 TABLE_COLUMNS = ["run", "replicate", "seed", *RESULT_STATISTICS, "error"]
@@ -32,6 +32,10 @@ def sweep_points(parameters):
     taken = sorted({name for point in points for name in point} & set(TABLE_COLUMNS))
     if taken:
         raise ValueError(f"{', '.join(taken)}: a column of the result, not a control")
+    # A value of no type a control takes is a mistake in the sweep, found before any run.
+    for point in points:
+        for value in point.values():
+            control_text(value)
     return points
 
 

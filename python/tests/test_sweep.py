@@ -53,6 +53,8 @@ def test_points_are_the_full_grid_or_the_given_list():
         _sweep.sweep_points([])
     with pytest.raises(ValueError, match="seed"):
         _sweep.sweep_points({"seed": [1, 2]})
+    with pytest.raises(TypeError):
+        _sweep.sweep_points([{"E_crAgs": None}])
 
 
 def test_a_sweep_on_a_local_cluster_is_complete_and_keeps_failed_runs():
