@@ -3,7 +3,7 @@
 # its Depends name the Debian package of every shared library the programs link
 # against, and its files, unpacked with dpkg -x into a throwaway directory, are
 # the programs, the desktop entry, the icon and the README, and the unpacked
-# runner runs.
+# runner runs; the Python package, when it is built, is there too and runs.
 #
 #   scripts/package.sh       (the package is left in build/package/)
 #
@@ -14,7 +14,9 @@ build="${LANDUSE_BUILD_DIR:-build}"
 
 scripts/install_packages.sh dpkg-dev file desktop-file-utils
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$build" -j"$(nproc)" --target landuse landuse-headless
+# The Python package is installed with the programs when it is built at all.
+python_target="$(grep -q '^LANDUSE_BUILD_PYTHON:BOOL=ON' "$build/CMakeCache.txt" && echo landuse_python || true)"
+cmake --build "$build" -j"$(nproc)" --target landuse landuse-headless $python_target
 
 rm -rf "$build/package"
 (cd "$build" && cpack -G DEB -B "$PWD/package" > cpack.log 2>&1) || {
@@ -64,5 +66,14 @@ done
 "$unpacked/usr/bin/landuse-headless" --steps 2 | head -n 1 | grep -qx 'step,agents,successful,avg_travel,max_mark,migrated,returning' \
   || fail "the packaged runner does not run"
 "$unpacked/usr/bin/landuse" --version | grep -q '^landuse ' || fail "the packaged window program does not answer --version"
+if [ -n "$python_target" ]; then
+  module="$(find "$unpacked/usr/lib" -path '*dist-packages/landuse/__init__.py' | head -n 1)"
+  [ -n "$module" ] || fail "the Python package is not in the package"
+  PYTHONPATH="$(dirname "$(dirname "$module")")" /usr/bin/python3 -c 'import landuse; landuse.Simulation(Edit_size=10).step(2)' \
+    || fail "the packaged Python package does not run"
+  for needed in python3-numpy python3-pandas; do
+    grep -qxF "$needed" <<< "$depends_names" || fail "Depends lacks $needed"
+  done
+fi
 
 echo "package: $(basename "$deb") checked"
