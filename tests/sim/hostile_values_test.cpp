@@ -61,8 +61,9 @@ void ExpectSoundRun(const Run& run, bool fieldsMayOverflow = false)
     ASSERT_EQ(run.cells.InPassOrder().size(), std::size_t(run.columns) * std::size_t(run.rows));
     std::int64_t agentsOnCells = 0;
     for (const TCell& cell : run.cells.InPassOrder()) {
-        if (!fieldsMayOverflow)
+        if (!fieldsMayOverflow) {
             for (const double value : cell.potential) ASSERT_TRUE(std::isfinite(value));
+        }
         ASSERT_TRUE(std::isfinite(cell.allTracks));
         ASSERT_TRUE(std::isfinite(cell.returnTracks));
         ASSERT_GE(cell.kind, 0);
