@@ -262,8 +262,8 @@ TEST(HeadlessRunner, BadParamsLinesNameTheirFileAndLine)
 {
     ScratchFolder folder;
     const std::string path = folder.File("bad.params");
-    for (const std::string& line : {"Edit_size", "Nope=1", "CB_decay=yes", "=3", "TrB_thresh=200"}) {
-        WriteFile(path, "# fine so far\nEdit_size=10\n" + line + "\n");
+    for (const char* line : {"Edit_size", "Nope=1", "CB_decay=yes", "=3", "TrB_thresh=200"}) {
+        WriteFile(path, "# fine so far\nEdit_size=10\n" + std::string(line) + "\n");
         const Result r = RunRunner({"--steps", "1", "--params", path});
         EXPECT_EQ(r.code, 64) << line;
         EXPECT_NE(r.err.find(path + ":3: "), std::string::npos) << r.err;
