@@ -1,12 +1,33 @@
 #include "potential_fields.h"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "conversion.h"
+#include "display_range.h"
+#include "exact_diffusion.h"
+
 void DiffusePotentials(Simulation& sim)
+{
+#ifdef LANDUSE_REFERENCE_PHASES
+    DiffusePotentialsPlain(sim);
+#else
+    DiffusePotentialsInOnePass(sim);
+#endif
+}
+
+void DiffusePotentialsPlain(Simulation& sim)
 {
     Run& run = sim.run;
     const std::int32_t columns = run.columns;
     const std::int32_t rows = run.rows;
     const std::int32_t middle = rows / 2;
     const UsageParameters& usage = sim.usage;
+    run.diffusionSummary.extremesValid = false;
+    run.diffusionSummary.candidatesValid = false;
 
     // All means first, so no cell's update sees an updated neighbour.
     auto means = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
@@ -37,6 +58,278 @@ void DiffusePotentials(Simulation& sim)
     sim.random = start.JumpedAhead(static_cast<std::uint64_t>(rows) * columns);
 }
 
+namespace {
+
+using Row = DiffusionRows::Row;
+
+// What the update of every cell needs from the usage parameters.
+struct UpdateParameters {
+    std::array<long double, 3> coefficient;
+    std::array<long double, 3> noise;
+    std::array<bool, 3> integerUpdate;  // coefficient exactly 1 and noise with an integer form
+    std::array<std::int64_t, 3> noiseUnits;
+};
+
+UpdateParameters ReadUpdateParameters(const UsageParameters& usage)
+{
+    UpdateParameters p{};
+    for (int f = 0; f < 3; ++f) {
+        p.coefficient[f] = usage.diffusion[f];
+        p.noise[f] = usage.noise[f];
+        p.integerUpdate[f] = exact_diffusion::kAvailable && usage.diffusion[f] == 1.0 &&
+                             exact_diffusion::NoiseUnits(usage.noise[f], p.noiseUnits[f]);
+    }
+    return p;
+}
+
+// Fills a ring row from the three fields of each cell of a row, as valueOf(column, field)
+// gives them, with their integer forms and the sums across three columns. The
+// cells are read once each, all three fields together.
+template <typename ValueOf>
+void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
+{
+    double* __restrict value[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
+    std::int64_t* __restrict units[3] = {row.units[0].data(), row.units[1].data(), row.units[2].data()};
+    std::uint8_t* __restrict own[3] = {row.own[0].data(), row.own[1].data(), row.own[2].data()};
+    for (std::int32_t c = 0; c < columns; ++c) {
+        for (int f = 0; f < 3; ++f) {
+            const double v = valueOf(c, f);
+            value[f][c] = v;
+            std::int64_t u;
+            own[f][c] = exact_diffusion::kAvailable && exact_diffusion::ToUnits(v, u);
+            units[f][c] = u;
+        }
+    }
+    for (int f = 0; f < 3; ++f) {
+        std::int64_t* __restrict across = row.across[f].data();
+        std::uint8_t* __restrict exact = row.exact[f].data();
+        const std::int64_t* u = units[f];
+        const std::uint8_t* o = own[f];
+        across[0] = u[columns - 1] + u[0] + u[columns > 1 ? 1 : 0];
+        exact[0] = o[columns - 1] & o[0] & o[columns > 1 ? 1 : 0];
+        for (std::int32_t c = 1; c < columns - 1; ++c) {
+            across[c] = u[c - 1] + u[c] + u[c + 1];
+            exact[c] = o[c - 1] & o[c] & o[c + 1];
+        }
+        if (columns > 1) {
+            const std::int32_t last = columns - 1;
+            across[last] = u[last - 1] + u[last] + u[0];
+            exact[last] = o[last - 1] & o[last] & o[0];
+        }
+    }
+}
+
+void LoadGridRow(Row& row, const TCellList& cells, std::int32_t r)
+{
+    const TCell* first = &cells(0, r);
+    LoadRow(row, cells.Columns(), [first](std::int32_t c, int f) { return first[c].potential[f]; });
+}
+
+void LoadCopiedRow(Row& row, std::int32_t columns, const std::vector<double>& copy)
+{
+    const double* values = copy.data();
+    LoadRow(row, columns, [values](std::int32_t c, int f) { return values[3 * c + f]; });
+}
+
+void CopyRow(std::vector<double>& copy, const TCellList& cells, std::int32_t r)
+{
+    for (std::int32_t c = 0; c < cells.Columns(); ++c)
+        for (int f = 0; f < 3; ++f) copy[3 * static_cast<std::size_t>(c) + f] = cells(c, r).potential[f];
+}
+
+// The neighbour mean of the plain pass, from the rows as they stood: the 3 x 3 sum
+// in extended precision (rows above to below, columns left to right), minus the
+// centre, over 8.
+long double ExtendedMean(const Row& up, const Row& mid, const Row& down, int f, std::int32_t left, std::int32_t c,
+                         std::int32_t right)
+{
+    long double sum = 0.0L;
+    for (const Row* row : {&up, &mid, &down}) {
+        sum += row->value[f][left];
+        sum += row->value[f][c];
+        sum += row->value[f][right];
+    }
+    return (sum - mid.value[f][c]) / 8.0L;
+}
+
+// What one range of rows learns of the fields it writes (see DiffusionSummary).
+struct RangeSummary {
+    std::array<double, 3> max;
+    std::array<double, 3> min;
+    std::array<std::array<DiffusionSummary::Candidate, DiffusionSummary::kMaxCandidates>, 3> candidates;
+    std::array<int, 3> count;
+    std::array<int, 3> wanted;
+    std::array<double, 3> bar;  // a value must be above this to enter the list
+
+    void Start(const std::array<int, 3>& wantedCounts)
+    {
+        max = {1e-8, 1e-8, 1e-8};
+        min = {9999999999.0, 9999999999.0, 9999999999.0};
+        count = {0, 0, 0};
+        wanted = wantedCounts;
+        for (int f = 0; f < 3; ++f) bar[f] = wanted[f] > 0 ? 0.0 : std::numeric_limits<double>::infinity();
+    }
+
+    // An empty cell with a value above the bar, met after every cell already listed.
+    void Offer(int f, double value, std::uint32_t index)
+    {
+        auto& list = candidates[f];
+        int at = count[f] < wanted[f] ? count[f]++ : wanted[f] - 1;
+        while (at > 0 && list[at - 1].value < value) {
+            list[at] = list[at - 1];
+            --at;
+        }
+        list[at] = {value, index};
+        if (count[f] == wanted[f]) bar[f] = list[count[f] - 1].value;
+    }
+};
+
+// Diffuses grid row r from the ring rows around it, drawing one real per cell
+// (their seeds first, then one field at a time), and notes what it writes.
+void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, const Row& mid, const Row& down,
+                const UpdateParameters& p, RandomGenerator& random, std::uint32_t* __restrict seeds,
+                RangeSummary& summary)
+{
+    const std::int32_t columns = cells.Columns();
+    for (std::int32_t c = 0; c < columns; ++c) {
+        random.Advance();
+        seeds[c] = random.seed;
+    }
+    TCell* out = &cells(0, r);
+    const std::uint32_t rowStart = static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(columns);
+    for (int f = 0; f < 3; ++f) {
+        const std::uint8_t* upExact = up.exact[f].data();
+        const std::uint8_t* midExact = mid.exact[f].data();
+        const std::uint8_t* downExact = down.exact[f].data();
+        const std::int64_t* upAcross = up.across[f].data();
+        const std::int64_t* midAcross = mid.across[f].data();
+        const std::int64_t* downAcross = down.across[f].data();
+        const std::int64_t* centre = mid.units[f].data();
+        const double* old = mid.value[f].data();
+        const bool integerUpdate = p.integerUpdate[f];
+        const std::int64_t noiseUnits = p.noiseUnits[f];
+        const long double coefficient = p.coefficient[f];
+        const long double noise = p.noise[f];
+        double max = summary.max[f];
+        double min = summary.min[f];
+        for (std::int32_t c = 0; c < columns; ++c) {
+            double updated;
+            const bool exactSum = upExact[c] & midExact[c] & downExact[c];
+            const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
+            if (!(exactSum && integerUpdate &&
+                  exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, updated))) {
+                long double mean;
+                if (exactSum) {
+                    mean = exact_diffusion::MeanOf(meanUnits);
+                } else {
+                    const std::int32_t left = c == 0 ? columns - 1 : c - 1;
+                    const std::int32_t right = c == columns - 1 ? 0 : c + 1;
+                    mean = ExtendedMean(up, mid, down, f, left, c, right);
+                }
+                const long double draw = static_cast<double>(seeds[c]) * (1.0 / 4294967296.0);  // as RandomReal
+                updated = static_cast<double>((mean * coefficient + static_cast<long double>(old[c])) + draw * noise);
+            }
+            out[c].potential[f] = updated;
+            if (updated > max) max = updated;
+            if (updated < min) min = updated;
+            if (updated > summary.bar[f] && out[c].kind == kEmpty) summary.Offer(f, updated, rowStart + c);
+        }
+        summary.max[f] = max;
+        summary.min[f] = min;
+    }
+}
+
+// The batch sizes growth will ask for, as far as a candidate list can serve them.
+std::array<int, 3> WantedCandidates(const ControlState& controls)
+{
+    std::array<int, 3> wanted{};
+    const std::string* texts[3] = {&controls.E_crAgs, &controls.E_crServ, &controls.E_crIndu};
+    for (int f = 0; f < 3; ++f) {
+        std::int32_t n = 0;
+        if (TryStrToInt(*texts[f], n) && n > 0) wanted[f] = std::min<std::int32_t>(n, DiffusionSummary::kMaxCandidates);
+    }
+    return wanted;
+}
+
+// Joins the two ranges' summaries as one scan in row-major order would have made
+// it: the first range keeps every tie.
+void JoinSummaries(DiffusionSummary& into, const RangeSummary& first, const RangeSummary& second, bool twoRanges)
+{
+    for (int f = 0; f < 3; ++f) {
+        into.max[f] = first.max[f];
+        into.min[f] = first.min[f];
+        int n = 0, i = 0, j = 0;
+        const int wanted = first.wanted[f];
+        const int firstCount = first.count[f];
+        const int secondCount = twoRanges ? second.count[f] : 0;
+        while (n < wanted && (i < firstCount || j < secondCount)) {
+            const bool takeFirst = j >= secondCount ||
+                                   (i < firstCount && !(second.candidates[f][j].value > first.candidates[f][i].value));
+            into.candidates[f][n++] = takeFirst ? first.candidates[f][i++] : second.candidates[f][j++];
+        }
+        into.candidateCount[f] = n;
+        into.wanted[f] = wanted;
+        if (twoRanges) {
+            if (second.max[f] > into.max[f]) into.max[f] = second.max[f];
+            if (second.min[f] < into.min[f]) into.min[f] = second.min[f];
+        }
+    }
+    into.extremesValid = true;
+    into.candidatesValid = true;
+    into.changeCount = 0;
+}
+
+}  // namespace
+
+void DiffusePotentialsInOnePass(Simulation& sim)
+{
+    Run& run = sim.run;
+    const std::int32_t columns = run.columns;
+    const std::int32_t rows = run.rows;
+    const std::int32_t middle = rows / 2;
+    if (rows <= 0 || columns <= 0) return;
+    DiffusionRows& work = run.diffusionRows;
+    if (work.columns != columns || work.rows != rows) work.Resize(columns, rows);
+    const UpdateParameters p = ReadUpdateParameters(sim.usage);
+
+    // The rows bordering each half, before either half changes them.
+    CopyRow(work.ranges[0].above, run.cells, rows - 1);
+    CopyRow(work.ranges[0].below, run.cells, middle);
+    CopyRow(work.ranges[1].above, run.cells, (middle + rows - 1) % rows);
+    CopyRow(work.ranges[1].below, run.cells, 0);
+
+    std::array<RangeSummary, 2> summaries;
+    const std::array<int, 3> wanted = WantedCandidates(sim.controls);
+    for (RangeSummary& summary : summaries) summary.Start(wanted);
+
+    const RandomGenerator start = sim.random;
+    auto diffuse = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+        if (rowBegin >= rowEnd) return;
+        const int index = rowBegin == 0 ? 0 : 1;
+        DiffusionRows::Range& range = work.ranges[index];
+        const std::vector<double>& below = rowEnd == rows ? work.ranges[1].below : work.ranges[0].below;
+        Row* up = &range.ring[0];
+        Row* mid = &range.ring[1];
+        Row* down = &range.ring[2];
+        LoadCopiedRow(*up, columns, range.above);
+        LoadGridRow(*mid, run.cells, rowBegin);
+        RandomGenerator random = start.JumpedAhead(static_cast<std::uint64_t>(rowBegin) * columns);
+        for (std::int32_t r = rowBegin; r < rowEnd; ++r) {
+            // The next row is read before this one is written.
+            if (r + 1 < rowEnd) LoadGridRow(*down, run.cells, r + 1);
+            else LoadCopiedRow(*down, columns, below);
+            DiffuseRow(run.cells, r, *up, *mid, *down, p, random, range.seeds.data(), summaries[index]);
+            Row* done = up;
+            up = mid;
+            mid = down;
+            down = done;
+        }
+    };
+    sim.splitter.ForHalves(rows, middle, diffuse);
+    sim.random = start.JumpedAhead(static_cast<std::uint64_t>(rows) * columns);
+    // With one worker the whole grid was the first range; with two and one row, too.
+    JoinSummaries(run.diffusionSummary, summaries[0], summaries[1], sim.splitter.WorkerCount() == 2 && middle > 0);
+}
 void NormalizePotentials(Simulation& sim)
 {
     // Each field is rescaled on its own; the three share one scan and one pass
@@ -60,4 +353,99 @@ void NormalizePotentials(Simulation& sim)
     for (TCell& cell : cells)
         for (int f = 0; f < 3; ++f)
             if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+}
+
+void NormalizePotentialsAndDisplayRange(Simulation& sim)
+{
+#ifdef LANDUSE_REFERENCE_PHASES
+    NormalizePotentials(sim);
+    ComputeDisplayRange(sim);
+#else
+    NormalizePotentialsInDisplayPass(sim);
+#endif
+}
+
+namespace {
+
+// Brings the diffusion's extremes of one field up to date with growth's changes,
+// in order; false when a change may have moved an extreme to a cell it does not
+// know (the old extreme's cell went inwards), or may have changed which of two
+// equal values a scan meets first (+0.0 and -0.0).
+bool FollowChanges(const DiffusionSummary& summary, int f, double& max, double& min)
+{
+    for (int i = 0; i < summary.changeCount; ++i) {
+        const double before = summary.changes[i].before[f];
+        const double after = summary.changes[i].after[f];
+        if (std::bit_cast<std::uint64_t>(before) == std::bit_cast<std::uint64_t>(after)) continue;
+        if (std::isnan(before) || std::isnan(after)) return false;
+        if (before == max) {
+            if (!(after > max)) return false;
+            max = after;
+        } else if (after > max) {
+            max = after;
+        }
+        if (before == min) {
+            if (!(after < min)) return false;
+            min = after;
+        } else if (after < min) {
+            min = after;
+        } else if (after == min) {
+            return false;  // equal extremes: only the bits of +0.0 and -0.0 can differ
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void NormalizePotentialsInDisplayPass(Simulation& sim)
+{
+    Run& run = sim.run;
+    DiffusionSummary& summary = run.diffusionSummary;
+    std::vector<TCell>& cells = run.cells.InPassOrder();
+
+    std::array<double, 3> max{1e-8, 1e-8, 1e-8};
+    std::array<double, 3> min{9999999999.0, 9999999999.0, 9999999999.0};
+    bool known = summary.extremesValid;
+    if (known) {
+        max = summary.max;
+        min = summary.min;
+        for (int f = 0; f < 3; ++f) known = known && FollowChanges(summary, f, max[f], min[f]);
+    }
+    if (!known) {
+        max = {1e-8, 1e-8, 1e-8};
+        min = {9999999999.0, 9999999999.0, 9999999999.0};
+        for (const TCell& cell : cells) {
+            for (int f = 0; f < 3; ++f) {
+                const double value = cell.potential[f];
+                if (value > max[f]) max[f] = value;
+                if (value < min[f]) min[f] = value;
+            }
+        }
+    }
+    summary.extremesValid = false;
+    summary.candidatesValid = false;
+
+    std::array<double, 3> scale{};
+    std::array<bool, 3> rescale{};
+    for (int f = 0; f < 3; ++f) {
+        rescale[f] = max[f] != min[f];  // a uniform field has no scale: keep it
+        if (rescale[f]) scale[f] = 10.0 / (max[f] - min[f]);
+    }
+
+    // The rescale and the display range's scan in one pass: the range is taken
+    // over the values as rescaled.
+    const DisplayedValue shown = SelectDisplayedValue(sim);
+    double shownMax = -std::numeric_limits<double>::infinity();
+    double shownMin = std::numeric_limits<double>::infinity();
+    for (TCell& cell : cells) {
+        for (int f = 0; f < 3; ++f)
+            if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+        if (cell.shownFieldNumber != shown.field) cell.shownFieldNumber = shown.field;
+        if (cell.kind != kEmpty) continue;
+        const double value = shown.Of(cell);
+        if (value > shownMax) shownMax = value;
+        if (value < shownMin) shownMin = value;
+    }
+    StoreDisplayRange(run, shownMax, shownMin);
 }

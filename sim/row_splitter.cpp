@@ -1,5 +1,16 @@
 #include "row_splitter.h"
 
+#include <algorithm>
+
+#include "usable_cpus.h"
+
+RowSplitter::RowSplitter() : workers_(std::min(UsableCpuCount(), 2)) {}
+
+void RowSplitter::SetWorkerCount(int count)
+{
+    workers_ = std::clamp(count, 1, 2);
+}
+
 RowSplitter::~RowSplitter()
 {
     if (helper_.joinable()) {
@@ -12,15 +23,11 @@ RowSplitter::~RowSplitter()
 
 void RowSplitter::Run(std::int32_t rows, std::int32_t middle, PassFunction function, void* pass)
 {
-    if (!started_) {
-        started_ = true;
-        useHelper_ = std::thread::hardware_concurrency() >= 2;
-        if (useHelper_) helper_ = std::thread([this] { HelperLoop(); });
-    }
-    if (!useHelper_) {
+    if (workers_ < 2) {
         function(pass, 0, rows);
         return;
     }
+    if (!helper_.joinable()) helper_ = std::thread([this] { HelperLoop(); });
     function_ = function;
     pass_ = pass;
     begin_ = middle;

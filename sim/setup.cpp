@@ -109,6 +109,7 @@ void ResetCells(Simulation& sim)
         cell.lastDrawnAllTracks = 0.0;
         cell.agentCount = 0;
     }
+    sim.run.trackSummary.known = false;
     ComputeDisplayRange(sim);
     sim.draw().DrawCells();
 }

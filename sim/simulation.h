@@ -4,12 +4,14 @@
 
 #include "agent.h"
 #include "cell_grid.h"
+#include "diffusion_rows.h"
 #include "control_state.h"
 #include "drawing_hooks.h"
 #include "max_potential_queue.h"
 #include "neighbourhood.h"
 #include "random_generator.h"
 #include "row_splitter.h"
+#include "step_summaries.h"
 #include "usage_table.h"
 
 struct Destination {
@@ -22,9 +24,12 @@ struct Destination {
 struct Run {
     std::vector<TAgent> agents;
     TCellList cells;
-    TLimbo means;
+    TLimbo means;                   // the plain diffusion's means
+    DiffusionRows diffusionRows;    // the one-pass diffusion's working rows
     std::vector<Destination> destinations;
     MaxPotentialQueue growthQueue;  // serves growth's large batches of searches
+    DiffusionSummary diffusionSummary;
+    TrackSummary trackSummary;
 
     std::int32_t cellSize = 0;
     std::int32_t halfCell = 0;
@@ -51,6 +56,10 @@ struct Simulation {
     UsageParameters usage;
     Run run;
     RowSplitter splitter;  // splits the diffusion's passes over two cores
+
+    // Workers of the diffusion: 1 or 2; by default 2 when the process may use two
+    // CPUs. Every count gives the same run.
+    void SetWorkerCount(int count) { splitter.SetWorkerCount(count); }
 
     explicit Simulation(DrawingHooks* drawingHooks = nullptr) : hooks(drawingHooks ? drawingHooks : &noDrawing) {}
     Simulation(const Simulation&) = delete;

@@ -17,9 +17,8 @@ void TimeStep(Simulation& sim)
     DiffusePotentials(sim);
     const std::int32_t maxAgents = StrToInt(sim.controls.Edit_anzAg);
     if (static_cast<std::int64_t>(run.agents.size()) < maxAgents) CreateAgents(sim);
-    NormalizePotentials(sim);
+    NormalizePotentialsAndDisplayRange(sim);  // NormalizePotentials, then ComputeDisplayRange
 
-    ComputeDisplayRange(sim);
     draw.ClearAgentLayer();
     draw.DrawCells();
     if (sim.controls.CB_gravity) draw.DrawGravityLines(StrToFloat(sim.controls.E_grav));
