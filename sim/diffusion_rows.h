@@ -15,6 +15,7 @@ struct DiffusionRows {
         std::array<std::vector<std::uint8_t>, 3> own;     // value has an exact integer form
         std::array<std::vector<std::int64_t>, 3> across;  // units of columns c-1, c, c+1
         std::array<std::vector<std::uint8_t>, 3> exact;   // all three of those are exact
+        std::array<std::vector<double>, 3> result;        // the row's new values, before they are stored
     };
     struct Range {
         std::array<Row, 3> ring;

@@ -186,7 +186,7 @@ struct RangeSummary {
 
 // Diffuses grid row r from the ring rows around it, drawing one real per cell
 // (their seeds first, then one field at a time), and notes what it writes.
-void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, const Row& mid, const Row& down,
+void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const Row& down,
                 const UpdateParameters& p, RandomGenerator& random, std::uint32_t* __restrict seeds,
                 RangeSummary& summary)
 {
@@ -196,6 +196,7 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, const Row& mid,
         seeds[c] = random.seed;
     }
     TCell* out = &cells(0, r);
+    Row& row = mid;  // its results go beside its inputs
     const std::uint32_t rowStart = static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(columns);
     for (int f = 0; f < 3; ++f) {
         const std::uint8_t* upExact = up.exact[f].data();
@@ -210,8 +211,7 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, const Row& mid,
         const std::int64_t noiseUnits = p.noiseUnits[f];
         const long double coefficient = p.coefficient[f];
         const long double noise = p.noise[f];
-        double max = summary.max[f];
-        double min = summary.min[f];
+        double* __restrict result = row.result[f].data();
         for (std::int32_t c = 0; c < columns; ++c) {
             double updated;
             const bool exactSum = upExact[c] & midExact[c] & downExact[c];
@@ -229,24 +229,36 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, const Row& mid,
                 const long double draw = static_cast<double>(seeds[c]) * (1.0 / 4294967296.0);  // as RandomReal
                 updated = static_cast<double>((mean * coefficient + static_cast<long double>(old[c])) + draw * noise);
             }
-            out[c].potential[f] = updated;
-            if (updated > max) max = updated;
-            if (updated < min) min = updated;
-            if (updated > summary.bar[f] && out[c].kind == kEmpty) summary.Offer(f, updated, rowStart + c);
+            result[c] = updated;
         }
-        summary.max[f] = max;
-        summary.min[f] = min;
+    }
+    // Each cell written once, all three fields together.
+    for (std::int32_t c = 0; c < columns; ++c) {
+        TCell& cell = out[c];
+        for (int f = 0; f < 3; ++f) {
+            const double updated = row.result[f][c];
+            cell.potential[f] = updated;
+            if (updated > summary.max[f]) summary.max[f] = updated;
+            if (updated < summary.min[f]) summary.min[f] = updated;
+            if (updated > summary.bar[f] && cell.kind == kEmpty) summary.Offer(f, updated, rowStart + c);
+        }
     }
 }
 
-// The batch sizes growth will ask for, as far as a candidate list can serve them.
+// How many candidates each field's batch may need: its own placements and those
+// of the batches before it in the step (homes, then service cells, then industry),
+// each of which may take one of its cells; at most kMaxCandidates.
 std::array<int, 3> WantedCandidates(const ControlState& controls)
 {
     std::array<int, 3> wanted{};
     const std::string* texts[3] = {&controls.E_crAgs, &controls.E_crServ, &controls.E_crIndu};
+    std::int64_t before = 0;
     for (int f = 0; f < 3; ++f) {
         std::int32_t n = 0;
-        if (TryStrToInt(*texts[f], n) && n > 0) wanted[f] = std::min<std::int32_t>(n, DiffusionSummary::kMaxCandidates);
+        if (!TryStrToInt(*texts[f], n)) break;  // growth stops at this text
+        if (n <= 0) continue;
+        before += n;
+        wanted[f] = static_cast<int>(std::min<std::int64_t>(before, DiffusionSummary::kMaxCandidates));
     }
     return wanted;
 }

@@ -20,7 +20,7 @@ struct DiffusionSummary {
     // greatest first, the first in row-major order among equal values. `wanted`
     // is the batch size asked for (at most kMaxCandidates); when `count` is below
     // it, the list holds every empty cell with a value above 0.
-    static constexpr int kMaxCandidates = 8;
+    static constexpr int kMaxCandidates = 16;
     struct Candidate {
         double value;
         std::uint32_t index;  // row-major
