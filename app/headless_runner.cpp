@@ -26,7 +26,7 @@ public:
 };
 
 const char* const kUsage =
-    "usage: landuse-headless [--steps N] [--set NAME=TEXT]... [--agents] [--cells]\n";
+    "usage: landuse-headless [--steps N] [--set NAME=TEXT]... [--agents] [--cells] [--workers 1|2]\n";
 
 // Prints every plotted step as a CSV line; everything else stays undrawn.
 class StatisticsPrinter : public DrawingHooks {
@@ -45,6 +45,7 @@ private:
 
 struct Options {
     std::optional<std::int64_t> steps;
+    std::optional<int> workers;
     std::vector<std::pair<std::string, std::string>> sets;
     bool agents = false;
     bool cells = false;
@@ -59,6 +60,10 @@ Options ParseOptions(const std::vector<std::string>& arguments)
             options.agents = true;
         } else if (a == "--cells") {
             options.cells = true;
+        } else if (a == "--workers") {
+            if (i + 1 >= arguments.size() || (arguments[i + 1] != "1" && arguments[i + 1] != "2"))
+                throw UsageError("--workers takes 1 or 2");
+            options.workers = arguments[++i] == "1" ? 1 : 2;
         } else if (a == "--steps" || a == "--set") {
             if (i + 1 >= arguments.size()) throw UsageError(a + " needs a value");
             const std::string& value = arguments[++i];
@@ -197,6 +202,17 @@ void PrintCells(const Run& run, std::ostream& out)
 
 }  // namespace
 
+void SetUpFromSettings(Simulation& sim, const std::vector<std::pair<std::string, std::string>>& settings)
+{
+    std::vector<UsageOverride> overrides;
+    for (const auto& [name, text] : settings) ApplySet(sim, name, text, overrides);
+    FormCreate(sim);
+    if (!overrides.empty()) {
+        for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
+        ReadUsageTable(sim.controls, sim.usage);
+    }
+}
+
 int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err)
 {
     StatisticsPrinter printer(out);
@@ -204,14 +220,8 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
     try {
         const Options options = ParseOptions(arguments);
         CheckSets(options.sets);
-        std::vector<UsageOverride> overrides;
-        for (const auto& [name, text] : options.sets) ApplySet(sim, name, text, overrides);
-
-        FormCreate(sim);
-        if (!overrides.empty()) {
-            for (const auto& [cell, text] : overrides) sim.controls.StringGrid1[cell.first][cell.second] = text;
-            ReadUsageTable(sim.controls, sim.usage);
-        }
+        if (options.workers) sim.SetWorkerCount(*options.workers);
+        SetUpFromSettings(sim, options.sets);
 
         std::int64_t steps = sim.run.stopTime;
         if (options.steps) {

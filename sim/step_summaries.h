@@ -45,7 +45,9 @@ struct DiffusionSummary {
 // The track values as the track normalisation left them, kept up to date by the
 // movement's +1 and +10. When `known`, every track value is finite and either +0.0
 // or above 0, `max` is the largest (0 when none is above 0) and `zeros` counts the
-// +0.0 values.
+// +0.0 values. It is trusted only in the step after the one that made it
+// (`forStep` is that step's count before its increment), so track values written
+// any other way than by movement between two normalisations are never missed.
 struct TrackSummary {
     struct Values {
         double max = 0.0;
@@ -54,4 +56,5 @@ struct TrackSummary {
     Values all;
     Values returning;
     bool known = false;
+    std::int32_t forStep = -1;
 };

@@ -94,7 +94,8 @@ void NormalizeTracksWithSummary(Simulation& sim)
     // With every value +0.0 or above 0 and some +0.0, the minimum is +0.0 and the
     // maximum the summary's, floored at the scan's start.
     TrackRange returning, all;
-    const bool rangesKnown = summary.known && summary.returning.zeros > 0 && summary.all.zeros > 0;
+    const bool trusted = summary.known && summary.forStep == run.stepCount;
+    const bool rangesKnown = trusted && summary.returning.zeros > 0 && summary.all.zeros > 0;
     if (rangesKnown) {
         returning = {summary.returning.max > kTrackMaxStart ? summary.returning.max : kTrackMaxStart, 0.0};
         all = {summary.all.max > kTrackMaxStart ? summary.all.max : kTrackMaxStart, 0.0};
@@ -114,7 +115,10 @@ void NormalizeTracksWithSummary(Simulation& sim)
     // (v - +0.0) * 1 is v, bit for bit, for every finite v other than -0.0.
     const bool keepsReturn = !rescaleReturn || (rangesKnown && returnScale == 1.0);
     const bool keepsAll = !rescaleAll || (rangesKnown && allScale == 1.0);
-    if (keepsReturn && keepsAll && summary.known) return;
+    if (keepsReturn && keepsAll && trusted) {
+        summary.forStep = run.stepCount + 1;
+        return;
+    }
 
     TrackSummary renewed;
     bool holds = true;
@@ -124,6 +128,7 @@ void NormalizeTracksWithSummary(Simulation& sim)
         holds = CountValue(renewed.returning, cell.returnTracks) & CountValue(renewed.all, cell.allTracks) & holds;
     }
     renewed.known = holds;
+    renewed.forStep = run.stepCount + 1;
     summary = renewed;
 }
 
