@@ -303,3 +303,67 @@ TEST(FastPhases, TrackNormalisationWithItsSummaryMatchesThePlainOne)
     }
     EXPECT_GT(skipped, 40);   // the summary's shortcuts were taken
 }
+
+TEST(FastPhases, CandidateListsCutShortFallBackToTheScanWhenEarlierBatchesTookThem)
+{
+    // All three fields rank the cells alike, so homes and service cells take the
+    // industry field's best cells too: 8 + 8 + 8 placements need 24 industry
+    // candidates, more than a list holds.
+    Simulation fast, plain;
+    MakeEmptyRun(fast, 6, 5);
+    fast.usage.noise = {0.0, 0.0, 0.0};
+    fast.usage.diffusion = {0.0, 0.0, 0.0};
+    double v = 0.5;
+    for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {v, v, v}, v += 0.25;
+    fast.controls.E_crAgs = fast.controls.E_crServ = fast.controls.E_crIndu = "8";
+    CopyState(plain, fast);
+    DiffusePotentialsInOnePass(fast);
+    DiffusePotentialsPlain(plain);
+    ASSERT_TRUE(fast.run.diffusionSummary.candidatesValid);
+    ASSERT_EQ(fast.run.diffusionSummary.candidateCount[2], DiffusionSummary::kMaxCandidates);
+    CreateAgents(fast);
+    CreateAgents(plain);
+    EXPECT_TRUE(SameBits(fast, plain));
+}
+
+TEST(FastPhases, FusedNormalisationScansWhenGrowthMakesAZeroTieWithTheMinimum)
+{
+    // The last cell of field 1 diffuses to -0.0 (coefficient and noise -0.0), the
+    // minimum; a home at (0, 0) then brings that field to +0.0, which a scan meets
+    // first, so the rescale subtracts +0.0, not -0.0.
+    Simulation fast, plain;
+    MakeEmptyRun(fast, 6, 5);
+    for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {2.0, 2.0, 2.0};
+    fast.run.cells(5, 4).potential[1] = -0.0;
+    fast.usage.diffusion = {1.0, -0.0, 1.0};
+    fast.usage.noise = {6.0, -0.0, 6.0};
+    fast.usage.weight[1][0] = -2.0;
+    fast.SetWorkerCount(1);
+    CopyState(plain, fast);
+    DiffusePotentialsInOnePass(fast);
+    DiffusePotentialsPlain(plain);
+    ASSERT_EQ(Bits(fast.run.cells(5, 4).potential[1]), Bits(-0.0));
+    for (Simulation* sim : {&fast, &plain}) MarkHomeCell(*sim, 0, 0);
+    ASSERT_EQ(Bits(fast.run.cells(0, 0).potential[1]), Bits(0.0));
+    NormalizePotentialsInDisplayPass(fast);
+    NormalizePotentials(plain);
+    ComputeDisplayRange(plain);
+    EXPECT_TRUE(SameBits(fast, plain));
+}
+
+TEST(FastPhases, TrackScaleOfOneStillShiftsByAMinimumAboveZero)
+{
+    // Every cell has traffic: the minimum is 1 and the maximum 256, so the scale is
+    // exactly 1 and yet every value moves down by 1.
+    Simulation fast, plain;
+    MakeEmptyRun(fast, 5, 4);
+    for (TCell& cell : fast.run.cells.InPassOrder()) cell.allTracks = cell.returnTracks = 1.0;
+    fast.run.cells(2, 3).allTracks = fast.run.cells(4, 1).returnTracks = 256.0;
+    CopyState(plain, fast);
+    for (int round = 0; round < 2; ++round) {
+        NormalizeTracksWithSummary(fast);
+        NormalizeTracksPlain(plain);
+        ASSERT_TRUE(SameBits(fast, plain)) << "round " << round;
+        fast.run.stepCount = plain.run.stepCount += 1;
+    }
+}
