@@ -335,6 +335,7 @@ TEST(FastPhases, FusedNormalisationScansWhenGrowthMakesAZeroTieWithTheMinimum)
     MakeEmptyRun(fast, 6, 5);
     for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {2.0, 2.0, 2.0};
     fast.run.cells(5, 4).potential[1] = -0.0;
+    fast.run.cells(3, 3).potential[1] = 3.0;  // the maximum is elsewhere
     fast.usage.diffusion = {1.0, -0.0, 1.0};
     fast.usage.noise = {6.0, -0.0, 6.0};
     fast.usage.weight[1][0] = -2.0;
