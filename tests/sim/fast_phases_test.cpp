@@ -338,7 +338,8 @@ TEST(FastPhases, FusedNormalisationScansWhenGrowthMakesAZeroTieWithTheMinimum)
     fast.run.cells(3, 3).potential[1] = 3.0;  // the maximum is elsewhere
     fast.usage.diffusion = {1.0, -0.0, 1.0};
     fast.usage.noise = {6.0, -0.0, 6.0};
-    fast.usage.weight[1][0] = -2.0;
+    fast.usage.weight = {};
+    fast.usage.weight[1][0] = -2.0;  // the home changes field 1 only
     fast.SetWorkerCount(1);
     CopyState(plain, fast);
     DiffusePotentialsInOnePass(fast);
