@@ -15,6 +15,7 @@ void DiffusionRows::Resize(std::int32_t newColumns, std::int32_t newRows)
                 row.exact[f].assign(n, 0);
                 row.result[f].assign(n, 0.0);
             }
+            row.redo.assign(n, 0);
         }
         range.above.assign(3 * n, 0.0);
         range.below.assign(3 * n, 0.0);

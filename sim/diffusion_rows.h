@@ -16,6 +16,7 @@ struct DiffusionRows {
         std::array<std::vector<std::int64_t>, 3> across;  // units of columns c-1, c, c+1
         std::array<std::vector<std::uint8_t>, 3> exact;   // all three of those are exact
         std::array<std::vector<double>, 3> result;        // the row's new values, before they are stored
+        std::vector<std::uint8_t> redo;                   // a result the integer forms could not give
     };
     struct Range {
         std::array<Row, 3> ring;

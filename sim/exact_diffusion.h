@@ -33,17 +33,11 @@ inline constexpr bool kAvailable = std::numeric_limits<long double>::digits >= 6
 // anything else (-0.0, smaller or larger values, subnormals, infinities, NaN).
 inline bool ToUnits(double value, std::int64_t& units)
 {
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-    const std::uint64_t exponent = (bits >> 52) & 0x7ff;
-    // Biased exponents 1020 (2^-3) to 1026 (2^3 <= v < 2^4).
-    if (exponent - 1020 > 6) {
-        units = 0;
-        return bits == 0;
-    }
-    const std::int64_t magnitude =
-        static_cast<std::int64_t>((bits & 0x000fffffffffffffull) | 0x0010000000000000ull) << (exponent - 1020);
-    units = (bits >> 63) ? -magnitude : magnitude;
-    return true;
+    const double magnitude = value < 0.0 ? -value : value;
+    const bool inRange = (magnitude >= 0.125) & (magnitude < 16.0);  // false for NaN
+    // A whole number below 2^59 when in range, so the conversion is exact.
+    units = static_cast<std::int64_t>((inRange ? value : 0.0) * 0x1p55);
+    return inRange | (std::bit_cast<std::uint64_t>(value) == 0);
 }
 
 // q = noise * 2^26 when that is a whole number with |q| < 2^31 and noise is not
@@ -65,12 +59,11 @@ inline bool NoiseUnits(double noise, std::int64_t& q)
 // stays within 63 bits; false when it does not.
 inline bool Update(std::int64_t meanUnits, std::int64_t oldUnits, std::uint32_t seed, std::int64_t q, double& result)
 {
+    // |meanUnits| < 8 * 2^59 and |8 * oldUnits| < 8 * 2^59: their sum cannot overflow.
     std::int64_t sum = 0;
-    if (__builtin_add_overflow(meanUnits, oldUnits * 8, &sum)) return false;  // |oldUnits| < 2^59: no overflow in * 8
-    if (__builtin_add_overflow(sum, static_cast<std::int64_t>(seed) * q, &sum)) return false;
-    if (sum == std::numeric_limits<std::int64_t>::min()) return false;  // 2^63 itself is out of range
+    const bool overflow = __builtin_add_overflow(meanUnits + oldUnits * 8, static_cast<std::int64_t>(seed) * q, &sum);
     result = static_cast<double>(sum) * 0x1p-58;
-    return true;
+    return !overflow & (sum != std::numeric_limits<std::int64_t>::min());  // 2^63 itself is out of range
 }
 
 // The neighbour mean of the extended-precision evaluation, from its exact sum.

@@ -95,24 +95,22 @@ void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
         for (int f = 0; f < 3; ++f) {
             const double v = valueOf(c, f);
             value[f][c] = v;
-            std::int64_t u;
-            own[f][c] = exact_diffusion::kAvailable && exact_diffusion::ToUnits(v, u);
-            units[f][c] = u;
+            own[f][c] = exact_diffusion::kAvailable && exact_diffusion::ToUnits(v, units[f][c]);
         }
     }
     for (int f = 0; f < 3; ++f) {
         std::int64_t* __restrict across = row.across[f].data();
         std::uint8_t* __restrict exact = row.exact[f].data();
-        const std::int64_t* u = units[f];
-        const std::uint8_t* o = own[f];
-        across[0] = u[columns - 1] + u[0] + u[columns > 1 ? 1 : 0];
-        exact[0] = o[columns - 1] & o[0] & o[columns > 1 ? 1 : 0];
-        for (std::int32_t c = 1; c < columns - 1; ++c) {
+        const std::int64_t* __restrict u = units[f];
+        const std::uint8_t* __restrict o = own[f];
+        const std::int32_t last = columns - 1;
+        across[0] = u[last] + u[0] + u[columns > 1 ? 1 : 0];
+        exact[0] = o[last] & o[0] & o[columns > 1 ? 1 : 0];
+        for (std::int32_t c = 1; c < last; ++c) {
             across[c] = u[c - 1] + u[c] + u[c + 1];
             exact[c] = o[c - 1] & o[c] & o[c + 1];
         }
         if (columns > 1) {
-            const std::int32_t last = columns - 1;
             across[last] = u[last - 1] + u[last] + u[0];
             exact[last] = o[last - 1] & o[last] & o[0];
         }
@@ -184,8 +182,19 @@ struct RangeSummary {
     }
 };
 
+// The update of one field of one cell in extended precision, as the plain pass
+// evaluates it.
+double ExtendedUpdate(long double mean, long double coefficient, double old, std::uint32_t seed, long double noise)
+{
+    const long double draw = static_cast<double>(seed) * (1.0 / 4294967296.0);  // as RandomReal
+    return static_cast<double>((mean * coefficient + static_cast<long double>(old)) + draw * noise);
+}
+
 // Diffuses grid row r from the ring rows around it, drawing one real per cell
-// (their seeds first, then one field at a time), and notes what it writes.
+// (their seeds first), one field at a time into the row's results: the integer
+// forms for every cell, then the extended-precision expression for the few cells
+// whose inputs or sum fall outside them. Notes the results' extremes and growth
+// candidates, then writes each cell once.
 void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const Row& down,
                 const UpdateParameters& p, RandomGenerator& random, std::uint32_t* __restrict seeds,
                 RangeSummary& summary)
@@ -196,52 +205,74 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
         seeds[c] = random.seed;
     }
     TCell* out = &cells(0, r);
-    Row& row = mid;  // its results go beside its inputs
     const std::uint32_t rowStart = static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(columns);
+    std::uint8_t* __restrict redo = mid.redo.data();
     for (int f = 0; f < 3; ++f) {
-        const std::uint8_t* upExact = up.exact[f].data();
-        const std::uint8_t* midExact = mid.exact[f].data();
-        const std::uint8_t* downExact = down.exact[f].data();
-        const std::int64_t* upAcross = up.across[f].data();
-        const std::int64_t* midAcross = mid.across[f].data();
-        const std::int64_t* downAcross = down.across[f].data();
-        const std::int64_t* centre = mid.units[f].data();
-        const double* old = mid.value[f].data();
-        const bool integerUpdate = p.integerUpdate[f];
-        const std::int64_t noiseUnits = p.noiseUnits[f];
+        const std::uint8_t* __restrict upExact = up.exact[f].data();
+        const std::uint8_t* __restrict midExact = mid.exact[f].data();
+        const std::uint8_t* __restrict downExact = down.exact[f].data();
+        const std::int64_t* __restrict upAcross = up.across[f].data();
+        const std::int64_t* __restrict midAcross = mid.across[f].data();
+        const std::int64_t* __restrict downAcross = down.across[f].data();
+        const std::int64_t* __restrict centre = mid.units[f].data();
+        const double* __restrict old = mid.value[f].data();
+        double* __restrict result = mid.result[f].data();
         const long double coefficient = p.coefficient[f];
         const long double noise = p.noise[f];
-        double* __restrict result = row.result[f].data();
-        for (std::int32_t c = 0; c < columns; ++c) {
-            double updated;
-            const bool exactSum = upExact[c] & midExact[c] & downExact[c];
-            const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
-            if (!(exactSum && integerUpdate &&
-                  exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, updated))) {
+        std::uint8_t anyRedo = 0;
+        if (p.integerUpdate[f]) {
+            const std::int64_t noiseUnits = p.noiseUnits[f];
+            for (std::int32_t c = 0; c < columns; ++c) {
+                const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
+                const bool done = exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, result[c]);
+                redo[c] = !(upExact[c] & midExact[c] & downExact[c] & done);
+                anyRedo |= redo[c];
+            }
+        } else {
+            for (std::int32_t c = 0; c < columns; ++c) {
+                const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
+                redo[c] = !(upExact[c] & midExact[c] & downExact[c]);
+                anyRedo |= redo[c];
+                result[c] = ExtendedUpdate(exact_diffusion::MeanOf(meanUnits), coefficient, old[c], seeds[c], noise);
+            }
+        }
+        if (anyRedo) {
+            for (std::int32_t c = 0; c < columns; ++c) {
+                if (!redo[c]) continue;
                 long double mean;
-                if (exactSum) {
-                    mean = exact_diffusion::MeanOf(meanUnits);
+                if (upExact[c] & midExact[c] & downExact[c]) {
+                    mean = exact_diffusion::MeanOf(upAcross[c] + midAcross[c] + downAcross[c] - centre[c]);
                 } else {
                     const std::int32_t left = c == 0 ? columns - 1 : c - 1;
                     const std::int32_t right = c == columns - 1 ? 0 : c + 1;
                     mean = ExtendedMean(up, mid, down, f, left, c, right);
                 }
-                const long double draw = static_cast<double>(seeds[c]) * (1.0 / 4294967296.0);  // as RandomReal
-                updated = static_cast<double>((mean * coefficient + static_cast<long double>(old[c])) + draw * noise);
+                result[c] = ExtendedUpdate(mean, coefficient, old[c], seeds[c], noise);
             }
-            result[c] = updated;
+        }
+        double max = summary.max[f];
+        double min = summary.min[f];
+        double rowMax = -std::numeric_limits<double>::infinity();
+        for (std::int32_t c = 0; c < columns; ++c) {
+            const double v = result[c];
+            max = v > max ? v : max;
+            min = v < min ? v : min;
+            rowMax = v > rowMax ? v : rowMax;
+        }
+        summary.max[f] = max;
+        summary.min[f] = min;
+        if (rowMax > summary.bar[f]) {
+            for (std::int32_t c = 0; c < columns; ++c)
+                if (result[c] > summary.bar[f] && out[c].kind == kEmpty) summary.Offer(f, result[c], rowStart + c);
         }
     }
-    // Each cell written once, all three fields together.
+    const double* __restrict result0 = mid.result[0].data();
+    const double* __restrict result1 = mid.result[1].data();
+    const double* __restrict result2 = mid.result[2].data();
     for (std::int32_t c = 0; c < columns; ++c) {
-        TCell& cell = out[c];
-        for (int f = 0; f < 3; ++f) {
-            const double updated = row.result[f][c];
-            cell.potential[f] = updated;
-            if (updated > summary.max[f]) summary.max[f] = updated;
-            if (updated < summary.min[f]) summary.min[f] = updated;
-            if (updated > summary.bar[f] && cell.kind == kEmpty) summary.Offer(f, updated, rowStart + c);
-        }
+        out[c].potential[0] = result0[c];
+        out[c].potential[1] = result1[c];
+        out[c].potential[2] = result2[c];
     }
 }
 

@@ -56,7 +56,9 @@ TEST(ExactDiffusion, ToUnitsTakesExactlyPositiveZeroAndTheRangeFromAnEighthBelow
         const bool inRange = std::isfinite(v) && std::fabs(v) >= 0.125 && std::fabs(v) < 16.0;
         const bool expected = Bits(v) == 0 || inRange;
         ASSERT_EQ(ToUnits(v, units), expected) << v;
-        if (expected) ASSERT_EQ(static_cast<long double>(units) * 0x1p-55L, static_cast<long double>(v)) << v;
+        if (expected) {
+            ASSERT_EQ(static_cast<long double>(units) * 0x1p-55L, static_cast<long double>(v)) << v;
+        }
     }
     // The edges, -0.0, subnormals, infinities and NaN by name.
     std::int64_t units = 0;
