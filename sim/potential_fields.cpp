@@ -446,28 +446,52 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     Run& run = sim.run;
     DiffusionSummary& summary = run.diffusionSummary;
     std::vector<TCell>& cells = run.cells.InPassOrder();
+    const auto columns = static_cast<std::size_t>(run.columns);
+    const std::int32_t middle = run.rows / 2;
 
-    std::array<double, 3> max{1e-8, 1e-8, 1e-8};
-    std::array<double, 3> min{9999999999.0, 9999999999.0, 9999999999.0};
-    bool known = summary.extremesValid;
-    if (known) {
-        max = summary.max;
-        min = summary.min;
-        for (int f = 0; f < 3; ++f) known = known && FollowChanges(summary, f, max[f], min[f]);
-    }
-    if (!known) {
-        max = {1e-8, 1e-8, 1e-8};
-        min = {9999999999.0, 9999999999.0, 9999999999.0};
-        for (const TCell& cell : cells) {
-            for (int f = 0; f < 3; ++f) {
-                const double value = cell.potential[f];
-                if (value > max[f]) max[f] = value;
-                if (value < min[f]) min[f] = value;
-            }
+    // Each half of the rows scans on its own; the halves are joined as one scan in
+    // row-major order would have met them, the first half keeping every tie.
+    struct Extremes {
+        std::array<double, 3> max{1e-8, 1e-8, 1e-8};
+        std::array<double, 3> min{9999999999.0, 9999999999.0, 9999999999.0};
+        double shownMax = -std::numeric_limits<double>::infinity();
+        double shownMin = std::numeric_limits<double>::infinity();
+    };
+    std::array<Extremes, 2> halves;
+    const auto join = [&halves]() {
+        Extremes joined = halves[0];
+        for (int f = 0; f < 3; ++f) {
+            if (halves[1].max[f] > joined.max[f]) joined.max[f] = halves[1].max[f];
+            if (halves[1].min[f] < joined.min[f]) joined.min[f] = halves[1].min[f];
         }
-    }
+        if (halves[1].shownMax > joined.shownMax) joined.shownMax = halves[1].shownMax;
+        if (halves[1].shownMin < joined.shownMin) joined.shownMin = halves[1].shownMin;
+        return joined;
+    };
+
+    std::array<double, 3> max = summary.max;
+    std::array<double, 3> min = summary.min;
+    bool known = summary.extremesValid;
+    for (int f = 0; f < 3 && known; ++f) known = FollowChanges(summary, f, max[f], min[f]);
     summary.extremesValid = false;
     summary.candidatesValid = false;
+    if (!known) {
+        auto scan = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+            Extremes& half = halves[rowBegin == 0 ? 0 : 1];
+            for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
+                for (int f = 0; f < 3; ++f) {
+                    const double value = cells[i].potential[f];
+                    if (value > half.max[f]) half.max[f] = value;
+                    if (value < half.min[f]) half.min[f] = value;
+                }
+            }
+        };
+        sim.splitter.ForHalves(run.rows, middle, scan);
+        const Extremes joined = join();
+        max = joined.max;
+        min = joined.min;
+        halves = {};
+    }
 
     std::array<double, 3> scale{};
     std::array<bool, 3> rescale{};
@@ -479,16 +503,20 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     // The rescale and the display range's scan in one pass: the range is taken
     // over the values as rescaled.
     const DisplayedValue shown = SelectDisplayedValue(sim);
-    double shownMax = -std::numeric_limits<double>::infinity();
-    double shownMin = std::numeric_limits<double>::infinity();
-    for (TCell& cell : cells) {
-        for (int f = 0; f < 3; ++f)
-            if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
-        if (cell.shownFieldNumber != shown.field) cell.shownFieldNumber = shown.field;
-        if (cell.kind != kEmpty) continue;
-        const double value = shown.Of(cell);
-        if (value > shownMax) shownMax = value;
-        if (value < shownMin) shownMin = value;
-    }
-    StoreDisplayRange(run, shownMax, shownMin);
+    auto pass = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+        Extremes& half = halves[rowBegin == 0 ? 0 : 1];
+        for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
+            TCell& cell = cells[i];
+            for (int f = 0; f < 3; ++f)
+                if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+            if (cell.shownFieldNumber != shown.field) cell.shownFieldNumber = shown.field;
+            if (cell.kind != kEmpty) continue;
+            const double value = shown.Of(cell);
+            if (value > half.shownMax) half.shownMax = value;
+            if (value < half.shownMin) half.shownMin = value;
+        }
+    };
+    sim.splitter.ForHalves(run.rows, middle, pass);
+    const Extremes joined = join();
+    StoreDisplayRange(run, joined.shownMax, joined.shownMin);
 }
