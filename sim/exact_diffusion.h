@@ -1,5 +1,6 @@
 #pragma once
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -33,7 +34,7 @@ inline constexpr bool kAvailable = std::numeric_limits<long double>::digits >= 6
 // anything else (-0.0, smaller or larger values, subnormals, infinities, NaN).
 inline bool ToUnits(double value, std::int64_t& units)
 {
-    const double magnitude = value < 0.0 ? -value : value;
+    const double magnitude = std::fabs(value);
     const bool inRange = (magnitude >= 0.125) & (magnitude < 16.0);  // false for NaN
     // A whole number below 2^59 when in range, so the conversion is exact.
     units = static_cast<std::int64_t>((inRange ? value : 0.0) * 0x1p55);
