@@ -219,12 +219,20 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
         double* __restrict result = mid.result[f].data();
         const long double coefficient = p.coefficient[f];
         const long double noise = p.noise[f];
+        // The row's own extremes, taken in the loops that compute it and again after
+        // any redo; joined to the running ones as a scan in row-major order would.
+        double rowMax = -std::numeric_limits<double>::infinity();
+        double rowMin = std::numeric_limits<double>::infinity();
         std::uint8_t anyRedo = 0;
         if (p.integerUpdate[f]) {
             const std::int64_t noiseUnits = p.noiseUnits[f];
             for (std::int32_t c = 0; c < columns; ++c) {
                 const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
-                const bool done = exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, result[c]);
+                double v;
+                const bool done = exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, v);
+                result[c] = v;
+                rowMax = v > rowMax ? v : rowMax;
+                rowMin = v < rowMin ? v : rowMin;
                 redo[c] = !(upExact[c] & midExact[c] & downExact[c] & done);
                 anyRedo |= redo[c];
             }
@@ -233,34 +241,34 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
                 const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
                 redo[c] = !(upExact[c] & midExact[c] & downExact[c]);
                 anyRedo |= redo[c];
-                result[c] = ExtendedUpdate(exact_diffusion::MeanOf(meanUnits), coefficient, old[c], seeds[c], noise);
+                const double v = ExtendedUpdate(exact_diffusion::MeanOf(meanUnits), coefficient, old[c], seeds[c], noise);
+                result[c] = v;
+                rowMax = v > rowMax ? v : rowMax;
+                rowMin = v < rowMin ? v : rowMin;
             }
         }
         if (anyRedo) {
+            rowMax = -std::numeric_limits<double>::infinity();
+            rowMin = std::numeric_limits<double>::infinity();
             for (std::int32_t c = 0; c < columns; ++c) {
-                if (!redo[c]) continue;
-                long double mean;
-                if (upExact[c] & midExact[c] & downExact[c]) {
-                    mean = exact_diffusion::MeanOf(upAcross[c] + midAcross[c] + downAcross[c] - centre[c]);
-                } else {
-                    const std::int32_t left = c == 0 ? columns - 1 : c - 1;
-                    const std::int32_t right = c == columns - 1 ? 0 : c + 1;
-                    mean = ExtendedMean(up, mid, down, f, left, c, right);
+                if (redo[c]) {
+                    long double mean;
+                    if (upExact[c] & midExact[c] & downExact[c]) {
+                        mean = exact_diffusion::MeanOf(upAcross[c] + midAcross[c] + downAcross[c] - centre[c]);
+                    } else {
+                        const std::int32_t left = c == 0 ? columns - 1 : c - 1;
+                        const std::int32_t right = c == columns - 1 ? 0 : c + 1;
+                        mean = ExtendedMean(up, mid, down, f, left, c, right);
+                    }
+                    result[c] = ExtendedUpdate(mean, coefficient, old[c], seeds[c], noise);
                 }
-                result[c] = ExtendedUpdate(mean, coefficient, old[c], seeds[c], noise);
+                const double v = result[c];
+                rowMax = v > rowMax ? v : rowMax;
+                rowMin = v < rowMin ? v : rowMin;
             }
         }
-        double max = summary.max[f];
-        double min = summary.min[f];
-        double rowMax = -std::numeric_limits<double>::infinity();
-        for (std::int32_t c = 0; c < columns; ++c) {
-            const double v = result[c];
-            max = v > max ? v : max;
-            min = v < min ? v : min;
-            rowMax = v > rowMax ? v : rowMax;
-        }
-        summary.max[f] = max;
-        summary.min[f] = min;
+        if (rowMax > summary.max[f]) summary.max[f] = rowMax;
+        if (rowMin < summary.min[f]) summary.min[f] = rowMin;
         if (rowMax > summary.bar[f]) {
             for (std::int32_t c = 0; c < columns; ++c)
                 if (result[c] > summary.bar[f] && out[c].kind == kEmpty) summary.Offer(f, result[c], rowStart + c);
@@ -503,12 +511,17 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     // The rescale and the display range's scan in one pass: the range is taken
     // over the values as rescaled.
     const DisplayedValue shown = SelectDisplayedValue(sim);
+    const bool rescaleAll = rescale[0] && rescale[1] && rescale[2];
     auto pass = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
         Extremes& half = halves[rowBegin == 0 ? 0 : 1];
         for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
             TCell& cell = cells[i];
-            for (int f = 0; f < 3; ++f)
-                if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+            if (rescaleAll) {
+                for (int f = 0; f < 3; ++f) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+            } else {
+                for (int f = 0; f < 3; ++f)
+                    if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+            }
             if (cell.shownFieldNumber != shown.field) cell.shownFieldNumber = shown.field;
             if (cell.kind != kEmpty) continue;
             const double value = shown.Of(cell);
