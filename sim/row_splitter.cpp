@@ -4,6 +4,23 @@
 
 #include "usable_cpus.h"
 
+namespace {
+
+// Waits until value differs from `old`: a short spin first, since the next pass
+// or the other half usually follows within microseconds, then asleep.
+void AwaitChange(const std::atomic<std::uint32_t>& value, std::uint32_t old)
+{
+    for (int spin = 0; spin < 2000; ++spin) {
+        if (value.load(std::memory_order_acquire) != old) return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    value.wait(old, std::memory_order_acquire);
+}
+
+}  // namespace
+
 RowSplitter::RowSplitter() : workers_(std::min(UsableCpuCount(), 2)) {}
 
 void RowSplitter::SetWorkerCount(int count)
@@ -37,14 +54,14 @@ void RowSplitter::Run(std::int32_t rows, std::int32_t middle, PassFunction funct
     function(pass, 0, middle);
     for (std::uint32_t seen = finished_.load(std::memory_order_acquire); seen != ticket;
          seen = finished_.load(std::memory_order_acquire))
-        finished_.wait(seen, std::memory_order_acquire);
+        AwaitChange(finished_, seen);
 }
 
 void RowSplitter::HelperLoop()
 {
     std::uint32_t done = 0;
     for (;;) {
-        posted_.wait(done, std::memory_order_acquire);
+        AwaitChange(posted_, done);
         const std::uint32_t ticket = posted_.load(std::memory_order_acquire);
         if (ticket == done) continue;
         if (stopping_.load(std::memory_order_acquire)) return;

@@ -5,7 +5,8 @@
 
 // Runs a pass over the grid's rows in two halves at once: the calling thread
 // takes the first half and one helper thread the second, and the call returns
-// when both are done. The helper starts on first use and sleeps between passes.
+// when both are done. The helper starts on first use; between passes it spins
+// briefly, then sleeps.
 // With one worker the calling thread does all rows itself in one call; a pass
 // must give the same result either way.
 class RowSplitter {
