@@ -186,8 +186,17 @@ struct RangeSummary {
 // evaluates it.
 double ExtendedUpdate(long double mean, long double coefficient, double old, std::uint32_t seed, long double noise)
 {
-    const long double draw = static_cast<double>(seed) * (1.0 / 4294967296.0);  // as RandomReal
+    // seed * 2^-32 is exact in a double (RandomReal) and in extended precision alike.
+    const long double draw = static_cast<long double>(seed) * 0x1p-32L;
     return static_cast<double>((mean * coefficient + static_cast<long double>(old)) + draw * noise);
+}
+
+// The same with a coefficient of exactly 1, by which every extended value, NaN and
+// -0.0 included, multiplies to itself.
+double ExtendedUpdateUnit(long double mean, double old, std::uint32_t seed, long double noise)
+{
+    const long double draw = static_cast<long double>(seed) * 0x1p-32L;
+    return static_cast<double>((mean + static_cast<long double>(old)) + draw * noise);
 }
 
 // Diffuses grid row r from the ring rows around it, drawing one real per cell
@@ -219,6 +228,7 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
         double* __restrict result = mid.result[f].data();
         const long double coefficient = p.coefficient[f];
         const long double noise = p.noise[f];
+        const bool unitCoefficient = p.coefficient[f] == 1.0L;
         // The row's own extremes, taken in the loops that compute it and again after
         // any redo; joined to the running ones as a scan in row-major order would.
         double rowMax = -std::numeric_limits<double>::infinity();
@@ -241,7 +251,9 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
                 const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
                 redo[c] = !(upExact[c] & midExact[c] & downExact[c]);
                 anyRedo |= redo[c];
-                const double v = ExtendedUpdate(exact_diffusion::MeanOf(meanUnits), coefficient, old[c], seeds[c], noise);
+                const long double mean = exact_diffusion::MeanOf(meanUnits);
+                const double v = unitCoefficient ? ExtendedUpdateUnit(mean, old[c], seeds[c], noise)
+                                                 : ExtendedUpdate(mean, coefficient, old[c], seeds[c], noise);
                 result[c] = v;
                 rowMax = v > rowMax ? v : rowMax;
                 rowMin = v < rowMin ? v : rowMin;
