@@ -381,7 +381,7 @@ TEST(FastPhases, HalvesOfTheNormalisationJoinAsOneScanInRowMajorOrder)
         for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {1.0, 2.0, 3.0};
         fast.run.cells(1, 0).potential[0] = -0.0;
         fast.run.cells(4, 5).potential[0] = 0.0;
-        fast.run.cells(2, 1).returnTracks = -0.0;
+        fast.run.cells(0, 0).returnTracks = -0.0;  // the first zero a scan meets
         fast.controls.CB_potField = potentialShown;
         fast.controls.CB_FieldNr = 0;
         fast.SetWorkerCount(2);
