@@ -6,13 +6,12 @@
 #include <optional>
 #include <sstream>
 
-#include "control_handlers.h"
 #include "control_table.h"
 #include "conversion.h"
 #include "output_tables.h"
 #include "params_file.h"
 #include "runner_options.h"
-#include "setup.h"
+#include "program_start.h"
 #include "time_step.h"
 
 namespace {
@@ -61,35 +60,19 @@ private:
     Clock::time_point shown_{};
 };
 
-// Sets one control as if the user had changed it, running its change handler.
-// Usage-table cells are kept back: the program's start writes the default table,
-// so they are written after it and the table is read once.
-void ApplySetting(Simulation& sim, const ControlSetting& setting, std::vector<ControlSetting>& usageCells)
-{
-    const ControlDefinition* control = FindControl(setting.name);
-    if (!control) throw UsageError("unknown control '" + setting.name + "'");
-    try {
-        if (control->kind == ControlKind::UsageCell) {
-            WriteControl(sim.controls, *control, setting.text);  // only to check the value
-            usageCells.push_back(setting);
-        } else {
-            SetControl(sim, *control, setting.text);
-        }
-    } catch (const ControlValueError& e) {
-        throw UsageError(e.what());
-    }
-}
-
 // Finds every command-line mistake among the settings before anything runs, by
-// applying them to a scratch program state; conversion errors come later, in order.
+// starting a scratch program with them one at a time; conversion errors come later,
+// in order, in the real start.
 void CheckSettings(const std::vector<ControlSetting>& settings)
 {
-    Simulation scratch;
-    std::vector<ControlSetting> usageCells;
+    ControlState scratch;
     for (const ControlSetting& setting : settings) {
+        const ControlDefinition* control = FindControl(setting.name);
+        if (!control) throw UsageError("unknown control '" + setting.name + "'");
         try {
-            ApplySetting(scratch, setting, usageCells);
-        } catch (const ConversionError&) {
+            WriteControl(scratch, *control, setting.text);
+        } catch (const ControlValueError& e) {
+            throw UsageError(e.what());
         }
     }
 }
@@ -106,18 +89,6 @@ std::vector<ControlSetting> CollectSettings(const RunnerOptions& options)
     }
     settings.insert(settings.end(), options.sets.begin(), options.sets.end());
     return settings;
-}
-
-// The program's start with the settings applied as the runner promises.
-void StartProgram(Simulation& sim, const std::vector<ControlSetting>& settings)
-{
-    std::vector<ControlSetting> usageCells;
-    for (const ControlSetting& setting : settings) ApplySetting(sim, setting, usageCells);
-    FormCreate(sim);
-    if (!usageCells.empty()) {
-        for (const ControlSetting& cell : usageCells) WriteControl(sim.controls, *FindControl(cell.name), cell.text);
-        StringGrid1KeyUp(sim);
-    }
 }
 
 std::string CellsFileName(const std::string& directory, std::int32_t step)
@@ -139,7 +110,7 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     StatisticsWriter writer(stats, options.tags);
     Simulation sim(nullptr, &writer);
     sim.random.seed = options.seed;
-    // if (options.threads) sim.SetWorkerCount(*options.threads);  MERGE-PERF
+    if (options.threads) sim.SetWorkerCount(*options.threads);
     StartProgram(sim, settings);
 
     if (options.printParams) {
@@ -199,6 +170,10 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
         RunnerOptions options;
         if (ParseRunnerOptions(arguments, options, out) == ParseOutcome::Done) return kExitSuccess;
         return RunWithOptions(options, out, err, errIsTerminal);
+    } catch (const ControlValueError& e) {
+        out.flush();
+        err << "landuse-headless: " << e.what() << "\n" << kRunnerUsage << "Run with --help for more.\n";
+        return kExitUsageError;
     } catch (const UsageError& e) {
         out.flush();
         err << "landuse-headless: " << e.what() << "\n" << kRunnerUsage << "Run with --help for more.\n";

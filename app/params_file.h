@@ -6,13 +6,10 @@
 #include <vector>
 
 #include "control_state.h"
+#include "program_start.h"
 
 // A params file: one NAME=TEXT line per control, with the names of --set; lines
 // starting with '#' and blank lines are ignored.
-struct ControlSetting {
-    std::string name;
-    std::string text;
-};
 
 class ParamsFileError : public std::runtime_error {
 public:

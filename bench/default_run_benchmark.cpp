@@ -1,5 +1,7 @@
-// The default run (800 steps, 202 x 202 cells, up to 2400 agents) as a whole,
-// and each phase of its time step on the state of the run half-way through.
+// The scenes of scenes/ as whole runs (the default run with one and with two
+// diffusion workers, the large first batch), and each phase of the time step on
+// the default run's state half-way through, restored before every iteration so
+// that each phase meets the state it meets in the run.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -8,79 +10,116 @@
 #include "growth.h"
 #include "movement.h"
 #include "potential_fields.h"
-#include "setup.h"
+#include "scenes.h"
 #include "statistics.h"
 #include "time_step.h"
 #include "tracks.h"
 
 namespace {
 
-constexpr int kDefaultSteps = 800;
-
-std::unique_ptr<Simulation> DefaultRunAt(int steps)
+void RunScene(benchmark::State& state, const Scene& scene, int workers)
 {
-    auto sim = std::make_unique<Simulation>();
-    FormCreate(*sim);
-    for (int i = 0; i < steps; ++i) TimeStep(*sim);
-    return sim;
-}
-
-Simulation& HalfWay()
-{
-    static std::unique_ptr<Simulation> sim = DefaultRunAt(kDefaultSteps / 2);
-    return *sim;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto sim = SetUpScene(scene, workers);
+        state.ResumeTiming();
+        for (int i = 0; i < scene.steps; ++i) TimeStep(*sim);
+        benchmark::DoNotOptimize(sim->run.agents.size());
+    }
+    // Seconds per step, shown with its SI prefix (m for milliseconds).
+    state.counters["per_step"] = benchmark::Counter(static_cast<double>(state.iterations()) * scene.steps,
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_DefaultRun(benchmark::State& state)
 {
-    for (auto _ : state) {
-        auto sim = DefaultRunAt(kDefaultSteps);
-        benchmark::DoNotOptimize(sim->run.agents.size());
-    }
-    // Seconds per step, shown with its SI prefix (m for milliseconds).
-    state.counters["per_step"] = benchmark::Counter(static_cast<double>(state.iterations()) * kDefaultSteps,
-                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    RunScene(state, DefaultRunScene(), static_cast<int>(state.range(0)));
 }
-BENCHMARK(BM_DefaultRun)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DefaultRun)->ArgName("workers")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-template <void (*Phase)(Simulation&)>
+// A fresh default run asking for 100,000 agents, service cells and industry cells
+// at once: growth takes every empty cell with a positive field and puts the rest
+// of each batch on (0, 0).
+void BM_LargeBatch(benchmark::State& state)
+{
+    RunScene(state, LargeBatchScene(), 0);
+}
+BENCHMARK(BM_LargeBatch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The default run after half its steps, and a working copy a phase may change.
+struct HalfWay {
+    std::unique_ptr<Simulation> saved;
+    std::unique_ptr<Simulation> work;
+
+    HalfWay() : saved(SetUpScene(DefaultRunScene(), 1)), work(SetUpScene(DefaultRunScene(), 1))
+    {
+        for (int i = 0; i < DefaultRunScene().steps / 2; ++i) TimeStep(*saved);
+    }
+    // Back to the saved state.
+    Simulation& Restore()
+    {
+        work->controls = saved->controls;
+        work->usage = saved->usage;
+        work->random = saved->random;
+        work->run = saved->run;
+        return *work;
+    }
+};
+
+HalfWay& HalfWayState()
+{
+    static HalfWay state;
+    return state;
+}
+
+// `Before` runs first, untimed, where the phase needs its state (the fused
+// normalisation reads the diffusion's summary, growth its candidates, the track
+// normalisation the movement's tracks). Restoring the state takes milliseconds, so
+// each phase runs a fixed number of times.
+template <void (*Phase)(Simulation&), void (*Before)(Simulation&) = nullptr>
 void BM_Phase(benchmark::State& state)
 {
-    Simulation& sim = HalfWay();
-    for (auto _ : state) Phase(sim);
-}
-
-void FindMaxPopulation(Simulation& sim) { benchmark::DoNotOptimize(FindMaxPotentialCell(sim, kPopulationField)); }
-void Statistics(Simulation& sim) { benchmark::DoNotOptimize(ComputeStatistics(sim.run)); }
-void NormalizeTrackValues(Simulation& sim) { NormalizeTracks(sim.run.cells); }
-
-BENCHMARK(BM_Phase<DiffusePotentials>)->Name("Phase/DiffusePotentials")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Phase<NormalizePotentials>)->Name("Phase/NormalizePotentials")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Phase<FindMaxPopulation>)->Name("Phase/FindMaxPotentialCell (growth makes 5 a step)")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Phase<ComputeDisplayRange>)->Name("Phase/ComputeDisplayRange")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Phase<MoveAgents>)->Name("Phase/MoveAgents (1200 agents)")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Phase<NormalizeTrackValues>)->Name("Phase/NormalizeTracks")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Phase<Statistics>)->Name("Phase/CollectStatistics")->Unit(benchmark::kMicrosecond);
-
-}  // namespace
-
-// The first step of a fresh default run with 100,000 agents, service cells and
-// industry cells asked for at once: growth takes every empty cell with a positive
-// field and puts the rest of each batch on (0, 0).
-void BM_FirstStepWithHundredThousandPlacements(benchmark::State& state)
-{
+    HalfWay& halfWay = HalfWayState();
     for (auto _ : state) {
         state.PauseTiming();
-        auto sim = std::make_unique<Simulation>();
-        sim->controls.E_crAgs = "100000";
-        sim->controls.E_crServ = "100000";
-        sim->controls.E_crIndu = "100000";
-        FormCreate(*sim);
+        Simulation& sim = halfWay.Restore();
+        if (Before) Before(sim);
         state.ResumeTiming();
-        TimeStep(*sim);
-        benchmark::DoNotOptimize(sim->run.agents.size());
+        Phase(sim);
     }
 }
-BENCHMARK(BM_FirstStepWithHundredThousandPlacements)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void Growth(Simulation& sim) { CreateAgents(sim); }
+void DiffusionAndGrowth(Simulation& sim)
+{
+    DiffusePotentials(sim);
+    CreateAgents(sim);
+}
+void PlainDiffusionAndGrowth(Simulation& sim)
+{
+    DiffusePotentialsPlain(sim);
+    CreateAgents(sim);
+}
+void PlainNormalisationAndDisplayRange(Simulation& sim)
+{
+    NormalizePotentials(sim);
+    ComputeDisplayRange(sim);
+}
+void Statistics(Simulation& sim) { benchmark::DoNotOptimize(ComputeStatistics(sim.run)); }
+void NormalizeTrackValues(Simulation& sim) { NormalizeTracks(sim.run); }
+void NormalizeTrackValuesPlain(Simulation& sim) { NormalizeTracksPlain(sim.run); }
+
+BENCHMARK(BM_Phase<DiffusePotentials>)->Name("Phase/DiffusePotentials")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<DiffusePotentialsPlain>)->Name("Phase/DiffusePotentialsPlain")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<Growth, DiffusePotentials>)->Name("Phase/CreateAgents (from the diffusion's candidates)")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<Growth, DiffusePotentialsPlain>)->Name("Phase/CreateAgents (five scans)")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<NormalizePotentialsAndDisplayRange, DiffusionAndGrowth>)->Name("Phase/NormalizePotentialsAndDisplayRange")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<PlainNormalisationAndDisplayRange, PlainDiffusionAndGrowth>)->Name("Phase/NormalizePotentials + ComputeDisplayRange")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<MoveAgents>)->Name("Phase/MoveAgents (1200 agents)")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<NormalizeTrackValues, MoveAgents>)->Name("Phase/NormalizeTracks")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<NormalizeTrackValuesPlain, MoveAgents>)->Name("Phase/NormalizeTracksPlain")->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_Phase<Statistics>)->Name("Phase/CollectStatistics")->Unit(benchmark::kMicrosecond)->Iterations(100);
+
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -13,6 +13,7 @@
 
 #include "control_handlers.h"
 #include "control_table.h"
+#include "program_start.h"
 #include "conversion.h"
 #include "growth.h"
 #include "replicate_seed.h"
@@ -57,31 +58,16 @@ const char* KindName(ControlKind kind)
     return "";
 }
 
-// One program: started as the headless runner starts it. Controls other than the
-// usage table are set before the program's start, so their handlers run on the
-// panel's state; the start writes the default usage table, so usage cells are
-// written after it and the table is read once.
+// One program, started as the headless runner starts it.
 class ModelRun {
 public:
     ModelRun(std::uint32_t seed, const std::vector<std::pair<std::string, std::string>>& controls)
         : sim_(nullptr, &recorder_), seed_(seed)
     {
         sim_.random.seed = seed;
-        std::vector<std::pair<const ControlDefinition*, std::string>> usageCells;
-        for (const auto& [name, text] : controls) {
-            const ControlDefinition* control = Find(name);
-            if (control->kind == ControlKind::UsageCell) {
-                WriteControl(sim_.controls, *control, text);
-                usageCells.emplace_back(control, text);
-            } else {
-                SetControl(sim_, *control, text);
-            }
-        }
-        FormCreate(sim_);
-        if (!usageCells.empty()) {
-            for (const auto& [cell, text] : usageCells) WriteControl(sim_.controls, *cell, text);
-            StringGrid1KeyUp(sim_);
-        }
+        std::vector<ControlSetting> settings;
+        for (const auto& [name, text] : controls) settings.push_back({name, text});
+        StartProgram(sim_, settings);
     }
 
     void Set(const std::string& name, const std::string& text) { SetControl(sim_, *Find(name), text); }

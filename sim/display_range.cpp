@@ -28,28 +28,39 @@ Range EmptyCellRange(std::vector<TCell>& cells, std::int32_t field, ValueOf valu
 
 }  // namespace
 
-void ComputeDisplayRange(Simulation& sim)
+DisplayedValue SelectDisplayedValue(Simulation& sim)
 {
     Run& run = sim.run;
     const ControlState& controls = sim.controls;
-    // A chooser without a valid selection keeps the last valid field.
     if (controls.CB_FieldNr >= 0 && controls.CB_FieldNr <= 2) run.shownField = controls.CB_FieldNr;
-    const std::int32_t field = run.shownField;
+    const DisplayedValue::Source source = controls.CB_potField ? DisplayedValue::kPotential
+                                          : controls.CB_showAB ? DisplayedValue::kReturnTracks
+                                                               : DisplayedValue::kAllTracks;
+    return {source, run.shownField};
+}
 
-    std::vector<TCell>& cells = run.cells.InPassOrder();
-    Range range;
-    if (controls.CB_potField)
-        range = EmptyCellRange(cells, field, [field](const TCell& c) { return c.potential[field]; });
-    else if (controls.CB_showAB)
-        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.returnTracks; });
-    else
-        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.allTracks; });
-
+void StoreDisplayRange(Run& run, double max, double min)
+{
     // The range starts from max 0.1 and min 99999999999 in extended precision; no
     // double equals 0.1 in extended precision, and a tie with the minimum's start
     // is the same value either way.
     const long double startMax = 0.1L;
     const long double startMin = 99999999999.0L;
-    run.displayMax = range.max > startMax ? static_cast<long double>(range.max) : startMax;
-    run.displayMin = range.min < startMin ? static_cast<long double>(range.min) : startMin;
+    run.displayMax = max > startMax ? static_cast<long double>(max) : startMax;
+    run.displayMin = min < startMin ? static_cast<long double>(min) : startMin;
+}
+
+void ComputeDisplayRange(Simulation& sim)
+{
+    const DisplayedValue shown = SelectDisplayedValue(sim);
+    const std::int32_t field = shown.field;
+    std::vector<TCell>& cells = sim.run.cells.InPassOrder();
+    Range range;
+    if (shown.source == DisplayedValue::kPotential)
+        range = EmptyCellRange(cells, field, [field](const TCell& c) { return c.potential[field]; });
+    else if (shown.source == DisplayedValue::kReturnTracks)
+        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.returnTracks; });
+    else
+        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.allTracks; });
+    StoreDisplayRange(sim.run, range.max, range.min);
 }

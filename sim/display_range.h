@@ -5,3 +5,22 @@
 // tracks) over the empty cells, in extended precision; also writes the shown
 // field number into every cell.
 void ComputeDisplayRange(Simulation& sim);
+
+// What the range is taken over, as the "Graphic" page asks. Reading it brings the
+// run's shown field up to date (a chooser without a valid selection keeps the last
+// valid field).
+struct DisplayedValue {
+    enum Source { kAllTracks, kReturnTracks, kPotential };
+    Source source;
+    std::int32_t field;  // the shown field number
+
+    double Of(const TCell& cell) const
+    {
+        return source == kPotential ? cell.potential[field] : source == kReturnTracks ? cell.returnTracks : cell.allTracks;
+    }
+};
+DisplayedValue SelectDisplayedValue(Simulation& sim);
+
+// Stores the display range from the extremes of a scan of the empty cells that
+// started at -infinity and +infinity (they stay so when no cell is empty).
+void StoreDisplayRange(Run& run, double max, double min);

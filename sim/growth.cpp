@@ -14,13 +14,34 @@ namespace {
 // same cells, so this only decides which is faster.
 constexpr std::int32_t kLargestScannedBatch = 8;
 
+// The cell a search would find, from the diffusion's list of candidates: the first
+// still empty. Growth only makes empty cells non-empty and changes no empty cell's
+// value, so that is the scan's cell; a complete list that runs out means no cell is
+// left ((0, 0)), a list cut short means a scan is needed.
+CellPosition FindFromCandidates(const Simulation& sim, int field)
+{
+    const Run& run = sim.run;
+    const DiffusionSummary& summary = run.diffusionSummary;
+    const std::vector<TCell>& cells = run.cells.InPassOrder();
+    for (int i = 0; i < summary.candidateCount[field]; ++i) {
+        const std::uint32_t index = summary.candidates[field][i].index;
+        if (cells[index].kind == kEmpty)
+            return {static_cast<std::int32_t>(index % run.columns), static_cast<std::int32_t>(index / run.columns)};
+    }
+    if (summary.candidateCount[field] < summary.wanted[field]) return {};
+    return FindMaxPotentialCell(sim, field);
+}
+
 // Finds the cells of a batch of `count` placements on `field`, in order, and hands
 // each to place(position); place must make the cell non-empty.
 template <typename Place>
 void PlaceBatch(Simulation& sim, int field, std::int32_t count, Place place)
 {
     if (count <= kLargestScannedBatch) {
-        for (std::int32_t i = 0; i < count; ++i) place(FindMaxPotentialCell(sim, field));
+        const DiffusionSummary& summary = sim.run.diffusionSummary;
+        const bool listed = summary.candidatesValid && count <= summary.wanted[field];
+        for (std::int32_t i = 0; i < count; ++i)
+            place(listed ? FindFromCandidates(sim, field) : FindMaxPotentialCell(sim, field));
         return;
     }
     Run& run = sim.run;
@@ -36,20 +57,31 @@ void PlaceBatch(Simulation& sim, int field, std::int32_t count, Place place)
     }
 }
 
-// Adds one column of the weight table to the cell's three fields, in extended precision.
-void AddWeights(TCell& cell, const UsageParameters& usage, KindCreated created)
+// Adds one column of the weight table to the cell's three fields, in extended
+// precision, and notes the change for the normalisation's extremes.
+void AddWeights(Run& run, CellPosition at, const UsageParameters& usage, KindCreated created)
 {
+    TCell& cell = run.cells(at.column, at.row);
+    DiffusionSummary& summary = run.diffusionSummary;
+    const std::array<double, 3> before = cell.potential;
     const auto k = static_cast<std::size_t>(created);
     for (int f = 0; f < 3; ++f)
         cell.potential[f] = static_cast<double>(static_cast<long double>(cell.potential[f]) +
                                                 static_cast<long double>(usage.weight[f][k]));
+    if (summary.changeCount < DiffusionSummary::kMaxChanges) {
+        const auto index = static_cast<std::uint32_t>(at.row) * static_cast<std::uint32_t>(run.columns) +
+                           static_cast<std::uint32_t>(at.column);
+        summary.changes[summary.changeCount] = {index, before, cell.potential};
+        summary.changeCount += 1;
+    } else {
+        summary.extremesValid = false;
+    }
 }
 
 void CreateLandUse(Simulation& sim, CellPosition at, KindCreated created)
 {
-    TCell& cell = sim.run.cells(at.column, at.row);
-    cell.kind = created == KindCreated::Service ? kService : kIndustry;
-    AddWeights(cell, sim.usage, created);
+    sim.run.cells(at.column, at.row).kind = created == KindCreated::Service ? kService : kIndustry;
+    AddWeights(sim.run, at, sim.usage, created);
     sim.screen().DrawCell(at.column, at.row);
 }
 
@@ -150,9 +182,8 @@ void PlaceAgent(Simulation& sim, std::size_t index)
 
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row)
 {
-    TCell& cell = sim.run.cells(column, row);
-    cell.kind = kResidential;
-    AddWeights(cell, sim.usage, KindCreated::Home);
+    sim.run.cells(column, row).kind = kResidential;
+    AddWeights(sim.run, {column, row}, sim.usage, KindCreated::Home);
     sim.screen().DrawCell(column, row);
 }
 

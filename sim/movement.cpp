@@ -6,6 +6,7 @@
 #include "control_table.h"
 #include "rounding.h"
 #include "sensing.h"
+#include "tracks.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ void MoveAgent(Simulation& sim, std::size_t index, const MovementParameters& p)
     TCell& current = run.cells(agent.column, agent.row);
     TCell& target = run.cells(targetColumn, targetRow);
 
-    if (agent.mode == kReturning) current.returnTracks = current.returnTracks + 10.0;
+    if (agent.mode == kReturning) LayReturnTrack(run, current);
 
     if (agent.mode == kReturning && agent.column == agent.homeColumn && agent.row == agent.homeRow) {
         agent.mode = kSearching;
@@ -54,7 +55,7 @@ void MoveAgent(Simulation& sim, std::size_t index, const MovementParameters& p)
         agent.heading += sim.random.Random(360);
         NormalizeAngle(agent.heading);
     } else {
-        current.allTracks = current.allTracks + 1.0;
+        LayAllTrack(run, current);
         agent.column = targetColumn;
         agent.row = targetRow;
         agent.SetPixelX(agent.column * run.cellSize + run.halfCell);

@@ -1,5 +1,33 @@
 #include "row_splitter.h"
 
+#include <algorithm>
+
+#include "usable_cpus.h"
+
+namespace {
+
+// Waits until value differs from `old`: a short spin first, since the next pass
+// or the other half usually follows within microseconds, then asleep.
+void AwaitChange(const std::atomic<std::uint32_t>& value, std::uint32_t old)
+{
+    for (int spin = 0; spin < 2000; ++spin) {
+        if (value.load(std::memory_order_acquire) != old) return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    value.wait(old, std::memory_order_acquire);
+}
+
+}  // namespace
+
+RowSplitter::RowSplitter() : workers_(std::min(UsableCpuCount(), 2)) {}
+
+void RowSplitter::SetWorkerCount(int count)
+{
+    workers_ = std::clamp(count, 1, 2);
+}
+
 RowSplitter::~RowSplitter()
 {
     if (helper_.joinable()) {
@@ -12,15 +40,11 @@ RowSplitter::~RowSplitter()
 
 void RowSplitter::Run(std::int32_t rows, std::int32_t middle, PassFunction function, void* pass)
 {
-    if (!started_) {
-        started_ = true;
-        useHelper_ = std::thread::hardware_concurrency() >= 2;
-        if (useHelper_) helper_ = std::thread([this] { HelperLoop(); });
-    }
-    if (!useHelper_) {
+    if (workers_ < 2) {
         function(pass, 0, rows);
         return;
     }
+    if (!helper_.joinable()) helper_ = std::thread([this] { HelperLoop(); });
     function_ = function;
     pass_ = pass;
     begin_ = middle;
@@ -30,14 +54,14 @@ void RowSplitter::Run(std::int32_t rows, std::int32_t middle, PassFunction funct
     function(pass, 0, middle);
     for (std::uint32_t seen = finished_.load(std::memory_order_acquire); seen != ticket;
          seen = finished_.load(std::memory_order_acquire))
-        finished_.wait(seen, std::memory_order_acquire);
+        AwaitChange(finished_, seen);
 }
 
 void RowSplitter::HelperLoop()
 {
     std::uint32_t done = 0;
     for (;;) {
-        posted_.wait(done, std::memory_order_acquire);
+        AwaitChange(posted_, done);
         const std::uint32_t ticket = posted_.load(std::memory_order_acquire);
         if (ticket == done) continue;
         if (stopping_.load(std::memory_order_acquire)) return;

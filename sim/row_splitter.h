@@ -5,16 +5,24 @@
 
 // Runs a pass over the grid's rows in two halves at once: the calling thread
 // takes the first half and one helper thread the second, and the call returns
-// when both are done. The helper starts on first use and sleeps between passes;
-// on a single-core machine the calling thread does both halves itself.
+// when both are done. The helper starts on first use; between passes it spins
+// briefly, then sleeps.
+// With one worker the calling thread does all rows itself in one call; a pass
+// must give the same result either way.
 class RowSplitter {
 public:
-    RowSplitter() = default;
+    // Two workers when the process may use two CPUs or more, else one.
+    RowSplitter();
     RowSplitter(const RowSplitter&) = delete;
     RowSplitter& operator=(const RowSplitter&) = delete;
     ~RowSplitter();
 
-    // Calls pass(rowBegin, rowEnd) for [0, middle) and [middle, rows).
+    // 1 or 2 (other counts are brought into that range). Takes effect at the next pass.
+    void SetWorkerCount(int count);
+    int WorkerCount() const { return workers_; }
+
+    // Calls pass(rowBegin, rowEnd) for [0, middle) and [middle, rows) with two
+    // workers, for [0, rows) with one.
     template <typename Pass>
     void ForHalves(std::int32_t rows, std::int32_t middle, Pass& pass)
     {
@@ -34,8 +42,7 @@ private:
     void HelperLoop();
 
     std::thread helper_;
-    bool started_ = false;
-    bool useHelper_ = false;
+    int workers_ = 1;
     PassFunction function_ = nullptr;
     void* pass_ = nullptr;
     std::int32_t begin_ = 0;

@@ -113,6 +113,7 @@ void ResetCells(Simulation& sim)
         cell.agentCount = 0;
     }
     sim.run.rangeInCells.valid = false;  // every cell's copy of the range changed
+    sim.run.trackSummary.known = false;
     ComputeDisplayRange(sim);
     sim.screen().DrawCells();
 }

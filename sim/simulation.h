@@ -4,6 +4,7 @@
 
 #include "agent.h"
 #include "cell_grid.h"
+#include "diffusion_rows.h"
 #include "control_state.h"
 #include "max_potential_queue.h"
 #include "neighbourhood.h"
@@ -11,6 +12,7 @@
 #include "row_splitter.h"
 #include "run_events.h"
 #include "screen_hooks.h"
+#include "step_summaries.h"
 #include "usage_table.h"
 
 struct Destination {
@@ -23,9 +25,12 @@ struct Destination {
 struct Run {
     std::vector<TAgent> agents;
     TCellList cells;
-    TLimbo means;
+    TLimbo means;                   // the plain diffusion's means
+    DiffusionRows diffusionRows;    // the one-pass diffusion's working rows
     std::vector<Destination> destinations;
     MaxPotentialQueue growthQueue;  // serves growth's large batches of searches
+    DiffusionSummary diffusionSummary;
+    TrackSummary trackSummary;
 
     std::int32_t cellSize = 0;
     std::int32_t halfCell = 0;
@@ -73,6 +78,9 @@ struct Simulation {
         SetScreen(screenHooks);
         SetEvents(runEvents);
     }
+    // Workers of the diffusion: 1 or 2; by default 2 when the process may use two
+    // CPUs. Every count gives the same run.
+    void SetWorkerCount(int count) { splitter.SetWorkerCount(count); }
     Simulation(const Simulation&) = delete;
     Simulation& operator=(const Simulation&) = delete;
 

@@ -18,17 +18,16 @@ void TimeStep(Simulation& sim)
     DiffusePotentials(sim);
     const std::int32_t maxAgents = ReadInteger(controls, &ControlState::Edit_anzAg);
     if (static_cast<std::int64_t>(run.agents.size()) < maxAgents) CreateAgents(sim);
-    NormalizePotentials(sim);
+    NormalizePotentialsAndDisplayRange(sim);  // NormalizePotentials, then ComputeDisplayRange
 
-    ComputeDisplayRange(sim);
     screen.ClearAgentLayer();
     screen.DrawCells();
     if (controls.CB_gravity) screen.DrawGravityLines(ReadReal(controls, &ControlState::E_grav));
     if (controls.CB_showAg) screen.DrawAgents(0, run.agents.size());
 
     MoveAgents(sim);
-    if (controls.CB_decay) DecayTracks(run.cells, ReadReal(controls, &ControlState::E_decay));
-    else NormalizeTracks(run.cells);
+    if (controls.CB_decay) DecayTracks(run, ReadReal(controls, &ControlState::E_decay));
+    else NormalizeTracks(run);
 
     run.stepCount += 1;
     sim.events().StepCounted(run.stepCount);

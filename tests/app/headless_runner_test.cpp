@@ -10,6 +10,7 @@
 #include "control_table.h"
 #include "headless_runner.h"
 #include "replicate_seed.h"
+#include "scenes.h"
 
 namespace {
 
@@ -175,15 +176,14 @@ TEST(HeadlessRunner, KnownRunIsReproducedBitForBit)
 {
     // Recorded from a plain single-threaded build of the model; any change to a draw,
     // a rounding or an evaluation order shows here.
-    const Result r = RunRunner({"--steps", "120", "--set", "Edit_size=6", "--set", "CB_migrate=1", "--set",
-                                "rb_rulette=1", "--agents", "--cells"});
+    const Scene& scene = RecordedRunScene();
+    const Result r = RunRunner(RunnerArguments(scene, true));
     ASSERT_EQ(r.code, 0);
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 4974u);
     EXPECT_EQ(lines[120], "120,360,20,5113,42.391117610847417,91,9");
-    std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a of the whole output
-    for (unsigned char byte : r.out) hash = (hash ^ byte) * 0x100000001b3ull;
-    EXPECT_EQ(hash, 0xcefa1be73c733b38ull);
+    EXPECT_EQ(OutputHash(r.out), scene.recordedHash);
+    EXPECT_EQ(scene.recordedHash, 0xcefa1be73c733b38ull);
 }
 
 namespace {

@@ -1,0 +1,33 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// Working rows of the one-pass diffusion, sized once for the grid and reused at
+// every step. Each of the two row ranges (halves) of the pass keeps a ring of three
+// rows: the fields as they stood before the step, their exact integer forms and
+// sums across each cell's three columns. The rows just outside a range, which the
+// other range (or the wrap) may change first, are copied before the pass begins.
+struct DiffusionRows {
+    struct Row {
+        std::array<std::vector<double>, 3> value;         // [field][column], as before the step
+        std::array<std::vector<std::int64_t>, 3> units;   // value in units of 2^-55, 0 when not exact
+        std::array<std::vector<std::uint8_t>, 3> own;     // value has an exact integer form
+        std::array<std::vector<std::int64_t>, 3> across;  // units of columns c-1, c, c+1
+        std::array<std::vector<std::uint8_t>, 3> exact;   // all three of those are exact
+        std::array<std::vector<double>, 3> result;        // the row's new values, before they are stored
+        std::vector<std::uint8_t> redo;                   // a result the integer forms could not give
+    };
+    struct Range {
+        std::array<Row, 3> ring;
+        std::vector<double> above;  // the row before the range, 3 values a cell
+        std::vector<double> below;  // the row after it
+        std::vector<std::uint32_t> seeds;  // the draws of the row being diffused
+    };
+
+    std::int32_t columns = -1;
+    std::int32_t rows = -1;
+    std::array<Range, 2> ranges;
+
+    void Resize(std::int32_t newColumns, std::int32_t newRows);
+};
