@@ -71,14 +71,14 @@ struct Simulation {
     RandomGenerator random;
     UsageParameters usage;
     Run run;
-    RowSplitter splitter;  // splits the diffusion's passes over two cores
+    RowSplitter splitter;  // splits the diffusion and the normalisation over two cores
 
     explicit Simulation(ScreenHooks* screenHooks = nullptr, RunEvents* runEvents = nullptr)
     {
         SetScreen(screenHooks);
         SetEvents(runEvents);
     }
-    // Workers of the diffusion: 1 or 2; by default 2 when the process may use two
+    // Workers of the split passes: 1 or 2; by default 2 when the process may use two
     // CPUs. Every count gives the same run.
     void SetWorkerCount(int count) { splitter.SetWorkerCount(count); }
     Simulation(const Simulation&) = delete;

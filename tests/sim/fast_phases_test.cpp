@@ -70,8 +70,8 @@ void PlainTimeStep(Simulation& sim)
     NormalizePotentials(sim);
     ComputeDisplayRange(sim);
     MoveAgents(sim);
-    if (sim.controls.CB_decay) DecayTracks(sim);
-    else NormalizeTracksPlain(sim);
+    if (sim.controls.CB_decay) DecayTracks(sim.run, StrToFloat(sim.controls.E_decay));
+    else NormalizeTracksPlain(sim.run);
     run.stepCount += 1;
 }
 
@@ -292,11 +292,11 @@ TEST(FastPhases, TrackNormalisationWithItsSummaryMatchesThePlainOne)
         if (round % 37 == 36) {
             for (Simulation* sim : {&fast, &plain}) {
                 sim->controls.E_decay = round % 74 == 73 ? "-0,5" : "0,9";
-                DecayTracks(*sim);
+                DecayTracks(sim->run, StrToFloat(sim->controls.E_decay));
             }
         } else {
-            NormalizeTracksWithSummary(fast);
-            NormalizeTracksPlain(plain);
+            NormalizeTracksWithSummary(fast.run);
+            NormalizeTracksPlain(plain.run);
         }
         ASSERT_TRUE(SameBits(fast, plain)) << "round " << round;
         fast.run.stepCount += 1;  // the summary serves the next step's normalisation
@@ -364,8 +364,8 @@ TEST(FastPhases, TrackScaleOfOneStillShiftsByAMinimumAboveZero)
     fast.run.cells(2, 3).allTracks = fast.run.cells(4, 1).returnTracks = 256.0;
     CopyState(plain, fast);
     for (int round = 0; round < 2; ++round) {
-        NormalizeTracksWithSummary(fast);
-        NormalizeTracksPlain(plain);
+        NormalizeTracksWithSummary(fast.run);
+        NormalizeTracksPlain(plain.run);
         ASSERT_TRUE(SameBits(fast, plain)) << "round " << round;
         fast.run.stepCount = plain.run.stepCount += 1;
     }
