@@ -83,7 +83,7 @@ void BM_Phase(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         Simulation& sim = halfWay.Restore();
-        if (Before) Before(sim);
+        if constexpr (Before != nullptr) Before(sim);
         state.ResumeTiming();
         Phase(sim);
     }

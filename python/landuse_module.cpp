@@ -71,6 +71,12 @@ public:
     }
 
     void Set(const std::string& name, const std::string& text) { SetControl(sim_, *Find(name), text); }
+    // Workers of the diffusion: 1 or 2. Every count gives the same run.
+    void SetThreads(int count)
+    {
+        if (count < 1 || count > 2) throw ControlValueError("threads takes 1 or 2");
+        sim_.SetWorkerCount(count);
+    }
 
     // The steps run without the interpreter's lock; Ctrl+C is looked at between steps.
     void Step(std::int64_t count)
@@ -223,6 +229,7 @@ PYBIND11_MODULE(_core, m)
         .def(py::init<std::uint32_t, const std::vector<std::pair<std::string, std::string>>&>(), py::arg("seed"),
              py::arg("controls"))
         .def("set", &ModelRun::Set, py::arg("name"), py::arg("text"))
+        .def("set_threads", &ModelRun::SetThreads, py::arg("count"))
         .def("step", &ModelRun::Step, py::arg("count"))
         .def_property_readonly("step_count", &ModelRun::StepCount)
         .def_property_readonly("stop_time", &ModelRun::StopTime)

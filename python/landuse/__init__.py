@@ -69,13 +69,20 @@ class Simulation:
     setting, at the start or in a step. A value a control cannot hold (a check
     state other than 0/1, an unknown name) raises ``ControlValueError``, also a
     ``ValueError``.
+
+    ``threads`` (1 or 2) is how many workers the diffusion uses; by default as
+    many as the CPUs the process may use, at most 2. Every count gives the same run.
     """
 
-    def __init__(self, seed=0, **controls):
+    def __init__(self, seed=0, threads=None, **controls):
         if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
             raise ValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
         texts = [(name, control_text(value)) for name, value in controls.items()]
         self._run = _ModelRun(int(seed), texts)
+        if threads is not None:
+            if not isinstance(threads, numbers.Integral):
+                raise ValueError(f"threads takes 1 or 2, not {threads!r}")
+            self._run.set_threads(int(threads))
 
     @property
     def seed(self):

@@ -51,7 +51,9 @@ def run_one(run_id, point, replicate, seed, steps):
     error = ""
     sim = None
     try:
-        sim = Simulation(seed=seed, **point)
+        # Every worker process runs one task at a time on its own core, so each run
+        # keeps to one thread.
+        sim = Simulation(seed=seed, threads=1, **point)
         if steps is None:
             sim.run()
         else:

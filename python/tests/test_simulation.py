@@ -72,6 +72,20 @@ def test_seeds_and_replicates():
             landuse.Simulation(seed=bad)
 
 
+def test_one_thread_gives_the_same_run_as_two():
+    runs = []
+    for threads in (1, 2):
+        sim = landuse.Simulation(threads=threads, Edit_size=4, CB_migrate=1)
+        sim.step(50)
+        runs.append((sim.statistics, sim.cells()))
+    pd.testing.assert_frame_equal(runs[0][0], runs[1][0], check_exact=True)
+    for name, grid in runs[0][1].items():
+        assert np.array_equal(grid, runs[1][1][name], equal_nan=True), name
+    for bad in (0, 3, 1.5, "2"):
+        with pytest.raises(ValueError):
+            landuse.Simulation(threads=bad)
+
+
 def test_a_seed_gives_the_runners_run_from_that_seed(runner):
     seed = landuse.replicate_seed(7)
     arguments = ["--steps", "40", "--set", "Edit_size=5", "--seed", str(seed)]
