@@ -20,6 +20,7 @@ void DrawingLayers::Create()
     agentLayer_ = QImage(kSide, kSide, QImage::Format_RGB32);
     cellLayer_.fill(colors::kWhite);
     agentLayer_.fill(colors::kWhite);
+    agentLayerBlank_ = true;
 }
 
 void DrawingLayers::Release()
@@ -30,7 +31,9 @@ void DrawingLayers::Release()
 
 void DrawingLayers::ClearAgentLayer()
 {
-    if (!agentLayer_.isNull()) FillLayer(agentLayer_, colors::kWhite);
+    if (agentLayer_.isNull() || agentLayerBlank_) return;
+    FillLayer(agentLayer_, colors::kWhite);
+    agentLayerBlank_ = true;
 }
 
 void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells)
@@ -61,6 +64,7 @@ void DrawingLayers::DrawAgents(const Simulation& sim, std::size_t first, std::si
     const std::vector<TAgent>& agents = sim.run.agents;
     const std::size_t end = std::min(agents.size(), first + count);
     for (std::size_t i = first; i < end; ++i) DrawAgent(target, agents[i]);
+    if (first < end) agentLayerBlank_ = false;
 }
 
 void DrawingLayers::DrawGravityLines(const Simulation& sim, double factor)

@@ -40,4 +40,7 @@ public:
 private:
     QImage cellLayer_;
     QImage agentLayer_;
+    // Nothing drawn on the agent layer since it was last made white: clearing it
+    // again, as every step does while agents are not shown, changes no pixel.
+    bool agentLayerBlank_ = false;
 };

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kFlushMilliseconds = 40;
+constexpr int kFlushMilliseconds = 250;
 // The smallest tick interval of the steps axis.
 constexpr double kWholeSteps = 1.0;
 
