@@ -43,7 +43,8 @@ enum class CellLook : std::int32_t { Gray, KindColour, Black, White };
 // The look of the cell as drawn with the "show no destinations" flag.
 inline CellLook LookOf(const TCell& cell, bool noDestinations)
 {
-    if (cell.allBlack && cell.kind >= kResidential) return cell.kind == kDestination ? CellLook::White : CellLook::Black;
+    if (cell.allBlack && cell.kind >= kResidential)
+        return cell.kind == kDestination ? CellLook::White : CellLook::Black;
     if (cell.kind == kEmpty || (noDestinations && cell.kind >= kResidential)) return CellLook::Gray;
     return CellLook::KindColour;
 }
