@@ -60,21 +60,11 @@ private:
     Clock::time_point shown_{};
 };
 
-// Finds every command-line mistake among the settings before anything runs, by
-// starting a scratch program with them one at a time; conversion errors come later,
-// in order, in the real start.
+// Finds every command-line mistake among the settings before anything runs;
+// conversion errors come later, in order, in the real start.
 void CheckSettings(const std::vector<ControlSetting>& settings)
 {
-    ControlState scratch;
-    for (const ControlSetting& setting : settings) {
-        const ControlDefinition* control = FindControl(setting.name);
-        if (!control) throw UsageError("unknown control '" + setting.name + "'");
-        try {
-            WriteControl(scratch, *control, setting.text);
-        } catch (const ControlValueError& e) {
-            throw UsageError(e.what());
-        }
-    }
+    for (const ControlSetting& setting : settings) CheckControlValue(setting.name, setting.text);
 }
 
 std::vector<ControlSetting> CollectSettings(const RunnerOptions& options)

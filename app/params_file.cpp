@@ -18,7 +18,6 @@ std::vector<ControlSetting> ReadParamsFile(const std::string& path)
     std::ifstream in(path);
     if (!in) throw ParamsFileError(path + ": cannot be read");
     std::vector<ControlSetting> settings;
-    ControlState scratch;
     int number = 0;
     for (std::string line; std::getline(in, line);) {
         ++number;
@@ -28,10 +27,8 @@ std::vector<ControlSetting> ReadParamsFile(const std::string& path)
         const std::string where = path + ":" + std::to_string(number) + ": ";
         ControlSetting setting;
         if (!SplitSetting(line, setting)) throw ParamsFileError(where + "expected NAME=TEXT, found '" + line + "'");
-        const ControlDefinition* control = FindControl(setting.name);
-        if (!control) throw ParamsFileError(where + "unknown control '" + setting.name + "'");
         try {
-            WriteControl(scratch, *control, setting.text);
+            CheckControlValue(setting.name, setting.text);
         } catch (const ControlValueError& e) {
             throw ParamsFileError(where + e.what());
         }

@@ -11,20 +11,6 @@ namespace {
 
 constexpr const char* kVersion = "landuse-headless 1.1";
 
-const char* KindName(ControlKind kind)
-{
-    switch (kind) {
-    case ControlKind::IntegerEdit: return "integer text";
-    case ControlKind::RealEdit: return "real text";
-    case ControlKind::CheckBox: return "check box";
-    case ControlKind::RadioButton: return "radio button";
-    case ControlKind::ScrollBar: return "scroll bar";
-    case ControlKind::FieldChooser: return "field chooser";
-    case ControlKind::UsageCell: return "usage-table cell, real text";
-    }
-    return "";
-}
-
 // Every control of the table with its meaning, default and range, by panel page.
 std::string ControlsHelp()
 {

@@ -44,20 +44,6 @@ py::array_t<T> Column(const std::vector<Record>& records, Field field)
     return column;
 }
 
-const char* KindName(ControlKind kind)
-{
-    switch (kind) {
-    case ControlKind::IntegerEdit: return "integer";
-    case ControlKind::RealEdit: return "real";
-    case ControlKind::CheckBox: return "check box";
-    case ControlKind::RadioButton: return "radio button";
-    case ControlKind::ScrollBar: return "scroll bar";
-    case ControlKind::FieldChooser: return "field chooser";
-    case ControlKind::UsageCell: return "usage cell";
-    }
-    return "";
-}
-
 // One program, started as the headless runner starts it.
 class ModelRun {
 public:

@@ -194,6 +194,43 @@ const ControlDefinition* FindControl(std::string_view name)
     return nullptr;
 }
 
+const ControlDefinition* FindUsageCell(int column, int row)
+{
+    for (const ControlDefinition& control : Table())
+        if (control.kind == ControlKind::UsageCell && control.usageColumn == column && control.usageRow == row)
+            return &control;
+    return nullptr;
+}
+
+const char* KindName(ControlKind kind)
+{
+    switch (kind) {
+    case ControlKind::IntegerEdit:
+        return "integer";
+    case ControlKind::RealEdit:
+        return "real";
+    case ControlKind::CheckBox:
+        return "check box";
+    case ControlKind::RadioButton:
+        return "radio button";
+    case ControlKind::ScrollBar:
+        return "scroll bar";
+    case ControlKind::FieldChooser:
+        return "field chooser";
+    case ControlKind::UsageCell:
+        return "usage cell";
+    }
+    return "";
+}
+
+void CheckControlValue(std::string_view name, std::string_view value)
+{
+    const ControlDefinition* control = FindControl(name);
+    if (!control) throw ControlValueError("unknown control '" + std::string(name) + "'");
+    ControlState scratch;
+    WriteControl(scratch, *control, value);
+}
+
 const char* PageTitle(PanelPage page)
 {
     switch (page) {

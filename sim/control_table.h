@@ -60,7 +60,15 @@ public:
 std::span<const ControlDefinition> ControlTable();
 // nullptr for a name that is no control of the table.
 const ControlDefinition* FindControl(std::string_view name);
+// The usage-table cell at (column, row); nullptr outside columns 1..5, rows 1..3.
+const ControlDefinition* FindUsageCell(int column, int row);
 const char* PageTitle(PanelPage page);
+// What a kind of control takes, in a word or two: "integer", "real", "check box" ...
+const char* KindName(ControlKind kind);
+
+// Throws ControlValueError when there is no such control or it cannot hold the
+// value; changes nothing. Lets a front end refuse a mistake before anything runs.
+void CheckControlValue(std::string_view name, std::string_view value);
 
 // The control's value as text, in the form SetControl takes it.
 std::string ControlValue(const ControlState& controls, const ControlDefinition& control);

@@ -11,10 +11,8 @@ double ReadUsageCell(const ControlState& controls, int column, int row)
     const std::string& text = controls.StringGrid1[column][row];
     double value = 0.0;
     if (TryStrToFloat(text, value)) return value;
-    for (const ControlDefinition& control : ControlTable())
-        if (control.usageColumn == column && control.usageRow == row)
-            throw ConversionError(StrToFloatMessage(text), control.name);
-    return StrToFloat(text);
+    const ControlDefinition* control = FindUsageCell(column, row);
+    throw ConversionError(StrToFloatMessage(text), control ? control->name : "");
 }
 
 }  // namespace

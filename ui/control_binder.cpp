@@ -37,9 +37,8 @@ ControlBinder::ControlBinder(Simulation& sim, QWidget* panelRoot, UsageGrid* usa
     // The grid takes over an editor's text at every change; the table is read
     // again when a key is released in it, not at every change.
     connect(usageGrid, &UsageGrid::cellTextEdited, this, [this](int column, int row, const QString& text) {
-        for (const ControlDefinition& control : ControlTable())
-            if (control.usageColumn == column && control.usageRow == row)
-                WriteControl(sim_.controls, control, text.toStdString());
+        if (const ControlDefinition* control = FindUsageCell(column, row))
+            WriteControl(sim_.controls, *control, text.toStdString());
     });
 }
 
