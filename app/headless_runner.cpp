@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <sstream>
 
 #include "control_table.h"
 #include "conversion.h"
