@@ -23,12 +23,12 @@ constexpr int kExitUsageError = 64;
 // Writes every step's statistics as a CSV line.
 class StatisticsWriter : public RunEvents {
 public:
-    StatisticsWriter(std::ostream& out, const Tags& tags) : out_(out), tags_(tags) {}
-    void StepDone(const StepStatistics& s) override { WriteStatisticsLine(out_, tags_, s); }
+    StatisticsWriter(std::ostream& out, const Tags& tags) : out_(out), tagValues_(TagColumns(tags, false)) {}
+    void StepDone(const StepStatistics& s) override { WriteStatisticsLine(out_, tagValues_, s); }
 
 private:
     std::ostream& out_;
-    const Tags& tags_;
+    const std::string tagValues_;
 };
 
 // A progress line on stderr, rewritten at most five times a second.

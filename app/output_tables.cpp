@@ -23,23 +23,23 @@ std::string CsvField(const std::string& text)
     return quoted + "\"";
 }
 
-void WriteTags(std::ostream& out, const Tags& tags, bool keys)
-{
-    for (const auto& [key, value] : tags) out << CsvField(keys ? key : value) << ',';
-}
-
 }  // namespace
+
+std::string TagColumns(const Tags& tags, bool keys)
+{
+    std::string columns;
+    for (const auto& [key, value] : tags) columns += CsvField(keys ? key : value) + ',';
+    return columns;
+}
 
 void WriteStatisticsHeader(std::ostream& out, const Tags& tags)
 {
-    WriteTags(out, tags, true);
-    out << kStatisticsCsvHeader;
+    out << TagColumns(tags, true) << kStatisticsCsvHeader;
 }
 
-void WriteStatisticsLine(std::ostream& out, const Tags& tags, const StepStatistics& s)
+void WriteStatisticsLine(std::ostream& out, const std::string& tagValues, const StepStatistics& s)
 {
-    WriteTags(out, tags, false);
-    out << StatisticsCsvLine(s);
+    out << tagValues << StatisticsCsvChars(s).data();
 }
 
 void WriteAgents(std::ostream& out, const Run& run)

@@ -14,7 +14,11 @@ using Tags = std::vector<std::pair<std::string, std::string>>;
 // The statistics header and one line per step; tags come first, as extra columns
 // with the same value on every row, so tables of many runs concatenate.
 void WriteStatisticsHeader(std::ostream& out, const Tags& tags);
-void WriteStatisticsLine(std::ostream& out, const Tags& tags, const StepStatistics& s);
+// The tags' keys (for the header) or values (for every row), each followed by ','.
+std::string TagColumns(const Tags& tags, bool keys);
+// One row: the tags' values as TagColumns gives them, then the statistics. Allocates
+// nothing, as it runs inside the time step.
+void WriteStatisticsLine(std::ostream& out, const std::string& tagValues, const StepStatistics& s);
 void WriteAgents(std::ostream& out, const Run& run);
 void WriteCells(std::ostream& out, const Run& run);
 

@@ -2,10 +2,15 @@
 
 #include <cstdio>
 
-std::string StatisticsCsvLine(const StepStatistics& s)
+std::array<char, 160> StatisticsCsvChars(const StepStatistics& s)
 {
-    char line[160];
-    std::snprintf(line, sizeof line, "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful, s.averageTravel,
-                  s.maxMark, s.migrated, s.returning);
+    std::array<char, 160> line;
+    std::snprintf(line.data(), line.size(), "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful,
+                  s.averageTravel, s.maxMark, s.migrated, s.returning);
     return line;
+}
+
+std::string StatisticsCsvLine(const StepStatistics& statistics)
+{
+    return StatisticsCsvChars(statistics).data();
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <string>
 
 #include "statistics.h"
@@ -8,3 +9,6 @@
 // significant digits so that it reads back to the same double.
 constexpr const char* kStatisticsCsvHeader = "step,agents,successful,avg_travel,max_mark,migrated,returning\n";
 std::string StatisticsCsvLine(const StepStatistics& statistics);
+// The same line in a buffer of its own, for writers that may not allocate (the
+// statistics reach them from inside the time step).
+std::array<char, 160> StatisticsCsvChars(const StepStatistics& statistics);
