@@ -51,8 +51,8 @@ struct alignas(64) TCell {
 
     std::int32_t grayLevel = 0;             // last gray level computed by drawing
     bool allBlack = false;                  // copy of "all destinations black"
-    long double displayMax = 0.0L;          // this cell's copy of the display range
-    long double displayMin = 0.0L;
+    // The cell's copy of the display range is held once for the whole grid
+    // (Run::cellsDisplayRange): every write of it writes every cell alike.
     std::int32_t PositionX = 0;             // pixel centre
     std::int32_t PositionY = 0;
     std::int32_t Size = 0;                  // half cell: half the drawn square's side

@@ -4,27 +4,6 @@
 
 #include "simulation.h"
 
-namespace {
-
-// Copies the run's display range into every cell, unless every cell already holds
-// it: each pass gives all cells the same copy, so one record of the last copy
-// stands for the whole grid.
-void CopyDisplayRangeIntoCells(Run& run)
-{
-    // Values equal under == draw alike (only 0 and -0 differ otherwise), so they need no copy.
-    if (run.rangeInCells.valid && run.rangeInCells.max == run.displayMax && run.rangeInCells.min == run.displayMin)
-        return;
-    for (TCell& cell : run.cells.InPassOrder()) {
-        // Byte copies: the values are only passed on here, and copying them through
-        // the extended-precision unit costs more than the rest of a cell's drawing.
-        std::memcpy(&cell.displayMax, &run.displayMax, sizeof run.displayMax);
-        std::memcpy(&cell.displayMin, &run.displayMin, sizeof run.displayMin);
-    }
-    run.rangeInCells = {true, run.displayMax, run.displayMin};
-}
-
-}  // namespace
-
 DrawMode SelectedDrawMode(const ControlState& controls)
 {
     if (controls.CB_potField) return DrawMode::PotentialField;
@@ -41,34 +20,70 @@ GrayScale GrayScale::Of(long double displayMax, long double displayMin)
     return result;
 }
 
+namespace {
+
+// What a pass asks of every cell it visits.
+struct PassRule {
+    CellPass pass;
+    DrawMode mode;
+    bool noDestinations;
+    bool onlyKinds;
+    GrayScale scale;
+};
+
+// Records the cells [begin, end) of the pass order and lists the drawn ones at
+// `painted`, in order; returns how many it listed.
+std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::uint32_t end, const PassRule& rule,
+                          std::uint32_t* __restrict painted)
+{
+    std::uint32_t count = 0;
+    for (std::uint32_t i = begin; i < end; ++i) {
+        TCell& cell = cells[i];
+        if (rule.pass == CellPass::Redraw || (rule.onlyKinds && cell.kind != kEmpty)) {
+            RecordCellDraw(cell, rule.mode, rule.noDestinations, rule.scale);
+            painted[count++] = i;
+        } else if (!rule.onlyKinds && RecordCellDrawIfChanged(cell, rule.mode, rule.noDestinations, rule.scale)) {
+            painted[count++] = i;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
 std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass)
 {
     Run& run = sim.run;
     const ControlState& controls = sim.controls;
     std::vector<std::uint32_t>& painted = run.cellsToPaint;
-    painted.clear();
-    if (pass == CellPass::Step && controls.CB_noTracks) return painted;
+    if (pass == CellPass::Step && controls.CB_noTracks) return {};
     // While a potential field is shown the step's pass draws every cell; the
     // changed-cell pass that would follow draws none of them again.
     if (controls.CB_potField) pass = CellPass::Redraw;
 
-    const DrawMode mode = SelectedDrawMode(controls);
-    const bool noDestinations = controls.cb_noDesti;
-    const bool onlyKinds = pass == CellPass::Step && controls.CB_showOrig;
-    CopyDisplayRangeIntoCells(run);
-    // Every cell holds the same copy of the range, so one scale serves them all.
-    const GrayScale scale = GrayScale::Of(run.displayMax, run.displayMin);
+    // Every cell takes the same copy of the range, so one scale serves them all.
+    run.cellsDisplayRange = {run.displayMax, run.displayMin};
+    const PassRule rule{pass, SelectedDrawMode(controls), controls.cb_noDesti,
+                        pass == CellPass::Step && controls.CB_showOrig, GrayScale::Of(run.displayMax, run.displayMin)};
+
+    // Each half lists its cells from its own first index on; the second half's
+    // list is then moved up behind the first's.
     std::vector<TCell>& cells = run.cells.InPassOrder();
-    for (std::uint32_t i = 0; i < cells.size(); ++i) {
-        TCell& cell = cells[i];
-        if (pass == CellPass::Redraw || (onlyKinds && cell.kind != kEmpty)) {
-            RecordCellDraw(cell, mode, noDestinations, scale);
-            painted.push_back(i);
-        } else if (!onlyKinds && RecordCellDrawIfChanged(cell, mode, noDestinations, scale)) {
-            painted.push_back(i);
-        }
-    }
-    return painted;
+    if (painted.size() < cells.size()) painted.resize(cells.size());  // set-up sizes it; this is for a hand-made grid
+    const auto columns = static_cast<std::uint32_t>(run.columns);
+    const std::int32_t middle = run.rows / 2;
+    std::uint32_t listed[2] = {0, 0};
+    auto record = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+        if (rowBegin >= rowEnd) return;
+        const std::uint32_t begin = static_cast<std::uint32_t>(rowBegin) * columns;
+        listed[rowBegin == 0 ? 0 : 1] =
+            RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule, painted.data() + begin);
+    };
+    sim.splitter.ForHalves(run.rows, middle, record);
+    if (listed[1] > 0 && listed[0] != static_cast<std::uint32_t>(middle) * columns)
+        std::memmove(painted.data() + listed[0], painted.data() + static_cast<std::size_t>(middle) * columns,
+                     listed[1] * sizeof(std::uint32_t));
+    return {painted.data(), static_cast<std::size_t>(listed[0]) + listed[1]};
 }
 
 bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row)
@@ -76,6 +91,7 @@ bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row)
     Run& run = sim.run;
     if (!run.cells.Contains(column, row)) return false;
     TCell& cell = run.cells(column, row);
-    RecordCellDraw(cell, DrawMode::AllTracks, sim.controls.cb_noDesti, GrayScale::Of(cell));
+    const GrayScale scale = GrayScale::Of(run.cellsDisplayRange.max, run.cellsDisplayRange.min);
+    RecordCellDraw(cell, DrawMode::AllTracks, sim.controls.cb_noDesti, scale);
     return true;
 }

@@ -31,8 +31,6 @@ struct GrayScale {
     bool flat = true;
 
     static GrayScale Of(long double displayMax, long double displayMin);
-    // From the cell's own copy of the display range.
-    static GrayScale Of(const TCell& cell) { return Of(cell.displayMax, cell.displayMin); }
     inline int Level(double value) const;
 };
 
@@ -66,7 +64,8 @@ enum class CellPass {
 // Records the drawing of the pass's cells in the model and returns their indexes
 // in pass order (rows outer, columns inner), for the screen to paint. The step's
 // pass draws nothing with "all cells white", and every cell while a potential field
-// is shown. The list lives in the run until the next call.
+// is shown. The list lives in the run until the next call. The two halves of the
+// rows are recorded on the two workers of the run's splitter.
 std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass);
 // One changed cell drawn in draw mode 0 with its own copy of the display range
 // (set-up, growth, migration, mouse editing). False for a position off the grid.

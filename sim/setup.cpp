@@ -39,7 +39,7 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     run.cells = TCellList(run.columns, run.rows);
     run.means.Resize(run.columns, run.rows);
     run.growthQueue.Reserve(run.cells.InPassOrder().size());
-    run.cellsToPaint.reserve(run.cells.InPassOrder().size());
+    run.cellsToPaint.resize(run.cells.InPassOrder().size());
     if (controls.rb_direct) run.returnMode = ReturnMode::DirectWay;
     if (controls.rb_hillCl) run.returnMode = ReturnMode::UseExistingTracks;
     sim.screen().CreateLayers();
@@ -98,6 +98,7 @@ void CreateCells(Simulation& sim)
     for (std::int32_t r = 0; r < run.rows; ++r)
         for (std::int32_t c = 0; c < run.columns; ++c)
             run.cells(c, r) = TCell(c * run.cellSize + run.halfCell, r * run.cellSize + run.halfCell, run.halfCell, 0);
+    run.cellsDisplayRange = {0.0L, 0.0L};  // as fresh cells hold it
     ResetCells(sim);
 }
 
@@ -106,13 +107,12 @@ void ResetCells(Simulation& sim)
     for (TCell& cell : sim.run.cells.InPassOrder()) {
         cell.grayLevel = 255;
         cell.kind = kEmpty;
-        cell.displayMax = 1.0L;
         cell.allTracks = 0.0;
         cell.returnTracks = 0.0;
         cell.lastDrawnAllTracks = 0.0;
         cell.agentCount = 0;
     }
-    sim.run.rangeInCells.valid = false;  // every cell's copy of the range changed
+    sim.run.cellsDisplayRange.max = 1.0L;  // display min keeps its last copy
     sim.run.trackSummary.known = false;
     ComputeDisplayRange(sim);
     sim.screen().DrawCells();

@@ -44,14 +44,15 @@ struct Run {
     long double displayMin = 0.0L;
     std::int32_t shownField = 0;  // last valid selection of the field chooser
 
-    // The display range every cell holds a copy of, when all hold the same.
-    struct RangeInCells {
-        bool valid = false;
-        long double max = 0.0L;
+    // The copy of the display range that each cell's gray scale uses. Every write
+    // of it writes all cells alike (a reset sets display max 1 in every cell, each
+    // drawing pass copies the range into every cell), so one copy stands for all.
+    struct CellsDisplayRange {
+        long double max = 1.0L;
         long double min = 0.0L;
-    } rangeInCells;
-    // The cells the last drawing pass recorded, for the screen to paint; room for
-    // every cell is taken at set-up, so a step's pass allocates nothing.
+    } cellsDisplayRange;
+    // The cells the last drawing pass recorded, for the screen to paint: room for
+    // every cell, sized at set-up, so a step's pass allocates nothing.
     std::vector<std::uint32_t> cellsToPaint;
 
     // The generator's state when this run was set up, and whether the world was

@@ -36,19 +36,30 @@ void DrawingLayers::ClearAgentLayer()
     agentLayerBlank_ = true;
 }
 
-void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells)
+void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter)
 {
     const ControlState& controls = sim.controls;
     if ((controls.CB_noTracks || controls.CB_showOrig) && !cellLayer_.isNull()) FillLayer(cellLayer_, colors::kWhite);
-    PaintCells(sim, cells);
+    PaintCells(sim, cells, splitter);
 }
 
-void DrawingLayers::PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells)
+void DrawingLayers::PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter)
 {
     const std::vector<TCell>& grid = sim.run.cells.InPassOrder();
     const bool noDestinations = sim.controls.cb_noDesti;
     PixelTarget target(cellLayer_);
-    for (const std::uint32_t index : cells) ::PaintCell(target, grid[index], noDestinations);
+    if (splitter == nullptr) {
+        for (const std::uint32_t index : cells) ::PaintCell(target, grid[index], noDestinations);
+        return;
+    }
+    // The listed indexes rise, so each half of the rows is one stretch of the list.
+    const auto columns = static_cast<std::uint32_t>(sim.run.columns);
+    auto paint = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
+        const auto from = std::lower_bound(cells.begin(), cells.end(), static_cast<std::uint32_t>(rowBegin) * columns);
+        const auto to = std::lower_bound(from, cells.end(), static_cast<std::uint32_t>(rowEnd) * columns);
+        for (auto it = from; it != to; ++it) ::PaintCell(target, grid[*it], noDestinations);
+    };
+    splitter->ForHalves(sim.run.rows, sim.run.rows / 2, paint);
 }
 
 void DrawingLayers::PaintCell(const Simulation& sim, std::int32_t column, std::int32_t row)

@@ -27,9 +27,11 @@ public:
     void ClearAgentLayer();
     // The step's pass: the cell layer whitened first when "all cells white" or "show
     // no tracks" asks for it, then the listed cells.
-    void PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells);
+    void PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter = nullptr);
     // The listed cells (indexes in pass order) as their last recorded drawing looks.
-    void PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells);
+    // Given a splitter, the cells of the two halves of the rows are painted on its
+    // two workers: cells of different rows share no pixel.
+    void PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter = nullptr);
     void PaintCell(const Simulation& sim, std::int32_t column, std::int32_t row);
     // Agents [first, first + count) of the list, in list order.
     void DrawAgents(const Simulation& sim, std::size_t first, std::size_t count);

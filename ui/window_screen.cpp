@@ -30,14 +30,14 @@ void WindowScreen::ReleaseLayers()
 void WindowScreen::DrawCells()
 {
     const auto cells = RecordCellsDrawn(sim_, CellPass::Step);
-    parts_.layers->PaintStepPass(std::as_const(sim_), cells);
+    parts_.layers->PaintStepPass(std::as_const(sim_), cells, &sim_.splitter);
     ShowDrawing();
 }
 
 void WindowScreen::RedrawCells()
 {
     const auto cells = RecordCellsDrawn(sim_, CellPass::Redraw);
-    parts_.layers->PaintCells(std::as_const(sim_), cells);
+    parts_.layers->PaintCells(std::as_const(sim_), cells, &sim_.splitter);
     ShowDrawing();
 }
 

@@ -23,16 +23,14 @@ TCell CellAt(int column, int row, int cellSize, std::int32_t kind = kEmpty)
     const int half = cellSize / 2;
     TCell cell(column * cellSize + half, row * cellSize + half, half, 0);
     cell.kind = kind;
-    cell.displayMax = 10.0L;
-    cell.displayMin = 0.0L;
     return cell;
 }
 
-// One drawing of the cell with its own copy of the display range: recorded in the
-// cell, then painted.
+// One drawing of the cell with the display range 0..10: recorded in the cell, then
+// painted.
 void Draw(QImage& layer, TCell& cell, DrawMode mode, bool noDestinations)
 {
-    RecordCellDraw(cell, mode, noDestinations, GrayScale::Of(cell));
+    RecordCellDraw(cell, mode, noDestinations, GrayScale::Of(10.0L, 0.0L));
     PixelTarget target(layer);
     PaintCell(target, cell, noDestinations);
 }
@@ -194,6 +192,49 @@ private slots:
         QCOMPARE(layer.pixel(402, 1), colors::kGray);
     }
 
+    void twoWorkersRecordAndPaintAsOneDoes()
+    {
+        // Odd and even row counts, a single row, every pass: the same list, the same
+        // gray levels and the same pixels with the work split over two workers.
+        std::mt19937 draws(7);
+        for (const int rows : {1, 2, 7, 40}) {
+            for (const bool potentialField : {false, true}) {
+                Simulation one;
+                Simulation two;
+                one.SetWorkerCount(1);
+                two.SetWorkerCount(2);
+                for (Simulation* sim : {&one, &two}) {
+                    std::mt19937 same = draws;
+                    MakeRun(*sim, 9, rows);
+                    sim->controls.CB_potField = potentialField;
+                    for (TCell& cell : sim->run.cells.InPassOrder()) {
+                        cell.allTracks = static_cast<double>(same() % 4);  // only changes above 1 redraw
+                        cell.potential[0] = static_cast<double>(same() % 11);
+                        cell.kind = same() % 5 == 0 ? kResidential : kEmpty;
+                    }
+                }
+                draws.discard(3 * 9 * rows);
+                const QByteArray label = QByteArray::number(rows) + " rows" + (potentialField ? ", potential field" : "");
+                DrawingLayers layersOne;
+                DrawingLayers layersTwo;
+                layersOne.Create();
+                layersTwo.Create();
+                for (const CellPass pass : {CellPass::Step, CellPass::Redraw}) {
+                    const auto listOne = RecordCellsDrawn(one, pass);
+                    const std::vector<std::uint32_t> expected(listOne.begin(), listOne.end());
+                    layersOne.PaintCells(one, listOne);
+                    const auto listTwo = RecordCellsDrawn(two, pass);
+                    QVERIFY2(std::equal(listTwo.begin(), listTwo.end(), expected.begin(), expected.end()), label);
+                    QVERIFY2(!expected.empty(), label);
+                    layersTwo.PaintCells(two, listTwo, &two.splitter);
+                    for (std::size_t i = 0; i < one.run.cells.InPassOrder().size(); ++i)
+                        QCOMPARE(two.run.cells.InPassOrder()[i].grayLevel, one.run.cells.InPassOrder()[i].grayLevel);
+                    QVERIFY2(layersTwo.CellLayer() == layersOne.CellLayer(), label);
+                }
+            }
+        }
+    }
+
     void passesFollowTheGraphicPage()
     {
         Simulation sim;
@@ -209,7 +250,7 @@ private slots:
         layers.PaintStepPass(sim, RecordCellsDrawn(sim, CellPass::Step));  // only the moved cell, in all-tracks gray; the range is copied everywhere
         QCOMPARE(layers.CellLayer().pixel(4, 4), qRgb(128, 128, 128));
         QCOMPARE(layers.CellLayer().pixel(2, 2), colors::kWhite);
-        QCOMPARE(static_cast<double>(sim.run.cells(0, 0).displayMax), 20.0);
+        QCOMPARE(static_cast<double>(sim.run.cellsDisplayRange.max), 20.0);
 
         sim.controls.CB_showAB = true;
         layers.PaintCells(sim, RecordCellsDrawn(sim, CellPass::Redraw));  // every cell, return tracks
