@@ -132,7 +132,7 @@ void TForm1::B_setupClick()
 
 void TForm1::StartTimer()
 {
-    chart_->SetCoalescing(true);
+    screen_->SetCoalescing(true);
     timer_->start();
 }
 

@@ -10,6 +10,32 @@
 #include "simulation.h"
 #include "statistics_chart.h"
 
+namespace {
+// The step label's refresh while the timer runs: as often as the panel's frames.
+constexpr int kLabelMilliseconds = 16;
+}  // namespace
+
+WindowScreen::WindowScreen(Simulation& sim, const Parts& parts) : sim_(sim), parts_(parts)
+{
+    labelTimer_.setSingleShot(true);
+    labelTimer_.setInterval(kLabelMilliseconds);
+    QObject::connect(&labelTimer_, &QTimer::timeout, [this] { ShowStepCount(); });
+}
+
+void WindowScreen::SetCoalescing(bool on)
+{
+    coalescing_ = on;
+    parts_.chart->SetCoalescing(on);
+    if (!on && labelTimer_.isActive()) ShowStepCount();  // a count is waiting
+}
+
+void WindowScreen::ShowStepCount()
+{
+    labelTimer_.stop();
+    // A label told the text it already shows repaints nothing.
+    parts_.stepLabel->setText(QString::number(stepCount_));
+}
+
 void WindowScreen::ShowDrawing()
 {
     parts_.panel->ScheduleRepaint();
@@ -68,7 +94,7 @@ void WindowScreen::DrawGravityLines(double factor)
 void WindowScreen::StopRequested()
 {
     parts_.timer->stop();
-    parts_.chart->SetCoalescing(false);
+    SetCoalescing(false);
 }
 
 void WindowScreen::RunStarted()
@@ -78,7 +104,9 @@ void WindowScreen::RunStarted()
 
 void WindowScreen::StepCounted(std::int32_t stepCount)
 {
-    parts_.stepLabel->setText(QString::number(stepCount));
+    stepCount_ = stepCount;
+    if (!coalescing_) ShowStepCount();
+    else if (!labelTimer_.isActive()) labelTimer_.start();
 }
 
 void WindowScreen::StepDone(const StepStatistics& statistics)

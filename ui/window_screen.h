@@ -1,4 +1,6 @@
 #pragma once
+#include <QTimer>
+
 #include "run_events.h"
 #include "screen_hooks.h"
 
@@ -6,7 +8,6 @@ class DrawingLayers;
 class DrawingPanel;
 class StatisticsChart;
 class QLabel;
-class QTimer;
 struct Simulation;
 
 // The window as the simulation sees it: the drawing hooks paint on the layers
@@ -22,7 +23,11 @@ public:
         QTimer* timer;
     };
 
-    WindowScreen(Simulation& sim, const Parts& parts) : sim_(sim), parts_(parts) {}
+    WindowScreen(Simulation& sim, const Parts& parts);
+
+    // While the timer runs, the step label and the chart catch up a few times a
+    // second instead of at every step; switching it off brings both up to date.
+    void SetCoalescing(bool on);
 
     // ScreenHooks
     void CreateLayers() override;
@@ -42,7 +47,12 @@ public:
 
 private:
     void ShowDrawing();
+    void ShowStepCount();
 
     Simulation& sim_;
     Parts parts_;
+    bool coalescing_ = false;
+    std::int32_t stepCount_ = 0;  // the count the label is to show
+    QTimer labelTimer_;
+
 };

@@ -282,6 +282,8 @@ private slots:
         QCOMPARE(w.messages, QStringList{"'many' is not a valid integer value"});
         QCOMPARE(w.run().stepCount, stoppedAt);
         QCOMPARE(w.form.chart()->Series()[0]->count(), stoppedAt);
+        // While running the label catches up only now and then; stopped, it is up to date.
+        QCOMPARE(w.get<QLabel>("lbl_Steps")->text(), QString::number(stoppedAt));
     }
 
     void failingStepsNeverStackMessageBoxes()
