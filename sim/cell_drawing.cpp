@@ -31,6 +31,14 @@ struct PassRule {
     GrayScale scale;
 };
 
+// Records the listed cells, which moved since drawn, in place; returns their count.
+std::uint32_t RecordMovedCells(std::vector<TCell>& cells, std::uint32_t* listed, std::uint32_t count,
+                               const PassRule& rule)
+{
+    for (std::uint32_t k = 0; k < count; ++k) RecordCellDraw(cells[listed[k]], rule.mode, rule.noDestinations, rule.scale);
+    return count;
+}
+
 // Records the cells [begin, end) of the pass order and lists the drawn ones at
 // `painted`, in order; returns how many it listed.
 std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::uint32_t end, const PassRule& rule,
@@ -56,6 +64,8 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass)
     Run& run = sim.run;
     const ControlState& controls = sim.controls;
     std::vector<std::uint32_t>& painted = run.cellsToPaint;
+    const Run::MovedCells moved = run.movedCells;
+    run.movedCells.listed = false;  // taken once: traffic moves after this pass
     if (pass == CellPass::Step && controls.CB_noTracks) return {};
     // While a potential field is shown the step's pass draws every cell; the
     // changed-cell pass that would follow draws none of them again.
@@ -65,6 +75,11 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass)
     run.cellsDisplayRange = {run.displayMax, run.displayMin};
     const PassRule rule{pass, SelectedDrawMode(controls), controls.cb_noDesti,
                         pass == CellPass::Step && controls.CB_showOrig, GrayScale::Of(run.displayMax, run.displayMin)};
+
+    // The step's changed-cell pass takes the cells the normalisation pass listed,
+    // when it listed them for the same split of the rows.
+    const bool takeMoved = pass == CellPass::Step && !rule.onlyKinds && moved.listed &&
+                           moved.workers == sim.splitter.WorkerCount();
 
     // Each half lists its cells from its own first index on; the second half's
     // list is then moved up behind the first's.
@@ -76,8 +91,10 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass)
     auto record = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
         if (rowBegin >= rowEnd) return;
         const std::uint32_t begin = static_cast<std::uint32_t>(rowBegin) * columns;
-        listed[rowBegin == 0 ? 0 : 1] =
-            RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule, painted.data() + begin);
+        const int half = rowBegin == 0 ? 0 : 1;
+        listed[half] = takeMoved ? RecordMovedCells(cells, painted.data() + begin, moved.count[half], rule)
+                                 : RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule,
+                                               painted.data() + begin);
     };
     sim.splitter.ForHalves(run.rows, middle, record);
     if (listed[1] > 0 && listed[0] != static_cast<std::uint32_t>(middle) * columns)

@@ -521,13 +521,25 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     }
 
     // The rescale and the display range's scan in one pass: the range is taken
-    // over the values as rescaled.
+    // over the values as rescaled. For a screen that paints, the pass also lists
+    // the cells whose traffic moved since drawn; nothing changes traffic between
+    // here and the step's drawing pass.
     const DisplayedValue shown = SelectDisplayedValue(sim);
     const bool rescaleAll = rescale[0] && rescale[1] && rescale[2];
+    const bool listMoved = sim.screen().PaintsCells();
+    std::vector<std::uint32_t>& moved = run.cellsToPaint;
+    if (listMoved && moved.size() < cells.size()) moved.resize(cells.size());  // set-up sizes it
+    std::array<std::uint32_t, 2> movedCount{};
     auto pass = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
         Extremes& half = halves[rowBegin == 0 ? 0 : 1];
+        std::uint32_t* __restrict listed = moved.data() + rowBegin * columns;
+        std::uint32_t count = 0;
         for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
             TCell& cell = cells[i];
+            if (listMoved) {
+                const double change = cell.allTracks - cell.lastDrawnAllTracks;
+                if (change > 1.0 || change < -1.0) listed[count++] = static_cast<std::uint32_t>(i);
+            }
             if (rescaleAll) {
                 for (int f = 0; f < 3; ++f) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
             } else {
@@ -540,8 +552,10 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
             if (value > half.shownMax) half.shownMax = value;
             if (value < half.shownMin) half.shownMin = value;
         }
+        if (rowBegin < rowEnd) movedCount[rowBegin == 0 ? 0 : 1] = count;
     };
     sim.splitter.ForHalves(run.rows, middle, pass);
+    run.movedCells = {listMoved, sim.splitter.WorkerCount(), movedCount};
     const Extremes joined = join();
     StoreDisplayRange(run, joined.shownMax, joined.shownMin);
 }

@@ -5,11 +5,15 @@
 // What the simulation asks of a screen, in the spirit of a debug-draw table: each
 // call says what changed, and the screen draws it from the simulation's state
 // without reaching back into the run. The window implements it; without a screen
-// these empty defaults draw nothing. Nothing is read back, so a run is the same
-// with or without a screen.
+// these empty defaults draw nothing. Nothing read back changes the run, so a run is
+// the same with or without a screen.
 class ScreenHooks {
 public:
     virtual ~ScreenHooks() = default;
+
+    // True when the step's cell pass paints: the step's normalisation pass then
+    // also lists the cells whose traffic moved, sparing the drawing a scan of its own.
+    virtual bool PaintsCells() const { return false; }
 
     virtual void CreateLayers() {}
     virtual void ReleaseLayers() {}

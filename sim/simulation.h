@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -54,6 +55,14 @@ struct Run {
     // The cells the last drawing pass recorded, for the screen to paint: room for
     // every cell, sized at set-up, so a step's pass allocates nothing.
     std::vector<std::uint32_t> cellsToPaint;
+    // Cells whose all-tracks value moved by more than 1 since drawn, as the step's
+    // normalisation pass found them, held in cellsToPaint for the step's drawing
+    // pass that follows it: each half of the rows listed from its own first index.
+    struct MovedCells {
+        bool listed = false;  // the list is current; the drawing pass takes it once
+        int workers = 0;      // the split it was made with
+        std::array<std::uint32_t, 2> count{};
+    } movedCells;
 
     // The generator's state when this run was set up, and whether the world was
     // edited with the mouse since: what a command line needs to set up the same run.

@@ -33,11 +33,13 @@ void DrawingPanel::paintEvent(QPaintEvent*)
         return;
     }
     if (composed_.size() != cells.size()) composed_ = QImage(cells.size(), QImage::Format_RGB32);
-    for (int y = 0; y < cells.height(); ++y) {
-        const QRgb* below = reinterpret_cast<const QRgb*>(cells.constScanLine(y));
-        const QRgb* above = reinterpret_cast<const QRgb*>(agents.constScanLine(y));
-        QRgb* out = reinterpret_cast<QRgb*>(composed_.scanLine(y));
-        for (int x = 0; x < cells.width(); ++x) out[x] = above[x] == colors::kWhite ? below[x] : above[x];
+    const int width = cells.width();
+    const int height = cells.height();
+    for (int y = 0; y < height; ++y) {
+        const QRgb* __restrict below = reinterpret_cast<const QRgb*>(cells.constScanLine(y));
+        const QRgb* __restrict above = reinterpret_cast<const QRgb*>(agents.constScanLine(y));
+        QRgb* __restrict out = reinterpret_cast<QRgb*>(composed_.scanLine(y));
+        for (int x = 0; x < width; ++x) out[x] = above[x] == colors::kWhite ? below[x] : above[x];
     }
     painter.drawImage(0, 0, composed_);
 }

@@ -30,6 +30,7 @@ public:
     void SetCoalescing(bool on);
 
     // ScreenHooks
+    bool PaintsCells() const override { return true; }
     void CreateLayers() override;
     void ReleaseLayers() override;
     void DrawCells() override;
