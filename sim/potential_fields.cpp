@@ -7,6 +7,7 @@
 #include <string>
 
 #include "conversion.h"
+#include "diffusion_kernels.h"
 #include "display_range.h"
 #include "exact_diffusion.h"
 
@@ -66,6 +67,7 @@ using Row = DiffusionRows::Row;
 struct UpdateParameters {
     std::array<long double, 3> coefficient;
     std::array<long double, 3> noise;
+    std::array<double, 3> noiseValue;
     std::array<bool, 3> integerUpdate;  // coefficient exactly 1 and noise with an integer form
     std::array<std::int64_t, 3> noiseUnits;
 };
@@ -76,6 +78,7 @@ UpdateParameters ReadUpdateParameters(const UsageParameters& usage)
     for (int f = 0; f < 3; ++f) {
         p.coefficient[f] = usage.diffusion[f];
         p.noise[f] = usage.noise[f];
+        p.noiseValue[f] = usage.noise[f];
         p.integerUpdate[f] = exact_diffusion::kAvailable && usage.diffusion[f] == 1.0 &&
                              exact_diffusion::NoiseUnits(usage.noise[f], p.noiseUnits[f]);
     }
@@ -235,17 +238,21 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
         double rowMin = std::numeric_limits<double>::infinity();
         std::uint8_t anyRedo = 0;
         if (p.integerUpdate[f]) {
-            const std::int64_t noiseUnits = p.noiseUnits[f];
-            for (std::int32_t c = 0; c < columns; ++c) {
-                const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
-                double v;
-                const bool done = exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, v);
-                result[c] = v;
-                rowMax = v > rowMax ? v : rowMax;
-                rowMin = v < rowMin ? v : rowMin;
-                redo[c] = !(upExact[c] & midExact[c] & downExact[c] & done);
-                anyRedo |= redo[c];
-            }
+            const diffusion_kernels::UpdateRowInputs in{upAcross, midAcross, downAcross, centre,       upExact,
+                                                        midExact, downExact, seeds,      p.noiseUnits[f]};
+            diffusion_kernels::UpdateRowOutputs integer{result, redo, rowMax, rowMin, false};
+            diffusion_kernels::IntegerUpdateRow(in, integer, columns);
+            rowMax = integer.rowMax;
+            rowMin = integer.rowMin;
+            anyRedo = integer.anyRedo;
+        } else if (unitCoefficient && diffusion_kernels::ScaledNoiseFits(p.noiseValue[f])) {
+            const diffusion_kernels::UpdateRowInputs in{upAcross, midAcross, downAcross, centre, upExact,
+                                                        midExact, downExact, seeds,      0};
+            diffusion_kernels::UpdateRowOutputs scaled{result, redo, rowMax, rowMin, false};
+            diffusion_kernels::ScaledUnitUpdateRow(in, p.noiseValue[f], scaled, columns);
+            rowMax = scaled.rowMax;
+            rowMin = scaled.rowMin;
+            anyRedo = scaled.anyRedo;
         } else {
             for (std::int32_t c = 0; c < columns; ++c) {
                 const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];

@@ -1,0 +1,183 @@
+#include "diffusion_kernels.h"
+
+#include <initializer_list>
+#include <limits>
+
+#include "exact_diffusion.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace diffusion_kernels {
+
+void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    const std::int64_t* __restrict upAcross = in.upAcross;
+    const std::int64_t* __restrict midAcross = in.midAcross;
+    const std::int64_t* __restrict downAcross = in.downAcross;
+    const std::int64_t* __restrict centre = in.centre;
+    const std::uint8_t* __restrict upExact = in.upExact;
+    const std::uint8_t* __restrict midExact = in.midExact;
+    const std::uint8_t* __restrict downExact = in.downExact;
+    const std::uint32_t* __restrict seeds = in.seeds;
+    const std::int64_t noiseUnits = in.noiseUnits;
+    double* __restrict result = out.result;
+    std::uint8_t* __restrict redo = out.redo;
+    double rowMax = -std::numeric_limits<double>::infinity();
+    double rowMin = std::numeric_limits<double>::infinity();
+    std::uint8_t anyRedo = 0;
+    for (std::int32_t c = 0; c < count; ++c) {
+        const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
+        double v;
+        const bool done = exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, v);
+        result[c] = v;
+        rowMax = v > rowMax ? v : rowMax;
+        rowMin = v < rowMin ? v : rowMin;
+        redo[c] = !(upExact[c] & midExact[c] & downExact[c] & done);
+        anyRedo |= redo[c];
+    }
+    out.rowMax = rowMax;
+    out.rowMin = rowMin;
+    out.anyRedo = anyRedo != 0;
+}
+
+bool ScaledNoiseFits(double noise)
+{
+    const double magnitude = noise < 0 ? -noise : noise;
+    // False for NaN and infinities; nothing is exact without a 64-bit mantissa.
+    return exact_diffusion::kAvailable && magnitude > 0x1p-900 && magnitude < 0x1p64;
+}
+
+void ScaledUnitUpdateRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count)
+{
+    const std::int64_t* __restrict upAcross = in.upAcross;
+    const std::int64_t* __restrict midAcross = in.midAcross;
+    const std::int64_t* __restrict downAcross = in.downAcross;
+    const std::int64_t* __restrict centre = in.centre;
+    const std::uint8_t* __restrict upExact = in.upExact;
+    const std::uint8_t* __restrict midExact = in.midExact;
+    const std::uint8_t* __restrict downExact = in.downExact;
+    const std::uint32_t* __restrict seeds = in.seeds;
+    double* __restrict result = out.result;
+    std::uint8_t* __restrict redo = out.redo;
+    const long double scaledNoise = static_cast<long double>(noise) * 0x1p26L;
+    double rowMax = -std::numeric_limits<double>::infinity();
+    double rowMin = std::numeric_limits<double>::infinity();
+    std::uint8_t anyRedo = 0;
+    for (std::int32_t c = 0; c < count; ++c) {
+        const std::int64_t sumUnits = upAcross[c] + midAcross[c] + downAcross[c] + 7 * centre[c];
+        const long double product = static_cast<long double>(seeds[c]) * scaledNoise;
+        const double v = static_cast<double>(static_cast<long double>(sumUnits) + product) * 0x1p-58;
+        result[c] = v;
+        rowMax = v > rowMax ? v : rowMax;
+        rowMin = v < rowMin ? v : rowMin;
+        redo[c] = !(upExact[c] & midExact[c] & downExact[c]);
+        anyRedo |= redo[c];
+    }
+    out.rowMax = rowMax;
+    out.rowMin = rowMin;
+    out.anyRedo = anyRedo != 0;
+}
+
+#if defined(__SSE2__)
+
+namespace {
+
+// Lanes whose 64 bits all equal `bits`, as a two-bit mask (SSE2 compares 32 bits at a time).
+int Equal64Mask(__m128i a, __m128i bits)
+{
+    const __m128i halves = _mm_cmpeq_epi32(a, bits);
+    const __m128i both = _mm_and_si128(halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_movemask_pd(_mm_castsi128_pd(both));
+}
+
+// The nearest double to each signed 64-bit lane, ties to even, as a conversion of
+// one integer rounds: the high half (signed) times 2^32 and the low half (unsigned)
+// are exact doubles, and their sum rounds once.
+__m128d ToDouble(__m128i x)
+{
+    const __m128i high = _mm_shuffle_epi32(x, _MM_SHUFFLE(3, 1, 3, 1));
+    const __m128d highPart = _mm_mul_pd(_mm_cvtepi32_pd(high), _mm_set1_pd(0x1p32));
+    const __m128i low = _mm_and_si128(x, _mm_set1_epi64x(0xFFFFFFFFLL));
+    // 2^52 + low as the bits of a double, less 2^52: low exactly.
+    const __m128d lowPart = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(low, _mm_set1_epi64x(0x4330000000000000LL))),
+                                       _mm_set1_pd(0x1p52));
+    return _mm_add_pd(highPart, lowPart);
+}
+
+}  // namespace
+
+void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    // |q| < 2^31: the product of a 32-bit seed and |q| is an unsigned 32 x 32 multiply.
+    const bool negative = in.noiseUnits < 0;
+    const __m128i q = _mm_set1_epi64x(negative ? -in.noiseUnits : in.noiseUnits);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i smallest = _mm_set1_epi64x(std::numeric_limits<std::int64_t>::min());
+    __m128d laneMax = _mm_set1_pd(-std::numeric_limits<double>::infinity());
+    __m128d laneMin = _mm_set1_pd(std::numeric_limits<double>::infinity());
+    // Byte stores may alias anything, so every pointer is held apart from `in` and `out`.
+    const std::int64_t* __restrict upAcross = in.upAcross;
+    const std::int64_t* __restrict midAcross = in.midAcross;
+    const std::int64_t* __restrict downAcross = in.downAcross;
+    const std::int64_t* __restrict centres = in.centre;
+    const std::uint8_t* __restrict upExact = in.upExact;
+    const std::uint8_t* __restrict midExact = in.midExact;
+    const std::uint8_t* __restrict downExact = in.downExact;
+    const std::uint32_t* __restrict seedList = in.seeds;
+    double* __restrict result = out.result;
+    std::uint8_t* __restrict redoList = out.redo;
+    int anyRedo = 0;
+    std::int32_t c = 0;
+    for (; c + 2 <= count; c += 2) {
+        const auto load = [c](const std::int64_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + c)); };
+        const __m128i centre = load(centres);
+        const __m128i mean =
+            _mm_sub_epi64(_mm_add_epi64(_mm_add_epi64(load(upAcross), load(midAcross)), load(downAcross)), centre);
+        const __m128i a = _mm_add_epi64(mean, _mm_slli_epi64(centre, 3));
+        const __m128i seeds = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(seedList + c)), zero);
+        __m128i b = _mm_mul_epu32(seeds, q);
+        if (negative) b = _mm_sub_epi64(zero, b);
+        const __m128i sum = _mm_add_epi64(a, b);
+        // Overflow: a and b of one sign, the sum of the other.
+        const __m128i overflow = _mm_and_si128(_mm_xor_si128(a, sum), _mm_xor_si128(b, sum));
+        const int declined = _mm_movemask_pd(_mm_castsi128_pd(overflow)) | Equal64Mask(sum, smallest);
+        const __m128d v = _mm_mul_pd(ToDouble(sum), _mm_set1_pd(0x1p-58));
+        _mm_storeu_pd(result + c, v);
+        laneMax = _mm_max_pd(v, laneMax);  // no result is NaN or -0.0
+        laneMin = _mm_min_pd(v, laneMin);
+        const int exact0 = upExact[c] & midExact[c] & downExact[c];
+        const int exact1 = upExact[c + 1] & midExact[c + 1] & downExact[c + 1];
+        const int redo = (((exact0 | (exact1 << 1)) & ~declined) ^ 3);  // one bit a lane
+        redoList[c] = static_cast<std::uint8_t>(redo & 1);
+        redoList[c + 1] = static_cast<std::uint8_t>(redo >> 1);
+        anyRedo |= redo;
+    }
+    UpdateRowOutputs tail = out;
+    const UpdateRowInputs rest{in.upAcross + c,  in.midAcross + c, in.downAcross + c, in.centre + c,
+                               in.upExact + c,   in.midExact + c,  in.downExact + c,  in.seeds + c,
+                               in.noiseUnits};
+    tail.result = out.result + c;
+    tail.redo = out.redo + c;
+    IntegerUpdateRowPortable(rest, tail, count - c);
+    double lanes[4];
+    _mm_storeu_pd(lanes, laneMax);
+    _mm_storeu_pd(lanes + 2, laneMin);
+    out.rowMax = tail.rowMax;
+    out.rowMin = tail.rowMin;
+    for (const double v : {lanes[0], lanes[1]}) out.rowMax = v > out.rowMax ? v : out.rowMax;
+    for (const double v : {lanes[2], lanes[3]}) out.rowMin = v < out.rowMin ? v : out.rowMin;
+    out.anyRedo = tail.anyRedo || anyRedo != 0;
+}
+
+#else
+
+void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    IntegerUpdateRowPortable(in, out, count);
+}
+
+#endif
+
+}  // namespace diffusion_kernels
