@@ -4,6 +4,9 @@
 //   Window/DefaultRun        the "Graphic" page as it opens (changed cells only);
 //   Window/FullRepaintRun    "show potential field nr." on: every cell every step;
 //   Headless/DefaultRun      the same run without a screen, for comparison.
+// The timer makes at most one step a millisecond, so a run of 800 steps takes at
+// least 800 ms in the window however fast its steps are. The Unpaced runs set the
+// timer's interval to 0 and show what the window's drawing costs beyond the steps.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -72,6 +75,19 @@ void BM_WindowFullRepaintRun(benchmark::State& state)
     RunWindow(state, [](TForm1& form) { form.panel().CB_potField->setChecked(true); });
 }
 
+void BM_WindowDefaultRunUnpaced(benchmark::State& state)
+{
+    RunWindow(state, [](TForm1& form) { form.timer()->setInterval(0); });
+}
+
+void BM_WindowFullRepaintRunUnpaced(benchmark::State& state)
+{
+    RunWindow(state, [](TForm1& form) {
+        form.timer()->setInterval(0);
+        form.panel().CB_potField->setChecked(true);
+    });
+}
+
 void BM_HeadlessDefaultRun(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -88,6 +104,8 @@ void BM_HeadlessDefaultRun(benchmark::State& state)
 BENCHMARK(BM_HeadlessDefaultRun)->Name("Headless/DefaultRun")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_WindowDefaultRun)->Name("Window/DefaultRun")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_WindowFullRepaintRun)->Name("Window/FullRepaintRun")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_WindowDefaultRunUnpaced)->Name("Window/DefaultRunUnpaced")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_WindowFullRepaintRunUnpaced)->Name("Window/FullRepaintRunUnpaced")->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 
