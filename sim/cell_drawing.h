@@ -83,9 +83,9 @@ inline int InvertedGray(double g)
     const int whole = static_cast<int>(g);  // g >= 0: truncation is the floor
     const double fraction = g - whole;       // exact
     const int below = 254 - whole;           // 255 - g = below + (1 - fraction)
-    if (fraction < 0.5) return below + 1;
-    if (fraction > 0.5) return below;
-    return (below & 1) == 0 ? below : below + 1;
+    // Below half rounds up to below + 1, above half down to below, a tie to the
+    // even one of the two; without branches, as the fractions of a pass are random.
+    return below + static_cast<int>(fraction < 0.5) + (static_cast<int>(fraction == 0.5) & (below & 1));
 }
 
 inline double ShownValue(const TCell& cell, DrawMode mode)
