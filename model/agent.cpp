@@ -18,7 +18,7 @@ void TAgent::randomWalk(std::int32_t maximumTurn, RandomGenerator& random)
 void TAgent::TakeCandidate(int index, std::int32_t wiggleThreshold, RandomGenerator& random)
 {
     const Direction chosen = candidates[index];
-    heading = HeadingOf(chosen.dx, chosen.dy);
+    heading = HeadingOfDirection(chosen);
     heading += RandomTurn(wiggleThreshold, random);
     // The step follows the chosen candidate, not the wiggled heading.
     dx = chosen.dx;

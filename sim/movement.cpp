@@ -17,8 +17,7 @@ void MoveAgent(Simulation& sim, std::size_t index, const MovementParameters& p)
 
     if (agent.mode == kReturning) {
         // The plain differences, not the shorter way around the torus.
-        agent.SetHeading(HeadingOf(static_cast<double>(agent.homeColumn - agent.column),
-                                   static_cast<double>(agent.homeRow - agent.row)));
+        agent.SetHeading(run.homeHeadings.Of(agent.homeColumn - agent.column, agent.homeRow - agent.row));
     }
     SenseDirections(sim, index, p.angleThreshold);
     agent.ChangeHeading(p.angleThreshold, run.returnMode, p.wiggleThreshold, p.sniffMethod, p.returnNoise, sim.random);

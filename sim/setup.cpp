@@ -39,6 +39,7 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     run.cells = TCellList(run.columns, run.rows);
     run.means.Resize(run.columns, run.rows);
     run.growthQueue.Reserve(run.cells.InPassOrder().size());
+    run.homeHeadings.Resize(run.columns - 1, run.rows - 1);
     run.cellsToPaint.resize(run.cells.InPassOrder().size());
     if (controls.rb_direct) run.returnMode = ReturnMode::DirectWay;
     if (controls.rb_hillCl) run.returnMode = ReturnMode::UseExistingTracks;

@@ -30,6 +30,7 @@ struct Run {
     DiffusionRows diffusionRows;    // the one-pass diffusion's working rows
     std::vector<Destination> destinations;
     MaxPotentialQueue growthQueue;  // serves growth's large batches of searches
+    HeadingTable homeHeadings;      // returning agents' headings, by offset to home
     DiffusionSummary diffusionSummary;
     TrackSummary trackSummary;
 

@@ -50,3 +50,26 @@ TEST(Angles, HeadingOfTheEightNeighbours)
     EXPECT_EQ(HeadingOf(0, 0), 0);
     EXPECT_EQ(HeadingOf(37, 0), 0);  // plain differences: straight across the grid
 }
+
+TEST(Angles, TabledHeadingsAndStepVectorsEqualTheirExpressions)
+{
+    // Inside the step-vector table, at its ends and beyond them.
+    for (int h = -1500; h <= 1500; ++h) ASSERT_EQ(StepVector(h), ComputeStepVector(h)) << h;
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -2; dx <= 2; ++dx)
+            EXPECT_EQ(HeadingOfDirection(Direction{dx, dy}), HeadingOf(dx, dy)) << dx << "," << dy;
+
+    // Every offset of a 7 x 4 grid, twice (computed, then kept), and offsets
+    // beyond the table on either axis.
+    HeadingTable table;
+    table.Resize(6, 3);
+    for (int round = 0; round < 2; ++round)
+        for (int dy = -5; dy <= 5; ++dy)
+            for (int dx = -9; dx <= 9; ++dx) ASSERT_EQ(table.Of(dx, dy), HeadingOf(dx, dy)) << dx << "," << dy;
+    // A new size forgets the headings kept for the old one.
+    table.Resize(1, 1);
+    EXPECT_EQ(table.Of(-1, 1), 135);
+    EXPECT_EQ(table.Of(6, 3), HeadingOf(6, 3));
+    table.Resize(-1, 5);  // no grid: everything computed
+    EXPECT_EQ(table.Of(0, -1), -90);
+}
