@@ -538,28 +538,39 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     if (listMoved && moved.size() < cells.size()) moved.resize(cells.size());  // set-up sizes it
     std::array<std::uint32_t, 2> movedCount{};
     auto pass = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        Extremes& half = halves[rowBegin == 0 ? 0 : 1];
+        if (rowBegin >= rowEnd) return;
+        // Everything the loop reads besides the cells is held in locals: the cells'
+        // doubles could otherwise alias it, and each write would force a reload.
+        const std::array<double, 3> low = min;
+        const std::array<double, 3> factor = scale;
+        const std::array<bool, 3> change = rescale;
+        const DisplayedValue shownValue = shown;
+        double shownMax = -std::numeric_limits<double>::infinity();
+        double shownMin = std::numeric_limits<double>::infinity();
         std::uint32_t* __restrict listed = moved.data() + rowBegin * columns;
         std::uint32_t count = 0;
         for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
             TCell& cell = cells[i];
             if (listMoved) {
-                const double change = cell.allTracks - cell.lastDrawnAllTracks;
-                if (change > 1.0 || change < -1.0) listed[count++] = static_cast<std::uint32_t>(i);
+                const double traffic = cell.allTracks - cell.lastDrawnAllTracks;
+                if (traffic > 1.0 || traffic < -1.0) listed[count++] = static_cast<std::uint32_t>(i);
             }
             if (rescaleAll) {
-                for (int f = 0; f < 3; ++f) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+                for (int f = 0; f < 3; ++f) cell.potential[f] = (cell.potential[f] - low[f]) * factor[f];
             } else {
                 for (int f = 0; f < 3; ++f)
-                    if (rescale[f]) cell.potential[f] = (cell.potential[f] - min[f]) * scale[f];
+                    if (change[f]) cell.potential[f] = (cell.potential[f] - low[f]) * factor[f];
             }
-            if (cell.shownFieldNumber != shown.field) cell.shownFieldNumber = shown.field;
+            if (cell.shownFieldNumber != shownValue.field) cell.shownFieldNumber = shownValue.field;
             if (cell.kind != kEmpty) continue;
-            const double value = shown.Of(cell);
-            if (value > half.shownMax) half.shownMax = value;
-            if (value < half.shownMin) half.shownMin = value;
+            const double value = shownValue.Of(cell);
+            if (value > shownMax) shownMax = value;
+            if (value < shownMin) shownMin = value;
         }
-        if (rowBegin < rowEnd) movedCount[rowBegin == 0 ? 0 : 1] = count;
+        const int index = rowBegin == 0 ? 0 : 1;
+        halves[index].shownMax = shownMax;
+        halves[index].shownMin = shownMin;
+        movedCount[index] = count;
     };
     sim.splitter.ForHalves(run.rows, middle, pass);
     run.movedCells = {listMoved, sim.splitter.WorkerCount(), movedCount};
