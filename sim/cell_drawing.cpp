@@ -33,17 +33,19 @@ struct PassRule {
 
 // Records the listed cells, which moved since drawn, in place; returns their count.
 std::uint32_t RecordMovedCells(std::vector<TCell>& cells, std::uint32_t* listed, std::uint32_t count,
-                               const PassRule& rule)
+                               const PassRule& passRule)
 {
+    const PassRule rule = passRule;  // a local copy: the cells' writes cannot alias it
     for (std::uint32_t k = 0; k < count; ++k) RecordCellDraw(cells[listed[k]], rule.mode, rule.noDestinations, rule.scale);
     return count;
 }
 
 // Records the cells [begin, end) of the pass order and lists the drawn ones at
 // `painted`, in order; returns how many it listed.
-std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::uint32_t end, const PassRule& rule,
+std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::uint32_t end, const PassRule& passRule,
                           std::uint32_t* __restrict painted)
 {
+    const PassRule rule = passRule;  // a local copy: the cells' writes cannot alias it
     std::uint32_t count = 0;
     for (std::uint32_t i = begin; i < end; ++i) {
         TCell& cell = cells[i];

@@ -562,10 +562,11 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
                     if (change[f]) cell.potential[f] = (cell.potential[f] - low[f]) * factor[f];
             }
             if (cell.shownFieldNumber != shownValue.field) cell.shownFieldNumber = shownValue.field;
-            if (cell.kind != kEmpty) continue;
+            // Only empty cells count; chosen without a branch, as kinds mix at random.
+            const bool empty = cell.kind == kEmpty;
             const double value = shownValue.Of(cell);
-            if (value > shownMax) shownMax = value;
-            if (value < shownMin) shownMin = value;
+            shownMax = empty && value > shownMax ? value : shownMax;
+            shownMin = empty && value < shownMin ? value : shownMin;
         }
         const int index = rowBegin == 0 ? 0 : 1;
         halves[index].shownMax = shownMax;
