@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // The program's single random generator: a 32-bit linear congruential
@@ -31,4 +32,9 @@ struct RandomGenerator {
     // The generator as it stands after `steps` more advances, computed in
     // O(log steps): lets a pass hand a later stretch of draws to another thread.
     RandomGenerator JumpedAhead(std::uint64_t steps) const;
+
+    // The seeds of the next `count` draws, in order, and the generator advanced
+    // past them. Four interleaved streams, each seed four advances after the one
+    // four places before it: the same seeds without one long chain of multiplies.
+    void FillSeeds(std::uint32_t* seeds, std::size_t count);
 };

@@ -212,10 +212,7 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
                 RangeSummary& summary)
 {
     const std::int32_t columns = cells.Columns();
-    for (std::int32_t c = 0; c < columns; ++c) {
-        random.Advance();
-        seeds[c] = random.seed;
-    }
+    random.FillSeeds(seeds, static_cast<std::size_t>(columns));
     TCell* out = &cells(0, r);
     const std::uint32_t rowStart = static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(columns);
     std::uint8_t* __restrict redo = mid.redo.data();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "random_generator.h"
 
 TEST(RandomGenerator, StartsAtZeroAndAdvancesBeforeEachDraw)
@@ -64,5 +66,23 @@ TEST(RandomGenerator, JumpAheadMatchesRepeatedAdvances)
         RandomGenerator stepped = base;
         for (std::uint64_t i = 0; i < k; ++i) stepped.Advance();
         EXPECT_EQ(base.JumpedAhead(k).seed, stepped.seed) << k;
+    }
+}
+
+TEST(RandomGenerator, FilledSeedsAreTheSeedsOfTheNextDraws)
+{
+    for (const std::uint32_t start : {0u, 1u, 12345u, 0xFFFFFFFFu}) {
+        for (std::size_t count = 0; count <= 203; count += (count < 12 ? 1 : 95)) {
+            RandomGenerator filled{start};
+            RandomGenerator stepped{start};
+            std::vector<std::uint32_t> seeds(count + 1, 0xDEADBEEFu);
+            filled.FillSeeds(seeds.data(), count);
+            for (std::size_t i = 0; i < count; ++i) {
+                stepped.Advance();
+                ASSERT_EQ(seeds[i], stepped.seed) << "start " << start << ", count " << count << ", seed " << i;
+            }
+            EXPECT_EQ(filled.seed, stepped.seed) << "start " << start << ", count " << count;
+            EXPECT_EQ(seeds[count], 0xDEADBEEFu);  // nothing written past the count
+        }
     }
 }
