@@ -61,7 +61,7 @@ std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::u
 
 }  // namespace
 
-std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass)
+std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, PaintStretch paint)
 {
     Run& run = sim.run;
     const ControlState& controls = sim.controls;
@@ -93,10 +93,27 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass)
     auto record = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
         if (rowBegin >= rowEnd) return;
         const std::uint32_t begin = static_cast<std::uint32_t>(rowBegin) * columns;
-        const int half = rowBegin == 0 ? 0 : 1;
-        listed[half] = takeMoved ? RecordMovedCells(cells, painted.data() + begin, moved.count[half], rule)
-                                 : RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule,
-                                               painted.data() + begin);
+        std::uint32_t* list = painted.data() + begin;
+        std::uint32_t& count = listed[rowBegin == 0 ? 0 : 1];
+        if (takeMoved) {
+            count = RecordMovedCells(cells, list, moved.count[rowBegin == 0 ? 0 : 1], rule);
+            if (paint.paint != nullptr) paint.paint(paint.context, {list, count});
+            return;
+        }
+        if (paint.paint == nullptr) {
+            count = RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule, list);
+            return;
+        }
+        // A few rows at a time, each stretch painted while its cells are at hand.
+        constexpr std::int32_t kStretchRows = 4;
+        count = 0;
+        for (std::int32_t r = rowBegin; r < rowEnd; r += kStretchRows) {
+            const std::int32_t stretchEnd = r + kStretchRows < rowEnd ? r + kStretchRows : rowEnd;
+            const std::uint32_t added = RecordCells(cells, static_cast<std::uint32_t>(r) * columns,
+                                                    static_cast<std::uint32_t>(stretchEnd) * columns, rule, list + count);
+            if (added > 0) paint.paint(paint.context, {list + count, added});
+            count += added;
+        }
     };
     sim.splitter.ForHalves(run.rows, middle, record);
     if (listed[1] > 0 && listed[0] != static_cast<std::uint32_t>(middle) * columns)

@@ -36,10 +36,27 @@ void DrawingLayers::ClearAgentLayer()
     agentLayerBlank_ = true;
 }
 
-void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter)
+DrawingLayers::StretchPainter::StretchPainter(DrawingLayers& layers, const Simulation& sim)
+    : target_(layers.cellLayer_), grid_(sim.run.cells.InPassOrder()), noDestinations_(sim.controls.cb_noDesti)
+{
+}
+
+void DrawingLayers::StretchPainter::Paint(void* painter, std::span<const std::uint32_t> cells)
+{
+    auto& self = *static_cast<StretchPainter*>(painter);
+    PixelTarget target = self.target_;  // a copy per call: the two workers share nothing they write
+    for (const std::uint32_t index : cells) ::PaintCell(target, self.grid_[index], self.noDestinations_);
+}
+
+void DrawingLayers::BeginStepPass(const Simulation& sim)
 {
     const ControlState& controls = sim.controls;
     if ((controls.CB_noTracks || controls.CB_showOrig) && !cellLayer_.isNull()) FillLayer(cellLayer_, colors::kWhite);
+}
+
+void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter)
+{
+    BeginStepPass(sim);
     PaintCells(sim, cells, splitter);
 }
 

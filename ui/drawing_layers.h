@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <span>
 
+#include "cell_drawing.h"
+#include "cell_painter.h"
 #include "simulation.h"
 
 // The two layers of the drawing panel and the passes that paint the run on
@@ -25,6 +27,25 @@ public:
     const QImage& AgentLayer() const { return agentLayer_; }
 
     void ClearAgentLayer();
+
+    // Paints the cells the drawing pass hands over as it records them, from either
+    // worker: each call writes the pixels of its own rows of the cell layer.
+    class StretchPainter {
+    public:
+        StretchPainter(DrawingLayers& layers, const Simulation& sim);
+        PaintStretch Hook() { return {&Paint, this}; }
+
+    private:
+        static void Paint(void* painter, std::span<const std::uint32_t> cells);
+
+        PixelTarget target_;
+        const std::vector<TCell>& grid_;
+        bool noDestinations_;
+    };
+    // The start of the step's pass: the cell layer whitened when "all cells white"
+    // or "show no tracks" asks for it.
+    void BeginStepPass(const Simulation& sim);
+
     // The step's pass: the cell layer whitened first when "all cells white" or "show
     // no tracks" asks for it, then the listed cells.
     void PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter = nullptr);

@@ -55,15 +55,16 @@ void WindowScreen::ReleaseLayers()
 
 void WindowScreen::DrawCells()
 {
-    const auto cells = RecordCellsDrawn(sim_, CellPass::Step);
-    parts_.layers->PaintStepPass(std::as_const(sim_), cells, &sim_.splitter);
+    parts_.layers->BeginStepPass(sim_);
+    DrawingLayers::StretchPainter painter(*parts_.layers, sim_);
+    RecordCellsDrawn(sim_, CellPass::Step, painter.Hook());
     ShowDrawing();
 }
 
 void WindowScreen::RedrawCells()
 {
-    const auto cells = RecordCellsDrawn(sim_, CellPass::Redraw);
-    parts_.layers->PaintCells(std::as_const(sim_), cells, &sim_.splitter);
+    DrawingLayers::StretchPainter painter(*parts_.layers, sim_);
+    RecordCellsDrawn(sim_, CellPass::Redraw, painter.Hook());
     ShowDrawing();
 }
 

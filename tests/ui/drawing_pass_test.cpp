@@ -1,6 +1,7 @@
-// The step's drawing pass takes the cells whose traffic moved from the
-// normalisation pass when the screen paints; it must draw what a scan of its own
-// draws, step after step, on one worker and on two.
+// The window's drawing pass takes the cells whose traffic moved from the
+// normalisation pass, and paints each stretch of cells as it records it; it must
+// draw what a plain pass draws (a scan of its own, then the list painted), step
+// after step, on one worker and on two.
 #include <QtTest>
 
 #include "cell_drawing.h"
@@ -10,14 +11,30 @@
 
 namespace {
 
-// Paints the run on its own layers as the window does; `listed` says whether the
-// normalisation pass lists the moved cells for it.
+// Paints the run on its own layers: as the window does (`fast`), or the plain way.
 class LayerScreen : public ScreenHooks {
 public:
-    LayerScreen(Simulation& sim, bool listed) : sim_(sim), listed_(listed) { layers.Create(); }
-    bool PaintsCells() const override { return listed_; }
-    void DrawCells() override { layers.PaintStepPass(sim_, RecordCellsDrawn(sim_, CellPass::Step), &sim_.splitter); }
-    void RedrawCells() override { layers.PaintCells(sim_, RecordCellsDrawn(sim_, CellPass::Redraw)); }
+    LayerScreen(Simulation& sim, bool fast) : sim_(sim), fast_(fast) { layers.Create(); }
+    bool PaintsCells() const override { return fast_; }
+    void DrawCells() override
+    {
+        if (!fast_) {
+            layers.PaintStepPass(sim_, RecordCellsDrawn(sim_, CellPass::Step));
+            return;
+        }
+        layers.BeginStepPass(sim_);
+        DrawingLayers::StretchPainter painter(layers, sim_);
+        RecordCellsDrawn(sim_, CellPass::Step, painter.Hook());
+    }
+    void RedrawCells() override
+    {
+        if (!fast_) {
+            layers.PaintCells(sim_, RecordCellsDrawn(sim_, CellPass::Redraw));
+            return;
+        }
+        DrawingLayers::StretchPainter painter(layers, sim_);
+        RecordCellsDrawn(sim_, CellPass::Redraw, painter.Hook());
+    }
     void DrawCell(std::int32_t column, std::int32_t row) override
     {
         if (RecordCellDrawn(sim_, column, row)) layers.PaintCell(sim_, column, row);
@@ -27,7 +44,7 @@ public:
 
 private:
     Simulation& sim_;
-    bool listed_;
+    bool fast_;
 };
 
 }  // namespace
@@ -48,11 +65,13 @@ private slots:
             listedScreen.RedrawCells();
             scannedScreen.RedrawCells();
             // Steps of the default page, a few with only the kinds shown (the pass
-            // that lists no moved cells), and with decay, which moves every cell.
-            for (int step = 1; step <= 120; ++step) {
+            // that lists no moved cells), with decay, which moves every cell, and
+            // with a potential field shown, which redraws every cell.
+            for (int step = 1; step <= 140; ++step) {
                 for (Simulation* sim : {listed.get(), scanned.get()}) {
                     sim->controls.CB_showOrig = step > 40 && step <= 45;
                     sim->controls.CB_decay = step > 80 && step <= 90;
+                    sim->controls.CB_potField = step > 120 && step <= 130;
                     TimeStep(*sim);
                 }
                 if (step % 10 != 0 && step != 46) continue;
