@@ -104,8 +104,8 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
             count = RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule, list);
             return;
         }
-        // A few rows at a time, each stretch painted while its cells are at hand.
-        constexpr std::int32_t kStretchRows = 4;
+        // A row at a time, each painted while its cells are still in the nearest cache.
+        constexpr std::int32_t kStretchRows = 1;
         count = 0;
         for (std::int32_t r = rowBegin; r < rowEnd; r += kStretchRows) {
             const std::int32_t stretchEnd = r + kStretchRows < rowEnd ? r + kStretchRows : rowEnd;
