@@ -1,20 +1,32 @@
 #include "row_splitter.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "usable_cpus.h"
 
 namespace {
 
-// Waits until value differs from `old`: a short spin first, since the next pass
-// or the other half usually follows within microseconds, then asleep.
+// How long a worker spins before it sleeps: longer than the serial phases
+// between two passes of a step (movement, tracks, statistics), so that a run going
+// flat out never pays for waking a sleeping thread, and short beside a step, so
+// that a paced or stopped run soon leaves the core idle.
+constexpr auto kSpinTime = std::chrono::microseconds(300);
+
+// Waits until value differs from `old`: a spin first, since the next pass or the
+// other half usually follows within microseconds, then asleep.
 void AwaitChange(const std::atomic<std::uint32_t>& value, std::uint32_t old)
 {
-    for (int spin = 0; spin < 2000; ++spin) {
-        if (value.load(std::memory_order_acquire) != old) return;
+    const auto giveUp = std::chrono::steady_clock::now() + kSpinTime;
+    for (;;) {
+        // The clock is read once every 64 checks; a check is a pause long.
+        for (int spin = 0; spin < 64; ++spin) {
+            if (value.load(std::memory_order_acquire) != old) return;
 #if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
+            __builtin_ia32_pause();
 #endif
+        }
+        if (std::chrono::steady_clock::now() >= giveUp) break;
     }
     value.wait(old, std::memory_order_acquire);
 }
