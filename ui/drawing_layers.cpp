@@ -21,18 +21,30 @@ void DrawingLayers::Create()
     cellLayer_.fill(colors::kWhite);
     agentLayer_.fill(colors::kWhite);
     agentLayerBlank_ = true;
+    dotsDrawn_.clear();
+    dotsDrawn_.reserve(kMostDotsErased);
+    tooManyDots_ = false;
 }
 
 void DrawingLayers::Release()
 {
     cellLayer_ = QImage();
     agentLayer_ = QImage();
+    dotsDrawn_.clear();
+    tooManyDots_ = false;
 }
 
 void DrawingLayers::ClearAgentLayer()
 {
     if (agentLayer_.isNull() || agentLayerBlank_) return;
-    FillLayer(agentLayer_, colors::kWhite);
+    if (tooManyDots_) {
+        FillLayer(agentLayer_, colors::kWhite);
+    } else {
+        PixelTarget target(agentLayer_);
+        for (const QPoint& dot : dotsDrawn_) target.Dot(dot.x(), dot.y(), colors::kWhite, colors::kWhite);
+    }
+    dotsDrawn_.clear();
+    tooManyDots_ = false;
     agentLayerBlank_ = true;
 }
 
@@ -91,7 +103,11 @@ void DrawingLayers::DrawAgents(const Simulation& sim, std::size_t first, std::si
     PixelTarget target(agentLayer_);
     const std::vector<TAgent>& agents = sim.run.agents;
     const std::size_t end = std::min(agents.size(), first + count);
-    for (std::size_t i = first; i < end; ++i) DrawAgent(target, agents[i]);
+    for (std::size_t i = first; i < end; ++i) {
+        DrawAgent(target, agents[i]);
+        if (dotsDrawn_.size() < kMostDotsErased) dotsDrawn_.emplace_back(agents[i].pixelX, agents[i].pixelY);
+        else tooManyDots_ = true;
+    }
     if (first < end) agentLayerBlank_ = false;
 }
 

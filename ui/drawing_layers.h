@@ -1,5 +1,7 @@
 #pragma once
 #include <QImage>
+#include <QPoint>
+#include <vector>
 #include <cstdint>
 #include <span>
 
@@ -61,9 +63,17 @@ public:
     void DrawGravityLines(const Simulation& sim, double factor);
 
 private:
+    // Dots the agent layer can have erased one by one before a whole fill is cheaper.
+    static constexpr std::size_t kMostDotsErased = 16384;
+
     QImage cellLayer_;
     QImage agentLayer_;
     // Nothing drawn on the agent layer since it was last made white: clearing it
     // again, as every step does while agents are not shown, changes no pixel.
     bool agentLayerBlank_ = false;
+    // The centres of the dots drawn since the agent layer was last white, while
+    // there are few enough: only agents draw there, so whitening their dots makes
+    // the layer white again without writing the rest of it.
+    std::vector<QPoint> dotsDrawn_;
+    bool tooManyDots_ = false;
 };

@@ -235,6 +235,36 @@ private slots:
         }
     }
 
+    void clearingTheAgentLayerLeavesItWhite()
+    {
+        // Dots inside, on the edges and corners (clipped), overlapping; then more
+        // dots than are erased one by one.
+        QImage white(DrawingLayers::kSide, DrawingLayers::kSide, QImage::Format_RGB32);
+        white.fill(colors::kWhite);
+        for (const std::size_t count : {std::size_t(0), std::size_t(7), std::size_t(20000)}) {
+            Simulation sim;
+            DrawingLayers layers;
+            layers.Create();
+            std::mt19937 places(static_cast<unsigned>(count));
+            for (int round = 0; round < 2; ++round) {
+                sim.run.agents.clear();
+                const int edges[][2] = {{0, 0}, {403, 403}, {0, 403}, {200, 0}, {404, 10}, {5, 5}, {6, 5}};
+                for (std::size_t i = 0; i < count; ++i) {
+                    TAgent agent;
+                    agent.pixelX = i < 7 ? edges[i][0] : static_cast<int>(places() % 404);
+                    agent.pixelY = i < 7 ? edges[i][1] : static_cast<int>(places() % 404);
+                    agent.mode = i % 2 ? kReturning : kSearching;
+                    sim.run.agents.push_back(agent);
+                }
+                layers.DrawAgents(sim, 0, count / 2);
+                layers.DrawAgents(sim, count / 2, count);
+                QCOMPARE(layers.AgentLayer() == white, count == 0);
+                layers.ClearAgentLayer();
+                QVERIFY2(layers.AgentLayer() == white, QByteArray::number(qulonglong(count)));
+            }
+        }
+    }
+
     void passesFollowTheGraphicPage()
     {
         Simulation sim;
