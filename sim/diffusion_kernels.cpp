@@ -11,8 +11,15 @@
 
 namespace diffusion_kernels {
 
-void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+namespace {
+
+// The loop of both plain updates: for every cell, `update(around, centre, seed, v)`
+// gives the result v from the units of the nine cells, of the cell itself and its
+// draw, and whether it holds; then the row's extremes and its redo flags.
+template <typename Update>
+void UpdateCells(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count, Update update)
 {
+    // Byte stores may alias anything, so every pointer is held apart from `in` and `out`.
     const std::int64_t* __restrict upAcross = in.upAcross;
     const std::int64_t* __restrict midAcross = in.midAcross;
     const std::int64_t* __restrict downAcross = in.downAcross;
@@ -21,16 +28,14 @@ void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, 
     const std::uint8_t* __restrict midExact = in.midExact;
     const std::uint8_t* __restrict downExact = in.downExact;
     const std::uint32_t* __restrict seeds = in.seeds;
-    const std::int64_t noiseUnits = in.noiseUnits;
     double* __restrict result = out.result;
     std::uint8_t* __restrict redo = out.redo;
     double rowMax = -std::numeric_limits<double>::infinity();
     double rowMin = std::numeric_limits<double>::infinity();
     std::uint8_t anyRedo = 0;
     for (std::int32_t c = 0; c < count; ++c) {
-        const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];
         double v;
-        const bool done = exact_diffusion::Update(meanUnits, centre[c], seeds[c], noiseUnits, v);
+        const bool done = update(upAcross[c] + midAcross[c] + downAcross[c], centre[c], seeds[c], v);
         result[c] = v;
         rowMax = v > rowMax ? v : rowMax;
         rowMin = v < rowMin ? v : rowMin;
@@ -42,6 +47,16 @@ void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, 
     out.anyRedo = anyRedo != 0;
 }
 
+}  // namespace
+
+void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    const std::int64_t noiseUnits = in.noiseUnits;
+    UpdateCells(in, out, count, [noiseUnits](std::int64_t around, std::int64_t centre, std::uint32_t seed, double& v) {
+        return exact_diffusion::Update(around - centre, centre, seed, noiseUnits, v);
+    });
+}
+
 bool ScaledNoiseFits(double noise)
 {
     const double magnitude = noise < 0 ? -noise : noise;
@@ -51,33 +66,13 @@ bool ScaledNoiseFits(double noise)
 
 void ScaledUnitUpdateRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count)
 {
-    const std::int64_t* __restrict upAcross = in.upAcross;
-    const std::int64_t* __restrict midAcross = in.midAcross;
-    const std::int64_t* __restrict downAcross = in.downAcross;
-    const std::int64_t* __restrict centre = in.centre;
-    const std::uint8_t* __restrict upExact = in.upExact;
-    const std::uint8_t* __restrict midExact = in.midExact;
-    const std::uint8_t* __restrict downExact = in.downExact;
-    const std::uint32_t* __restrict seeds = in.seeds;
-    double* __restrict result = out.result;
-    std::uint8_t* __restrict redo = out.redo;
     const long double scaledNoise = static_cast<long double>(noise) * 0x1p26L;
-    double rowMax = -std::numeric_limits<double>::infinity();
-    double rowMin = std::numeric_limits<double>::infinity();
-    std::uint8_t anyRedo = 0;
-    for (std::int32_t c = 0; c < count; ++c) {
-        const std::int64_t sumUnits = upAcross[c] + midAcross[c] + downAcross[c] + 7 * centre[c];
-        const long double product = static_cast<long double>(seeds[c]) * scaledNoise;
-        const double v = static_cast<double>(static_cast<long double>(sumUnits) + product) * 0x1p-58;
-        result[c] = v;
-        rowMax = v > rowMax ? v : rowMax;
-        rowMin = v < rowMin ? v : rowMin;
-        redo[c] = !(upExact[c] & midExact[c] & downExact[c]);
-        anyRedo |= redo[c];
-    }
-    out.rowMax = rowMax;
-    out.rowMin = rowMin;
-    out.anyRedo = anyRedo != 0;
+    UpdateCells(in, out, count, [scaledNoise](std::int64_t around, std::int64_t centre, std::uint32_t seed, double& v) {
+        // mean + old = (around - centre + 8 * centre) units, exact below 2^63.
+        const long double product = static_cast<long double>(seed) * scaledNoise;
+        v = static_cast<double>(static_cast<long double>(around + 7 * centre) + product) * 0x1p-58;
+        return true;
+    });
 }
 
 #if defined(__SSE2__)
