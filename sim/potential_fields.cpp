@@ -544,7 +544,7 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
         const DisplayedValue shownValue = shown;
         double shownMax = -std::numeric_limits<double>::infinity();
         double shownMin = std::numeric_limits<double>::infinity();
-        std::uint32_t* __restrict listed = moved.data() + rowBegin * columns;
+        std::uint32_t* __restrict listed = listMoved ? moved.data() + rowBegin * columns : nullptr;
         std::uint32_t count = 0;
         for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
             TCell& cell = cells[i];
