@@ -34,11 +34,13 @@ inline constexpr bool kAvailable = std::numeric_limits<long double>::digits >= 6
 // anything else (-0.0, smaller or larger values, subnormals, infinities, NaN).
 inline bool ToUnits(double value, std::int64_t& units)
 {
-    const double magnitude = std::fabs(value);
-    const bool inRange = (magnitude >= 0.125) & (magnitude < 16.0);  // false for NaN
+    // 2^-3 <= |v| < 2^4 is a biased exponent of 1020 to 1026 whatever the sign
+    // (NaN and the infinities have 2047): one test on the bits without the sign.
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    const bool inRange = (bits << 1) - (std::uint64_t{1020} << 53) < (std::uint64_t{7} << 53);
     // A whole number below 2^59 when in range, so the conversion is exact.
-    units = static_cast<std::int64_t>((inRange ? value : 0.0) * 0x1p55);
-    return inRange | (std::bit_cast<std::uint64_t>(value) == 0);
+    units = inRange ? static_cast<std::int64_t>(value * 0x1p55) : 0;
+    return inRange | (bits == 0);
 }
 
 // q = noise * 2^26 when that is a whole number with |q| < 2^31 and noise is not
