@@ -33,11 +33,30 @@ constexpr std::uint32_t kFourIncrement =
 
 void RandomGenerator::FillSeeds(std::uint32_t* seeds, std::size_t count)
 {
+    if (count < 8) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Advance();
+            seeds[i] = seed;
+        }
+        return;
+    }
+    // The four streams held in registers, four seeds a round.
+    std::uint32_t stream[4];
+    for (std::uint32_t& s : stream) {
+        Advance();
+        s = seed;
+    }
     std::size_t i = 0;
-    for (; i < count && i < 4; ++i) {
+    for (; i + 4 <= count; i += 4) {
+        for (int k = 0; k < 4; ++k) {
+            seeds[i + k] = stream[k];
+            stream[k] = stream[k] * kFourMultiplier + kFourIncrement;
+        }
+    }
+    // The rest one by one from the last seed written.
+    seed = seeds[i - 1];
+    for (; i < count; ++i) {
         Advance();
         seeds[i] = seed;
     }
-    for (; i < count; ++i) seeds[i] = seeds[i - 4] * kFourMultiplier + kFourIncrement;
-    if (count > 4) seed = seeds[count - 1];
 }
