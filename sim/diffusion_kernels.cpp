@@ -1,5 +1,6 @@
 #include "diffusion_kernels.h"
 
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 
@@ -79,6 +80,18 @@ void ScaledUnitUpdateRow(const UpdateRowInputs& in, double noise, UpdateRowOutpu
 
 namespace {
 
+std::uint16_t Load16(const std::uint8_t* p)
+{
+    std::uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Store16(std::uint8_t* p, std::uint16_t v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
 // Lanes whose 64 bits all equal `bits`, as a two-bit mask (SSE2 compares 32 bits at a time).
 int Equal64Mask(__m128i a, __m128i bits)
 {
@@ -142,11 +155,11 @@ void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int
         _mm_storeu_pd(result + c, v);
         laneMax = _mm_max_pd(v, laneMax);  // no result is NaN or -0.0
         laneMin = _mm_min_pd(v, laneMin);
-        const int exact0 = upExact[c] & midExact[c] & downExact[c];
-        const int exact1 = upExact[c + 1] & midExact[c + 1] & downExact[c + 1];
-        const int redo = (((exact0 | (exact1 << 1)) & ~declined) ^ 3);  // one bit a lane
-        redoList[c] = static_cast<std::uint8_t>(redo & 1);
-        redoList[c + 1] = static_cast<std::uint8_t>(redo >> 1);
+        // The two cells' flags, a byte each (0 or 1), taken and written two at a time.
+        const std::uint16_t exact = Load16(upExact + c) & Load16(midExact + c) & Load16(downExact + c);
+        const std::uint16_t done = static_cast<std::uint16_t>((declined & 1) | ((declined & 2) << 7)) ^ 0x0101;
+        const std::uint16_t redo = (exact & done) ^ 0x0101;
+        Store16(redoList + c, redo);
         anyRedo |= redo;
     }
     UpdateRowOutputs tail = out;
