@@ -63,14 +63,11 @@ std::int32_t HeadingOfDirection(Direction direction)
 
 void HeadingTable::Resize(std::int32_t maxDx, std::int32_t maxDy)
 {
-    maxDx_ = maxDx < 0 ? -1 : maxDx;
-    maxDy_ = maxDy < 0 ? -1 : maxDy;
-    if (maxDx_ < 0 || maxDy_ < 0) {
-        maxDx_ = maxDy_ = -1;
-        headings_.clear();
-        return;
-    }
-    headings_.assign(static_cast<std::size_t>(2 * maxDx_ + 1) * (2 * maxDy_ + 1), kUnknown);
+    // Without a grid no offset is in range, so every heading is computed.
+    const bool empty = maxDx < 0 || maxDy < 0;
+    maxDx_ = empty ? -1 : maxDx;
+    maxDy_ = empty ? -1 : maxDy;
+    headings_.assign(empty ? 0 : static_cast<std::size_t>(2 * maxDx_ + 1) * (2 * maxDy_ + 1), kUnknown);
 }
 
 std::int32_t HeadingOf(double dx, double dy)

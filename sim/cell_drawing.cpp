@@ -94,9 +94,10 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
         if (rowBegin >= rowEnd) return;
         const std::uint32_t begin = static_cast<std::uint32_t>(rowBegin) * columns;
         std::uint32_t* list = painted.data() + begin;
-        std::uint32_t& count = listed[rowBegin == 0 ? 0 : 1];
+        const int half = rowBegin == 0 ? 0 : 1;
+        std::uint32_t& count = listed[half];
         if (takeMoved) {
-            count = RecordMovedCells(cells, list, moved.count[rowBegin == 0 ? 0 : 1], rule);
+            count = RecordMovedCells(cells, list, moved.count[half], rule);
             if (paint.paint != nullptr) paint.paint(paint.context, {list, count});
             return;
         }

@@ -67,8 +67,8 @@ using Row = DiffusionRows::Row;
 struct UpdateParameters {
     std::array<long double, 3> coefficient;
     std::array<long double, 3> noise;
-    std::array<double, 3> noiseValue;
     std::array<bool, 3> integerUpdate;  // coefficient exactly 1 and noise with an integer form
+    std::array<bool, 3> scaledUpdate;   // else coefficient exactly 1 and a noise ScaledNoiseFits
     std::array<std::int64_t, 3> noiseUnits;
 };
 
@@ -78,9 +78,10 @@ UpdateParameters ReadUpdateParameters(const UsageParameters& usage)
     for (int f = 0; f < 3; ++f) {
         p.coefficient[f] = usage.diffusion[f];
         p.noise[f] = usage.noise[f];
-        p.noiseValue[f] = usage.noise[f];
         p.integerUpdate[f] = exact_diffusion::kAvailable && usage.diffusion[f] == 1.0 &&
                              exact_diffusion::NoiseUnits(usage.noise[f], p.noiseUnits[f]);
+        p.scaledUpdate[f] = !p.integerUpdate[f] && usage.diffusion[f] == 1.0 &&
+                            diffusion_kernels::ScaledNoiseFits(usage.noise[f]);
     }
     return p;
 }
@@ -234,22 +235,15 @@ void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const
         double rowMax = -std::numeric_limits<double>::infinity();
         double rowMin = std::numeric_limits<double>::infinity();
         std::uint8_t anyRedo = 0;
-        if (p.integerUpdate[f]) {
+        if (p.integerUpdate[f] || p.scaledUpdate[f]) {
             const diffusion_kernels::UpdateRowInputs in{upAcross, midAcross, downAcross, centre,       upExact,
                                                         midExact, downExact, seeds,      p.noiseUnits[f]};
-            diffusion_kernels::UpdateRowOutputs integer{result, redo, rowMax, rowMin, false};
-            diffusion_kernels::IntegerUpdateRow(in, integer, columns);
-            rowMax = integer.rowMax;
-            rowMin = integer.rowMin;
-            anyRedo = integer.anyRedo;
-        } else if (unitCoefficient && diffusion_kernels::ScaledNoiseFits(p.noiseValue[f])) {
-            const diffusion_kernels::UpdateRowInputs in{upAcross, midAcross, downAcross, centre, upExact,
-                                                        midExact, downExact, seeds,      0};
-            diffusion_kernels::UpdateRowOutputs scaled{result, redo, rowMax, rowMin, false};
-            diffusion_kernels::ScaledUnitUpdateRow(in, p.noiseValue[f], scaled, columns);
-            rowMax = scaled.rowMax;
-            rowMin = scaled.rowMin;
-            anyRedo = scaled.anyRedo;
+            diffusion_kernels::UpdateRowOutputs kernel{result, redo, rowMax, rowMin, false};
+            if (p.integerUpdate[f]) diffusion_kernels::IntegerUpdateRow(in, kernel, columns);
+            else diffusion_kernels::ScaledUnitUpdateRow(in, static_cast<double>(p.noise[f]), kernel, columns);
+            rowMax = kernel.rowMax;
+            rowMin = kernel.rowMin;
+            anyRedo = kernel.anyRedo;
         } else {
             for (std::int32_t c = 0; c < columns; ++c) {
                 const std::int64_t meanUnits = upAcross[c] + midAcross[c] + downAcross[c] - centre[c];

@@ -66,29 +66,17 @@ void DrawingLayers::BeginStepPass(const Simulation& sim)
     if ((controls.CB_noTracks || controls.CB_showOrig) && !cellLayer_.isNull()) FillLayer(cellLayer_, colors::kWhite);
 }
 
-void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter)
+void DrawingLayers::PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells)
 {
     BeginStepPass(sim);
-    PaintCells(sim, cells, splitter);
+    PaintCells(sim, cells);
 }
 
-void DrawingLayers::PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter)
+void DrawingLayers::PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells)
 {
-    const std::vector<TCell>& grid = sim.run.cells.InPassOrder();
-    const bool noDestinations = sim.controls.cb_noDesti;
-    PixelTarget target(cellLayer_);
-    if (splitter == nullptr) {
-        for (const std::uint32_t index : cells) ::PaintCell(target, grid[index], noDestinations);
-        return;
-    }
-    // The listed indexes rise, so each half of the rows is one stretch of the list.
-    const auto columns = static_cast<std::uint32_t>(sim.run.columns);
-    auto paint = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        const auto from = std::lower_bound(cells.begin(), cells.end(), static_cast<std::uint32_t>(rowBegin) * columns);
-        const auto to = std::lower_bound(from, cells.end(), static_cast<std::uint32_t>(rowEnd) * columns);
-        for (auto it = from; it != to; ++it) ::PaintCell(target, grid[*it], noDestinations);
-    };
-    splitter->ForHalves(sim.run.rows, sim.run.rows / 2, paint);
+    StretchPainter painter(*this, sim);
+    const PaintStretch hook = painter.Hook();
+    hook.paint(hook.context, cells);
 }
 
 void DrawingLayers::PaintCell(const Simulation& sim, std::int32_t column, std::int32_t row)

@@ -1,9 +1,9 @@
 #pragma once
 #include <QImage>
 #include <QPoint>
-#include <vector>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "cell_drawing.h"
 #include "cell_painter.h"
@@ -50,11 +50,9 @@ public:
 
     // The step's pass: the cell layer whitened first when "all cells white" or "show
     // no tracks" asks for it, then the listed cells.
-    void PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter = nullptr);
+    void PaintStepPass(const Simulation& sim, std::span<const std::uint32_t> cells);
     // The listed cells (indexes in pass order) as their last recorded drawing looks.
-    // Given a splitter, the cells of the two halves of the rows are painted on its
-    // two workers: cells of different rows share no pixel.
-    void PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells, RowSplitter* splitter = nullptr);
+    void PaintCells(const Simulation& sim, std::span<const std::uint32_t> cells);
     void PaintCell(const Simulation& sim, std::int32_t column, std::int32_t row);
     // Agents [first, first + count) of the list, in list order.
     void DrawAgents(const Simulation& sim, std::size_t first, std::size_t count);

@@ -55,5 +55,4 @@ private:
     bool coalescing_ = false;
     std::int32_t stepCount_ = 0;  // the count the label is to show
     QTimer labelTimer_;
-
 };

@@ -195,7 +195,8 @@ private slots:
     void twoWorkersRecordAndPaintAsOneDoes()
     {
         // Odd and even row counts, a single row, every pass: the same list, the same
-        // gray levels and the same pixels with the work split over two workers.
+        // gray levels and the same pixels with the work split over two workers,
+        // each painting what it records, as the window draws.
         std::mt19937 draws(7);
         for (const int rows : {1, 2, 7, 40}) {
             for (const bool potentialField : {false, true}) {
@@ -223,10 +224,10 @@ private slots:
                     const auto listOne = RecordCellsDrawn(one, pass);
                     const std::vector<std::uint32_t> expected(listOne.begin(), listOne.end());
                     layersOne.PaintCells(one, listOne);
-                    const auto listTwo = RecordCellsDrawn(two, pass);
+                    DrawingLayers::StretchPainter painter(layersTwo, two);
+                    const auto listTwo = RecordCellsDrawn(two, pass, painter.Hook());
                     QVERIFY2(std::equal(listTwo.begin(), listTwo.end(), expected.begin(), expected.end()), label);
                     QVERIFY2(!expected.empty(), label);
-                    layersTwo.PaintCells(two, listTwo, &two.splitter);
                     for (std::size_t i = 0; i < one.run.cells.InPassOrder().size(); ++i)
                         QCOMPARE(two.run.cells.InPassOrder()[i].grayLevel, one.run.cells.InPassOrder()[i].grayLevel);
                     QVERIFY2(layersTwo.CellLayer() == layersOne.CellLayer(), label);
