@@ -13,6 +13,7 @@
 #include "time_step.h"
 #include "usage_grid.h"
 #include "usage_table.h"
+#include "wake_ups.h"
 #include "window_screen.h"
 
 namespace {
@@ -65,6 +66,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), messages_(this, kCaption)
 
     panel_ = BuildControlPanel(this, sim_.controls);
 
+    // The run's 1 ms ticks come on time only when the window's thread wakes on time.
+    EndSleepsOnTime();
     timer_ = new QTimer(this);
     timer_->setObjectName("Timer1");
     timer_->setInterval(1);

@@ -16,6 +16,9 @@
 #include <functional>
 #include <map>
 #include <vector>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 #include "test_window.h"
 #include "usage_grid.h"
@@ -180,6 +183,10 @@ private slots:
         QVERIFY(grid->item(1, 1)->flags() & Qt::ItemIsEditable);
         auto* timer = w.get<QTimer>("Timer1");
         QCOMPARE(timer->interval(), 1);
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+#if defined(__linux__)
+        QCOMPARE(prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL), 1);  // ticks are not left to run late
+#endif
         QVERIFY(!timer->isActive());
         QVERIFY(w.messages.isEmpty());
     }
