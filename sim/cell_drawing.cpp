@@ -106,12 +106,9 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
             return;
         }
         // A row at a time, each painted while its cells are still in the nearest cache.
-        constexpr std::int32_t kStretchRows = 1;
         count = 0;
-        for (std::int32_t r = rowBegin; r < rowEnd; r += kStretchRows) {
-            const std::int32_t stretchEnd = r + kStretchRows < rowEnd ? r + kStretchRows : rowEnd;
-            const std::uint32_t added = RecordCells(cells, static_cast<std::uint32_t>(r) * columns,
-                                                    static_cast<std::uint32_t>(stretchEnd) * columns, rule, list + count);
+        for (std::uint32_t r = static_cast<std::uint32_t>(rowBegin); r < static_cast<std::uint32_t>(rowEnd); ++r) {
+            const std::uint32_t added = RecordCells(cells, r * columns, (r + 1) * columns, rule, list + count);
             if (added > 0) paint.paint(paint.context, {list + count, added});
             count += added;
         }
