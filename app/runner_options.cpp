@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "control_table.h"
-#include "replicate_seed.h"
+#include "random_streams.h"
 
 namespace {
 

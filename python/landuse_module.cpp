@@ -16,7 +16,7 @@
 #include "program_start.h"
 #include "conversion.h"
 #include "growth.h"
-#include "replicate_seed.h"
+#include "random_streams.h"
 #include "setup.h"
 #include "simulation.h"
 #include "statistics.h"

@@ -29,6 +29,7 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     const ControlState& controls = sim.controls;
     run.ready = false;
     run.startSeed = sim.random.seed;
+    run.drawCount = {0, sim.random.seed};
     run.editedByHand = false;
     run.cellSize = values.cellSize;
     run.halfCell = HalfCell(run.cellSize);

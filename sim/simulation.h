@@ -69,6 +69,11 @@ struct Run {
     // edited with the mouse since: what a command line needs to set up the same run.
     std::uint32_t startSeed = 0;
     bool editedByHand = false;
+    // The numbers drawn since set-up: counted up to the state `countedTo`.
+    struct DrawCount {
+        std::uint64_t counted = 0;
+        std::uint32_t countedTo = 0;
+    } drawCount;
 
     // False until a set-up has completed; no step runs on a run that is not ready.
     bool ready = false;

@@ -5,6 +5,7 @@
 #include "growth.h"
 #include "movement.h"
 #include "potential_fields.h"
+#include "random_streams.h"
 #include "statistics.h"
 #include "tracks.h"
 
@@ -29,6 +30,7 @@ void TimeStep(Simulation& sim)
     if (controls.CB_decay) DecayTracks(run, ReadReal(controls, &ControlState::E_decay));
     else NormalizeTracks(run);
 
+    CountDraws(sim);
     run.stepCount += 1;
     sim.events().StepCounted(run.stepCount);
     if (run.stepCount == run.stopTime) sim.events().StopRequested();

@@ -9,7 +9,7 @@
 
 #include "control_table.h"
 #include "headless_runner.h"
-#include "replicate_seed.h"
+#include "random_streams.h"
 #include "scenes.h"
 
 namespace {
