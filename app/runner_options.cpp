@@ -6,10 +6,11 @@
 
 #include "control_table.h"
 #include "random_streams.h"
+#include "version.h"
 
 namespace {
 
-constexpr const char* kVersion = "landuse-headless 1.1";
+const std::string kVersion = std::string("landuse-headless ") + LandUseVersion();
 
 // Every control of the table with its meaning, default and range, by panel page.
 std::string ControlsHelp()

@@ -13,6 +13,7 @@
 #include "CellForm.h"
 #include "display_check.h"
 #include "statistics_chart.h"
+#include "version.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ int main(int argc, char** argv)
 
     // --help and --version need no display: they are answered before Qt opens one.
     QCoreApplication::setApplicationName("landuse");
-    QCoreApplication::setApplicationVersion(LANDUSE_VERSION);
+    QCoreApplication::setApplicationVersion(LandUseVersion());
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
     const QCommandLineOption help = parser.addHelpOption();
@@ -94,7 +95,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("landuse %s\n", LANDUSE_VERSION);
+        std::printf("landuse %s\n", LandUseVersion());
         return 0;
     }
 

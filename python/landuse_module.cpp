@@ -21,6 +21,7 @@
 #include "simulation.h"
 #include "statistics.h"
 #include "time_step.h"
+#include "version.h"
 
 namespace py = pybind11;
 
@@ -190,6 +191,7 @@ py::list DescribeControls()
 PYBIND11_MODULE(_core, m)
 {
     m.doc() = "The land-use model's simulation library; use it through the landuse package.";
+    m.attr("__version__") = LandUseVersion();
 
     // A text that does not convert: a ValueError whose message is the system's own,
     // with the name of the control that held the text.
