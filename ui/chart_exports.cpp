@@ -1,5 +1,6 @@
 #include "chart_exports.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 
@@ -10,6 +11,12 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
 
 #include "CellForm.h"
 #include "drawing_panel.h"
@@ -26,16 +33,55 @@ QString WriteImage(const QImage& image, QIODevice& file)
 {
     if (image.isNull()) return QStringLiteral("there is nothing to draw");
     if (image.save(&file, "PNG")) return {};
-    return file.errorString().isEmpty() ? QStringLiteral("the picture could not be encoded") : file.errorString();
+    return QStringLiteral("the picture could not be encoded");
+}
+
+// Writes every byte, writing the rest again after a short write: Qt reports a
+// write that stopped part way (the disk filled up) without a reason, and only
+// the next write gives the system's.
+QString WriteAll(QIODevice& file, const QByteArray& bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) return file.errorString();
+        done += written;
+    }
+    return {};
+}
+
+// Data a file system accepted may still fail to reach the disk (a full disk
+// found at write-back, a network file system); QSaveFile syncs but ignores
+// the result, so sync first and ask.
+QString SyncToDisk(QFileDevice& file)
+{
+#if defined(Q_OS_UNIX)
+    if (::fsync(file.handle()) != 0 && errno != EINVAL && errno != EROFS)
+        return QString::fromLocal8Bit(std::strerror(errno));
+#endif
+    return {};
 }
 
 }  // namespace
 
 QString WriteFileAtomically(const QString& path, const std::function<QString(QIODevice& file)>& write)
 {
+    // The content is made in memory first, so that a failure on disk is told
+    // apart from one of the writer, and each write to disk is checked.
+    QByteArray content;
+    {
+        QBuffer buffer(&content);
+        buffer.open(QIODevice::WriteOnly);
+        if (const QString error = write(buffer); !error.isEmpty()) return error;
+    }
+    // Unbuffered, so every write reaches the file system and is checked here:
+    // QSaveFile::commit() (Qt 6.4) renames the file in place even when the
+    // buffered data failed to reach the disk.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-    if (const QString error = write(file); !error.isEmpty()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
+    QString error = WriteAll(file, content);
+    if (error.isEmpty()) error = SyncToDisk(file);
+    if (!error.isEmpty()) {
         file.cancelWriting();  // the temporary file goes, the target stays as it was
         return error;
     }

@@ -52,7 +52,8 @@ private:
     QString lastDirectory_;
 };
 
-// Writes a file atomically: into a temporary file beside `path`, renamed over
-// `path` only when `write` and the flush succeed. Returns the reason of a
-// failure, or an empty text.
+// Writes a file atomically: `write` makes the content in memory, which goes into
+// a temporary file beside `path`, renamed over `path` only when every write and
+// the sync to disk succeeded. Returns the reason of a failure (the system's, for
+// a failure on disk), or an empty text.
 QString WriteFileAtomically(const QString& path, const std::function<QString(QIODevice& file)>& write);

@@ -4,10 +4,16 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
+#if defined(__linux__)
+#include <sys/mount.h>
+#endif
 
 #include "chart_exports.h"
 #include "headless_runner.h"
@@ -45,6 +51,58 @@ QByteArray ReadAll(const QString& path)
     if (!file.open(QIODevice::ReadOnly)) return {};
     return file.readAll();
 }
+
+constexpr qint64 kPage = 4096;
+
+// A small file system of the test's own (a tmpfs), unmounted at the end; only
+// where the test may mount one (Linux, as root or with the capability).
+class SmallFileSystem {
+public:
+    SmallFileSystem()
+    {
+#if defined(__linux__)
+        if (!dir_.isValid()) return;
+        if (::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                    "size=256k,mode=0700") == 0)
+            mounted_ = true;
+        else
+            reason_ = QString::fromLocal8Bit(std::strerror(errno));
+#else
+        reason_ = "tmpfs mounts are a Linux feature";
+#endif
+    }
+    ~SmallFileSystem()
+    {
+#if defined(__linux__)
+        if (mounted_) ::umount2(QFile::encodeName(dir_.path()).constData(), MNT_DETACH);
+#endif
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    QString reason() const { return reason_; }
+    QString filePath(const QString& name) const { return dir_.filePath(name); }
+    QStringList entries() const
+    {
+        return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    // Grows a filler file until no byte more fits, then frees `room` bytes (whole pages).
+    bool Fill(qint64 room) const
+    {
+        QFile filler(filePath("filler"));
+        if (!filler.open(QIODevice::Append | QIODevice::Unbuffered)) return false;
+        const QByteArray page(kPage, 'x');
+        while (filler.write(page) == page.size()) {
+        }
+        return filler.write("x", 1) != 1 && filler.resize(filler.size() / kPage * kPage - room);
+    }
+
+private:
+    QTemporaryDir dir_;
+    bool mounted_ = false;
+    QString reason_;
+};
 
 using Action = bool (ChartExports::*)();
 const Action kActions[] = {&ChartExports::SaveChartPicture, &ChartExports::SaveStatisticsCsv,
@@ -187,6 +245,45 @@ private slots:
         // A cancelled dialog writes nothing and shows nothing.
         for (Action action : kActions) QVERIFY(!(w.exports->*action)());
         QVERIFY(w.failures.isEmpty());
+    }
+
+    // On a disk too full for the file, whether nothing fits or all but the last
+    // page, every save fails with the system's reason and leaves the file it would
+    // have replaced as it was, with nothing beside it.
+    void aFullDiskKeepsTheOldFileAndSaysWhy()
+    {
+        SmallFileSystem disk;
+        if (!disk.mounted())
+            QSKIP(qPrintable("cannot mount a small tmpfs (" + disk.reason() + "); run as root to test a full disk"));
+        QTemporaryDir roomy;
+        ExportingWindow w;
+        w.Steps(3);
+        const QStringList names = {"chart.png", "run.csv", "world.png"};
+        QStringList entries = names;
+        entries << "filler";
+        entries.sort();
+        for (const QString& name : names) {
+            QFile old(disk.filePath(name));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            QCOMPARE(old.write("old"), qint64(3));
+        }
+        const QString reason = QString::fromLocal8Bit(std::strerror(ENOSPC));
+        for (int i = 0; i < names.size(); ++i) {
+            w.paths << roomy.filePath(names[i]);
+            QVERIFY((w.exports->*kActions[i])());
+            const qint64 size = QFileInfo(roomy.filePath(names[i])).size();
+            for (const qint64 room : {qint64(0), (size - 1) / kPage * kPage}) {
+                QVERIFY(disk.Fill(room));
+                const QString path = disk.filePath(names[i]);
+                w.paths << path;
+                const QByteArray label = names[i].toUtf8() + ", room " + QByteArray::number(room);
+                QVERIFY2(!(w.exports->*kActions[i])(), label);
+                QCOMPARE(w.failures, QStringList(QString("Could not save \"%1\": %2").arg(path, reason)));
+                w.failures.clear();
+                QVERIFY2(ReadAll(path) == "old", label);
+                QCOMPARE(disk.entries(), entries);
+            }
+        }
     }
 
     void aFailedWriteKeepsTheOldFile()
