@@ -35,8 +35,8 @@ inline std::optional<PotentialField> FieldOfKind(std::int32_t kind)
 // those passes touch one cache line per cell; the rest of the drawing state follows.
 struct alignas(64) TCell {
     TCell() = default;
-    TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size, std::int32_t fillColor)
-        : PositionX(positionX), PositionY(positionY), Size(size), FillColor(fillColor)
+    TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size)
+        : PositionX(positionX), PositionY(positionY), Size(size)
     {
     }
 
@@ -56,7 +56,6 @@ struct alignas(64) TCell {
     std::int32_t PositionX = 0;             // pixel centre
     std::int32_t PositionY = 0;
     std::int32_t Size = 0;                  // half cell: half the drawn square's side
-    std::int32_t FillColor = 0;             // kept for completeness; nothing uses it
 };
 
 static_assert(sizeof(TCell) == 128, "a cell is two cache lines");

@@ -99,7 +99,7 @@ void CreateCells(Simulation& sim)
     Run& run = sim.run;
     for (std::int32_t r = 0; r < run.rows; ++r)
         for (std::int32_t c = 0; c < run.columns; ++c)
-            run.cells(c, r) = TCell(c * run.cellSize + run.halfCell, r * run.cellSize + run.halfCell, run.halfCell, 0);
+            run.cells(c, r) = TCell(c * run.cellSize + run.halfCell, r * run.cellSize + run.halfCell, run.halfCell);
     run.cellsDisplayRange = {0.0L, 0.0L};  // as fresh cells hold it
     ResetCells(sim);
 }

@@ -21,7 +21,6 @@ public:
     // Both layers white, panel-sized.
     void Create();
     void Release();
-    bool Exists() const { return !cellLayer_.isNull(); }
 
     QImage& CellLayer() { return cellLayer_; }
     QImage& AgentLayer() { return agentLayer_; }

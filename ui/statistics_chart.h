@@ -35,8 +35,6 @@ public:
 
     QList<QLineSeries*> Series() const;
     QValueAxis* BottomAxis() const { return bottom_; }
-    QValueAxis* LeftAxis() const { return left_; }
-    QValueAxis* RightAxis() const { return right_; }
 
 private:
     struct Track {

@@ -13,7 +13,7 @@ void MakeEmptyRun(Simulation& sim, std::int32_t columns, std::int32_t rows, std:
     run.cells = TCellList(columns, rows);
     for (std::int32_t r = 0; r < rows; ++r)
         for (std::int32_t c = 0; c < columns; ++c)
-            run.cells(c, r) = TCell(c * cellSize + run.halfCell, r * cellSize + run.halfCell, run.halfCell, 0);
+            run.cells(c, r) = TCell(c * cellSize + run.halfCell, r * cellSize + run.halfCell, run.halfCell);
     run.means.Resize(columns, rows);
     run.returnMode = ReturnMode::UseExistingTracks;
     run.ready = true;

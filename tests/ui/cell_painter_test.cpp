@@ -21,7 +21,7 @@ QImage WhiteLayer()
 TCell CellAt(int column, int row, int cellSize, std::int32_t kind = kEmpty)
 {
     const int half = cellSize / 2;
-    TCell cell(column * cellSize + half, row * cellSize + half, half, 0);
+    TCell cell(column * cellSize + half, row * cellSize + half, half);
     cell.kind = kind;
     return cell;
 }
