@@ -39,12 +39,6 @@ const char* CaptionOf(const char* name)
     return control ? control->caption : "";
 }
 
-// The caption of the control a label stands beside.
-const char* CaptionOf(const QWidget* control)
-{
-    return CaptionOf(control->objectName().toStdString().c_str());
-}
-
 template <typename Widget>
 Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height)
 {
@@ -78,6 +72,16 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, const char* caption, int l
     label->setText(caption);
     label->move(left, top);
     label->adjustSize();
+    return label;
+}
+
+// The label beside a control, carrying the control's caption from the table;
+// the label names the control as its buddy.
+QLabel* PlaceCaption(QWidget* parent, const char* name, QWidget* control, int left, int top, int rightLimit)
+{
+    QLabel* label = PlaceLabel(parent, name, CaptionOf(control->objectName().toUtf8().constData()), left, top,
+                               rightLimit);
+    label->setBuddy(control);
     return label;
 }
 
@@ -142,11 +146,9 @@ void BuildSetupPage(ControlPanel& p, QWidget* page, const ControlState& v)
     p.B_stop = PlaceButton(p.GroupBox1, "B_stop", "start / stop", 86, 24, 75, 25);
     p.B_oneStep = PlaceButton(p.GroupBox1, "B_oneStep", "one step", 166, 24, 75, 25);
     p.Edit_anzAg = PlaceEdit(p.GroupBox1, "Edit_anzAg", v.Edit_anzAg, 8, 56, 41, 20);
-    p.Lbl_TextAnzahl = PlaceLabel(p.GroupBox1, "Lbl_TextAnzahl", CaptionOf(p.Edit_anzAg), 54, 60,
-                                  FrameInside(p.GroupBox1));
+    p.Lbl_TextAnzahl = PlaceCaption(p.GroupBox1, "Lbl_TextAnzahl", p.Edit_anzAg, 54, 60, FrameInside(p.GroupBox1));
     p.Edit_size = PlaceEdit(p.GroupBox1, "Edit_size", v.Edit_size, 8, 80, 41, 20);
-    p.Label2 = PlaceLabel(p.GroupBox1, "Label2", CaptionOf(p.Edit_size), 54, 84,
-                          FrameInside(p.GroupBox1));
+    p.Label2 = PlaceCaption(p.GroupBox1, "Label2", p.Edit_size, 54, 84, FrameInside(p.GroupBox1));
 
     p.RadioGroup_chem = PlaceFrame(page, "RadioGroup_chem", "sniff chemicals with", 16, 133, 257, 52);
     p.rb_rulette = PlaceRadio(page, "rb_rulette", v.rb_rulette, 32, 157, 81, 17);
@@ -154,31 +156,30 @@ void BuildSetupPage(ControlPanel& p, QWidget* page, const ControlState& v)
 
     p.GroupBox3 = PlaceFrame(page, "GroupBox3", "create per time step", 16, 200, 257, 105);
     p.E_crAgs = PlaceEdit(p.GroupBox3, "E_crAgs", v.E_crAgs, 8, 24, 25, 20);
-    p.Label9 = PlaceLabel(p.GroupBox3, "Label9", CaptionOf(p.E_crAgs), 38, 28,
-                          FrameInside(p.GroupBox3));
+    p.Label9 = PlaceCaption(p.GroupBox3, "Label9", p.E_crAgs, 38, 28, FrameInside(p.GroupBox3));
     p.E_crServ = PlaceEdit(p.GroupBox3, "E_crServ", v.E_crServ, 8, 48, 25, 20);
-    p.Label8 = PlaceLabel(p.GroupBox3, "Label8", CaptionOf(p.E_crServ), 38, 52, FrameInside(p.GroupBox3));
+    p.Label8 = PlaceCaption(p.GroupBox3, "Label8", p.E_crServ, 38, 52, FrameInside(p.GroupBox3));
     p.E_crIndu = PlaceEdit(p.GroupBox3, "E_crIndu", v.E_crIndu, 8, 72, 25, 20);
-    p.Label10 = PlaceLabel(p.GroupBox3, "Label10", CaptionOf(p.E_crIndu), 38, 76, FrameInside(p.GroupBox3));
+    p.Label10 = PlaceCaption(p.GroupBox3, "Label10", p.E_crIndu, 38, 76, FrameInside(p.GroupBox3));
 }
 
 void BuildSettingsPage(ControlPanel& p, QWidget* page, const ControlState& v)
 {
     p.TrB_thresh = PlaceScrollBar(page, "TrB_thresh", v.TrB_thresh, 8, 32, 113, 17);
-    p.Label1 = PlaceLabel(page, "Label1", CaptionOf(p.TrB_thresh), 8, 13, 90);
+    p.Label1 = PlaceCaption(page, "Label1", p.TrB_thresh, 8, 13, 90);
     p.Lbl_B = PlaceLabel(page, "Lbl_B", "___", 90, 13, 144, kWidestAngle);
     p.SB_wiggle = PlaceScrollBar(page, "SB_wiggle", v.SB_wiggle, 144, 32, 113, 17);
-    p.Label3 = PlaceLabel(page, "Label3", CaptionOf(p.SB_wiggle), 144, 13, 226);
+    p.Label3 = PlaceCaption(page, "Label3", p.SB_wiggle, 144, 13, 226);
     p.Lbl_wiggle = PlaceLabel(page, "Lbl_wiggle", "___", 226, 13, kPageWidth, kWidestAngle);
 
     p.E_decay = PlaceEdit(page, "E_decay", v.E_decay, 8, 58, 33, 20);
     p.CB_decay = PlaceCheckBox(page, "CB_decay", v.CB_decay, 47, 60, 82, 17, 144);
     p.E_CProbab = PlaceEdit(page, "E_CProbab", v.E_CProbab, 144, 57, 33, 20);
-    p.Label7 = PlaceLabel(page, "Label7", CaptionOf(p.E_CProbab), 183, 62, kPageWidth);
+    p.Label7 = PlaceCaption(page, "Label7", p.E_CProbab, 183, 62, kPageWidth);
     p.E_migTh = PlaceEdit(page, "E_migTh", v.E_migTh, 8, 82, 33, 20);
     p.CB_migrate = PlaceCheckBox(page, "CB_migrate", v.CB_migrate, 47, 84, 90, 17, 144);
     p.E_noise = PlaceEdit(page, "E_noise", v.E_noise, 144, 82, 33, 20);
-    p.Label6 = PlaceLabel(page, "Label6", CaptionOf(p.E_noise), 183, 86, kPageWidth);
+    p.Label6 = PlaceCaption(page, "Label6", p.E_noise, 183, 86, kPageWidth);
 
     p.RadioGroup_return = PlaceFrame(page, "RadioGroup_return", "return mode", 8, 125, 273, 52);
     p.rb_direct = PlaceRadio(page, "rb_direct", v.rb_direct, 24, 149, 81, 17);
@@ -217,7 +218,7 @@ void BuildGraphicPage(ControlPanel& p, QWidget* page, const ControlState& v)
 
 void BuildTimestepsFrame(ControlPanel& p, QWidget* window, const ControlState& v)
 {
-    p.GroupBox2 = PlaceFrame(window, "GroupBox2", "timesteps", 424, 373, 297, 41);
+    p.GroupBox2 = PlaceFrame(window, "GroupBox2", PageTitle(PanelPage::Timesteps), 424, 373, 297, 41);
     p.lbl_Steps = new QLabel("lbl_Steps", p.GroupBox2);
     p.lbl_Steps->setObjectName("lbl_Steps");
     // A fixed box with centred text, so a growing count does not move the label.
@@ -225,7 +226,7 @@ void BuildTimestepsFrame(ControlPanel& p, QWidget* window, const ControlState& v
     p.lbl_Steps->setAlignment(Qt::AlignCenter);
     p.lbl_Steps->setLayoutDirection(Qt::RightToLeft);
     p.E_stop = PlaceEdit(p.GroupBox2, "E_stop", v.E_stop, 208, 13, 57, 20);
-    p.Label4 = PlaceLabel(p.GroupBox2, "Label4", CaptionOf(p.E_stop), 144, 18, 208);
+    p.Label4 = PlaceCaption(p.GroupBox2, "Label4", p.E_stop, 144, 18, 208);
 }
 
 }  // namespace
@@ -240,9 +241,9 @@ ControlPanel BuildControlPanel(QWidget* window, const ControlState& values)
     p.settingsPage->setObjectName("TabSheet_Settings");
     p.graphicPage = new QWidget();
     p.graphicPage->setObjectName("TabSheet_Graphic");
-    p.PageControl1->addTab(p.setupPage, "Setup");
-    p.PageControl1->addTab(p.settingsPage, "Settings");
-    p.PageControl1->addTab(p.graphicPage, "Graphic");
+    p.PageControl1->addTab(p.setupPage, PageTitle(PanelPage::Setup));
+    p.PageControl1->addTab(p.settingsPage, PageTitle(PanelPage::Settings));
+    p.PageControl1->addTab(p.graphicPage, PageTitle(PanelPage::Graphic));
 
     BuildSetupPage(p, p.setupPage, values);
     BuildSettingsPage(p, p.settingsPage, values);

@@ -20,6 +20,7 @@
 #include <sys/prctl.h>
 #endif
 
+#include "control_table.h"
 #include "test_window.h"
 #include "usage_grid.h"
 
@@ -74,6 +75,72 @@ struct MessageBoxWatcher {
         }
     }
 };
+
+// What the panel shows of a control of the table: its caption (a button's own, or
+// that of the label whose buddy it is), its value in the table's form, and the
+// title of the page it sits on; a problem where the widget is not of its kind.
+struct Shown {
+    QString caption;
+    QString value;
+    QString page;
+    QString problem;
+};
+
+Shown ShownBy(TestWindow& w, const ControlDefinition& control)
+{
+    Shown shown;
+    auto* grid = w.get<UsageGrid>("StringGrid1");
+    QWidget* widget = control.kind == ControlKind::UsageCell ? grid : w.form.findChild<QWidget*>(control.name);
+    if (!widget) {
+        shown.problem = "no widget";
+        return shown;
+    }
+    auto* pages = w.get<QTabWidget>("PageControl1");
+    auto* timesteps = w.get<QGroupBox>("GroupBox2");
+    for (QWidget* a = widget->parentWidget(); a && shown.page.isEmpty(); a = a->parentWidget()) {
+        if (pages->indexOf(a) >= 0) shown.page = pages->tabText(pages->indexOf(a));
+        if (a == timesteps) shown.page = timesteps->title();
+    }
+    for (auto* label : w.form.findChildren<QLabel*>())
+        if (label->buddy() == widget) shown.caption = label->text();
+
+    auto* edit = qobject_cast<QLineEdit*>(widget);
+    auto* button = qobject_cast<QAbstractButton*>(widget);
+    auto* bar = qobject_cast<QScrollBar*>(widget);
+    auto* chooser = qobject_cast<QComboBox*>(widget);
+    switch (control.kind) {
+    case ControlKind::IntegerEdit:
+    case ControlKind::RealEdit:
+        if (edit) shown.value = edit->text();
+        else shown.problem = "not an edit";
+        break;
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton: {
+        const bool kindMatches = control.kind == ControlKind::CheckBox ? qobject_cast<QCheckBox*>(widget) != nullptr
+                                                                       : qobject_cast<QRadioButton*>(widget) != nullptr;
+        if (!kindMatches) {
+            shown.problem = "not a " + QString(KindName(control.kind));
+            break;
+        }
+        shown.caption = button->text();
+        shown.value = button->isChecked() ? "1" : "0";
+        break;
+    }
+    case ControlKind::ScrollBar:
+        if (bar) shown.value = QString::number(bar->value());
+        else shown.problem = "not a scroll bar";
+        break;
+    case ControlKind::FieldChooser:
+        if (chooser) shown.value = QString::number(chooser->currentIndex());
+        else shown.problem = "not a combo box";
+        break;
+    case ControlKind::UsageCell:
+        shown.caption = grid->Text(0, control.usageRow) + " / " + grid->Text(control.usageColumn, 0);
+        shown.value = grid->Text(control.usageColumn, control.usageRow);
+        break;
+    }
+    return shown;
+}
 
 // A step that leaves some agents standing: three steps by hand.
 void StepThrice(TestWindow& w)
@@ -189,6 +256,23 @@ private slots:
 #endif
         QVERIFY(!timer->isActive());
         QVERIFY(w.messages.isEmpty());
+    }
+
+    // Every row of the table of controls has its widget on its page, showing the
+    // row's caption and default: a control the panel lacks cannot go unnoticed.
+    void everyControlOfTheTableIsOnThePanelWithItsCaptionAndDefault()
+    {
+        TestWindow w;
+        QStringList problems;
+        for (const ControlDefinition& control : ControlTable()) {
+            const Shown shown = ShownBy(w, control);
+            const QString name = control.name;
+            if (!shown.problem.isEmpty()) problems << name + ": " + shown.problem;
+            else if (shown.caption != control.caption) problems << name + ": caption \"" + shown.caption + "\"";
+            else if (shown.value != control.defaultValue) problems << name + ": value \"" + shown.value + "\"";
+            else if (shown.page != PageTitle(control.page)) problems << name + ": on page \"" + shown.page + "\"";
+        }
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
     }
 
     void threeSingleStepsGiveThreePointsPerSeries()
