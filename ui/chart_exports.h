@@ -40,7 +40,8 @@ public:
     void CopyRunCommandLine();
 
 private:
-    // Writes the whole file or returns why it could not; empty on success.
+    // Writes the whole content into `file` (in memory) or returns why it could
+    // not; empty on success.
     using Writer = std::function<QString(QIODevice& file)>;
 
     void ShowContextMenu(const QPoint& position);
