@@ -247,9 +247,9 @@ private slots:
         QVERIFY(w.failures.isEmpty());
     }
 
-    // On a disk too full for the file, whether nothing fits or all but the last
-    // page, every save fails with the system's reason and leaves the file it would
-    // have replaced as it was, with nothing beside it.
+    // On a disk too full for the file, with room for nothing, for one page or for
+    // all but the last page, every save fails with the system's reason and leaves
+    // the file it would have replaced as it was, with nothing beside it.
     void aFullDiskKeepsTheOldFileAndSaysWhy()
     {
         SmallFileSystem disk;
@@ -272,7 +272,8 @@ private slots:
             w.paths << roomy.filePath(names[i]);
             QVERIFY((w.exports->*kActions[i])());
             const qint64 size = QFileInfo(roomy.filePath(names[i])).size();
-            for (const qint64 room : {qint64(0), (size - 1) / kPage * kPage}) {
+            for (const qint64 room : {qint64(0), kPage, (size - 1) / kPage * kPage}) {
+                if (room >= size) continue;
                 QVERIFY(disk.Fill(room));
                 const QString path = disk.filePath(names[i]);
                 w.paths << path;
