@@ -5,12 +5,18 @@
 #include <fstream>
 #include <sstream>
 
+#include <thread>
+
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "control_table.h"
 #include "headless_runner.h"
 #include "random_streams.h"
 #include "scenes.h"
+#include "version.h"
 
 namespace {
 
@@ -188,6 +194,8 @@ TEST(HeadlessRunner, KnownRunIsReproducedBitForBit)
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A scratch folder of its own, removed afterwards.
 struct ScratchFolder {
     ScratchFolder()
@@ -346,4 +354,142 @@ TEST(HeadlessRunner, HelpListsEveryControlAndTheExitCodes)
     const Result version = RunRunner({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("landuse-headless ", 0), 0u);
+}
+
+TEST(HeadlessRunner, WholeNumbersAreDecimalWithinTheirRanges)
+{
+    const std::vector<std::string> run = {"--set", "Edit_size=10", "--steps", "2"};
+    // Leading zeros change nothing: 010 is ten, 08 is eight.
+    EXPECT_EQ(RunRunner(With(run, {"--replicate", "010"})).out,
+              RunRunner(With(run, {"--seed", std::to_string(ReplicateSeed(10))})).out);
+    EXPECT_EQ(RunRunner(With(run, {"--seed", "0010"})).out, RunRunner(With(run, {"--seed", "10"})).out);
+    EXPECT_EQ(Lines(RunRunner({"--set", "Edit_size=10", "--steps", "08"}).out).size(), 9u);
+    EXPECT_EQ(RunRunner({"--set", "Edit_size=10", "--steps", "1", "--threads", "01"}).code, 0);
+
+    struct Refused {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    for (const Refused& bad : std::vector<Refused>{
+             {{"--steps", "99999999999999999999"}, "--steps must be 0..2147483647, found '99999999999999999999'"},
+             {{"--steps", "2147483648"}, "--steps must be 0..2147483647"},
+             {{"--steps", "1e3"}, "--steps must be 0..2147483647"},
+             {{"--steps", "0x10"}, "--steps must be 0..2147483647"},
+             {{"--steps", "+5"}, "--steps must be 0..2147483647"},
+             {{"--steps", ""}, "--steps must be 0..2147483647"},
+             {{"--seed", "4294967296"}, "--seed must be 0..4294967295"},
+             {{"--replicate", "-1"}, "--replicate must be 0..4294967295"},
+             {{"--replicate", "18446744073709551616"}, "--replicate must be 0..4294967295"},
+             {{"--threads", "0"}, "--threads must be 1..2"},
+             {{"--threads", "3"}, "--threads must be 1..2"},
+             {{"--cells-every", "0", "--cells-dir", "/tmp"}, "--cells-every must be 1..2147483647"},
+             {{"--cells-every", "1", "--cells-dir", ""}, "--cells-dir must name a folder"},
+             {{"--tag", "step=9"}, "the statistics already have a column 'step'"},
+             {{"--tag", "max_mark=9"}, "the statistics already have a column 'max_mark'"},
+             {{"--tag", "a=1", "--tag", "b=2", "--tag", "a=3"}, "--tag a=...: the key is given twice"},
+         }) {
+        const Result r = RunRunner(bad.arguments);
+        EXPECT_EQ(r.code, 64) << bad.arguments[1];
+        EXPECT_NE(r.err.find(bad.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << bad.arguments[1];
+    }
+}
+
+TEST(HeadlessRunner, PrintedParamsRecordTheVersionAndHoldOneSettingALine)
+{
+    const Result printed = RunRunner({"--print-params"});
+    EXPECT_EQ(printed.out.rfind("# landuse-headless " + std::string(LandUseVersion()) + " --params:", 0), 0u);
+    // E_crIndu is read only by growth, so the start-up takes a text with a line break.
+    const Result broken = RunRunner({"--set", "E_crIndu=1\nEdit_size=3", "--print-params"});
+    EXPECT_EQ(broken.code, 64);
+    EXPECT_TRUE(broken.out.empty());
+    EXPECT_NE(broken.err.find("E_crIndu: the value holds a line break"), std::string::npos) << broken.err;
+}
+
+TEST(HeadlessRunner, ParamsFilesAreRegularFilesReadWhole)
+{
+    ScratchFolder folder;
+    // A byte order mark and CRLF line ends, as an editor on Windows saves them.
+    WriteFile(folder.File("windows.params"), "\xEF\xBB\xBF" "Edit_size=10\r\nE_stop=2\r\n");
+    const Result windows = RunRunner({"--params", folder.File("windows.params"), "--cells"});
+    ASSERT_EQ(windows.code, 0) << windows.err;
+    EXPECT_EQ(Lines(windows.out).size(), 3u + 1 + 1 + 40 * 40);
+
+    WriteFile(folder.File("large.params"), std::string((1 << 20) + 1, '#'));
+    mkfifo(folder.File("fifo.params").c_str(), 0600);
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {folder.path, "is a folder, not a params file"},
+             {"/dev/zero", "is not a regular file"},
+             {folder.File("fifo.params"), "is not a regular file"},
+             {folder.File("large.params"), "is larger than 1 MiB"},
+             {folder.File("missing.params"), "cannot be read: No such file or directory"},
+         }) {
+        const Result r = RunRunner({"--steps", "1", "--params", path});
+        EXPECT_EQ(r.code, 64) << path;
+        EXPECT_NE(r.err.find(path + ": " + message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST(HeadlessRunner, OutputPathsAreCheckedBeforeTheRunAndNeverClobbered)
+{
+    ScratchFolder folder;
+    const std::string x = folder.File("x.csv");
+    fs::create_directory(folder.File("sub"));
+    struct Case {
+        std::vector<std::string> arguments;
+        int code;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--stats", x, "--agents", x}, 1, "are the same file"},
+             {{"--stats", x, "--cells", folder.path + "/sub/../x.csv"}, 1, "are the same file"},
+             {{"--agents", x, "--cells", folder.path + "//./x.csv"}, 1, "are the same file"},
+             {{"--stats", folder.File("sub")}, 1, "it is a folder"},
+             {{"--agents", folder.File("none/a.csv")}, 1, "does not exist"},
+             {{"--cells-every", "1", "--cells-dir", folder.File("none")}, 1, "No such file or directory"},
+             {{"--cells-every", "1", "--cells-dir", x + "-file"}, 1, "not a folder"},
+         }) {
+        WriteFile(x + "-file", "");
+        const Result r = RunRunner(With({"--steps", "2", "--set", "Edit_size=10"}, c.arguments));
+        EXPECT_EQ(r.code, c.code) << c.arguments[1];
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << "the run started: " << c.arguments[1];
+        EXPECT_FALSE(fs::exists(x)) << c.arguments[1];
+    }
+    // Two tables into /dev/null discard both.
+    EXPECT_EQ(RunRunner({"--steps", "1", "--stats", "/dev/null", "--agents", "/dev/null"}).code, 0);
+
+    // A link where the old runner put its temporary file is never followed.
+    const std::string victim = folder.File("victim");
+    WriteFile(victim, "keep me");
+    fs::create_symlink(victim, folder.File("s.csv.part-" + std::to_string(getpid())));
+    ASSERT_EQ(RunRunner({"--steps", "2", "--set", "Edit_size=10", "--stats", folder.File("s.csv")}).code, 0);
+    EXPECT_EQ(ReadFile(victim), "keep me");
+    EXPECT_EQ(ReadFile(folder.File("s.csv")).substr(0, 5), "step,");
+}
+
+TEST(HeadlessRunner, NonRegularOutputsAreWrittenIntoNotReplaced)
+{
+    ScratchFolder folder;
+    const std::string expected = RunRunner({"--steps", "3", "--set", "Edit_size=10"}).out;
+    // A FIFO, read on another thread.
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string fromFifo;
+    std::thread reader([&] { fromFifo = ReadFile(fifo); });
+    const Result viaFifo = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--stats", fifo});
+    reader.join();
+    EXPECT_EQ(viaFifo.code, 0) << viaFifo.err;
+    EXPECT_EQ(fromFifo, expected);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // A copy of /dev/null stays a device.
+    const std::string null = folder.File("null");
+    if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "mknod needs root: the device case is not tested";
+    const Result viaDevice = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--stats", null, "--agents", null});
+    EXPECT_EQ(viaDevice.code, 0) << viaDevice.err;
+    EXPECT_TRUE(fs::is_character_file(null));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fifo", "null"}));
 }
