@@ -476,10 +476,11 @@ TEST(HeadlessRunner, NonRegularOutputsAreWrittenIntoNotReplaced)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string fromFifo;
     std::thread reader([&] { fromFifo = ReadFile(fifo); });
+    // A writer of our own, held over the run, so the reader ends even where a runner
+    // never opened the FIFO.
+    const int ownWriter = open(fifo.c_str(), O_WRONLY);
     const Result viaFifo = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--stats", fifo});
-    // A runner that never opened the FIFO would leave the reader waiting: a writer of
-    // our own comes and goes.
-    if (const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
+    close(ownWriter);
     reader.join();
     EXPECT_EQ(viaFifo.code, 0) << viaFifo.err;
     EXPECT_EQ(fromFifo, expected);
