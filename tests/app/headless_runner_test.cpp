@@ -333,8 +333,10 @@ TEST(HeadlessRunner, SeedsAndReplicates)
     const std::string one = RunRunner(With(run, {"--replicate", "1"})).out;
     EXPECT_NE(one, start);
     EXPECT_NE(RunRunner(With(run, {"--replicate", "2"})).out, one);
-    // Replicate K is the run from seed ReplicateSeed(K).
+    // Replicate K is the run from seed ReplicateSeed(K): for K = 1 the state after
+    // bitreverse32(1) = 2^31 draws from 0, which is 2^31.
     EXPECT_EQ(RunRunner(With(run, {"--seed=" + std::to_string(ReplicateSeed(1))})).out, one);
+    EXPECT_EQ(RunRunner(With(run, {"--seed", "2147483648"})).out, one);
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--seed", "4294967296"}, {"--seed", "-1"},
                                                 {"--seed", "1", "--replicate", "1"}, {"--threads", "3"}})
         EXPECT_EQ(RunRunner(bad).code, 64) << bad[0];
@@ -350,7 +352,8 @@ TEST(HeadlessRunner, HelpListsEveryControlAndTheExitCodes)
         EXPECT_NE(help.out.find(control.meaning, at), std::string::npos) << control.name;
         EXPECT_NE(help.out.find(std::string("default ") + control.defaultValue, at), std::string::npos);
     }
-    for (const char* text : {"Exit codes", "64", "page \"Setup\"", "page \"Graphic\"", "--replicate", "--params"})
+    for (const char* text : {"Exit codes", "64", "128 + N", "page \"Setup\"", "page \"Graphic\"", "--replicate",
+                             "--params", "2^32 / 2N"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     const Result version = RunRunner({"--version"});
     EXPECT_EQ(version.code, 0);
