@@ -38,21 +38,19 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path))
         if (fd < 0) Fail(std::strerror(errno));
     } else {
         // O_EXCL: a file or a link already at the name is noticed, never followed.
-        // The mode is the one a plain new file gets (0666 less the umask).
+        // The mode is the one a plain new file gets (0666 less the umask). The name
+        // is listed before the file exists, so a signal never misses it.
         for (int attempt = 0; fd < 0; ++attempt) {
             temporaryPath_ = path_ + ".part-" + RandomSuffix();
-            fd = open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && (errno != EEXIST || attempt == 100)) {
-                temporaryPath_.clear();
-                Fail(std::strerror(errno));
-            }
-        }
-        try {
             listedSlot_ = ListTemporaryFile(temporaryPath_);
-        } catch (...) {
-            close(fd);
-            unlink(temporaryPath_.c_str());
-            throw;
+            fd = open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) break;
+            const int error = errno;
+            UnlistTemporaryFile(listedSlot_);
+            if (error != EEXIST || attempt == 100) {
+                temporaryPath_.clear();
+                Fail(std::strerror(error));
+            }
         }
     }
     buffer_ = std::make_unique<FdStreamBuffer>(fd);
