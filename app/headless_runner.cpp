@@ -107,7 +107,8 @@ std::unique_ptr<OutputFile> OpenIfNamed(bool wanted, const std::string& path)
     return std::make_unique<OutputFile>(path);
 }
 
-// Stops a run whose output cannot be written any more, rather than at its end.
+// Stops a run whose statistics cannot be written any more, rather than at its end;
+// without a file they go to stdout.
 void CheckStatisticsWritten(std::ostream& stats, const OutputFile* file)
 {
     if (file) file->CheckWrites();
@@ -175,6 +176,9 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         if (cellsFile) WriteCells(cellsFile->stream(), sim.run);
         else onStdout([&](std::ostream& o) { WriteCells(o, sim.run); });
     }
+    // A run whose stdout failed is no finished run: its files are not committed.
+    out.flush();
+    CheckStatisticsWritten(out, nullptr);
     // The files of a run appear together: a signal meanwhile waits for the last rename.
     const SignalsHeldBack heldBack;
     for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get()})
@@ -218,9 +222,9 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
 {
     const int code = RunAndReport(arguments, out, err, errIsTerminal);
     // What was printed counts only once it is out: a full disk or a closed stdout
-    // fails the run, whatever it printed.
+    // fails the run, whatever it printed. A run that failed already has said why.
     out.flush();
-    if (out.good()) return code;
+    if (out.good() || code != kExitSuccess) return code;
     err << "landuse-headless: cannot write stdout: " << WriteFailure(out) << "\n";
-    return code == kExitSuccess ? kExitOtherFailure : code;
+    return kExitOtherFailure;
 }

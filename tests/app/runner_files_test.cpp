@@ -137,8 +137,14 @@ TEST(RunnerFiles, WriteErrorsOnStdoutFailTheRun)
     });
     EXPECT_EQ(help.exitCode, 1);
 
-    // A closed stdout that nothing is written to is no failure, and no file lands on it.
+    // A run whose stdout failed commits none of its files.
     ScratchFolder folder;
+    const Finished partly =
+        RunProgram(With(kSmallRun, {"--stats", folder.File("s.csv"), "--agents"}), [] { close(STDOUT_FILENO); });
+    EXPECT_EQ(partly.exitCode, 1);
+    EXPECT_TRUE(folder.Names().empty());
+
+    // A closed stdout that nothing is written to is no failure, and no file lands on it.
     const Finished unused =
         RunProgram(With(kSmallRun, {"--stats", folder.File("s.csv")}), [] { close(STDOUT_FILENO); });
     EXPECT_EQ(unused.exitCode, 0) << unused.err;
