@@ -17,11 +17,12 @@ const std::string kVersion = std::string("landuse-headless ") + LandUseVersion()
 std::string ControlsHelp()
 {
     std::ostringstream text;
-    text << "\nExit codes: 0 the run finished; 1 a batch of agents larger than the memory this process\n"
-            "may use, or a file (stdout included) that cannot be read or written; 2 a text that does\n"
-            "not convert (the run ends there); 64 a mistake on the command line or in a params file,\n"
-            "found before anything runs; 128 + N the run was ended by signal N (SIGINT 130, SIGTERM 143,\n"
-            "SIGHUP 129), with its temporary files removed.\n"
+    text << "\nWhole numbers are read in decimal; leading zeros are allowed (010 is ten).\n"
+            "\nExit codes: 0 the run finished; 1 a batch of agents larger than the memory this process\n"
+            "may use, or a file (stdout included) that cannot be written, checked before the first step\n"
+            "where it can be; 2 a text that does not convert (the run ends there); 64 a mistake on the\n"
+            "command line or in a params file, found before anything runs; 128 + N the run was ended by\n"
+            "signal N (SIGINT 130, SIGTERM 143, SIGHUP 129), with its temporary files removed.\n"
             "\nControls (--set NAME=TEXT, or NAME=TEXT lines in a --params file). Edits take their text\n"
             "as typed, check boxes 0 or 1, radio buttons 1, scroll bars a position, usage-table cells\n"
             "StringGrid1.C.R (column C, row R) a real text:\n";
@@ -146,7 +147,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         app.add_option("--cells-dir", options.cellsDirectory, "...into DIR, as cells-STEP.csv")->type_name("DIR");
     everyOption->needs(directoryOption);
     directoryOption->needs(everyOption);
-    app.add_option("--tag", tags, "a leading column KEY on every statistics row")
+    app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
     bool progress = false;
