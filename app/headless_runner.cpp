@@ -7,9 +7,13 @@
 
 #include "control_table.h"
 #include "conversion.h"
+#include "fd_stream.h"
+#include "output_checks.h"
+#include "output_file.h"
 #include "output_tables.h"
 #include "params_file.h"
 #include "runner_options.h"
+#include "signal_cleanup.h"
 #include "program_start.h"
 #include "time_step.h"
 
@@ -87,14 +91,38 @@ std::string CellsFileName(const std::string& directory, std::int32_t step)
     return directory + "/" + name;
 }
 
+// Every path the run will write is checked before anything runs.
+void CheckOutputs(const RunnerOptions& options)
+{
+    std::vector<OutputTarget> targets = {{"--stats", options.statsFile}};
+    if (options.agents) targets.push_back({"--agents", options.agentsFile});
+    if (options.cells) targets.push_back({"--cells", options.cellsFile});
+    CheckOutputTargets(targets);
+    if (options.cellsEvery > 0) CheckOutputFolder("--cells-dir", options.cellsDirectory);
+}
+
+std::unique_ptr<OutputFile> OpenIfNamed(bool wanted, const std::string& path)
+{
+    if (!wanted || path.empty()) return nullptr;
+    return std::make_unique<OutputFile>(path);
+}
+
+// Stops a run whose statistics cannot be written any more, rather than at its end;
+// without a file they go to stdout.
+void CheckStatisticsWritten(std::ostream& stats, const OutputFile* file)
+{
+    if (file) file->CheckWrites();
+    else if (!stats.good()) throw std::runtime_error("cannot write stdout: " + WriteFailure(stats));
+}
+
 int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     const std::vector<ControlSetting> settings = CollectSettings(options);
     CheckSettings(settings);
+    if (!options.printParams) CheckOutputs(options);
 
     // The statistics go to their file, or to stdout ahead of the other tables.
-    std::unique_ptr<AtomicFile> statsFile;
-    if (!options.statsFile.empty()) statsFile = std::make_unique<AtomicFile>(options.statsFile);
+    const std::unique_ptr<OutputFile> statsFile = OpenIfNamed(!options.printParams, options.statsFile);
     std::ostream& stats = statsFile ? statsFile->stream() : out;
     StatisticsWriter writer(stats, options.tags);
     Simulation sim(nullptr, &writer);
@@ -103,7 +131,11 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     StartProgram(sim, settings);
 
     if (options.printParams) {
-        WriteParams(out, sim.controls, options.seed);
+        try {
+            WriteParams(out, sim.controls, options.seed);
+        } catch (const ParamsFileError& e) {
+            throw UsageError(std::string("--print-params: ") + e.what());
+        }
         return kExitSuccess;
     }
     std::int64_t steps = sim.run.stopTime;
@@ -111,10 +143,8 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     else if (steps <= 0)
         throw UsageError("the stop time " + std::to_string(steps) + " never stops the run: give --steps");
 
-    std::unique_ptr<AtomicFile> agentsFile;
-    std::unique_ptr<AtomicFile> cellsFile;
-    if (options.agents && !options.agentsFile.empty()) agentsFile = std::make_unique<AtomicFile>(options.agentsFile);
-    if (options.cells && !options.cellsFile.empty()) cellsFile = std::make_unique<AtomicFile>(options.cellsFile);
+    const std::unique_ptr<OutputFile> agentsFile = OpenIfNamed(options.agents, options.agentsFile);
+    const std::unique_ptr<OutputFile> cellsFile = OpenIfNamed(options.cells, options.cellsFile);
 
     WriteStatisticsHeader(stats, options.tags);
     bool stdoutUsed = !statsFile;
@@ -122,8 +152,9 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     if (options.progress.value_or(errIsTerminal)) progress.emplace(err, steps);
     for (std::int64_t i = 0; i < steps; ++i) {
         TimeStep(sim);
+        CheckStatisticsWritten(stats, statsFile.get());
         if (options.cellsEvery > 0 && sim.run.stepCount % options.cellsEvery == 0) {
-            AtomicFile snapshot(CellsFileName(options.cellsDirectory, sim.run.stepCount));
+            OutputFile snapshot(CellsFileName(options.cellsDirectory, sim.run.stepCount));
             WriteCells(snapshot.stream(), sim.run);
             snapshot.Commit();
         }
@@ -145,15 +176,17 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         if (cellsFile) WriteCells(cellsFile->stream(), sim.run);
         else onStdout([&](std::ostream& o) { WriteCells(o, sim.run); });
     }
-    for (AtomicFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get()})
-        if (file) file->Commit();
+    // A run whose stdout failed is no finished run: its files are not committed.
     out.flush();
+    CheckStatisticsWritten(out, nullptr);
+    // The files of a run appear together: a signal meanwhile waits for the last rename.
+    const SignalsHeldBack heldBack;
+    for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get()})
+        if (file) file->Commit();
     return kExitSuccess;
 }
 
-}  // namespace
-
-int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool errIsTerminal)
+int RunAndReport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     try {
         RunnerOptions options;
@@ -182,4 +215,16 @@ int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, st
         err << "landuse-headless: " << e.what() << "\n";
         return kExitOtherFailure;
     }
+}
+}  // namespace
+
+int RunHeadless(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool errIsTerminal)
+{
+    const int code = RunAndReport(arguments, out, err, errIsTerminal);
+    // What was printed counts only once it is out: a full disk or a closed stdout
+    // fails the run, whatever it printed. A run that failed already has said why.
+    out.flush();
+    if (out.good() || code != kExitSuccess) return code;
+    err << "landuse-headless: cannot write stdout: " << WriteFailure(out) << "\n";
+    return kExitOtherFailure;
 }

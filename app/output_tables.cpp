@@ -1,11 +1,6 @@
 #include "output_tables.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <stdexcept>
-
-#include <unistd.h>
 
 #include "statistics_csv.h"
 
@@ -67,28 +62,4 @@ void WriteCells(std::ostream& out, const Run& run)
             out << line;
         }
     }
-}
-
-AtomicFile::AtomicFile(std::string path)
-    : path_(std::move(path)), temporaryPath_(path_ + ".part-" + std::to_string(getpid()))
-{
-    stream_.open(temporaryPath_, std::ios::binary | std::ios::trunc);
-    if (!stream_) throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(errno));
-}
-
-AtomicFile::~AtomicFile()
-{
-    if (committed_) return;
-    stream_.close();
-    std::remove(temporaryPath_.c_str());
-}
-
-void AtomicFile::Commit()
-{
-    stream_.flush();
-    stream_.close();
-    if (!stream_) throw std::runtime_error("cannot write " + path_);
-    if (std::rename(temporaryPath_.c_str(), path_.c_str()) != 0)
-        throw std::runtime_error("cannot write " + path_ + ": " + std::strerror(errno));
-    committed_ = true;
 }

@@ -1,5 +1,4 @@
 #pragma once
-#include <fstream>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -21,25 +20,3 @@ std::string TagColumns(const Tags& tags, bool keys);
 void WriteStatisticsLine(std::ostream& out, const std::string& tagValues, const StepStatistics& s);
 void WriteAgents(std::ostream& out, const Run& run);
 void WriteCells(std::ostream& out, const Run& run);
-
-// A file that appears under its name only when it is committed: it is written
-// under a temporary name in the same folder and renamed at the end, so a run that
-// fails leaves no file, or the previous one, behind.
-class AtomicFile {
-public:
-    // Throws std::runtime_error naming the file when it cannot be created.
-    explicit AtomicFile(std::string path);
-    ~AtomicFile();
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    std::ostream& stream() { return stream_; }
-    // Throws std::runtime_error when the file could not be written or renamed.
-    void Commit();
-
-private:
-    std::string path_;
-    std::string temporaryPath_;
-    std::ofstream stream_;
-    bool committed_ = false;
-};

@@ -1,9 +1,51 @@
 #include "params_file.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <optional>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "control_table.h"
+#include "version.h"
+
+namespace {
+
+constexpr std::size_t kMaxParamsFileBytes = 1 << 20;
+
+// The whole text of a params file: a regular file of at most 1 MiB, read through
+// to its end; anything else (a folder, a device, a pipe, a read error) is refused.
+std::string ReadParamsText(const std::string& path)
+{
+    const auto refuse = [&path](const std::string& why) { return ParamsFileError(path + ": " + why); };
+    // Not blocking: a FIFO opens at once and is then refused as no regular file.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw refuse(std::string("cannot be read: ") + std::strerror(errno));
+    struct stat info {};
+    std::string text;
+    std::string failure;
+    if (fstat(fd, &info) != 0) failure = std::string("cannot be read: ") + std::strerror(errno);
+    else if (S_ISDIR(info.st_mode)) failure = "is a folder, not a params file";
+    else if (!S_ISREG(info.st_mode)) failure = "is not a regular file";
+    while (failure.empty()) {
+        char buffer[65536];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) failure = std::string("cannot be read: ") + std::strerror(errno);
+        else if (got == 0) break;
+        else if (text.size() + static_cast<std::size_t>(got) > kMaxParamsFileBytes)
+            failure = "is larger than 1 MiB, too large for a params file";
+        else text.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    if (!failure.empty()) throw refuse(failure);
+    return text;
+}
+
+}  // namespace
 
 bool SplitSetting(const std::string& argument, ControlSetting& setting)
 {
@@ -15,8 +57,9 @@ bool SplitSetting(const std::string& argument, ControlSetting& setting)
 
 std::vector<ControlSetting> ReadParamsFile(const std::string& path)
 {
-    std::ifstream in(path);
-    if (!in) throw ParamsFileError(path + ": cannot be read");
+    std::string text = ReadParamsText(path);
+    if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a UTF-8 byte order mark
+    std::istringstream in(text);
     std::vector<ControlSetting> settings;
     int number = 0;
     for (std::string line; std::getline(in, line);) {
@@ -39,16 +82,24 @@ std::vector<ControlSetting> ReadParamsFile(const std::string& path)
 
 void WriteParams(std::ostream& out, const ControlState& controls, std::uint32_t seed)
 {
-    out << "# landuse-headless --params: every control's value in effect\n";
-    if (seed != 0) out << "# the run also needs --seed " << seed << "\n";
+    // Assembled first, so that a value the format cannot hold prints nothing.
+    std::ostringstream text;
+    text << "# landuse-headless " << LandUseVersion() << " --params: every control's value in effect\n";
+    if (seed != 0) text << "# the run also needs --seed " << seed << "\n";
     std::optional<PanelPage> page;
     for (const ControlDefinition& control : ControlTable()) {
         if (page != control.page) {
             page = control.page;
-            out << "# " << PageTitle(control.page) << "\n";
+            text << "# " << PageTitle(control.page) << "\n";
         }
         // A radio button can only be switched on: the pair is given by its button that is on.
         if (control.kind == ControlKind::RadioButton && !(controls.*control.checked)) continue;
-        out << control.name << '=' << ControlValue(controls, control) << '\n';
+        const std::string value = ControlValue(controls, control);
+        // A line holds one setting: a line break would end the value early.
+        if (value.find_first_of("\r\n") != std::string::npos)
+            throw ParamsFileError(std::string(control.name) +
+                                  ": the value holds a line break, which a params file cannot hold");
+        text << control.name << '=' << value << '\n';
     }
+    out << text.str();
 }

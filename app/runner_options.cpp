@@ -6,6 +6,7 @@
 
 #include "control_table.h"
 #include "random_streams.h"
+#include "statistics_csv.h"
 #include "version.h"
 
 namespace {
@@ -16,9 +17,12 @@ const std::string kVersion = std::string("landuse-headless ") + LandUseVersion()
 std::string ControlsHelp()
 {
     std::ostringstream text;
-    text << "\nExit codes: 0 the run finished, 1 a batch of agents too large for memory or a file that\n"
-            "cannot be written, 2 a text that does not convert (the run ends there), 64 a mistake on\n"
-            "the command line.\n"
+    text << "\nWhole numbers are read in decimal; leading zeros are allowed (010 is ten).\n"
+            "\nExit codes: 0 the run finished; 1 a batch of agents larger than the memory this process\n"
+            "may use, or a file (stdout included) that cannot be written, checked before the first step\n"
+            "where it can be; 2 a text that does not convert (the run ends there); 64 a mistake on the\n"
+            "command line or in a params file, found before anything runs; 128 + N the run was ended by\n"
+            "signal N (SIGINT 130, SIGTERM 143, SIGHUP 129), with its temporary files removed.\n"
             "\nControls (--set NAME=TEXT, or NAME=TEXT lines in a --params file). Edits take their text\n"
             "as typed, check boxes 0 or 1, radio buttons 1, scroll bars a position, usage-table cells\n"
             "StringGrid1.C.R (column C, row R) a real text:\n";
@@ -42,6 +46,51 @@ std::pair<std::string, std::string> SplitTag(const std::string& argument)
     return {argument.substr(0, eq), argument.substr(eq + 1)};
 }
 
+// A tag is a column of its own: a key that repeats, or names a column of the
+// statistics, would leave two columns of one name (readers rename one of them).
+void CheckTagKeys(const Tags& tags)
+{
+    std::vector<std::string> columns;
+    std::istringstream header(kStatisticsCsvHeader);
+    for (std::string column; std::getline(header, column, ',');) {
+        if (!column.empty() && column.back() == '\n') column.pop_back();
+        columns.push_back(column);
+    }
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : tags) {
+        if (std::find(columns.begin(), columns.end(), key) != columns.end())
+            throw UsageError("--tag " + key + "=...: the statistics already have a column '" + key + "'");
+        if (std::find(keys.begin(), keys.end(), key) != keys.end())
+            throw UsageError("--tag " + key + "=...: the key is given twice");
+        keys.push_back(key);
+    }
+}
+
+// The ranges of the whole-number options.
+constexpr std::uint64_t kMaxSteps = 2147483647;  // the step counter is a 32-bit integer
+constexpr std::uint64_t kMaxSeed = 4294967295;   // a state of the 32-bit generator
+constexpr std::uint64_t kMaxThreads = 2;
+
+// A whole number written in decimal, leading zeros allowed ("010" is ten), within
+// min..max; anything else is refused with the option's range.
+std::uint64_t ParseDecimal(const std::string& option, const std::string& text, std::uint64_t min, std::uint64_t max)
+{
+    const auto refuse = [&] {
+        return UsageError(option + " must be " + std::to_string(min) + ".." + std::to_string(max) + ", found '" +
+                          text + "'");
+    };
+    if (text.empty()) throw refuse();
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') throw refuse();
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (digit > max || value > (max - digit) / 10) throw refuse();
+        value = value * 10 + digit;
+    }
+    if (value < min) throw refuse();
+    return value;
+}
+
 }  // namespace
 
 const char* const kRunnerUsage =
@@ -56,29 +105,33 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     app.footer(ControlsHelp());
     app.set_version_flag("--version", kVersion);
 
-    std::int64_t steps = 0;
+    // Whole numbers are taken as text and read in decimal here: CLI11 would read
+    // "010" as octal.
+    std::string steps, seed, replicate, threads, cellsEvery;
     std::vector<std::string> sets;
     std::vector<std::string> tags;
-    std::uint32_t seed = 0;
-    std::uint32_t replicate = 0;
-    int threads = 0;
-    app.add_option("--steps", steps, "time steps to run (default: the stop time E_stop)")
-        ->type_name("N")->check(CLI::NonNegativeNumber);
+    app.add_option("--steps", steps, "time steps to run, 0..2147483647 (default: the stop time E_stop)")
+        ->type_name("N");
     app.add_option("--params", options.paramsFiles, "NAME=TEXT lines applied in order before any --set")
         ->type_name("FILE")
         ->allow_extra_args(false);
     app.add_option("--set", sets, "a control's value, as if typed into it (its change handler runs)")
         ->type_name("NAME=TEXT")
         ->allow_extra_args(false);
-    auto* seedOption = app.add_option("--seed", seed, "the generator's starting state, 0..4294967295 (default 0)")
+    auto* seedOption = app.add_option("--seed", seed,
+                                      "the generator's starting state, 0..4294967295 (default 0); seeds give no\n"
+                                      "guarantee that runs share no random numbers: use --replicate")
                            ->type_name("S");
     auto* replicateOption =
-        app.add_option("--replicate", replicate, "replicate K: the seed is a well-mixing hash of K (K = 0: seed 0)")
+        app.add_option("--replicate", replicate,
+                       "replicate K, 0..4294967295: the run starts bitreverse32(K) draws into the generator's\n"
+                       "cycle (K = 0: seed 0), so N replicates share no random number while each run draws\n"
+                       "fewer than 2^32 / 2N numbers (the first 64 lie 2^26 draws apart); runs with the same\n"
+                       "K share their numbers on purpose")
             ->type_name("K");
     seedOption->excludes(replicateOption);
-    app.add_option("--threads", threads, "workers of the diffusion, 1 or 2 (default: the CPUs this process may use)")
-        ->type_name("N")
-        ->check(CLI::Range(1, 2));
+    app.add_option("--threads", threads, "workers of the diffusion, 1..2 (default: the CPUs this process may use)")
+        ->type_name("N");
     app.add_option("--stats", options.statsFile, "the statistics to FILE instead of stdout")->type_name("FILE");
     auto* agentsOption =
         app.add_option("--agents", options.agentsFile, "the agents after the last step (to FILE if given)")
@@ -88,14 +141,13 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         app.add_option("--cells", options.cellsFile, "every cell after the last step (to FILE if given)")
             ->type_name("[FILE]")
             ->expected(0, 1);
-    auto* everyOption = app.add_option("--cells-every", options.cellsEvery, "a cell table every N steps...")
-                            ->type_name("N")
-                            ->check(CLI::PositiveNumber);
+    auto* everyOption = app.add_option("--cells-every", cellsEvery, "a cell table every N steps, 1..2147483647...")
+                            ->type_name("N");
     auto* directoryOption =
         app.add_option("--cells-dir", options.cellsDirectory, "...into DIR, as cells-STEP.csv")->type_name("DIR");
     everyOption->needs(directoryOption);
     directoryOption->needs(everyOption);
-    app.add_option("--tag", tags, "a leading column KEY on every statistics row")
+    app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
     bool progress = false;
@@ -120,15 +172,22 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         throw UsageError(e.what());
     }
 
-    if (app.count("--steps")) options.steps = steps;
+    if (app.count("--steps")) options.steps = static_cast<std::int64_t>(ParseDecimal("--steps", steps, 0, kMaxSteps));
+    if (everyOption->count())
+        options.cellsEvery = static_cast<std::int64_t>(ParseDecimal("--cells-every", cellsEvery, 1, kMaxSteps));
+    if (directoryOption->count() && options.cellsDirectory.empty())
+        throw UsageError("--cells-dir must name a folder, found ''");
     for (const std::string& set : sets) {
         ControlSetting setting;
         if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");
         options.sets.push_back(std::move(setting));
     }
     for (const std::string& tag : tags) options.tags.push_back(SplitTag(tag));
-    options.seed = replicateOption->count() ? ReplicateSeed(replicate) : seed;
-    if (app.count("--threads")) options.threads = threads;
+    CheckTagKeys(options.tags);
+    if (replicateOption->count())
+        options.seed = ReplicateSeed(static_cast<std::uint32_t>(ParseDecimal("--replicate", replicate, 0, kMaxSeed)));
+    if (seedOption->count()) options.seed = static_cast<std::uint32_t>(ParseDecimal("--seed", seed, 0, kMaxSeed));
+    if (app.count("--threads")) options.threads = static_cast<int>(ParseDecimal("--threads", threads, 1, kMaxThreads));
     options.agents = agentsOption->count() > 0;
     options.cells = cellsOption->count() > 0;
     if (progressOption->count()) options.progress = true;

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,59 @@ void ExitWhenThePlatformFails(QtMsgType type, const QMessageLogContext& context,
     std::_Exit(kExitNoDisplay);
 }
 
+void KeepOnlyFatalMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg && qtMessageHandler) qtMessageHandler(type, context, message);
+}
+
+// Qt's own options are known only to a running application object. Where no
+// window is to be shown, one on the offscreen platform (it needs no display)
+// takes them, so that --help-all can list them and a mistake is told from them.
+class OffscreenApplication {
+public:
+    OffscreenApplication(int argc, char** argv) : arguments_(argv, argv + argc)
+    {
+        // The last -platform counts: this one wins over any the user gave.
+        arguments_.push_back(const_cast<char*>("-platform"));
+        arguments_.push_back(const_cast<char*>("offscreen"));
+        count_ = static_cast<int>(arguments_.size());
+        arguments_.push_back(nullptr);
+        // Its start-up notes (no runtime folder and the like) concern no one here.
+        const QtMessageHandler previous = qInstallMessageHandler(KeepOnlyFatalMessages);
+        app_ = std::make_unique<QApplication>(count_, arguments_.data());
+        qInstallMessageHandler(previous);
+    }
+    QApplication& app() { return *app_; }
+
+private:
+    std::vector<char*> arguments_;
+    int count_ = 0;
+    std::unique_ptr<QApplication> app_;
+};
+
+// Whatever Qt did not take as its own, and is none of the window's options, is a
+// mistake: says so and gives the exit code.
+std::optional<int> RefuseUnknownArguments(QCommandLineParser& parser, const QApplication& app,
+                                          const QString& helpText)
+{
+    parser.parse(app.arguments());
+    QStringList unknown = parser.unknownOptionNames();
+    unknown << parser.positionalArguments();
+    if (unknown.isEmpty()) return std::nullopt;
+    // The parser names an option without its dashes: the argument is shown as given.
+    QString shown = unknown.first();
+    for (const QString& argument : app.arguments().mid(1)) {
+        QString name = argument.section('=', 0, 0);
+        while (name.startsWith('-')) name.remove(0, 1);
+        if (name == shown) {
+            shown = argument;
+            break;
+        }
+    }
+    std::fprintf(stderr, "landuse: unknown argument \"%s\"\n%s", qPrintable(shown), qPrintable(helpText));
+    return kExitUsage;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -83,6 +138,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(LandUseVersion());
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
+    // Qt's options are words after one dash (-reverse, -platform): never read as -r -e -v ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     QStringList argumentList;
@@ -90,7 +147,7 @@ int main(int argc, char** argv)
     parser.parse(argumentList);  // Qt's own options are unknown here; Qt takes them below
     // Without an application object the parser does not know the program's name.
     const QString helpText = parser.helpText().replace("<executable_name>", "landuse");
-    if (parser.isSet(help) || parser.isSet("help-all")) {
+    if (parser.isSet(help)) {
         std::fputs(qPrintable(helpText), stdout);
         return 0;
     }
@@ -99,23 +156,20 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (const auto reason = MissingDisplayReason(CurrentDisplayEnvironment(arguments))) {
+    const auto missingDisplay = MissingDisplayReason(CurrentDisplayEnvironment(arguments));
+    if (parser.isSet("help-all") || missingDisplay) {
+        OffscreenApplication offscreen(argc, argv);
+        if (const auto code = RefuseUnknownArguments(parser, offscreen.app(), helpText)) return *code;
+        if (parser.isSet("help-all")) parser.process(offscreen.app());  // prints Qt's options too and exits 0
         std::fprintf(stderr, "landuse: %s.\nRun landuse-headless to run the model without a window.\n",
-                     reason->c_str());
+                     missingDisplay->c_str());
         return kExitNoDisplay;
     }
 
     qtMessageHandler = qInstallMessageHandler(ExitWhenThePlatformFails);
     QApplication app(argc, argv);
     qInstallMessageHandler(qtMessageHandler);
-
-    // Whatever Qt did not take as its own is a mistake.
-    const QStringList rest = app.arguments().mid(1);
-    if (!rest.isEmpty()) {
-        std::fprintf(stderr, "landuse: unknown argument \"%s\"\n%s", qPrintable(rest.first()),
-                     qPrintable(helpText));
-        return kExitUsage;
-    }
+    if (const auto code = RefuseUnknownArguments(parser, app, helpText)) return *code;
 
     TForm1 form;
     form.show();

@@ -90,14 +90,21 @@ void CreateLandUse(Simulation& sim, CellPosition at, KindCreated created)
 void MakeRoomForAgents(std::vector<TAgent>& agents, std::int32_t count)
 {
     const std::size_t needed = agents.size() + static_cast<std::size_t>(count);
-    if (needed <= agents.capacity()) return;
+    const bool fitsTheRoom = needed <= agents.capacity();
+    // Small batches into room already reserved skip the check, which reads a few
+    // system files; room reserved ahead is untouched memory, so a large batch is checked.
+    constexpr std::size_t kUncheckedBytes = std::size_t{64} << 20;
+    if (fitsTheRoom && static_cast<std::size_t>(count) < kUncheckedBytes / sizeof(TAgent)) return;
     const auto refusal = [count] {
         return GrowthError("Not enough memory to create " + std::to_string(count) + " agents");
     };
-    // A list larger than the machine's memory could only end in the system killing the
-    // program part-way, so such a batch is refused before it starts.
-    const std::uint64_t memory = PhysicalMemoryBytes();
-    if (memory > 0 && needed > memory / sizeof(TAgent)) throw refusal();
+    // Agents beyond the memory this process may still take (its cgroup's limit, its
+    // resource limits, what the system has available) could only end in the system
+    // killing the program part-way, so such a batch is refused before it starts.
+    const std::uint64_t memory = UsableMemoryBytes();
+    const std::size_t touched = fitsTheRoom ? static_cast<std::size_t>(count) : needed;
+    if (memory > 0 && touched > memory / sizeof(TAgent)) throw refusal();
+    if (fitsTheRoom) return;
     // Room for twice the list keeps growth by small batches from copying the list at
     // every step; when that much is not to be had, room for the batch alone will do.
     for (const std::size_t room : {std::max(needed, 2 * agents.capacity()), needed}) {

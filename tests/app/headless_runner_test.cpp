@@ -5,12 +5,19 @@
 #include <fstream>
 #include <sstream>
 
+#include <thread>
+
 #include <stdlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "control_table.h"
 #include "headless_runner.h"
 #include "random_streams.h"
 #include "scenes.h"
+#include "version.h"
 
 namespace {
 
@@ -188,6 +195,8 @@ TEST(HeadlessRunner, KnownRunIsReproducedBitForBit)
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // A scratch folder of its own, removed afterwards.
 struct ScratchFolder {
     ScratchFolder()
@@ -324,8 +333,10 @@ TEST(HeadlessRunner, SeedsAndReplicates)
     const std::string one = RunRunner(With(run, {"--replicate", "1"})).out;
     EXPECT_NE(one, start);
     EXPECT_NE(RunRunner(With(run, {"--replicate", "2"})).out, one);
-    // Replicate K is the run from seed ReplicateSeed(K).
+    // Replicate K is the run from seed ReplicateSeed(K): for K = 1 the state after
+    // bitreverse32(1) = 2^31 draws from 0, which is 2^31.
     EXPECT_EQ(RunRunner(With(run, {"--seed=" + std::to_string(ReplicateSeed(1))})).out, one);
+    EXPECT_EQ(RunRunner(With(run, {"--seed", "2147483648"})).out, one);
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--seed", "4294967296"}, {"--seed", "-1"},
                                                 {"--seed", "1", "--replicate", "1"}, {"--threads", "3"}})
         EXPECT_EQ(RunRunner(bad).code, 64) << bad[0];
@@ -341,9 +352,150 @@ TEST(HeadlessRunner, HelpListsEveryControlAndTheExitCodes)
         EXPECT_NE(help.out.find(control.meaning, at), std::string::npos) << control.name;
         EXPECT_NE(help.out.find(std::string("default ") + control.defaultValue, at), std::string::npos);
     }
-    for (const char* text : {"Exit codes", "64", "page \"Setup\"", "page \"Graphic\"", "--replicate", "--params"})
+    for (const char* text : {"Exit codes", "64", "128 + N", "page \"Setup\"", "page \"Graphic\"", "--replicate",
+                             "--params", "2^32 / 2N"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     const Result version = RunRunner({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("landuse-headless ", 0), 0u);
+}
+
+TEST(HeadlessRunner, WholeNumbersAreDecimalWithinTheirRanges)
+{
+    const std::vector<std::string> run = {"--set", "Edit_size=10", "--steps", "2"};
+    // Leading zeros change nothing: 010 is ten, 08 is eight.
+    EXPECT_EQ(RunRunner(With(run, {"--replicate", "010"})).out,
+              RunRunner(With(run, {"--seed", std::to_string(ReplicateSeed(10))})).out);
+    EXPECT_EQ(RunRunner(With(run, {"--seed", "0010"})).out, RunRunner(With(run, {"--seed", "10"})).out);
+    EXPECT_EQ(Lines(RunRunner({"--set", "Edit_size=10", "--steps", "08"}).out).size(), 9u);
+    EXPECT_EQ(RunRunner({"--set", "Edit_size=10", "--steps", "1", "--threads", "01"}).code, 0);
+
+    struct Refused {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    for (const Refused& bad : std::vector<Refused>{
+             {{"--steps", "99999999999999999999"}, "--steps must be 0..2147483647, found '99999999999999999999'"},
+             {{"--steps", "2147483648"}, "--steps must be 0..2147483647"},
+             {{"--steps", "1e3"}, "--steps must be 0..2147483647"},
+             {{"--steps", "0x10"}, "--steps must be 0..2147483647"},
+             {{"--steps", "+5"}, "--steps must be 0..2147483647"},
+             {{"--steps", ""}, "--steps must be 0..2147483647"},
+             {{"--seed", "4294967296"}, "--seed must be 0..4294967295"},
+             {{"--replicate", "-1"}, "--replicate must be 0..4294967295"},
+             {{"--replicate", "18446744073709551616"}, "--replicate must be 0..4294967295"},
+             {{"--threads", "0"}, "--threads must be 1..2"},
+             {{"--threads", "3"}, "--threads must be 1..2"},
+             {{"--cells-every", "0", "--cells-dir", "/tmp"}, "--cells-every must be 1..2147483647"},
+             {{"--cells-every", "1", "--cells-dir", "", "--steps", "1"}, "--cells-dir must name a folder"},
+             {{"--tag", "step=9"}, "the statistics already have a column 'step'"},
+             {{"--tag", "max_mark=9"}, "the statistics already have a column 'max_mark'"},
+             {{"--tag", "a=1", "--tag", "b=2", "--tag", "a=3"}, "--tag a=...: the key is given twice"},
+         }) {
+        const Result r = RunRunner(bad.arguments);
+        EXPECT_EQ(r.code, 64) << bad.arguments[1];
+        EXPECT_NE(r.err.find(bad.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << bad.arguments[1];
+    }
+}
+
+TEST(HeadlessRunner, PrintedParamsRecordTheVersionAndHoldOneSettingALine)
+{
+    const Result printed = RunRunner({"--print-params"});
+    EXPECT_EQ(printed.out.rfind("# landuse-headless " + std::string(LandUseVersion()) + " --params:", 0), 0u);
+    // E_crIndu is read only by growth, so the start-up takes a text with a line break.
+    const Result broken = RunRunner({"--set", "E_crIndu=1\nEdit_size=3", "--print-params"});
+    EXPECT_EQ(broken.code, 64);
+    EXPECT_TRUE(broken.out.empty());
+    EXPECT_NE(broken.err.find("E_crIndu: the value holds a line break"), std::string::npos) << broken.err;
+}
+
+TEST(HeadlessRunner, ParamsFilesAreRegularFilesReadWhole)
+{
+    ScratchFolder folder;
+    // A byte order mark and CRLF line ends, as an editor on Windows saves them.
+    WriteFile(folder.File("windows.params"), "\xEF\xBB\xBF" "Edit_size=10\r\nE_stop=2\r\n");
+    const Result windows = RunRunner({"--params", folder.File("windows.params"), "--cells"});
+    ASSERT_EQ(windows.code, 0) << windows.err;
+    EXPECT_EQ(Lines(windows.out).size(), 3u + 1 + 1 + 40 * 40);
+
+    WriteFile(folder.File("large.params"), std::string((1 << 20) + 1, '#'));
+    mkfifo(folder.File("fifo.params").c_str(), 0600);
+    for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+             {folder.path, "is a folder, not a params file"},
+             {"/dev/zero", "is not a regular file"},
+             {folder.File("fifo.params"), "is not a regular file"},
+             {folder.File("large.params"), "is larger than 1 MiB"},
+             {folder.File("missing.params"), "cannot be read: No such file or directory"},
+         }) {
+        const Result r = RunRunner({"--steps", "1", "--params", path});
+        EXPECT_EQ(r.code, 64) << path;
+        EXPECT_NE(r.err.find(path + ": " + message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST(HeadlessRunner, OutputPathsAreCheckedBeforeTheRunAndNeverClobbered)
+{
+    ScratchFolder folder;
+    const std::string x = folder.File("x.csv");
+    fs::create_directory(folder.File("sub"));
+    struct Case {
+        std::vector<std::string> arguments;
+        int code;
+        std::string message;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--stats", x, "--agents", x}, 1, "are the same file"},
+             {{"--stats", x, "--cells", folder.path + "/sub/../x.csv"}, 1, "are the same file"},
+             {{"--agents", x, "--cells", folder.path + "//./x.csv"}, 1, "are the same file"},
+             {{"--stats", folder.File("sub")}, 1, "it is a folder"},
+             {{"--agents", folder.File("none/a.csv")}, 1, "does not exist"},
+             {{"--cells-every", "1", "--cells-dir", folder.File("none")}, 1, "No such file or directory"},
+             {{"--cells-every", "1", "--cells-dir", x + "-file"}, 1, "not a folder"},
+         }) {
+        WriteFile(x + "-file", "");
+        const Result r = RunRunner(With({"--steps", "2", "--set", "Edit_size=10"}, c.arguments));
+        EXPECT_EQ(r.code, c.code) << c.arguments[1];
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << "the run started: " << c.arguments[1];
+        EXPECT_FALSE(fs::exists(x)) << c.arguments[1];
+    }
+    // A link where the old runner put its temporary file is never followed.
+    const std::string victim = folder.File("victim");
+    WriteFile(victim, "keep me");
+    fs::create_symlink(victim, folder.File("s.csv.part-" + std::to_string(getpid())));
+    ASSERT_EQ(RunRunner({"--steps", "2", "--set", "Edit_size=10", "--stats", folder.File("s.csv")}).code, 0);
+    EXPECT_EQ(ReadFile(victim), "keep me");
+    EXPECT_EQ(ReadFile(folder.File("s.csv")).substr(0, 5), "step,");
+}
+
+TEST(HeadlessRunner, NonRegularOutputsAreWrittenIntoNotReplaced)
+{
+    ScratchFolder folder;
+    const std::string expected = RunRunner({"--steps", "3", "--set", "Edit_size=10"}).out;
+    // A FIFO, read on another thread.
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string fromFifo;
+    std::thread reader([&] { fromFifo = ReadFile(fifo); });
+    // A writer of our own, held over the run, so the reader ends even where a runner
+    // never opened the FIFO.
+    const int ownWriter = open(fifo.c_str(), O_WRONLY);
+    const Result viaFifo = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--stats", fifo});
+    close(ownWriter);
+    reader.join();
+    EXPECT_EQ(viaFifo.code, 0) << viaFifo.err;
+    EXPECT_EQ(fromFifo, expected);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // A copy of /dev/null (never the real one: a runner that renames would replace it)
+    // stays a device, and takes two tables.
+    const std::string null = folder.File("null");
+    if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "mknod needs root: the device case is not tested";
+    const Result viaDevice = RunRunner({"--steps", "3", "--set", "Edit_size=10", "--stats", null, "--agents", null});
+    EXPECT_EQ(viaDevice.code, 0) << viaDevice.err;
+    EXPECT_TRUE(fs::is_character_file(null));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fifo", "null"}));
 }

@@ -1,6 +1,7 @@
-# The window's program where no display exists: --help and --version answer and
-# exit 0, and a start says why it cannot show the window and exits with 69
-# rather than aborting.   cmake -DPROGRAM=<landuse> -P window_command_line_test.cmake
+# The window's program where no display exists: --help, --help-all (with Qt's own
+# options) and --version answer and exit 0; an unknown argument exits with 64, and
+# a start (Qt options included) says why it cannot show the window and exits with
+# 69 rather than aborting.   cmake -DPROGRAM=<landuse> -P window_command_line_test.cmake
 set(no_display ${CMAKE_COMMAND} -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY --unset=QT_QPA_PLATFORM)
 
 function(run_without_display expected_code stream pattern)
@@ -22,3 +23,7 @@ endfunction()
 run_without_display(0 stdout "^landuse [0-9]+\\.[0-9]+\\.[0-9]+\n$" --version)
 run_without_display(0 stdout "Usage: landuse \\[options\\].*--version" --help)
 run_without_display(69 stderr "no display available.*landuse-headless")
+run_without_display(0 stdout "--help-all.*-platform <platformName.*-reverse" --help-all)
+run_without_display(64 stderr "unknown argument \"--bogus\"" --bogus)
+run_without_display(64 stderr "unknown argument \"extra\"" -reverse extra)
+run_without_display(69 stderr "no display available" -reverse -platform xcb)

@@ -1,0 +1,214 @@
+// The runner as a program, in child processes: what it does with odd outputs,
+// signals and memory limits.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "headless_runner.h"
+
+// AddressSanitizer reserves terabytes of address space at start: under a small
+// RLIMIT_AS such a build cannot even start.
+#if defined(__SANITIZE_ADDRESS__)
+#define LANDUSE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LANDUSE_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Finished {
+    int exitCode = -1;  // -1 when ended by a signal
+    int signal = 0;
+    std::string err;
+};
+
+// Starts the runner with `arguments`; `prepare` runs in the child before exec
+// (to change its descriptors or limits). Stdout goes to /dev/null unless prepared.
+pid_t Start(const std::vector<std::string>& arguments, const std::function<void()>& prepare, int errPipe)
+{
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(errPipe, STDERR_FILENO);
+    prepare();
+    std::vector<char*> argv = {const_cast<char*>(LANDUSE_HEADLESS_PROGRAM)};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+Finished Wait(pid_t pid, int errRead)
+{
+    Finished finished;
+    char buffer[4096];
+    for (ssize_t got; (got = read(errRead, buffer, sizeof buffer)) > 0;) finished.err.append(buffer, got);
+    close(errRead);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) finished.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) finished.signal = WTERMSIG(status);
+    return finished;
+}
+
+Finished RunProgram(const std::vector<std::string>& arguments, const std::function<void()>& prepare = [] {})
+{
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return {};
+    const pid_t pid = Start(arguments, [&] { close(pipeEnds[0]); prepare(); }, pipeEnds[1]);
+    close(pipeEnds[1]);
+    return Wait(pid, pipeEnds[0]);
+}
+
+struct ScratchFolder {
+    ScratchFolder()
+    {
+        char pattern[] = "/tmp/landuse-files-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~ScratchFolder() { fs::remove_all(path); }
+    std::string File(const std::string& name) const { return path + "/" + name; }
+    // Every name below the folder, with its subfolders' files as "sub/name".
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(path))
+            names.push_back(fs::relative(entry.path(), path).string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::string path;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const std::vector<std::string> kSmallRun = {"--steps", "3", "--set", "Edit_size=10"};
+
+std::vector<std::string> With(std::vector<std::string> arguments, const std::vector<std::string>& more)
+{
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+}
+
+}  // namespace
+
+TEST(RunnerFiles, WriteErrorsOnStdoutFailTheRun)
+{
+    // A full device: the error shows at the first flush, not at the end.
+    const Finished full = RunProgram({"--steps", "2000", "--set", "Edit_size=10"}, [] {
+        const int fd = open("/dev/full", O_WRONLY);
+        dup2(fd, STDOUT_FILENO);
+    });
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_NE(full.err.find("cannot write stdout: No space left on device"), std::string::npos) << full.err;
+
+    const Finished closed = RunProgram(kSmallRun, [] { close(STDOUT_FILENO); });
+    EXPECT_EQ(closed.exitCode, 1);
+    EXPECT_NE(closed.err.find("cannot write stdout: Bad file descriptor"), std::string::npos) << closed.err;
+
+    // --help too.
+    const Finished help = RunProgram({"--help"}, [] {
+        const int fd = open("/dev/full", O_WRONLY);
+        dup2(fd, STDOUT_FILENO);
+    });
+    EXPECT_EQ(help.exitCode, 1);
+
+    // A run whose stdout failed commits none of its files.
+    ScratchFolder folder;
+    const Finished partly =
+        RunProgram(With(kSmallRun, {"--stats", folder.File("s.csv"), "--agents"}), [] { close(STDOUT_FILENO); });
+    EXPECT_EQ(partly.exitCode, 1);
+    EXPECT_TRUE(folder.Names().empty());
+
+    // A closed stdout that nothing is written to is no failure, and no file lands on it.
+    const Finished unused =
+        RunProgram(With(kSmallRun, {"--stats", folder.File("s.csv")}), [] { close(STDOUT_FILENO); });
+    EXPECT_EQ(unused.exitCode, 0) << unused.err;
+    EXPECT_EQ(ReadFile(folder.File("s.csv")).substr(0, 5), "step,");
+}
+
+TEST(RunnerFiles, SignalsLeaveNoTemporaryFiles)
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        ScratchFolder folder;
+        fs::create_directory(folder.File("cells"));
+        int pipeEnds[2];
+        ASSERT_EQ(pipe(pipeEnds), 0);
+        const pid_t pid = Start({"--steps", "1000000", "--stats", folder.File("stats.csv"), "--agents",
+                                 folder.File("agents.csv"), "--cells-every", "1", "--cells-dir", folder.File("cells")},
+                                [&] { close(pipeEnds[0]); }, pipeEnds[1]);
+        close(pipeEnds[1]);
+        // Waits until the run is well under way: some snapshots written.
+        while (!fs::exists(folder.File("cells/cells-000003.csv")))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(pid, signal);
+        const Finished finished = Wait(pid, pipeEnds[0]);
+        EXPECT_EQ(finished.exitCode, 128 + signal) << strsignal(signal) << " " << finished.signal;
+        for (const std::string& name : folder.Names()) {
+            EXPECT_EQ(name.find(".part-"), std::string::npos) << strsignal(signal) << ": " << name;
+            EXPECT_NE(name, "stats.csv");
+            EXPECT_NE(name, "agents.csv");
+        }
+    }
+}
+
+// A process that may take little memory is refused a large batch with a message
+// (exit 1), rather than killed by the system part-way.
+TEST(RunnerFiles, BatchesBeyondTheMemoryLimitAreRefused)
+{
+    const std::vector<std::string> largeBatch = {"--steps", "2", "--set", "Edit_size=10", "--set",
+                                                 "Edit_anzAg=7000000", "--set", "E_crAgs=6000000"};
+#ifndef LANDUSE_ADDRESS_SANITIZER
+    const Finished limited = RunProgram(largeBatch, [] {
+        const rlimit limit{std::uint64_t{1} << 30, std::uint64_t{1} << 30};
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(limited.exitCode, 1);
+    EXPECT_NE(limited.err.find("Not enough memory to create 6000000 agents"), std::string::npos) << limited.err;
+#endif
+
+    // A memory cgroup of 512 MiB, where one can be made (as root, with cgroup v1's
+    // memory hierarchy or cgroup v2 with the memory controller).
+    std::string group;
+    for (const auto& [hierarchy, limitFile] :
+         {std::pair{"/sys/fs/cgroup/memory", "memory.limit_in_bytes"}, {"/sys/fs/cgroup", "memory.max"}}) {
+        const std::string candidate = std::string(hierarchy) + "/landuse-test-" + std::to_string(getpid());
+        if (mkdir(candidate.c_str(), 0755) != 0) continue;
+        if (std::ofstream(candidate + "/" + limitFile) << (512 << 20) << std::flush) {
+            group = candidate;
+            break;
+        }
+        rmdir(candidate.c_str());
+    }
+    if (group.empty()) GTEST_SKIP() << "no memory cgroup can be made here (needs root and a writable cgroup fs)";
+    const Finished inGroup = RunProgram(largeBatch, [&group] {
+        std::ofstream(group + "/cgroup.procs") << getpid() << std::flush;
+    });
+    rmdir(group.c_str());
+    EXPECT_EQ(inGroup.exitCode, 1) << "signal " << inGroup.signal;
+    EXPECT_NE(inGroup.err.find("Not enough memory to create 6000000 agents"), std::string::npos) << inGroup.err;
+}
