@@ -1,6 +1,6 @@
-"""A sweep from a TOML file, written to one CSV table:
+"""The command line of sweeps: a TOML file in, one CSV table out.
 
-    python3 -m landuse.sweep SWEEP.toml --out results.csv [--scheduler ADDRESS] [--workers N] [--quiet]
+    python3 -m landuse.sweep SWEEP.toml --out results.csv [--resume] [--scheduler ADDRESS] [--workers N] [--quiet]
 
 The file (every key but one of the two tables is optional):
 
@@ -16,12 +16,22 @@ or, instead of [parameters], one table per point:
 
     [[points]]
     E_CProbab = 0.1
-    StringGrid1.2.1 = "0,5"     # usage cells by name; quote names with dots: "StringGrid1.2.1"
+    "StringGrid1.2.1" = "0,5"   # usage cells by name; quote names with dots
 
-Values are texts as the panel takes them ("0,1"), numbers or true/false. The table
-is written to a temporary file beside --out and renamed when the sweep is complete,
-so --out exists only for a finished sweep. Without --scheduler a local cluster
-with one worker process per usable CPU (or --workers N) runs the sweep.
+Values are texts as the panel takes them ("0,1"), numbers or true/false.
+
+Each finished run is appended to the journal results.csv.journal as it finishes;
+after an interruption (Ctrl-C, a lost scheduler, a job out of time) the same
+command with --resume runs only the runs the journal lacks. When every run is
+done the table is written to a temporary file beside --out and renamed, so --out
+exists only for a finished sweep, and the journal is removed. Without
+--scheduler a local cluster with one worker process per usable CPU (or --workers
+N) runs the sweep, on the loopback interface only.
+
+Exit status: 0 every run went well; 1 the table is written but some runs failed
+(their "error" says why); 2 a mistake in the command or the sweep file, found
+before any run; 3 the cluster could not be reached or a file could not be
+written; 130 interrupted (the journal keeps the finished runs).
 """
 
 import argparse
@@ -29,11 +39,12 @@ import os
 import sys
 import tempfile
 import tomllib
-import types
 
-from ._sweep import sweep
+from . import sweeps
 
 KNOWN_KEYS = {"replicates", "steps", "parameters", "points"}
+JOURNAL_SUFFIX = ".journal"
+FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
 
 class SweepFileError(Exception):
@@ -42,11 +53,13 @@ class SweepFileError(Exception):
 
 def read_sweep_file(path):
     """The sweep() arguments a TOML file gives: parameters, replicates, steps."""
-    with open(path, "rb") as f:
-        try:
+    try:
+        with open(path, "rb") as f:
             document = tomllib.load(f)
-        except tomllib.TOMLDecodeError as e:
-            raise SweepFileError(f"{path}: {e}") from None
+    except (tomllib.TOMLDecodeError, UnicodeDecodeError) as e:
+        raise SweepFileError(f"{path}: {e}") from None
+    except OSError as e:
+        raise SweepFileError(f"{path}: {e.strerror}") from None
     unknown = sorted(set(document) - KNOWN_KEYS)
     if unknown:
         raise SweepFileError(f"{path}: unknown key(s) {', '.join(unknown)}; known: {', '.join(sorted(KNOWN_KEYS))}")
@@ -63,14 +76,25 @@ def read_sweep_file(path):
         raise SweepFileError(f"{path}: replicates takes a whole number of 1 or more")
     if steps is not None and (not isinstance(steps, int) or isinstance(steps, bool) or steps < 0):
         raise SweepFileError(f"{path}: steps takes a whole number of 0 or more")
+    try:
+        sweeps.SweepPoints(parameters)
+    except (TypeError, ValueError) as e:
+        raise SweepFileError(f"{path}: {e}") from None
     return parameters, replicates, steps
 
 
-def write_atomically(table, out):
-    """Writes the table as CSV to a temporary file in out's directory, then renames it to out."""
+def write_table(table, out):
+    """Writes the table as CSV to out, with the permissions the umask leaves. A
+    regular file (or a new one) is written to a temporary file beside it and renamed,
+    so out never holds half a table; anything else (a device, a pipe) is written into."""
+    if os.path.exists(out) and not os.path.isfile(out):
+        with open(out, "w", newline="") as f:
+            table.to_csv(f, index=False)
+        return
     directory = os.path.dirname(os.path.abspath(out))
     descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(out) + ".", suffix=".tmp")
     try:
+        os.fchmod(descriptor, 0o666 & ~sweeps._umask())
         with os.fdopen(descriptor, "w", newline="") as f:
             table.to_csv(f, index=False)
             f.flush()
@@ -81,8 +105,13 @@ def write_atomically(table, out):
         raise
 
 
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):
+        self.exit(MISTAKE, f"{self.prog}: error: {message}\n")
+
+
 def main(argv=None):
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="python3 -m landuse.sweep",
         description="Runs a parameter sweep of the land-use model described by a TOML file and writes one CSV table.",
         epilog=__doc__.split("\n\n", 1)[1],
@@ -90,49 +119,59 @@ def main(argv=None):
     )
     parser.add_argument("sweep_file", metavar="SWEEP.toml")
     parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
+    parser.add_argument("--resume", action="store_true",
+                        help="go on with the journal an interrupted sweep left beside --out")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
     parser.add_argument("--quiet", action="store_true", help="no progress line")
     arguments = parser.parse_args(argv)
-
-    # The package's own module, not this file run as __main__: the tasks must name
-    # a function the workers can import.
-    import landuse._sweep as implementation
+    out = arguments.out
+    journal = out + JOURNAL_SUFFIX
 
     try:
         parameters, replicates, steps = read_sweep_file(arguments.sweep_file)
-    except (OSError, SweepFileError) as e:
+        sweeps.check_writable(out, "--out")
+    except (SweepFileError, ValueError) as e:
         parser.error(str(e))
-    client = arguments.scheduler
+    if arguments.workers is not None and arguments.workers < 1:
+        parser.error("--workers takes 1 or more")
+    if os.path.exists(journal) and not arguments.resume:
+        parser.error(f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; "
+                     "remove it to start again")
+    if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
+        print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
+        return 0
+
     cluster = None
-    if client is None and arguments.workers is not None:
-        if arguments.workers < 1:
-            parser.error("--workers takes 1 or more")
-        client, cluster = implementation._local_client(arguments.workers)
     try:
-        table = implementation.sweep(parameters, replicates, steps, client=client, progress=not arguments.quiet)
+        if arguments.scheduler is not None:
+            from distributed import Client
+
+            client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT)
+        else:
+            client, cluster = sweeps.local_client(arguments.workers or sweeps.default_workers())
+    except (OSError, RuntimeError) as e:
+        print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
+        return CANNOT_GO_ON
+    try:
+        table = sweeps.sweep(parameters, replicates, steps, client=client, progress=not arguments.quiet,
+                             journal=journal)
+        write_table(table, out)
     except ValueError as e:
         parser.error(str(e))
+    except OSError as e:
+        print(f"{parser.prog}: error: {e}", file=sys.stderr)
+        return CANNOT_GO_ON
+    except KeyboardInterrupt:
+        print(f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
+              "--resume runs the others", file=sys.stderr)
+        return INTERRUPTED
     finally:
+        client.close()
         if cluster is not None:
-            client.close()
             cluster.close()
-    write_atomically(table, arguments.out)
+    os.unlink(journal)
     runs = table["run"].nunique()
     failed = table.loc[table["error"] != "", "run"].nunique()
-    print(f"landuse sweep: {runs} runs ({failed} failed) written to {arguments.out}", file=sys.stderr)
-    return 0
-
-
-class _CallableModule(types.ModuleType):
-    """landuse.sweep names both this module and the sweep function; importing the
-    module rebinds the package's name to it, so the module runs the sweep when called."""
-
-    def __call__(self, *arguments, **keywords):
-        return sweep(*arguments, **keywords)
-
-
-sys.modules[__name__].__class__ = _CallableModule
-
-if __name__ == "__main__":
-    sys.exit(main())
+    print(f"landuse {sweeps.__version__} sweep: {runs} runs ({failed} failed) written to {out}", file=sys.stderr)
+    return FAILED_RUNS if failed else 0

@@ -1,59 +1,192 @@
-"""Parameter sweeps: every (point, replicate) one run, each a task on Dask distributed."""
+"""Parameter sweeps: every (point, replicate) one run, each a task on Dask distributed.
 
-import itertools
+The runs are a stream: a bounded number is in flight, each finished run's rows
+are appended to a journal (when there is one) as it finishes, and the table is
+made from the runs' records in run order, so a sweep resumed from its journal
+gives the same table as one that was never interrupted.
+"""
+
+import functools
+import hashlib
+import json
+import math
+import multiprocessing.process
+import numbers
 import os
+import re
 import sys
+import time
+import warnings
 
+import numpy as np
 import pandas as pd
 
-from . import Simulation, control_text, replicate_seed
+from . import (STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table, control_text,
+               replicate_seed, streams_overlap)
 
-RESULT_STATISTICS = ["step", "agents", "successful", "avg_travel", "max_mark", "migrated", "returning"]
-TABLE_COLUMNS = ["run", "replicate", "seed", *RESULT_STATISTICS, "error"]
+STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
+# Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
+RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
+RESERVED_COLUMNS = {"run", *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"}
+# Seconds to wait for a scheduler that does not answer.
+CONNECT_TIMEOUT = 10
+# Runs kept in flight per worker thread, and at least.
+WINDOW_PER_THREAD = 2
+SMALLEST_WINDOW = 8
+
+
+class ControlChangedWarning(UserWarning):
+    """A swept value that the model changed at set-up (e.g. a grid size over its largest)."""
+
+
+class StreamOverlapWarning(UserWarning):
+    """Two replicates of a sweep drew some of the same random numbers."""
+
+
+def _value_list(name, value):
+    """A swept control's values: a list, tuple, range, 1-D numpy array or pandas
+    Series/Index; anything else is one value for every point."""
+    if isinstance(value, (list, tuple, range, pd.Series, pd.Index)):
+        return list(value)
+    if isinstance(value, np.ndarray):
+        if value.ndim != 1:
+            raise TypeError(f"{name}: a list of values is one-dimensional, not an array of shape {value.shape}")
+        return list(value)
+    return [value]
+
+
+class SweepPoints:
+    """The points of a sweep: the names of the controls it sets, how many points,
+    and the points one by one (a grid's are made as they are taken, so a grid of a
+    million points costs no memory).
+
+    ``parameters`` is a dict of value lists, whose full grid (in the dict's order,
+    the last name varying fastest) is the sweep, or a list of dicts, one per point.
+    In a dict, a value that is not a list is one value for every point.
+
+    Every name must be a control of the model and every value one the control can
+    hold, checked here before any run; a text that does not convert is found only
+    in the run, which then records the error.
+    """
+
+    def __init__(self, parameters):
+        if isinstance(parameters, dict):
+            self.names = list(parameters)
+            self._lists = [_value_list(name, values) for name, values in parameters.items()]
+            self._points = None
+            self.count = math.prod(len(values) for values in self._lists)
+            checks = [{name: value} for name, values in zip(self.names, self._lists) for value in values]
+        elif isinstance(parameters, (list, tuple)) and all(isinstance(point, dict) for point in parameters):
+            self._points = [dict(point) for point in parameters]
+            self.names = list(dict.fromkeys(name for point in self._points for name in point))
+            self.count = len(self._points)
+            checks = self._points
+        else:
+            raise TypeError("parameters takes a dict of value lists or a list of dicts, one per point")
+        if self.count == 0:
+            raise ValueError("a sweep needs at least one point")
+        taken = sorted(set(self.names) & RESERVED_COLUMNS)
+        if taken:
+            raise ValueError(f"{', '.join(taken)}: a column of the result, not a control")
+        known = set(control_table().index)
+        unknown = [name for name in self.names if name not in known]
+        if unknown:
+            raise ValueError(f"{', '.join(map(str, unknown))}: no control of that name (see landuse.control_table())")
+        for point in checks:
+            try:
+                check_controls(point)
+            except (TypeError, ValueError) as e:
+                raise type(e)(f"{', '.join(point)}: {e}") from None
+
+    def __len__(self):
+        return self.count
+
+    def __iter__(self):
+        if self._points is not None:
+            yield from self._points
+            return
+        # Nested loops rather than itertools.product, which would hold every combination's index.
+        def grid(level):
+            if level == len(self._lists):
+                yield {}
+                return
+            for value in self._lists[level]:
+                for rest in grid(level + 1):
+                    yield {self.names[level]: value, **rest}
+        yield from grid(0)
+
+    def fingerprint(self, replicates, steps):
+        """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's."""
+        if self._points is None:
+            values = [[control_text(value) for value in values] for values in self._lists]
+        else:
+            values = [[control_text(point[name]) if name in point else None for name in self.names]
+                      for point in self._points]
+        description = [__version__, replicates, steps, self._points is None, self.names, values]
+        return hashlib.sha256(json.dumps(description).encode()).hexdigest()
 
 
 def sweep_points(parameters):
-    """The sweep's points, each a dict of control values.
-
-    ``parameters`` is a dict of value lists, whose full grid (in the dict's order,
-    the last name varying fastest) is the sweep, or a list of dicts, one per
-    point. In a dict, a value that is not a list is one value for every point.
-    """
-    if isinstance(parameters, dict):
-        names = list(parameters)
-        values = [v if isinstance(v, (list, tuple)) else [v] for v in parameters.values()]
-        points = [dict(zip(names, combination)) for combination in itertools.product(*values)]
-    else:
-        points = [dict(point) for point in parameters]
-    if not points:
-        raise ValueError("a sweep needs at least one point")
-    # The table's own columns cannot be parameters; any other name is left to the
-    # model, which refuses an unknown control in the run's error.
-    taken = sorted({name for point in points for name in point} & set(TABLE_COLUMNS))
-    if taken:
-        raise ValueError(f"{', '.join(taken)}: a column of the result, not a control")
-    # A value of no type a control takes is a mistake in the sweep, found before any run.
-    for point in points:
-        for value in point.values():
-            control_text(value)
-    return points
+    """The sweep's points as a list of dicts (see ``SweepPoints``)."""
+    return list(SweepPoints(parameters))
 
 
-def run_one(run_id, point, replicate, seed, steps):
-    """One run of a sweep, in whichever process runs it: its rows of the tidy table.
+def _plain(value):
+    """A value as the plain Python type JSON writes and reads back unchanged."""
+    return value.item() if isinstance(value, np.generic) else value
+
+
+def value_in_effect(text):
+    """A control's text as the number it reads as (a decimal comma read as a point), or the text."""
+    if re.fullmatch(r"[+-]?\d+", text.strip()):
+        return int(text)
+    try:
+        return float(text.replace(",", "."))
+    except ValueError:
+        return text
+
+
+@functools.lru_cache(maxsize=1)
+def _defaults():
+    return dict(control_table()["default"])
+
+
+def _recorded_values(point, names, in_effect):
+    """Each swept control's value for the table: as given where the model holds it as
+    given, else the value in effect (and the change); the default in effect for a
+    control this point leaves out. ``in_effect`` None (the run never got through its
+    set-up): as given, and the table's default for a control left out."""
+    values, changes = [], []
+    for name in names:
+        given = control_text(point[name]) if name in point else None
+        if in_effect is not None:
+            text = in_effect[name]
+        else:
+            text = given if given is not None else _defaults()[name]
+        if given is not None and text == given:
+            values.append(_plain(point[name]))
+        else:
+            values.append(value_in_effect(text))
+            if given is not None:
+                changes.append([name, given, text])
+    return values, changes
+
+
+def run_one(run_id, point, replicate, steps, names):
+    """One run of a sweep, in whichever process runs it: its record (plain values
+    that JSON keeps exactly), from which ``run_frame`` makes its rows.
 
     A value that the model refuses (a text that does not convert, a value a control
     cannot hold, a batch too large for memory) does not fail the task: the steps
-    completed before it are kept and one more row carries the error. The task
+    completed before it are kept and the record carries the error. The task
     depends on its arguments alone, so the scheduler may run it again anywhere.
     """
-    statistics = pd.DataFrame(columns=RESULT_STATISTICS)
-    error = ""
-    sim = None
+    seed = replicate_seed(replicate)
+    error, sim, in_effect = "", None, None
     try:
-        # Every worker process runs one task at a time on its own core, so each run
-        # keeps to one thread.
+        # Every worker runs one task at a time on its own core, so each run keeps to one thread.
         sim = Simulation(seed=seed, threads=1, **point)
+        in_effect = sim.controls()
         if steps is None:
             sim.run()
         else:
@@ -61,18 +194,154 @@ def run_one(run_id, point, replicate, seed, steps):
     except (ValueError, MemoryError) as e:
         control = getattr(e, "control", "")
         error = f"{control}: {e}" if control else str(e)
-    if sim is not None:
-        statistics = sim.statistics
-    statistics = statistics.astype({name: "Int64" for name in RESULT_STATISTICS if name != "max_mark"})
-    statistics = statistics.astype({"max_mark": "float64"})
-    statistics["error"] = ""
-    if error:
-        failure = pd.DataFrame({"error": [error]})
-        statistics = pd.concat([statistics, failure], ignore_index=True)
-    front = {"run": run_id, **point, "replicate": replicate, "seed": seed}
-    for position, (name, value) in enumerate(front.items()):
-        statistics.insert(position, name, [value] * len(statistics))
-    return statistics
+    values, changes = _recorded_values(point, names, in_effect)
+    statistics = sim.statistics if sim is not None else pd.DataFrame(columns=STATISTICS_COLUMNS)
+    return {
+        "run": run_id, "values": values, "replicate": replicate, "seed": seed, "version": __version__,
+        "draws": sim.draws if sim is not None else 0,
+        "statistics": {name: statistics[name].tolist() for name in STATISTICS_COLUMNS},
+        "error": error, "changes": changes,
+    }
+
+
+def _failed_record(run_id, point, replicate, names, error):
+    """The record of a run that left no result of its own (its task failed)."""
+    values, _ = _recorded_values(point, names, None)
+    return {
+        "run": run_id, "values": values, "replicate": replicate, "seed": replicate_seed(replicate),
+        "version": __version__, "draws": 0, "statistics": {name: [] for name in STATISTICS_COLUMNS},
+        "error": error, "changes": [],
+    }
+
+
+def table_columns(names):
+    return ["run", *names, *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"]
+
+
+def run_frame(record, names):
+    """A run's rows of the tidy table: one per step, and one more carrying the error of a run that failed."""
+    statistics = record["statistics"]
+    steps = len(statistics["step"])
+    rows = steps + (1 if record["error"] else 0)
+    frame = {"run": pd.Series([record["run"]] * rows, dtype="int64")}
+    for name, value in zip(names, record["values"]):
+        frame[name] = [value] * rows
+    frame["replicate"] = pd.Series([record["replicate"]] * rows, dtype="int64")
+    frame["seed"] = pd.Series([record["seed"]] * rows, dtype="int64")
+    frame["version"] = [record["version"]] * rows
+    frame["draws"] = pd.Series([record["draws"]] * rows, dtype="int64")
+    padding = [None] * (rows - steps)
+    for name in STATISTICS_COLUMNS:
+        frame[name] = pd.Series(statistics[name] + padding, dtype="float64" if name == "max_mark" else "Int64")
+    frame["error"] = [""] * steps + [record["error"]] * (rows - steps)
+    return pd.DataFrame(frame)
+
+
+def make_table(records, names):
+    """The sweep's table from its runs' records, in run order and step order."""
+    frames = [run_frame(record, names) for record in sorted(records, key=lambda record: record["run"])]
+    if not frames:
+        return pd.DataFrame(columns=table_columns(names))
+    return pd.concat(frames, ignore_index=True)[table_columns(names)]
+
+
+def overlapping_replicates(draws_by_replicate):
+    """The pairs of replicate indices whose streams share a number, given the most
+    numbers any run of each index drew. Runs of one index share their stream on
+    purpose (common random numbers), so only different indices are compared."""
+    replicates = sorted(draws_by_replicate)
+    return [(a, b) for i, a in enumerate(replicates) for b in replicates[i + 1:]
+            if streams_overlap(replicate_seed(a), draws_by_replicate[a], replicate_seed(b), draws_by_replicate[b])]
+
+
+def warn_of_overlaps(draws_by_replicate):
+    pairs = overlapping_replicates(draws_by_replicate)
+    if pairs:
+        shown = ", ".join(f"{a} and {b}" for a, b in pairs[:20])
+        more = f" and {len(pairs) - 20} more" if len(pairs) > 20 else ""
+        warnings.warn(f"the random streams of replicates {shown}{more} overlap: their runs drew some of the "
+                      "same numbers, so they are not independent (fewer replicates or shorter runs avoid it)",
+                      StreamOverlapWarning, stacklevel=4)
+
+
+def warn_of_changes(changes):
+    if changes:
+        shown = ", ".join(f"{name} {given} ran as {effect}" for name, given, effect in sorted(changes))
+        warnings.warn(f"the model changed swept values at set-up, and the table records what ran: {shown}",
+                      ControlChangedWarning, stacklevel=4)
+
+
+# The journal: a first line that names the sweep, then one JSON line per finished run.
+JOURNAL_FORMAT = "landuse sweep journal 1"
+
+
+def _umask():
+    """The process's umask, read without changing it where the system tells it."""
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except OSError:
+        pass
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
+
+
+def check_writable(path, what):
+    """Raises ValueError unless a file can be written at path (its directory exists and is writable)."""
+    path = os.fspath(path)
+    directory = os.path.dirname(os.path.abspath(path))
+    if path == "" or os.path.isdir(path):
+        raise ValueError(f"{what} {path!r} is a directory, not a file")
+    if not os.path.isdir(directory):
+        raise ValueError(f"{what} {path}: the directory {directory} does not exist")
+    if os.path.exists(path) and not os.access(path, os.W_OK):
+        raise ValueError(f"{what} {path} cannot be written")
+    if not os.path.exists(path) and not os.access(directory, os.W_OK | os.X_OK):
+        raise ValueError(f"{what} {path}: the directory {directory} cannot be written")
+
+
+class Journal:
+    """The runs a sweep has finished, one JSON line each, flushed to disk as each
+    finishes. A line cut short by a crash is dropped when the journal is opened again."""
+
+    def __init__(self, path, fingerprint):
+        self.path = os.fspath(path)
+        self.records = []
+        check_writable(self.path, "the journal")
+        header = json.dumps({"format": JOURNAL_FORMAT, "sweep": fingerprint, "version": __version__})
+        if os.path.exists(self.path):
+            self._read(header)
+        else:
+            self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_EXCL, 0o666)
+            self.append_line(header)
+
+    def _read(self, header):
+        with open(self.path, "rb") as f:
+            content = f.read()
+        lines = content.split(b"\n")
+        complete = content[:content.rfind(b"\n") + 1] if b"\n" in content else b""
+        if not lines or lines[0].decode(errors="replace") != header:
+            raise ValueError(f"the journal {self.path} is of another sweep (or another version of landuse): "
+                             "remove it to start again")
+        for line in lines[1:-1]:
+            try:
+                self.records.append(json.loads(line))
+            except ValueError:
+                raise ValueError(f"the journal {self.path} is damaged: remove it to start again") from None
+        self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND)
+        os.truncate(self.descriptor, len(complete))  # a last line cut short
+
+    def append_line(self, line):
+        data = (line + "\n").encode()
+        while data:
+            data = data[os.write(self.descriptor, data):]
+        os.fsync(self.descriptor)
+
+    def close(self):
+        os.close(self.descriptor)
 
 
 def default_workers():
@@ -80,13 +349,44 @@ def default_workers():
     return len(os.sched_getaffinity(0))
 
 
-def _local_client(workers):
+def main_is_importable():
+    """Whether a new process can import this program's main module again, as the
+    local cluster's worker processes do: not for a script read from stdin."""
+    main = sys.modules.get("__main__")
+    if getattr(getattr(main, "__spec__", None), "name", None):
+        return True
+    path = getattr(main, "__file__", None)
+    return path is None or os.path.isfile(path)
+
+
+def local_client(workers):
+    """A client of a new local cluster: one single-threaded worker process per run
+    at a time, listening on the loopback interface only, serving no web pages.
+    Where the worker processes could not import the main module (a script on
+    stdin), the workers are threads of this process; the model's steps let go of
+    the interpreter, so they still run side by side."""
+    import dask
     from distributed import Client, LocalCluster
 
-    # Processes with one thread each: a run holds its own state and the model
-    # releases the interpreter's lock only inside its steps.
-    cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None)
-    return Client(cluster), cluster
+    if getattr(multiprocessing.process.current_process(), "_inheriting", False):
+        raise RuntimeError("landuse.sweep was called while a worker process was starting: in a script, "
+                           "call it under `if __name__ == \"__main__\":`")
+    processes = main_is_importable()
+    # Worker processes talk over TCP on the loopback interface; threads need no network at all.
+    where = {"host": "127.0.0.1"} if processes else {"protocol": "inproc://"}
+    # Every node's web server listens on the loopback interface only and has no pages.
+    loopback_only = "127.0.0.1:0"
+    no_pages = {"distributed.scheduler.http.routes": [], "distributed.worker.http.routes": []}
+    with dask.config.set(no_pages):
+        cluster = LocalCluster(n_workers=0, threads_per_worker=1 if processes else workers, processes=processes,
+                               dashboard_address=None, scheduler_kwargs={"dashboard_address": loopback_only},
+                               memory_limit="auto", **where)
+        # The workers' web servers too: LocalCluster would give them a dashboard with an address of their own.
+        cluster.new_spec["options"].update(dashboard=False, dashboard_address=loopback_only)
+        cluster.scale(workers if processes else 1)
+    client = Client(cluster)
+    client.wait_for_workers(workers if processes else 1)
+    return client, cluster
 
 
 class _Progress:
@@ -98,69 +398,161 @@ class _Progress:
         self.failed = 0
         self.enabled = enabled
 
-    def update(self, frame):
+    def update(self, record, show=True):
         self.done += 1
-        self.failed += bool((frame["error"] != "").any())
-        if self.enabled:
+        self.failed += bool(record["error"])
+        if self.enabled and show:
             end = "\n" if self.done == self.total else ""
             failed = f", {self.failed} failed" if self.failed else ""
             print(f"\rlanduse sweep: {self.done}/{self.total} runs done{failed}", end=end, file=sys.stderr, flush=True)
 
 
-def sweep(parameters, replicates=1, steps=None, client=None, progress=True):
+def stream_runs(client, tasks, task=run_one, window=None):
+    """Runs task(*arguments) for each argument tuple of ``tasks`` on the cluster and
+    yields each result as it finishes, with at most ``window`` runs in flight (by
+    default twice the cluster's threads, at least 8, looked at again as workers come
+    and go), taking the next arguments as one finishes. A task that failed, e.g. one
+    that ended its worker once per allowed retry, yields ``(arguments, exception)``
+    in place of a result; its neighbours go on."""
+    from distributed import as_completed
+
+    tasks = iter(tasks)
+    in_flight = {}
+    pending = as_completed()
+    sized_at = -math.inf
+
+    def size():
+        nonlocal window_now, sized_at
+        if window is not None:
+            return window
+        if time.monotonic() - sized_at > 2:
+            threads = sum(client.nthreads().values())
+            window_now, sized_at = max(SMALLEST_WINDOW, WINDOW_PER_THREAD * threads), time.monotonic()
+        return window_now
+
+    window_now = SMALLEST_WINDOW
+
+    def fill():
+        while len(in_flight) < size():
+            arguments = next(tasks, None)
+            if arguments is None:
+                return
+            future = client.submit(task, *arguments, pure=True)
+            in_flight[future.key] = (future, arguments)
+            pending.add(future)
+
+    try:
+        fill()
+        for future in pending:
+            _, arguments = in_flight.pop(future.key)
+            try:
+                outcome = (arguments, future.result(), None)
+            except Exception as e:  # the task itself failed, or its worker died too often
+                outcome = (arguments, None, e)
+            future.release()
+            fill()
+            yield outcome
+    finally:
+        if in_flight:
+            client.cancel([future for future, _ in in_flight.values()])
+
+
+def _connect(client):
+    """(client, cluster to close or None, whether the client is ours to close)."""
+    from distributed import Client
+
+    if client is None:
+        client, cluster = local_client(default_workers())
+        return client, cluster, True
+    if isinstance(client, str):
+        return Client(client, timeout=CONNECT_TIMEOUT), None, True
+    return client, None, False
+
+
+def sweep(parameters, replicates=1, steps=None, client=None, progress=True, journal=None):
     """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
-    DataFrame: run, the parameters, replicate, seed, then the statistics of every
-    step (the headless runner's columns) and ``error`` ("" for a run that went well).
+    DataFrame: run, the swept controls, replicate, seed, version (of landuse),
+    draws (the random numbers the run drew), then the statistics of every step
+    (the headless runner's columns) and ``error`` ("" for a run that went well).
 
     ``parameters``: a dict of value lists (the full grid) or a list of dicts (see
-    ``sweep_points``); values as for ``Simulation``. Replicate k of every point
-    starts from ``replicate_seed(k)``; replicate 0 is the default start.
+    ``SweepPoints``); values as for ``Simulation``; a value list may be a list,
+    tuple, range, numpy array or pandas Series. Each swept control's column holds
+    the value in effect after set-up: where the model changed a value (a grid size
+    over its largest), what ran, with a ``ControlChangedWarning``; for a point that
+    leaves the control out, its default.
+    Replicate k of every point starts from ``replicate_seed(k)``; replicate 0 is the
+    default start. Runs of different points with the same replicate share their
+    random numbers on purpose (common random numbers); a ``StreamOverlapWarning``
+    names replicates whose streams overlap.
     ``steps``: steps per run; None runs each to its stop time (E_stop).
-    ``client``: None starts a local cluster with one single-threaded worker process
-    per usable CPU and closes it afterwards; a scheduler address ("tcp://host:8786")
-    connects to that cluster; a ``distributed.Client`` is used as it is.
+    ``client``: None starts a local cluster (see ``local_client``) and closes it
+    afterwards; a scheduler address ("tcp://host:8786") connects to that cluster;
+    a ``distributed.Client`` is used as it is.
     ``progress``: a progress line on stderr while the runs complete.
+    ``journal``: a file that keeps each finished run as it finishes; if it exists,
+    its runs are taken from it and only the others run, giving the same table.
 
-    Each run is a pure task: if a worker dies, the scheduler runs its tasks again
-    on another worker and nothing is lost. The model must be importable on every
-    worker (the landuse package on its PYTHONPATH).
+    A worker that dies is replaced and its runs run again; a run that ended its
+    worker each time it was tried becomes an error row. The model must be
+    importable on every worker (the landuse package on its PYTHONPATH).
     """
-    from distributed import Client, as_completed
-
-    if not isinstance(replicates, int) or replicates < 1:
+    if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
         raise ValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
-    if steps is not None and (not isinstance(steps, int) or steps < 0):
+    if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or steps < 0):
         raise ValueError(f"steps takes a whole number of 0 or more, not {steps!r}")
-    points = sweep_points(parameters)
-    runs = [(point, replicate) for point in points for replicate in range(replicates)]
-
-    cluster = None
-    own_client = not isinstance(client, Client)
-    if client is None:
-        client, cluster = _local_client(default_workers())
-    elif isinstance(client, str):
-        client = Client(client)
+    replicates, steps = int(replicates), None if steps is None else int(steps)
+    points = SweepPoints(parameters)
+    names = points.names
+    kept = Journal(journal, points.fingerprint(replicates, steps)) if journal is not None else None
     try:
-        futures = client.map(
-            run_one,
-            range(len(runs)),
-            [point for point, _ in runs],
-            [replicate for _, replicate in runs],
-            [replicate_seed(replicate) for _, replicate in runs],
-            [steps] * len(runs),
-            pure=True,
-        )
-        bar = _Progress(len(futures), progress)
-        frames = []
-        for _, frame in as_completed(futures, with_results=True):
-            frames.append(frame)
-            bar.update(frame)
+        return _run_sweep(points, replicates, steps, client, progress, kept)
+    finally:
+        if kept is not None:
+            kept.close()
+
+
+def _run_sweep(points, replicates, steps, client, progress, journal):
+    names = points.names
+    records = list(journal.records) if journal is not None else []
+    finished = {record["run"] for record in records}
+    bar = _Progress(points.count * replicates, progress)
+    for record in records:
+        bar.update(record, show=False)
+    tasks = ((run_id, point, replicate, steps, names)
+             for run_id, (point, replicate) in enumerate((point, replicate) for point in points
+                                                         for replicate in range(replicates))
+             if run_id not in finished)
+
+    client, cluster, own_client = _connect(client)
+    try:
+        for (run_id, point, replicate, _, _), result, failure in stream_runs(client, tasks):
+            if failure is not None:
+                result = _failed_record(run_id, point, replicate, names, _task_failure(failure))
+            # Both the journal and the table take the record as JSON reads it back.
+            line = json.dumps(result)
+            if journal is not None:
+                journal.append_line(line)
+            record = json.loads(line)
+            records.append(record)
+            bar.update(record)
     finally:
         if own_client:
             client.close()
         if cluster is not None:
             cluster.close()
-    table = pd.concat(frames, ignore_index=True)
-    names = list(dict.fromkeys(name for point in points for name in point))
-    table = table[["run", *names, "replicate", "seed", *RESULT_STATISTICS, "error"]]
-    return table.sort_values(["run", "step"], kind="stable", na_position="last", ignore_index=True)
+
+    draws_by_replicate = {}
+    for record in records:
+        draws_by_replicate[record["replicate"]] = max(draws_by_replicate.get(record["replicate"], 0), record["draws"])
+    warn_of_overlaps(draws_by_replicate)
+    warn_of_changes({tuple(change) for record in records for change in record["changes"]})
+    return make_table(records, names)
+
+
+def _task_failure(exception):
+    from distributed import KilledWorker
+
+    if isinstance(exception, KilledWorker):
+        return "the run ended its worker each time it was tried (out of memory, or a crash)"
+    return f"the task failed: {type(exception).__name__}: {exception}"
