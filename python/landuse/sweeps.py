@@ -30,9 +30,6 @@ RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
 RESERVED_COLUMNS = {"run", *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"}
 # Seconds to wait for a scheduler that does not answer.
 CONNECT_TIMEOUT = 10
-# Runs kept in flight per worker thread, and at least.
-WINDOW_PER_THREAD = 2
-SMALLEST_WINDOW = 8
 
 
 class ControlChangedWarning(UserWarning):
@@ -410,8 +407,9 @@ class _Progress:
 def stream_runs(client, tasks, task=run_one, window=None):
     """Runs task(*arguments) for each argument tuple of ``tasks`` on the cluster and
     yields each result as it finishes, with at most ``window`` runs in flight (by
-    default twice the cluster's threads, at least 8, looked at again as workers come
-    and go), taking the next arguments as one finishes. A task that failed, e.g. one
+    default as many as the cluster has threads, looked at again as workers come and
+    go), taking the next arguments as one finishes. No run waits at a worker behind
+    another, so a run that ends its worker takes no other run with it. A task that failed, e.g. one
     that ended its worker once per allowed retry, yields ``(arguments, exception)``
     in place of a result; its neighbours go on."""
     from distributed import as_completed
@@ -426,11 +424,10 @@ def stream_runs(client, tasks, task=run_one, window=None):
         if window is not None:
             return window
         if time.monotonic() - sized_at > 2:
-            threads = sum(client.nthreads().values())
-            window_now, sized_at = max(SMALLEST_WINDOW, WINDOW_PER_THREAD * threads), time.monotonic()
+            window_now, sized_at = max(1, sum(client.nthreads().values())), time.monotonic()
         return window_now
 
-    window_now = SMALLEST_WINDOW
+    window_now = 1
 
     def fill():
         while len(in_flight) < size():
@@ -526,7 +523,7 @@ def _run_sweep(points, replicates, steps, client, progress, journal):
 
     client, cluster, own_client = _connect(client)
     try:
-        for (run_id, point, replicate, _, _), result, failure in stream_runs(client, tasks):
+        for (run_id, point, replicate, _, _), result, failure in stream_runs(client, tasks, task=run_one):
             if failure is not None:
                 result = _failed_record(run_id, point, replicate, names, _task_failure(failure))
             # Both the journal and the table take the record as JSON reads it back.
