@@ -83,20 +83,20 @@ def read_sweep_file(path):
     return parameters, replicates, steps
 
 
-def write_table(table, out):
-    """Writes the table as CSV to out, with the permissions the umask leaves. A
+def write_output(write, out):
+    """Calls write(file) to write out, with the permissions the umask leaves. A
     regular file (or a new one) is written to a temporary file beside it and renamed,
     so out never holds half a table; anything else (a device, a pipe) is written into."""
     if os.path.exists(out) and not os.path.isfile(out):
         with open(out, "w", newline="") as f:
-            table.to_csv(f, index=False)
+            write(f)
         return
     directory = os.path.dirname(os.path.abspath(out))
     descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(out) + ".", suffix=".tmp")
     try:
         os.fchmod(descriptor, 0o666 & ~sweeps._umask())
         with os.fdopen(descriptor, "w", newline="") as f:
-            table.to_csv(f, index=False)
+            write(f)
             f.flush()
             os.fsync(f.fileno())
         os.replace(temporary, out)
@@ -130,6 +130,7 @@ def main(argv=None):
 
     try:
         parameters, replicates, steps = read_sweep_file(arguments.sweep_file)
+        points = sweeps.SweepPoints(parameters)
         sweeps.check_writable(out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
@@ -154,9 +155,8 @@ def main(argv=None):
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:
-        table = sweeps.sweep(parameters, replicates, steps, client=client, progress=not arguments.quiet,
-                             journal=journal)
-        write_table(table, out)
+        summary = sweeps.run_into_journal(points, replicates, steps, client, not arguments.quiet, journal)
+        write_output(lambda f: sweeps.write_journal_table(journal, points.names, f), out)
     except ValueError as e:
         parser.error(str(e))
     except OSError as e:
@@ -171,7 +171,6 @@ def main(argv=None):
         if cluster is not None:
             cluster.close()
     os.unlink(journal)
-    runs = table["run"].nunique()
-    failed = table.loc[table["error"] != "", "run"].nunique()
-    print(f"landuse {sweeps.__version__} sweep: {runs} runs ({failed} failed) written to {out}", file=sys.stderr)
-    return FAILED_RUNS if failed else 0
+    print(f"landuse {sweeps.__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}",
+          file=sys.stderr)
+    return FAILED_RUNS if summary.failed else 0

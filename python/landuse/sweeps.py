@@ -222,7 +222,8 @@ def run_frame(record, names):
     rows = steps + (1 if record["error"] else 0)
     frame = {"run": pd.Series([record["run"]] * rows, dtype="int64")}
     for name, value in zip(names, record["values"]):
-        frame[name] = [value] * rows
+        # Kept as objects, each written as it is: a batch of runs writes the same text as the whole table.
+        frame[name] = pd.Series([value] * rows, dtype="object")
     frame["replicate"] = pd.Series([record["replicate"]] * rows, dtype="int64")
     frame["seed"] = pd.Series([record["seed"]] * rows, dtype="int64")
     frame["version"] = [record["version"]] * rows
@@ -258,14 +259,14 @@ def warn_of_overlaps(draws_by_replicate):
         more = f" and {len(pairs) - 20} more" if len(pairs) > 20 else ""
         warnings.warn(f"the random streams of replicates {shown}{more} overlap: their runs drew some of the "
                       "same numbers, so they are not independent (fewer replicates or shorter runs avoid it)",
-                      StreamOverlapWarning, stacklevel=4)
+                      StreamOverlapWarning, stacklevel=5)
 
 
 def warn_of_changes(changes):
     if changes:
         shown = ", ".join(f"{name} {given} ran as {effect}" for name, given, effect in sorted(changes))
         warnings.warn(f"the model changed swept values at set-up, and the table records what ran: {shown}",
-                      ControlChangedWarning, stacklevel=4)
+                      ControlChangedWarning, stacklevel=5)
 
 
 # The journal: a first line that names the sweep, then one JSON line per finished run.
@@ -300,36 +301,64 @@ def check_writable(path, what):
         raise ValueError(f"{what} {path}: the directory {directory} cannot be written")
 
 
-class Journal:
-    """The runs a sweep has finished, one JSON line each, flushed to disk as each
-    finishes. A line cut short by a crash is dropped when the journal is opened again."""
+class SweepSummary:
+    """What a sweep tells at its end, gathered run by run without keeping the runs:
+    which runs finished, how many failed, the most numbers any run of each
+    replicate drew, and the values the model changed."""
 
-    def __init__(self, path, fingerprint):
+    def __init__(self, runs):
+        self.runs = runs
+        self.finished = bytearray(runs)
+        self.done = 0
+        self.failed = 0
+        self.draws_by_replicate = {}
+        self.changes = set()
+
+    def add(self, record):
+        self.finished[record["run"]] = 1
+        self.done += 1
+        self.failed += bool(record["error"])
+        replicate = record["replicate"]
+        self.draws_by_replicate[replicate] = max(self.draws_by_replicate.get(replicate, 0), record["draws"])
+        self.changes.update(tuple(change) for change in record["changes"])
+
+    def warn(self):
+        warn_of_overlaps(self.draws_by_replicate)
+        warn_of_changes(self.changes)
+
+
+class Journal:
+    """The runs a sweep has finished, one JSON line each after a line naming the
+    sweep, each written and flushed to disk as the run finishes. A line cut short
+    by a crash is dropped when the journal is opened again. New journals follow the umask."""
+
+    def __init__(self, path, fingerprint, summary):
         self.path = os.fspath(path)
-        self.records = []
         check_writable(self.path, "the journal")
         header = json.dumps({"format": JOURNAL_FORMAT, "sweep": fingerprint, "version": __version__})
         if os.path.exists(self.path):
-            self._read(header)
+            self._read(header, summary)
         else:
             self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_EXCL, 0o666)
             self.append_line(header)
 
-    def _read(self, header):
+    def _read(self, header, summary):
+        complete = 0
         with open(self.path, "rb") as f:
-            content = f.read()
-        lines = content.split(b"\n")
-        complete = content[:content.rfind(b"\n") + 1] if b"\n" in content else b""
-        if not lines or lines[0].decode(errors="replace") != header:
-            raise ValueError(f"the journal {self.path} is of another sweep (or another version of landuse): "
-                             "remove it to start again")
-        for line in lines[1:-1]:
-            try:
-                self.records.append(json.loads(line))
-            except ValueError:
-                raise ValueError(f"the journal {self.path} is damaged: remove it to start again") from None
+            if f.readline().rstrip(b"\n").decode(errors="replace") != header:
+                raise ValueError(f"the journal {self.path} is of another sweep (or another version of landuse): "
+                                 "remove it to start again")
+            complete = f.tell()
+            for line in f:
+                if not line.endswith(b"\n"):
+                    break  # cut short
+                try:
+                    summary.add(json.loads(line))
+                except (ValueError, KeyError, IndexError):
+                    raise ValueError(f"the journal {self.path} is damaged: remove it to start again") from None
+                complete += len(line)
         self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND)
-        os.truncate(self.descriptor, len(complete))  # a last line cut short
+        os.truncate(self.descriptor, complete)
 
     def append_line(self, line):
         data = (line + "\n").encode()
@@ -339,6 +368,36 @@ class Journal:
 
     def close(self):
         os.close(self.descriptor)
+
+
+def journal_records(path, batch=1000):
+    """The records of a journal in run order, in lists of ``batch``; only the lines'
+    places are held in memory, so a journal of any size is read in little."""
+    places = []
+    with open(path, "rb") as f:
+        f.readline()
+        place = f.tell()
+        for line in f:
+            places.append((int(re.match(rb'\{"run": (\d+)', line).group(1)), place))
+            place += len(line)
+        places.sort()
+        for first in range(0, len(places), batch):
+            records = []
+            for _, place in places[first:first + batch]:
+                f.seek(place)
+                records.append(json.loads(f.readline()))
+            yield records
+
+
+def write_journal_table(path, names, out):
+    """Writes the table of a journal's runs as CSV to the open file ``out``, a batch
+    of runs at a time: the same text as ``make_table`` of all of them would give."""
+    header = True
+    for records in journal_records(path):
+        make_table(records, names).to_csv(out, index=False, header=header)
+        header = False
+    if header:
+        make_table([], names).to_csv(out, index=False)
 
 
 def default_workers():
@@ -374,7 +433,11 @@ def local_client(workers):
     # Every node's web server listens on the loopback interface only and has no pages.
     loopback_only = "127.0.0.1:0"
     no_pages = {"distributed.scheduler.http.routes": [], "distributed.worker.http.routes": []}
-    with dask.config.set(no_pages):
+    # The scheduler runs in this process: its debugging logs, a few entries per run
+    # up to 100 000 by default, would grow its memory for the first 100 000 runs.
+    short_logs = {"distributed.scheduler.transition-log-length": 1000,
+                  "distributed.scheduler.events-log-length": 1000}
+    with dask.config.set({**no_pages, **short_logs}):
         cluster = LocalCluster(n_workers=0, threads_per_worker=1 if processes else workers, processes=processes,
                                dashboard_address=None, scheduler_kwargs={"dashboard_address": loopback_only},
                                memory_limit="auto", **where)
@@ -500,51 +563,56 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
         raise ValueError(f"steps takes a whole number of 0 or more, not {steps!r}")
     replicates, steps = int(replicates), None if steps is None else int(steps)
     points = SweepPoints(parameters)
-    names = points.names
-    kept = Journal(journal, points.fingerprint(replicates, steps)) if journal is not None else None
+    if journal is None:
+        records = []
+        _run_sweep(points, replicates, steps, client, progress, SweepSummary(points.count * replicates),
+                   keep=records.append)
+        return make_table(records, points.names)
+    run_into_journal(points, replicates, steps, client, progress, journal)
+    return make_table([record for records in journal_records(journal) for record in records], points.names)
+
+
+def run_into_journal(points, replicates, steps, client, progress, path):
+    """Runs the sweep's runs that the journal at path lacks, appending each to it;
+    its summary, with the journal's runs. The journal is made if it is missing."""
+    summary = SweepSummary(points.count * replicates)
+    journal = Journal(path, points.fingerprint(replicates, steps), summary)
     try:
-        return _run_sweep(points, replicates, steps, client, progress, kept)
+        return _run_sweep(points, replicates, steps, client, progress, summary, keep=journal.append_line,
+                          as_json=True)
     finally:
-        if kept is not None:
-            kept.close()
+        journal.close()
 
 
-def _run_sweep(points, replicates, steps, client, progress, journal):
+def _run_sweep(points, replicates, steps, client, progress, summary, keep, as_json=False):
+    """Runs every run the summary has not seen, passing each record (or its JSON
+    line) to keep as it finishes; then warns of overlaps and changed values."""
     names = points.names
-    records = list(journal.records) if journal is not None else []
-    finished = {record["run"] for record in records}
-    bar = _Progress(points.count * replicates, progress)
-    for record in records:
-        bar.update(record, show=False)
+    bar = _Progress(summary.runs, progress)
+    bar.done, bar.failed = summary.done, summary.failed
     tasks = ((run_id, point, replicate, steps, names)
              for run_id, (point, replicate) in enumerate((point, replicate) for point in points
                                                          for replicate in range(replicates))
-             if run_id not in finished)
+             if not summary.finished[run_id])
 
     client, cluster, own_client = _connect(client)
     try:
         for (run_id, point, replicate, _, _), result, failure in stream_runs(client, tasks, task=run_one):
             if failure is not None:
                 result = _failed_record(run_id, point, replicate, names, _task_failure(failure))
-            # Both the journal and the table take the record as JSON reads it back.
+            # The table takes every record as JSON reads it back, whether from the journal or not.
             line = json.dumps(result)
-            if journal is not None:
-                journal.append_line(line)
             record = json.loads(line)
-            records.append(record)
+            keep(line if as_json else record)
+            summary.add(record)
             bar.update(record)
     finally:
         if own_client:
             client.close()
         if cluster is not None:
             cluster.close()
-
-    draws_by_replicate = {}
-    for record in records:
-        draws_by_replicate[record["replicate"]] = max(draws_by_replicate.get(record["replicate"], 0), record["draws"])
-    warn_of_overlaps(draws_by_replicate)
-    warn_of_changes({tuple(change) for record in records for change in record["changes"]})
-    return make_table(records, names)
+    summary.warn()
+    return summary
 
 
 def _task_failure(exception):

@@ -182,7 +182,7 @@ def stepper():
         shared.step(1)
 def reader():
     for _ in range(40):
-        shared.cells(), shared.statistics, shared.controls(), shared.draws
+        shared.cells(), shared.statistics, shared.controls(), shared.agents()
 threads = [threading.Thread(target=t) for t in (stepper, stepper, reader)]
 for t in threads:
     t.start()
@@ -192,7 +192,6 @@ alone = landuse.Simulation(threads=1, Edit_size=5)
 alone.step(30)
 assert shared.step_count == 30, shared.step_count
 assert shared.statistics.equals(alone.statistics)
-assert shared.draws == alone.draws
 """
 
 
@@ -203,7 +202,7 @@ def test_one_simulation_shared_by_threads_takes_turns():
     a crash or a deadlock cannot take the tests with it."""
     for workers in ("1", "2"):
         done = subprocess.run([sys.executable, "-c", SHARED_BY_THREADS, workers], capture_output=True, text=True,
-                              timeout=180)
+                              timeout=120)
         assert done.returncode == 0, (workers, done.stderr)
 
 
