@@ -31,11 +31,13 @@ N) runs the sweep, on the loopback interface only.
 Exit status: 0 every run went well; 1 the table is written but some runs failed
 (their "error" says why); 2 a mistake in the command or the sweep file, found
 before any run; 3 the cluster could not be reached or a file could not be
-written; 130 interrupted (the journal keeps the finished runs).
+written; 130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the journal
+keeps the finished runs).
 """
 
 import argparse
 import os
+import signal
 import sys
 import tempfile
 import tomllib
@@ -49,6 +51,18 @@ FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
 class SweepFileError(Exception):
     pass
+
+
+class _Stopped(Exception):
+    """SIGTERM or SIGHUP (a job's time limit, a closed terminal): the sweep stops as on Ctrl-C."""
+
+    def __init__(self, number):
+        super().__init__(signal.Signals(number).name)
+        self.number = number
+
+
+def _stop(number, frame):
+    raise _Stopped(number)
 
 
 def read_sweep_file(path):
@@ -143,6 +157,8 @@ def main(argv=None):
         print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
         return 0
 
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, _stop)
     cluster = None
     try:
         if arguments.scheduler is not None:
@@ -162,10 +178,10 @@ def main(argv=None):
     except OSError as e:
         print(f"{parser.prog}: error: {e}", file=sys.stderr)
         return CANNOT_GO_ON
-    except KeyboardInterrupt:
+    except (KeyboardInterrupt, _Stopped) as e:
         print(f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
               "--resume runs the others", file=sys.stderr)
-        return INTERRUPTED
+        return 128 + e.number if isinstance(e, _Stopped) else INTERRUPTED
     finally:
         client.close()
         if cluster is not None:

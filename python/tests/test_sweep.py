@@ -248,22 +248,34 @@ def run_command(arguments, **keywords):
     return done.returncode, done.stderr, time.monotonic() - start
 
 
-def test_the_command_resumes_from_its_journal_and_says_how_many_runs_failed(client, tmp_path):
-    parameters = {"E_CProbab": [0.1, "abc"], "Edit_size": 10}
-    (tmp_path / "sweep.toml").write_text('replicates = 2\nsteps = 3\n[parameters]\nE_CProbab = [0.1, "abc"]\n'
-                                         'Edit_size = 10\n')
+def test_the_command_stopped_keeps_its_runs_and_resumed_writes_the_whole_table(client, tmp_path):
+    parameters = {"E_CProbab": [0.1, "abc"], "E_crAgs": list(range(1, 11)), "Edit_size": 10}
+    (tmp_path / "sweep.toml").write_text('replicates = 2\nsteps = 30\n[parameters]\nE_CProbab = [0.1, "abc"]\n'
+                                         f'E_crAgs = {list(range(1, 11))}\nEdit_size = 10\n')
     out = tmp_path / "results.csv"
     journal = tmp_path / "results.csv.journal"
-    whole = landuse.sweep(parameters, replicates=2, steps=3, progress=False, client=client)
-    # A sweep that stopped after one run, its journal left beside --out.
-    landuse.sweep(parameters, replicates=2, steps=3, progress=False, client=client, journal=journal)
-    journal.write_text("\n".join(journal.read_text().splitlines()[:2]) + "\n")
+    whole = landuse.sweep(parameters, replicates=2, steps=30, progress=False, client=client)
+
+    # Stopped as at a job's time limit once some runs are in the journal.
+    command = [sys.executable, "-m", "landuse.sweep", tmp_path / "sweep.toml", "--out", out, "--quiet",
+               "--workers", 1]
+    stopped = subprocess.Popen(list(map(str, command)), env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT), stderr=subprocess.PIPE,
+                               text=True)
+    deadline = time.monotonic() + 120
+    while not journal.exists() or journal.read_text().count("\n") < 3:
+        assert time.monotonic() < deadline and stopped.poll() is None
+        time.sleep(0.05)
+    stopped.terminate()
+    _, errors = stopped.communicate(timeout=60)
+    assert stopped.returncode == 143 and "--resume" in errors and not out.exists(), errors
+    kept = journal.read_text().count("\n") - 1
+    assert 2 <= kept < 40
 
     status, errors, _ = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet"])
     assert status == 2 and "--resume" in errors and not out.exists()
     status, errors, _ = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet", "--resume", "--workers", 1],
                                     preexec_fn=lambda: os.umask(0o002))
-    assert status == 1 and "4 runs (2 failed)" in errors, errors
+    assert status == 1 and "40 runs (20 failed)" in errors, errors
     assert out.stat().st_mode & 0o777 == 0o664 and not journal.exists()
     assert out.read_text() == whole.to_csv(index=False)
     status, errors, _ = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet", "--resume"])
