@@ -259,8 +259,8 @@ def test_the_command_stopped_keeps_its_runs_and_resumed_writes_the_whole_table(c
     # Stopped as at a job's time limit once some runs are in the journal.
     command = [sys.executable, "-m", "landuse.sweep", tmp_path / "sweep.toml", "--out", out, "--quiet",
                "--workers", 1]
-    stopped = subprocess.Popen(list(map(str, command)), env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT), stderr=subprocess.PIPE,
-                               text=True)
+    stopped = subprocess.Popen(list(map(str, command)), env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+                               stderr=subprocess.PIPE, text=True)
     deadline = time.monotonic() + 120
     while not journal.exists() or journal.read_text().count("\n") < 3:
         assert time.monotonic() < deadline and stopped.poll() is None
