@@ -53,8 +53,9 @@ class SweepFileError(Exception):
     pass
 
 
-class _Stopped(Exception):
-    """SIGTERM or SIGHUP (a job's time limit, a closed terminal): the sweep stops as on Ctrl-C."""
+class _Stopped(BaseException):
+    """SIGTERM or SIGHUP (a job's time limit, a closed terminal): the sweep stops as on Ctrl-C
+    (a BaseException, as KeyboardInterrupt is, so that no handler of failed runs takes it)."""
 
     def __init__(self, number):
         super().__init__(signal.Signals(number).name)

@@ -6,6 +6,7 @@ made from the runs' records in run order, so a sweep resumed from its journal
 gives the same table as one that was never interrupted.
 """
 
+import contextlib
 import functools
 import hashlib
 import json
@@ -28,8 +29,9 @@ STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"
 # Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
 RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
 RESERVED_COLUMNS = {"run", *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"}
-# Seconds to wait for a scheduler that does not answer.
+# Seconds to wait for a scheduler that does not answer, and for a local cluster's workers.
 CONNECT_TIMEOUT = 10
+WORKER_START_TIMEOUT = 30
 
 
 class ControlChangedWarning(UserWarning):
@@ -444,8 +446,16 @@ def local_client(workers):
         # The workers' web servers too: LocalCluster would give them a dashboard with an address of their own.
         cluster.new_spec["options"].update(dashboard=False, dashboard_address=loopback_only)
         cluster.scale(workers if processes else 1)
+    # Waited for here, not by the client, which would wait for ever for workers that cannot start.
+    wanted, deadline = workers if processes else 1, time.monotonic() + WORKER_START_TIMEOUT
+    while len(cluster.scheduler.workers) < wanted:
+        if time.monotonic() > deadline:
+            with contextlib.suppress(Exception):
+                cluster.close(timeout=10)
+            raise RuntimeError(f"the local cluster's workers did not start within {WORKER_START_TIMEOUT} s; in a "
+                               "script, call landuse.sweep under `if __name__ == \"__main__\":`")
+        time.sleep(0.05)
     client = Client(cluster)
-    client.wait_for_workers(workers if processes else 1)
     return client, cluster
 
 
