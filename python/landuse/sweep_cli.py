@@ -43,6 +43,8 @@ import tempfile
 import tomllib
 
 from . import sweeps
+from .local_cluster import default_workers, local_client
+from .sweep_journal import check_writable, current_umask
 
 KNOWN_KEYS = {"replicates", "steps", "parameters", "points"}
 JOURNAL_SUFFIX = ".journal"
@@ -109,7 +111,7 @@ def write_output(write, out):
     directory = os.path.dirname(os.path.abspath(out))
     descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(out) + ".", suffix=".tmp")
     try:
-        os.fchmod(descriptor, 0o666 & ~sweeps._umask())
+        os.fchmod(descriptor, 0o666 & ~current_umask())
         with os.fdopen(descriptor, "w", newline="") as f:
             write(f)
             f.flush()
@@ -146,7 +148,7 @@ def main(argv=None):
     try:
         parameters, replicates, steps = read_sweep_file(arguments.sweep_file)
         points = sweeps.SweepPoints(parameters)
-        sweeps.check_writable(out, "--out")
+        check_writable(out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
     if arguments.workers is not None and arguments.workers < 1:
@@ -167,7 +169,7 @@ def main(argv=None):
 
             client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT)
         else:
-            client, cluster = sweeps.local_client(arguments.workers or sweeps.default_workers())
+            client, cluster = local_client(arguments.workers or default_workers())
     except (OSError, RuntimeError) as e:
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON

@@ -6,14 +6,11 @@ made from the runs' records in run order, so a sweep resumed from its journal
 gives the same table as one that was never interrupted.
 """
 
-import contextlib
 import functools
 import hashlib
 import json
 import math
-import multiprocessing.process
 import numbers
-import os
 import re
 import sys
 import time
@@ -24,14 +21,15 @@ import pandas as pd
 
 from . import (STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table, control_text,
                replicate_seed, streams_overlap)
+from .local_cluster import default_workers, local_client
+from .sweep_journal import Journal, journal_records
 
 STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
 # Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
 RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
 RESERVED_COLUMNS = {"run", *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"}
-# Seconds to wait for a scheduler that does not answer, and for a local cluster's workers.
+# Seconds to wait for a scheduler that does not answer.
 CONNECT_TIMEOUT = 10
-WORKER_START_TIMEOUT = 30
 
 
 class ControlChangedWarning(UserWarning):
@@ -271,38 +269,6 @@ def warn_of_changes(changes):
                       ControlChangedWarning, stacklevel=5)
 
 
-# The journal: a first line that names the sweep, then one JSON line per finished run.
-JOURNAL_FORMAT = "landuse sweep journal 1"
-
-
-def _umask():
-    """The process's umask, read without changing it where the system tells it."""
-    try:
-        with open("/proc/self/status") as status:
-            for line in status:
-                if line.startswith("Umask:"):
-                    return int(line.split()[1], 8)
-    except OSError:
-        pass
-    mask = os.umask(0o022)
-    os.umask(mask)
-    return mask
-
-
-def check_writable(path, what):
-    """Raises ValueError unless a file can be written at path (its directory exists and is writable)."""
-    path = os.fspath(path)
-    directory = os.path.dirname(os.path.abspath(path))
-    if path == "" or os.path.isdir(path):
-        raise ValueError(f"{what} {path!r} is a directory, not a file")
-    if not os.path.isdir(directory):
-        raise ValueError(f"{what} {path}: the directory {directory} does not exist")
-    if os.path.exists(path) and not os.access(path, os.W_OK):
-        raise ValueError(f"{what} {path} cannot be written")
-    if not os.path.exists(path) and not os.access(directory, os.W_OK | os.X_OK):
-        raise ValueError(f"{what} {path}: the directory {directory} cannot be written")
-
-
 class SweepSummary:
     """What a sweep tells at its end, gathered run by run without keeping the runs:
     which runs finished, how many failed, the most numbers any run of each
@@ -329,68 +295,6 @@ class SweepSummary:
         warn_of_changes(self.changes)
 
 
-class Journal:
-    """The runs a sweep has finished, one JSON line each after a line naming the
-    sweep, each written and flushed to disk as the run finishes. A line cut short
-    by a crash is dropped when the journal is opened again. New journals follow the umask."""
-
-    def __init__(self, path, fingerprint, summary):
-        self.path = os.fspath(path)
-        check_writable(self.path, "the journal")
-        header = json.dumps({"format": JOURNAL_FORMAT, "sweep": fingerprint, "version": __version__})
-        if os.path.exists(self.path):
-            self._read(header, summary)
-        else:
-            self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_EXCL, 0o666)
-            self.append_line(header)
-
-    def _read(self, header, summary):
-        complete = 0
-        with open(self.path, "rb") as f:
-            if f.readline().rstrip(b"\n").decode(errors="replace") != header:
-                raise ValueError(f"the journal {self.path} is of another sweep (or another version of landuse): "
-                                 "remove it to start again")
-            complete = f.tell()
-            for line in f:
-                if not line.endswith(b"\n"):
-                    break  # cut short
-                try:
-                    summary.add(json.loads(line))
-                except (ValueError, KeyError, IndexError):
-                    raise ValueError(f"the journal {self.path} is damaged: remove it to start again") from None
-                complete += len(line)
-        self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND)
-        os.truncate(self.descriptor, complete)
-
-    def append_line(self, line):
-        data = (line + "\n").encode()
-        while data:
-            data = data[os.write(self.descriptor, data):]
-        os.fsync(self.descriptor)
-
-    def close(self):
-        os.close(self.descriptor)
-
-
-def journal_records(path, batch=1000):
-    """The records of a journal in run order, in lists of ``batch``; only the lines'
-    places are held in memory, so a journal of any size is read in little."""
-    places = []
-    with open(path, "rb") as f:
-        f.readline()
-        place = f.tell()
-        for line in f:
-            places.append((int(re.match(rb'\{"run": (\d+)', line).group(1)), place))
-            place += len(line)
-        places.sort()
-        for first in range(0, len(places), batch):
-            records = []
-            for _, place in places[first:first + batch]:
-                f.seek(place)
-                records.append(json.loads(f.readline()))
-            yield records
-
-
 def write_journal_table(path, names, out):
     """Writes the table of a journal's runs as CSV to the open file ``out``, a batch
     of runs at a time: the same text as ``make_table`` of all of them would give."""
@@ -400,63 +304,6 @@ def write_journal_table(path, names, out):
         header = False
     if header:
         make_table([], names).to_csv(out, index=False)
-
-
-def default_workers():
-    """One worker per CPU this process may use."""
-    return len(os.sched_getaffinity(0))
-
-
-def main_is_importable():
-    """Whether a new process can import this program's main module again, as the
-    local cluster's worker processes do: not for a script read from stdin."""
-    main = sys.modules.get("__main__")
-    if getattr(getattr(main, "__spec__", None), "name", None):
-        return True
-    path = getattr(main, "__file__", None)
-    return path is None or os.path.isfile(path)
-
-
-def local_client(workers):
-    """A client of a new local cluster: one single-threaded worker process per run
-    at a time, listening on the loopback interface only, serving no web pages.
-    Where the worker processes could not import the main module (a script on
-    stdin), the workers are threads of this process; the model's steps let go of
-    the interpreter, so they still run side by side."""
-    import dask
-    from distributed import Client, LocalCluster
-
-    if getattr(multiprocessing.process.current_process(), "_inheriting", False):
-        raise RuntimeError("landuse.sweep was called while a worker process was starting: in a script, "
-                           "call it under `if __name__ == \"__main__\":`")
-    processes = main_is_importable()
-    # Worker processes talk over TCP on the loopback interface; threads need no network at all.
-    where = {"host": "127.0.0.1"} if processes else {"protocol": "inproc://"}
-    # Every node's web server listens on the loopback interface only and has no pages.
-    loopback_only = "127.0.0.1:0"
-    no_pages = {"distributed.scheduler.http.routes": [], "distributed.worker.http.routes": []}
-    # The scheduler runs in this process: its debugging logs, a few entries per run
-    # up to 100 000 by default, would grow its memory for the first 100 000 runs.
-    short_logs = {"distributed.scheduler.transition-log-length": 1000,
-                  "distributed.scheduler.events-log-length": 1000}
-    with dask.config.set({**no_pages, **short_logs}):
-        cluster = LocalCluster(n_workers=0, threads_per_worker=1 if processes else workers, processes=processes,
-                               dashboard_address=None, scheduler_kwargs={"dashboard_address": loopback_only},
-                               memory_limit="auto", **where)
-        # The workers' web servers too: LocalCluster would give them a dashboard with an address of their own.
-        cluster.new_spec["options"].update(dashboard=False, dashboard_address=loopback_only)
-        cluster.scale(workers if processes else 1)
-    # Waited for here, not by the client, which would wait for ever for workers that cannot start.
-    wanted, deadline = workers if processes else 1, time.monotonic() + WORKER_START_TIMEOUT
-    while len(cluster.scheduler.workers) < wanted:
-        if time.monotonic() > deadline:
-            with contextlib.suppress(Exception):
-                cluster.close(timeout=10)
-            raise RuntimeError(f"the local cluster's workers did not start within {WORKER_START_TIMEOUT} s; in a "
-                               "script, call landuse.sweep under `if __name__ == \"__main__\":`")
-        time.sleep(0.05)
-    client = Client(cluster)
-    return client, cluster
 
 
 class _Progress:
