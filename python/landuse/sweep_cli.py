@@ -41,6 +41,7 @@ import signal
 import sys
 import tempfile
 import tomllib
+import warnings
 
 from . import sweeps
 from .local_cluster import default_workers, local_client
@@ -162,6 +163,8 @@ def main(argv=None):
 
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
+    # The sweep's warnings (overlapping replicates, values the model changed) as one line each.
+    warnings.showwarning = lambda message, *_: print(f"{parser.prog}: warning: {message}", file=sys.stderr)
     cluster = None
     try:
         if arguments.scheduler is not None:
