@@ -73,8 +73,11 @@ class SweepPoints:
             self._points = None
             self.count = math.prod(len(values) for values in self._lists)
             checks = [{name: value} for name, values in zip(self.names, self._lists) for value in values]
-        elif isinstance(parameters, (list, tuple)) and all(isinstance(point, dict) for point in parameters):
-            self._points = [dict(point) for point in parameters]
+        elif not isinstance(parameters, (str, bytes)) and hasattr(parameters, "__iter__"):
+            self._points = list(parameters)
+            if not all(isinstance(point, dict) for point in self._points):
+                raise TypeError("parameters takes a dict of value lists or a list of dicts, one per point")
+            self._points = [dict(point) for point in self._points]
             self.names = list(dict.fromkeys(name for point in self._points for name in point))
             self.count = len(self._points)
             checks = self._points
