@@ -7,6 +7,10 @@
 #include <pybind11/stl.h>
 
 #include <cstdint>
+#include <limits>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +24,7 @@
 #include "setup.h"
 #include "simulation.h"
 #include "statistics.h"
+#include "statistics_csv.h"
 #include "time_step.h"
 #include "version.h"
 
@@ -45,7 +50,38 @@ py::array_t<T> Column(const std::vector<Record>& records, Field field)
     return column;
 }
 
-// One program, started as the headless runner starts it.
+// The statistics columns, named once: the headless runner's CSV header.
+std::vector<std::string> StatisticsColumnNames()
+{
+    std::vector<std::string> names;
+    std::istringstream header(kStatisticsCsvHeader);
+    for (std::string name; std::getline(header, name, ',');) {
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        names.push_back(name);
+    }
+    return names;
+}
+
+// Holds a run's mutex for one call from Python. The mutex is awaited without the
+// interpreter's lock, so a thread that holds the mutex and waits for the lock (a
+// step ending) never waits on a thread that holds the lock and waits for the mutex.
+class CallLock {
+public:
+    explicit CallLock(std::mutex& mutex) : mutex_(mutex)
+    {
+        py::gil_scoped_release release;
+        mutex_.lock();
+    }
+    ~CallLock() { mutex_.unlock(); }
+    CallLock(const CallLock&) = delete;
+    CallLock& operator=(const CallLock&) = delete;
+
+private:
+    std::mutex& mutex_;
+};
+
+// One program, started as the headless runner starts it. Calls on one run from
+// several Python threads take turns: each holds the run's mutex, a step for one step.
 class ModelRun {
 public:
     ModelRun(std::uint32_t seed, const std::vector<std::pair<std::string, std::string>>& controls)
@@ -57,11 +93,16 @@ public:
         StartProgram(sim_, settings);
     }
 
-    void Set(const std::string& name, const std::string& text) { SetControl(sim_, *Find(name), text); }
+    void Set(const std::string& name, const std::string& text)
+    {
+        CallLock lock(mutex_);
+        SetControl(sim_, *Find(name), text);
+    }
     // Workers of the diffusion: 1 or 2. Every count gives the same run.
     void SetThreads(int count)
     {
         if (count < 1 || count > 2) throw ControlValueError("threads takes 1 or 2");
+        CallLock lock(mutex_);
         sim_.SetWorkerCount(count);
     }
 
@@ -71,32 +112,56 @@ public:
         for (std::int64_t i = 0; i < count; ++i) {
             {
                 py::gil_scoped_release release;
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (sim_.run.stepCount == std::numeric_limits<std::int32_t>::max())
+                    throw std::overflow_error("the step count is at its largest, 2147483647");
                 TimeStep(sim_);
             }
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
         }
     }
 
-    std::int32_t StepCount() const { return sim_.run.stepCount; }
-    std::int32_t StopTime() const { return sim_.run.stopTime; }
+    std::int32_t StepCount() const
+    {
+        CallLock lock(mutex_);
+        return sim_.run.stepCount;
+    }
+    std::int32_t StopTime() const
+    {
+        CallLock lock(mutex_);
+        return sim_.run.stopTime;
+    }
     std::uint32_t Seed() const { return seed_; }
+    std::uint64_t Draws() const
+    {
+        CallLock lock(mutex_);
+        return DrawsSoFar(sim_);
+    }
 
     py::dict Statistics() const
     {
+        CallLock lock(mutex_);
         const auto& s = recorder_.steps;
-        py::dict columns;
-        columns["step"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.step; });
-        columns["agents"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.agents; });
-        columns["successful"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.successful; });
-        columns["avg_travel"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.averageTravel; });
-        columns["max_mark"] = Column<double>(s, [](const StepStatistics& x) { return x.maxMark; });
-        columns["migrated"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.migrated; });
-        columns["returning"] = Column<std::int32_t>(s, [](const StepStatistics& x) { return x.returning; });
-        return columns;
+        // In the order of the CSV header's names.
+        const py::object columns[] = {
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.step; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.agents; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.successful; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.averageTravel; }),
+            Column<double>(s, [](const StepStatistics& x) { return x.maxMark; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.migrated; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.returning; }),
+        };
+        const std::vector<std::string> names = StatisticsColumnNames();
+        if (names.size() != std::size(columns)) throw std::logic_error("the statistics columns and the CSV header differ");
+        py::dict table;
+        for (std::size_t i = 0; i < names.size(); ++i) table[py::str(names[i])] = columns[i];
+        return table;
     }
 
     py::dict Agents() const
     {
+        CallLock lock(mutex_);
         const auto& a = sim_.run.agents;
         py::dict columns;
         columns["column"] = Column<std::int32_t>(a, [](const TAgent& x) { return x.column; });
@@ -114,6 +179,7 @@ public:
     // Every cell value as a [row, column] grid.
     py::dict Cells() const
     {
+        CallLock lock(mutex_);
         const Run& run = sim_.run;
         const py::ssize_t rows = run.rows, columns = run.columns;
         py::array_t<std::int32_t> kind({rows, columns}), agents({rows, columns});
@@ -151,6 +217,7 @@ public:
 
     py::dict Controls() const
     {
+        CallLock lock(mutex_);
         py::dict values;
         for (const ControlDefinition& control : ControlTable()) values[control.name] = ControlValue(sim_.controls, control);
         return values;
@@ -167,6 +234,7 @@ private:
     StatisticsRecorder recorder_;  // before the simulation, which holds a pointer to it
     Simulation sim_;
     std::uint32_t seed_;
+    mutable std::mutex mutex_;
 };
 
 py::list DescribeControls()
@@ -181,6 +249,7 @@ py::list DescribeControls()
         row["caption"] = control.caption;
         row["meaning"] = control.meaning;
         row["range"] = control.range;
+        row["partner"] = control.partner ? py::object(py::str(control.partner)) : py::object(py::none());
         rows.append(row);
     }
     return rows;
@@ -222,6 +291,7 @@ PYBIND11_MODULE(_core, m)
         .def_property_readonly("step_count", &ModelRun::StepCount)
         .def_property_readonly("stop_time", &ModelRun::StopTime)
         .def_property_readonly("seed", &ModelRun::Seed)
+        .def_property_readonly("draws", &ModelRun::Draws)
         .def("statistics", &ModelRun::Statistics)
         .def("agents", &ModelRun::Agents)
         .def("cells", &ModelRun::Cells)
@@ -229,5 +299,14 @@ PYBIND11_MODULE(_core, m)
 
     m.def("replicate_seed", &ReplicateSeed, py::arg("replicate"),
           "The generator's starting seed for replicate K (0 for replicate 0).");
-    m.def("control_table", &DescribeControls, "Every control: name, kind, page, default, caption, meaning, range.");
+    m.def("draws_between", &DrawsBetween, py::arg("start"), py::arg("end"),
+          "How many draws lead from generator state start to state end (0 .. 2**32 - 1).");
+    m.def("streams_overlap", &StreamsOverlap, py::arg("start_a"), py::arg("draws_a"), py::arg("start_b"),
+          py::arg("draws_b"),
+          "Whether two runs that drew draws_a numbers from start_a and draws_b from start_b shared a number.");
+    m.def("control_table", &DescribeControls,
+          "Every control: name, kind, page, default, caption, meaning, range, partner (radio buttons).");
+    m.def("check_control_value", &CheckControlValue, py::arg("name"), py::arg("text"),
+          "Raises ControlValueError for an unknown control or a value it cannot hold; changes nothing.");
+    m.attr("statistics_columns") = py::tuple(py::cast(StatisticsColumnNames()));
 }

@@ -2,7 +2,9 @@
 """Times one sweep of 200 runs (E_CProbab x E_crAgs, 5 replicates, 200 steps each
 on the default grid) three ways: landuse.sweep on a local Dask cluster (one worker
 process per usable CPU), the same runs one after another in this process, and the
-headless runner under GNU parallel with one job per usable CPU.
+headless runner under GNU parallel with one job per usable CPU. Every run keeps
+to one worker thread, as the sweep's runs do, so no run competes with itself for
+a core.
 
     scripts/sweep_timing.py        (needs the build in build/ and `parallel`)
 """
@@ -37,7 +39,7 @@ def main():
     for p in PARAMETERS["E_CProbab"]:
         for a in PARAMETERS["E_crAgs"]:
             for k in range(REPLICATES):
-                landuse.Simulation(seed=landuse.replicate_seed(k), E_CProbab=p, E_crAgs=a).step(STEPS)
+                landuse.Simulation(seed=landuse.replicate_seed(k), threads=1, E_CProbab=p, E_crAgs=a).step(STEPS)
     serial = time.perf_counter() - start
     print(f"one after another in one process: {runs} runs in {serial:.1f} s ({serial / cluster:.2f} x the cluster)")
 
@@ -45,7 +47,7 @@ def main():
     # replicate repeats the default start, which costs the same.
     runner = str(ROOT / "build" / "app" / "landuse-headless")
     has_replicate = "--replicate" in subprocess.run([runner, "--help"], capture_output=True, text=True).stdout
-    command = [runner, "--steps", str(STEPS), "--set", "E_CProbab={1}", "--set", "E_crAgs={2}"]
+    command = [runner, "--threads", "1", "--steps", str(STEPS), "--set", "E_CProbab={1}", "--set", "E_crAgs={2}"]
     command += ["--replicate", "{3}"] if has_replicate else []
     start = time.perf_counter()
     subprocess.run(["parallel", f"-j{cpus}", *command, ">", "/dev/null",

@@ -12,23 +12,37 @@ The package calls the model's own simulation library (the extension module
 
 import numbers
 
+import numpy as np
 import pandas as pd
 
-from ._core import ConversionError, ControlValueError, replicate_seed
+from ._core import ConversionError, ControlValueError, __version__, draws_between, replicate_seed, streams_overlap
 from ._core import ModelRun as _ModelRun
+from ._core import check_control_value as _check_control_value
 from ._core import control_table as _control_table
+from ._core import statistics_columns as _statistics_columns
 
 __all__ = [
     "ConversionError",
     "ControlValueError",
     "Simulation",
+    "__version__",
+    "check_controls",
+    "control_settings",
     "control_table",
     "control_text",
+    "draws_between",
+    "read_statistics",
     "replicate_seed",
+    "streams_overlap",
     "sweep",
 ]
 
-STATISTICS_COLUMNS = ["step", "agents", "successful", "avg_travel", "max_mark", "migrated", "returning"]
+# The runner's CSV columns, as the model's library names them.
+STATISTICS_COLUMNS = list(_statistics_columns)
+# Every column but max_mark is a whole number.
+STATISTICS_DTYPES = {name: ("float64" if name == "max_mark" else "int64") for name in STATISTICS_COLUMNS}
+# The step count is a 32-bit number in the model.
+LARGEST_STEP = 2**31 - 1
 
 
 def control_text(value):
@@ -37,7 +51,7 @@ def control_text(value):
     reads back as the same double (repr), so 0.1 is the double nearest 0.1."""
     if isinstance(value, str):
         return value
-    if isinstance(value, bool):
+    if isinstance(value, (bool, np.bool_)):
         return "1" if value else "0"
     if isinstance(value, numbers.Integral):
         return str(int(value))
@@ -48,9 +62,54 @@ def control_text(value):
 
 def control_table():
     """Every control the model has, one row each: name, kind, page, default (the
-    panel's text), caption, meaning and range. Usage-table cells are named
-    StringGrid1.C.R (column 1..5, row 1..3)."""
+    panel's text), caption, meaning, range and, for a radio button, its partner.
+    Usage-table cells are named StringGrid1.C.R (column 1..5, row 1..3)."""
     return pd.DataFrame(_control_table()).set_index("name")
+
+
+def _radio_partners():
+    return {row["name"]: row["partner"] for row in _control_table() if row["partner"]}
+
+
+def control_settings(controls):
+    """The (name, text) pairs that set up ``controls``, in their order. A radio
+    button can only be switched on, which switches its partner off; one given as
+    off ("0", 0, False) is set as its partner switched on, so that
+    ``Simulation(**sim.controls())`` makes the same set-up. A pair given both on
+    or both off raises ``ControlValueError``."""
+    partners = _radio_partners()
+    texts = {name: control_text(value) for name, value in controls.items()}
+    settings = []
+    for name, text in texts.items():
+        partner = partners.get(name)
+        if partner is None or text != "0":
+            settings.append((name, text))
+            continue
+        if partner in texts:
+            if texts[partner] != "1":
+                raise ControlValueError(f"{name} and {partner} are a pair: one of them is on, the other off")
+            continue  # the partner switched on sets both
+        settings.append((partner, "1"))
+    for name, partner in partners.items():
+        if texts.get(name) == "1" and texts.get(partner) == "1":
+            raise ControlValueError(f"{name} and {partner} are a pair: one of them is on, the other off")
+    return settings
+
+
+def check_controls(controls):
+    """Raises for a control that does not exist or a value it cannot hold
+    (``ControlValueError``) or a value of no type a control takes (``TypeError``),
+    without running anything. A text that does not convert is found only where the
+    model reads it."""
+    for name, text in control_settings(controls):
+        _check_control_value(name, text)
+
+
+def read_statistics(path):
+    """A statistics CSV (the headless runner's or the window's) as a DataFrame with
+    every value as written: whole numbers as int64 and max_mark as the very double
+    the run computed (pandas' default parser misreads the last digit of some)."""
+    return pd.read_csv(path, dtype=STATISTICS_DTYPES, float_precision="round_trip")
 
 
 class Simulation:
@@ -70,15 +129,21 @@ class Simulation:
     state other than 0/1, an unknown name) raises ``ControlValueError``, also a
     ``ValueError``.
 
+    A radio button given as off switches its partner on (see ``control_settings``),
+    so ``Simulation(**sim.controls())`` repeats sim's set-up.
+
     ``threads`` (1 or 2) is how many workers the diffusion uses; by default as
     many as the CPUs the process may use, at most 2. Every count gives the same run.
+
+    One Simulation may be used from several threads: its calls take turns (a
+    ``step(n)`` lets others in between its steps). It cannot be copied or pickled;
+    make another with the same seed and controls instead.
     """
 
     def __init__(self, seed=0, threads=None, **controls):
         if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
             raise ValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
-        texts = [(name, control_text(value)) for name, value in controls.items()]
-        self._run = _ModelRun(int(seed), texts)
+        self._run = _ModelRun(int(seed), control_settings(controls))
         if threads is not None:
             if not isinstance(threads, numbers.Integral):
                 raise ValueError(f"threads takes 1 or 2, not {threads!r}")
@@ -88,6 +153,12 @@ class Simulation:
     def seed(self):
         """The generator's starting state."""
         return self._run.seed
+
+    @property
+    def draws(self):
+        """The random numbers this run has drawn so far, its set-up included: its
+        stream is the next ``draws`` states of the generator's cycle after ``seed``."""
+        return self._run.draws
 
     @property
     def step_count(self):
@@ -100,14 +171,17 @@ class Simulation:
         return self._run.stop_time
 
     def set(self, name, value):
-        """Changes a control as the user would: its change handler runs."""
-        self._run.set(name, control_text(value))
+        """Changes a control as the user would: its change handler runs. A radio
+        button set off switches its partner on."""
+        for setting in control_settings({name: value}):
+            self._run.set(*setting)
 
     def step(self, n=1):
         """Runs n time steps. A conversion error ends the step where the value was
         read; the steps before it stay in ``statistics``."""
-        if not isinstance(n, numbers.Integral) or n < 0:
-            raise ValueError(f"step takes a whole number of 0 or more, not {n!r}")
+        left = LARGEST_STEP - self.step_count
+        if not isinstance(n, numbers.Integral) or not 0 <= n <= left:
+            raise ValueError(f"step takes a whole number 0..{left} (the step count ends at {LARGEST_STEP}), not {n!r}")
         self._run.step(int(n))
 
     def run(self):
@@ -143,5 +217,12 @@ class Simulation:
     def __repr__(self):
         return f"<landuse.Simulation seed={self.seed} step {self.step_count} of {self.stop_time}>"
 
+    # A copy would share the model with its original; refused rather than faked.
+    def _not_copied(self, *arguments):
+        raise TypeError("a Simulation cannot be copied or pickled: make another one with "
+                        "Simulation(seed=sim.seed, **sim.controls()) and step it as far")
 
-from ._sweep import sweep  # noqa: E402  (the sweep uses Simulation)
+    __copy__ = __deepcopy__ = __reduce__ = __reduce_ex__ = __getstate__ = _not_copied
+
+
+from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)

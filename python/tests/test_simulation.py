@@ -1,6 +1,9 @@
 """landuse.Simulation against the headless runner, seeds, controls and hostile values."""
 
+import copy
+import pickle
 import subprocess
+import sys
 
 import numpy as np
 import pandas as pd
@@ -167,3 +170,104 @@ def test_hostile_values_of_every_control_raise_value_error():
         landuse.Simulation(E_nothing=1)
     with pytest.raises(ValueError):
         landuse.Simulation().step(-1)
+
+
+SHARED_BY_THREADS = """
+import sys, threading
+import landuse
+workers = int(sys.argv[1])
+shared = landuse.Simulation(threads=workers, Edit_size=5)
+def stepper():
+    for _ in range(15):
+        shared.step(1)
+def reader():
+    for _ in range(40):
+        shared.cells(), shared.statistics, shared.controls(), shared.agents()
+threads = [threading.Thread(target=t) for t in (stepper, stepper, reader)]
+for t in threads:
+    t.start()
+for t in threads:
+    t.join()
+alone = landuse.Simulation(threads=1, Edit_size=5)
+alone.step(30)
+assert shared.step_count == 30, shared.step_count
+assert shared.statistics.equals(alone.statistics)
+"""
+
+
+def test_one_simulation_shared_by_threads_takes_turns():
+    """Two threads stepping one run and a third reading it: with one worker the run
+    lost steps or crashed, with two it deadlocked. Now the calls take turns, so the
+    run is the same as 30 steps made by one thread. In a process of its own, where
+    a crash or a deadlock cannot take the tests with it."""
+    for workers in ("1", "2"):
+        done = subprocess.run([sys.executable, "-c", SHARED_BY_THREADS, workers], capture_output=True, text=True,
+                              timeout=120)
+        assert done.returncode == 0, (workers, done.stderr)
+
+
+def test_copies_and_pickles_are_refused_and_odd_arguments_named():
+    sim = landuse.Simulation(Edit_size=10)
+    for copier in (copy.copy, copy.deepcopy, pickle.dumps):
+        with pytest.raises(TypeError, match="cannot be copied"):
+            copier(sim)
+    for count in (2**63, 2**31):
+        with pytest.raises(ValueError, match=r"0\.\.2147483647"):
+            sim.step(count)
+    sim.step(1)
+    with pytest.raises(ValueError, match=r"0\.\.2147483646"):
+        sim.step(2**31 - 1)
+    assert [landuse.control_text(v) for v in (np.bool_(True), np.bool_(False))] == ["1", "0"]
+    as_numpy = landuse.Simulation(Edit_size=10, CB_migrate=np.bool_(True))
+    assert as_numpy.controls()["CB_migrate"] == "1"
+
+
+def test_the_controls_in_effect_set_up_the_same_run():
+    sim = landuse.Simulation(Edit_size=50, rb_rulette=1, rb_direct=True, E_CProbab=0.3, E_stop=40)
+    assert sim.controls()["Edit_size"] == "10"  # kept within 2..10 at set-up
+    sim.step(20)
+    again = landuse.Simulation(**sim.controls())
+    again.step(20)
+    assert again.controls() == sim.controls()
+    pd.testing.assert_frame_equal(again.statistics, sim.statistics, check_exact=True)
+
+    # A radio button switched off switches its partner on; a pair both on or both off is refused.
+    sim.set("rb_hillCl", 0)
+    assert (sim.controls()["rb_direct"], sim.controls()["rb_hillCl"]) == ("1", "0")
+    sim.set("rb_direct", False)
+    assert (sim.controls()["rb_direct"], sim.controls()["rb_hillCl"]) == ("0", "1")
+    for pair in ({"rb_hill": 0, "rb_rulette": 0}, {"rb_hill": 1, "rb_rulette": 1}):
+        with pytest.raises(landuse.ControlValueError, match="pair"):
+            landuse.Simulation(**pair)
+
+
+def test_draws_streams_version_and_columns_come_from_the_model():
+    sim = landuse.Simulation(Edit_size=10)
+    set_up = sim.draws
+    sim.step(3)
+    assert 0 < set_up < sim.draws
+    again = landuse.Simulation(Edit_size=10)
+    again.step(3)
+    assert again.draws == sim.draws
+
+    # Replicate k starts bitreverse32(k) draws from state 0.
+    for replicate, distance in [(1, 2**31), (2, 2**30), (3, 3 * 2**30), (64, 2**25)]:
+        assert landuse.draws_between(0, landuse.replicate_seed(replicate)) == distance
+    one = landuse.replicate_seed(1)
+    assert landuse.streams_overlap(0, 2**31 + 1, one, 1)
+    assert not landuse.streams_overlap(0, 2**31, one, 2**31)
+
+    assert landuse.__version__ == landuse._core.__version__ and landuse.__version__.count(".") == 2
+    assert landuse.STATISTICS_COLUMNS == list(landuse._core.statistics_columns) == list(sim.statistics.columns)
+
+
+def test_read_statistics_reads_the_runners_csv_exactly(runner, tmp_path):
+    """pandas' default parser reads some 17-digit max_mark values one unit off in the last place."""
+    path = tmp_path / "statistics.csv"
+    with open(path, "w") as f:
+        subprocess.run([runner, "--steps", "200", "--set", "Edit_size=10"], stdout=f, check=True, timeout=300)
+    sim = landuse.Simulation(Edit_size=10)
+    sim.step(200)
+    expected = sim.statistics.astype(landuse.STATISTICS_DTYPES)
+    pd.testing.assert_frame_equal(landuse.read_statistics(path), expected, check_exact=True)
+    assert not pd.read_csv(path)["max_mark"].equals(expected["max_mark"])  # why it matters

@@ -2,28 +2,49 @@
 one of them killed while the sweep runs."""
 
 import contextlib
+import importlib
+import json
 import os
 import pathlib
 import subprocess
 import sys
 import time
+import urllib.error
+import urllib.request
+import warnings
 
+import numpy as np
 import pandas as pd
 import pytest
 
 import landuse
-from landuse import _sweep
-from landuse.sweep import SweepFileError, main, read_sweep_file
+from landuse import sweeps
+from landuse.sweep_cli import SweepFileError, main, read_sweep_file
 
 PACKAGE_PARENT = str(pathlib.Path(landuse.__file__).resolve().parents[1])
-STATISTICS = ["step", "agents", "successful", "avg_travel", "max_mark", "migrated", "returning"]
+STATISTICS = landuse.STATISTICS_COLUMNS
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
-def in_process(point, seed, steps):
-    """The statistics of one run made here, to compare a sweep's rows with."""
+@pytest.fixture(scope="module")
+def client():
+    """One local cluster of two workers for the module's sweeps; a task that ends its
+    worker is tried twice (the default, four times, only costs time)."""
+    import dask
+    import distributed  # noqa: F401  (its defaults in dask's configuration before one is changed)
+
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+        client, cluster = sweeps.local_client(2)
+    yield client
+    client.close()
+    cluster.close()
+
+
+def in_process(point, seed, steps, draws=False):
+    """The statistics of one run made here, to compare a sweep's rows with (and the numbers it drew)."""
     sim = landuse.Simulation(seed=seed, **point)
     sim.step(steps)
-    return sim.statistics
+    return (sim.statistics, sim.draws) if draws else sim.statistics
 
 
 def assert_runs_complete_and_equal(table, points, replicates, steps):
@@ -37,39 +58,147 @@ def assert_runs_complete_and_equal(table, points, replicates, steps):
         assert (rows["seed"] == landuse.replicate_seed(replicate)).all()
         for name, value in point.items():
             assert (rows[name] == value).all(), (run_id, name)
+        assert (rows["version"] == landuse.__version__).all()
         expected = in_process(point, landuse.replicate_seed(replicate), steps)
         found = rows[STATISTICS].reset_index(drop=True).astype(expected.dtypes.to_dict())
         pd.testing.assert_frame_equal(found, expected, check_exact=True)
 
 
 def test_points_are_the_full_grid_or_the_given_list():
-    grid = _sweep.sweep_points({"E_CProbab": [0.1, 0.2], "E_crAgs": [1, 2, 3], "Edit_size": 10})
+    grid = sweeps.sweep_points({"E_CProbab": [0.1, 0.2], "E_crAgs": [1, 2, 3], "Edit_size": 10})
     assert len(grid) == 6
     assert grid[0] == {"E_CProbab": 0.1, "E_crAgs": 1, "Edit_size": 10}
     assert grid[1] == {"E_CProbab": 0.1, "E_crAgs": 2, "Edit_size": 10}
     assert grid[5] == {"E_CProbab": 0.2, "E_crAgs": 3, "Edit_size": 10}
-    assert _sweep.sweep_points([{"E_crAgs": 1}, {"E_CProbab": "0,5"}]) == [{"E_crAgs": 1}, {"E_CProbab": "0,5"}]
-    with pytest.raises(ValueError):
-        _sweep.sweep_points([])
-    with pytest.raises(ValueError, match="seed"):
-        _sweep.sweep_points({"seed": [1, 2]})
-    with pytest.raises(TypeError):
-        _sweep.sweep_points([{"E_crAgs": None}])
+    assert sweeps.sweep_points([{"E_crAgs": 1}, {"E_CProbab": "0,5"}]) == [{"E_crAgs": 1}, {"E_CProbab": "0,5"}]
+    # Value lists of every kind a researcher has at hand.
+    for values in (np.array([1, 2, 3]), range(1, 4), pd.Series([1, 2, 3]), (1, 2, 3)):
+        assert [p["E_crAgs"] for p in sweeps.sweep_points({"E_crAgs": values})] == [1, 2, 3]
+    # A grid of a million points is made as it is taken.
+    million = sweeps.SweepPoints({"E_crAgs": range(1000), "E_migTh": np.arange(1000)})
+    assert million.count == 10**6
+    assert next(iter(million)) == {"E_crAgs": 0, "E_migTh": 0}
+    for parameters, error, message in [
+        ([], ValueError, "at least one"),
+        ({"seed": [1, 2]}, ValueError, "seed"),
+        ({"draws": 1}, ValueError, "draws"),
+        ({"E_nothing": [1]}, ValueError, "E_nothing: no control"),
+        ([{"E_crAgs": None}], TypeError, "E_crAgs"),
+        ({"E_crAgs": [[1, 2]]}, TypeError, "not list"),
+        ({"E_crAgs": np.zeros((2, 2))}, TypeError, "shape"),
+        ({"CB_migrate": [2]}, ValueError, "CB_migrate"),
+        ([{"rb_hill": 1, "rb_rulette": 1}], ValueError, "pair"),
+    ]:
+        with pytest.raises(error, match=message):
+            sweeps.SweepPoints(parameters)
 
 
-def test_a_sweep_on_a_local_cluster_is_complete_and_keeps_failed_runs():
+def test_a_sweep_on_a_local_cluster_is_complete_and_records_what_ran(client):
     points = [{"Edit_size": 10, "E_CProbab": p, "E_crAgs": a} for p in (0.1, "0,5") for a in (1, 4)]
     bad = {"Edit_size": 10, "E_CProbab": "abc", "E_crAgs": 1}
-    table = landuse.sweep(points + [bad], replicates=2, steps=15, progress=False)
+    table = landuse.sweep(points + [bad], replicates=2, steps=15, progress=False, client=client)
 
     assert_runs_complete_and_equal(table[table["run"] < 8], points, 2, 15)
     failed = table[table["run"] >= 8]
     assert len(failed) == 2 and failed["step"].isna().all()
     assert (failed["error"] == "E_CProbab: 'abc' is not a valid floating point value").all()
     assert list(failed["seed"]) == [0, landuse.replicate_seed(1)]
+    # Each run's draws, as the same run made here counts them.
+    for run_id, rows in table[table["run"] < 8].groupby("run"):
+        _, draws = in_process(points[run_id // 2], landuse.replicate_seed(run_id % 2), 15, draws=True)
+        assert (rows["draws"] == draws).all()
+
+    # The value in effect, with one warning naming the change; a control a point leaves out, its default.
+    with pytest.warns(sweeps.ControlChangedWarning, match="Edit_size 50 ran as 10") as caught:
+        table = landuse.sweep([{"Edit_size": 5}, {"Edit_size": 50}, {"E_CProbab": 0.2}], steps=2, progress=False,
+                              client=client)
+    assert len([w for w in caught if issubclass(w.category, sweeps.ControlChangedWarning)]) == 1
+    recorded = table.groupby("run")[["Edit_size", "E_CProbab"]].first()
+    assert recorded.to_dict("list") == {"Edit_size": [5, 10, 2], "E_CProbab": [0.1, 0.1, 0.2]}
 
 
-def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path):
+def test_the_overlap_warning_names_the_replicates_that_share_numbers():
+    # Replicate 1 starts 2**31 draws after replicate 0: 2**31 + 1 draws of replicate 0 reach into it.
+    with pytest.warns(sweeps.StreamOverlapWarning, match="replicates 0 and 1 overlap"):
+        sweeps.warn_of_overlaps({0: 2**31 + 1, 1: 5, 3: 5})
+    assert sweeps.overlapping_replicates({0: 2**30 + 1, 1: 2**30 + 1, 2: 2**30 + 1}) == [(0, 2), (1, 2)]
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        sweeps.warn_of_overlaps({k: 2**25 for k in range(128)})  # 128 replicates, each 2**25 draws: disjoint
+    assert sweeps.overlapping_replicates({k: 2**25 + 1 for k in range(128)})
+
+
+def test_the_runs_stream_through_a_bounded_window_and_a_killed_run_is_an_error_row(client, monkeypatch):
+    taken = []
+
+    def million_tasks():
+        for i in range(10**6):
+            taken.append(i)
+            yield (i,)
+
+    stream = sweeps.stream_runs(client, million_tasks(), task=abs, window=4)
+    outcomes = [next(stream) for _ in range(6)]
+    stream.close()
+    assert all(exception is None for _, _, exception in outcomes)
+    assert len(taken) <= 6 + 4
+
+    # A run that ends its worker each time it is tried becomes an error row; the others finish.
+    def ends_its_worker_in_run_1(run_id, *arguments):
+        import landuse.sweeps  # in the worker, where run_one is the real one
+
+        if run_id == 1:
+            os._exit(1)
+        return landuse.sweeps.run_one(run_id, *arguments)
+
+    monkeypatch.setattr(sweeps, "run_one", ends_its_worker_in_run_1)
+    table = landuse.sweep({"E_crAgs": [1, 2, 3]}, steps=3, progress=False, client=client)
+    errors = table.groupby("run")["error"].last()
+    assert list(errors.index) == [0, 1, 2] and errors[0] == errors[2] == ""
+    assert "ended its worker" in errors[1]
+    assert table.loc[table["run"] == 1, "E_crAgs"].tolist() == [2]
+
+
+def test_a_journal_keeps_finished_runs_and_a_resumed_sweep_gives_the_same_table(client, tmp_path):
+    parameters = {"Edit_size": 10, "E_crAgs": [1, 2], "CB_migrate": [0, 1]}
+    whole = landuse.sweep(parameters, replicates=2, steps=4, progress=False, client=client)
+
+    os.umask(0o027)
+    try:
+        journal = tmp_path / "journal"
+        complete = landuse.sweep(parameters, replicates=2, steps=4, progress=False, client=client, journal=journal)
+        assert journal.stat().st_mode & 0o777 == 0o640
+    finally:
+        os.umask(0o022)
+    pd.testing.assert_frame_equal(complete, whole)
+    lines = journal.read_text().splitlines()
+    assert len(lines) == 1 + 8
+    # Interrupted after three runs, the last line cut short by the crash.
+    journal.write_text("\n".join(lines[:4]) + "\n" + lines[4][:30])
+    resumed = landuse.sweep(parameters, replicates=2, steps=4, progress=False, client=client, journal=journal)
+    pd.testing.assert_frame_equal(resumed, whole)
+    after = journal.read_text().splitlines()
+    assert after[:4] == lines[:4] and len(after) == 9 and len({json.loads(x)["run"] for x in after[1:]}) == 8
+
+    with pytest.raises(ValueError, match="another sweep"):
+        landuse.sweep({**parameters, "E_crAgs": [1, 3]}, replicates=2, steps=4, progress=False, client=client,
+                      journal=journal)
+
+
+def test_the_local_cluster_listens_on_loopback_only_and_serves_no_pages(client):
+    info = client.scheduler_info()
+    addresses = [info["address"], *info["workers"]]
+    assert all(address.startswith("tcp://127.0.0.1:") for address in addresses), addresses
+    servers = client.run(lambda dask_worker: [s.getsockname()[0] for s in dask_worker.http_server._sockets.values()])
+    servers["scheduler"] = client.run_on_scheduler(
+        lambda dask_scheduler: [s.getsockname()[0] for s in dask_scheduler.http_server._sockets.values()])
+    assert all(hosts == ["127.0.0.1"] for hosts in servers.values()), servers
+    port = client.run_on_scheduler(
+        lambda dask_scheduler: next(iter(dask_scheduler.http_server._sockets.values())).getsockname()[1])
+    with pytest.raises(urllib.error.HTTPError, match="404"):
+        urllib.request.urlopen(f"http://127.0.0.1:{port}/json/identity.json", timeout=10)
+
+
+def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path, capsys):
     good = tmp_path / "good.toml"
     good.write_text('replicates = 3\nsteps = 10\n[parameters]\nE_CProbab = [0.1, "0,2"]\nEdit_size = 10\n'
                     '"StringGrid1.2.1" = ["0,5"]\n')
@@ -78,22 +207,143 @@ def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path):
     points.write_text('[[points]]\nE_crAgs = 1\n[[points]]\nCB_migrate = true\n')
     assert read_sweep_file(points) == ([{"E_crAgs": 1}, {"CB_migrate": True}], 1, None)
 
+    # Every mistake ends the command with status 2 and one line, before any run.
+    bad = tmp_path / "bad.toml"
     for text, message in [
-        ("replicate = 2\n[parameters]\nE_crAgs = [1]\n", "unknown key"),
-        ("[parameters]\nE_crAgs = [1]\n[[points]]\nE_crAgs = 1\n", "either"),
-        ("steps = 10\n", "either"),
-        ("replicates = 0\n[parameters]\nE_crAgs = [1]\n", "replicates"),
-        ("steps = -1\n[parameters]\nE_crAgs = [1]\n", "steps"),
-        ("[parameters\n", "bad.toml"),
+        (b"replicate = 2\n[parameters]\nE_crAgs = [1]\n", "unknown key"),
+        (b"[parameters]\nE_crAgs = [1]\n[[points]]\nE_crAgs = 1\n", "either"),
+        (b"steps = 10\n", "either"),
+        (b"replicates = 0\n[parameters]\nE_crAgs = [1]\n", "replicates"),
+        (b"replicates = '2'\n[parameters]\nE_crAgs = [1]\n", "replicates"),
+        (b"steps = -1\n[parameters]\nE_crAgs = [1]\n", "steps"),
+        (b"steps = 1.5\n[parameters]\nE_crAgs = [1]\n", "steps"),
+        (b"[parameters\n", "bad.toml"),
+        (b"[parameters]\nE_crAgs = {a = 1}\n", "not dict"),
+        (b"[parameters]\nE_crAgs = 1979-05-27\n", "not date"),
+        (b"[parameters]\nE_crAgs = [[1, 2]]\n", "not list"),
+        (b"[parameters]\nE_crAgs = [1]\nE_nothing = 2\n", "E_nothing: no control"),
+        (b"[parameters]\nCB_migrate = 2\n", "CB_migrate"),
+        (b"[parameters]\nE_crAgs = [1]\n# \xff\xfe\n", "utf-8"),
     ]:
-        bad = tmp_path / "bad.toml"
-        bad.write_text(text)
+        bad.write_bytes(text)
         with pytest.raises(SweepFileError, match=message):
             read_sweep_file(bad)
         out = tmp_path / "never.csv"
         with pytest.raises(SystemExit) as exited:
             main([str(bad), "--out", str(out), "--quiet"])
-        assert exited.value.code == 2 and not out.exists()
+        error = capsys.readouterr().err
+        assert exited.value.code == 2 and not out.exists(), text
+        assert error.count("\n") == 1 and message in error, error
+    for out, message in [(tmp_path / "missing" / "out.csv", "does not exist"), (tmp_path, "directory")]:
+        with pytest.raises(SystemExit) as exited:
+            main([str(good), "--out", str(out), "--quiet"])
+        assert exited.value.code == 2 and message in capsys.readouterr().err
+
+
+def run_command(arguments, **keywords):
+    """The sweep command in a process of its own: (exit status, stderr)."""
+    done = subprocess.run([sys.executable, "-m", "landuse.sweep", *map(str, arguments)], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT), timeout=300, **keywords)
+    return done.returncode, done.stderr
+
+
+def test_the_command_stopped_keeps_its_runs_and_resumed_writes_the_whole_table(client, tmp_path):
+    parameters = {"E_CProbab": [0.1, "abc"], "E_crAgs": list(range(1, 11)), "Edit_size": 10}
+    (tmp_path / "sweep.toml").write_text('replicates = 2\nsteps = 30\n[parameters]\nE_CProbab = [0.1, "abc"]\n'
+                                         f'E_crAgs = {list(range(1, 11))}\nEdit_size = 10\n')
+    out = tmp_path / "results.csv"
+    journal = tmp_path / "results.csv.journal"
+    whole = landuse.sweep(parameters, replicates=2, steps=30, progress=False, client=client)
+
+    # Stopped as at a job's time limit once some runs are in the journal.
+    command = [sys.executable, "-m", "landuse.sweep", tmp_path / "sweep.toml", "--out", out, "--quiet",
+               "--workers", 1]
+    stopped = subprocess.Popen(list(map(str, command)), env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+                               stderr=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 120
+    while not journal.exists() or journal.read_text().count("\n") < 3:
+        assert time.monotonic() < deadline and stopped.poll() is None
+        time.sleep(0.05)
+    stopped.terminate()
+    _, errors = stopped.communicate(timeout=60)
+    assert stopped.returncode == 143 and "--resume" in errors and not out.exists(), errors
+    kept = journal.read_text().count("\n") - 1
+    assert 2 <= kept < 40
+
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet"])
+    assert status == 2 and "--resume" in errors and not out.exists()
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet", "--resume", "--workers", 1],
+                                    preexec_fn=lambda: os.umask(0o002))
+    assert status == 1 and "40 runs (20 failed)" in errors, errors
+    assert out.stat().st_mode & 0o777 == 0o664 and not journal.exists()
+    assert out.read_text() == whole.to_csv(index=False)
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet", "--resume"])
+    assert status == 0 and "nothing to resume" in errors
+
+
+def test_an_unreachable_scheduler_and_a_script_on_stdin(tmp_path):
+    (tmp_path / "sweep.toml").write_text("steps = 2\n[parameters]\nE_crAgs = [1]\n")
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv",
+                                     "--scheduler", "tcp://127.0.0.1:1"])
+    assert status == 3 and errors.count("\n") == 1 and "cannot reach" in errors and "after 10 s" in errors, errors
+
+    # From stdin a worker process cannot import the main module again: the workers are threads.
+    script = "import landuse\nprint(len(landuse.sweep({'E_crAgs': [1, 2]}, steps=2, progress=False)))\n"
+    done = subprocess.run([sys.executable, "-"], input=script, capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT))
+    assert done.returncode == 0 and done.stdout == "4\n", done.stderr
+
+
+def test_landuse_sweep_is_the_function_and_stays_so():
+    assert callable(landuse.sweep) and landuse.sweep is sweeps.sweep
+    with pytest.raises(ImportError, match="sweep function"):
+        importlib.import_module("landuse.sweep")
+    assert landuse.sweep is sweeps.sweep
+
+
+def test_the_slurm_script_exits_with_the_sweeps_status(tmp_path):
+    """Against stand-ins for srun, dask and python3: a stale scheduler file is never
+    read, the address is waited for until it is complete, and the job ends with the
+    sweep's status."""
+    script = ROOT / "scripts" / "slurm-sweep.sh"
+    assert subprocess.run(["bash", "-n", str(script)]).returncode == 0
+    stubs = tmp_path / "bin"
+    stubs.mkdir()
+    calls = tmp_path / "calls"
+    (stubs / "srun").write_text('#!/bin/sh\nexec "$@"\n')
+    # The scheduler writes half of its file first, then all of it.
+    (stubs / "dask").write_text(f"""#!/bin/sh
+echo "dask $*" >> {calls}
+if [ "$1" = scheduler ]; then
+    while [ "$1" != --scheduler-file ]; do shift; done
+    sleep 0.3; printf '{{"address": "tcp://10.0.0' > "$2"; sleep 0.3
+    printf '{{"address": "tcp://10.0.0.7:40001"}}' > "$2"
+fi
+exec sleep 60
+""")
+    (stubs / "python3").write_text(f"""#!/bin/sh
+if [ "$1" = -c ]; then exec {sys.executable} "$@"; fi
+echo "python3 $*" >> {calls}
+for i in $(seq 100); do grep -q "dask worker" {calls} && break; sleep 0.1; done  # the workers' start is logged
+exit "$SWEEP_STATUS"
+""")
+    for stub in stubs.iterdir():
+        stub.chmod(0o755)
+    scheduler_file = tmp_path / "scheduler.json"
+    for status in (0, 1):
+        scheduler_file.write_text('{"address": "tcp://10.9.9.9:8786"}')  # a requeued job's stale file
+        calls.write_text("")
+        environment = dict(os.environ, PATH=f"{stubs}:{os.environ['PATH']}", SWEEP_STATUS=str(status),
+                           LANDUSE_SCHEDULER_FILE=str(scheduler_file))
+        done = subprocess.run(["bash", str(script), "sweep.toml", "out.csv"], env=environment, capture_output=True,
+                              text=True, timeout=60, cwd=tmp_path)
+        assert done.returncode == status, done.stderr
+        lines = calls.read_text().splitlines()
+        assert any(line.startswith("dask scheduler --port 0 ") for line in lines), lines
+        assert any(line.startswith("dask worker --scheduler-file") for line in lines), lines
+        assert ("python3 -m landuse.sweep sweep.toml --out out.csv --scheduler tcp://10.0.0.7:40001 --resume"
+                in lines), lines
+        assert not scheduler_file.exists()
 
 
 @contextlib.contextmanager
@@ -146,7 +396,7 @@ def scheduler_with_workers(directory, workers):
 def test_a_sweep_file_on_a_scheduler_survives_a_worker_killed_mid_sweep(tmp_path):
     (tmp_path / "sweep.toml").write_text(
         "replicates = 3\nsteps = 120\n[parameters]\nEdit_size = 5\nE_CProbab = [0.05, 0.3]\nE_crAgs = [1, 2, 6, 9]\n")
-    points = _sweep.sweep_points({"Edit_size": 5, "E_CProbab": [0.05, 0.3], "E_crAgs": [1, 2, 6, 9]})
+    points = sweeps.sweep_points({"Edit_size": 5, "E_CProbab": [0.05, 0.3], "E_crAgs": [1, 2, 6, 9]})
     out = tmp_path / "results.csv"
 
     with scheduler_with_workers(tmp_path, workers=2) as (client, workers):

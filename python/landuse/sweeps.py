@@ -1,0 +1,483 @@
+"""Parameter sweeps: every (point, replicate) one run, each a task on Dask distributed.
+
+The runs are a stream: a bounded number is in flight, each finished run's rows
+are appended to a journal (when there is one) as it finishes, and the table is
+made from the runs' records in run order, so a sweep resumed from its journal
+gives the same table as one that was never interrupted.
+"""
+
+import functools
+import hashlib
+import json
+import math
+import numbers
+import re
+import sys
+import time
+import warnings
+
+import numpy as np
+import pandas as pd
+
+from . import (STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table, control_text,
+               replicate_seed, streams_overlap)
+from .local_cluster import default_workers, local_client
+from .sweep_journal import Journal, journal_records
+
+STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
+# Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
+RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
+RESERVED_COLUMNS = {"run", *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"}
+# Seconds to wait for a scheduler that does not answer.
+CONNECT_TIMEOUT = 10
+
+
+class ControlChangedWarning(UserWarning):
+    """A swept value that the model changed at set-up (e.g. a grid size over its largest)."""
+
+
+class StreamOverlapWarning(UserWarning):
+    """Two replicates of a sweep drew some of the same random numbers."""
+
+
+def _value_list(name, value):
+    """A swept control's values: a list, tuple, range, 1-D numpy array or pandas
+    Series/Index; anything else is one value for every point."""
+    if isinstance(value, (list, tuple, range, pd.Series, pd.Index)):
+        return list(value)
+    if isinstance(value, np.ndarray):
+        if value.ndim != 1:
+            raise TypeError(f"{name}: a list of values is one-dimensional, not an array of shape {value.shape}")
+        return list(value)
+    return [value]
+
+
+class SweepPoints:
+    """The points of a sweep: the names of the controls it sets, how many points,
+    and the points one by one (a grid's are made as they are taken, so a grid of a
+    million points costs no memory).
+
+    ``parameters`` is a dict of value lists, whose full grid (in the dict's order,
+    the last name varying fastest) is the sweep, or a list of dicts, one per point.
+    In a dict, a value that is not a list is one value for every point.
+
+    Every name must be a control of the model and every value one the control can
+    hold, checked here before any run; a text that does not convert is found only
+    in the run, which then records the error.
+    """
+
+    def __init__(self, parameters):
+        if isinstance(parameters, dict):
+            self.names = list(parameters)
+            self._lists = [_value_list(name, values) for name, values in parameters.items()]
+            self._points = None
+            self.count = math.prod(len(values) for values in self._lists)
+            checks = [{name: value} for name, values in zip(self.names, self._lists) for value in values]
+        elif not isinstance(parameters, (str, bytes)) and hasattr(parameters, "__iter__"):
+            self._points = list(parameters)
+            if not all(isinstance(point, dict) for point in self._points):
+                raise TypeError("parameters takes a dict of value lists or a list of dicts, one per point")
+            self._points = [dict(point) for point in self._points]
+            self.names = list(dict.fromkeys(name for point in self._points for name in point))
+            self.count = len(self._points)
+            checks = self._points
+        else:
+            raise TypeError("parameters takes a dict of value lists or a list of dicts, one per point")
+        if self.count == 0:
+            raise ValueError("a sweep needs at least one point")
+        taken = sorted(set(self.names) & RESERVED_COLUMNS)
+        if taken:
+            raise ValueError(f"{', '.join(taken)}: a column of the result, not a control")
+        known = set(control_table().index)
+        unknown = [name for name in self.names if name not in known]
+        if unknown:
+            raise ValueError(f"{', '.join(map(str, unknown))}: no control of that name (see landuse.control_table())")
+        for point in checks:
+            try:
+                check_controls(point)
+            except (TypeError, ValueError) as e:
+                raise type(e)(f"{', '.join(point)}: {e}") from None
+
+    def __len__(self):
+        return self.count
+
+    def __iter__(self):
+        if self._points is not None:
+            yield from self._points
+            return
+        # Nested loops rather than itertools.product, which would hold every combination's index.
+        def grid(level):
+            if level == len(self._lists):
+                yield {}
+                return
+            for value in self._lists[level]:
+                for rest in grid(level + 1):
+                    yield {self.names[level]: value, **rest}
+        yield from grid(0)
+
+    def fingerprint(self, replicates, steps):
+        """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's."""
+        if self._points is None:
+            values = [[control_text(value) for value in values] for values in self._lists]
+        else:
+            values = [[control_text(point[name]) if name in point else None for name in self.names]
+                      for point in self._points]
+        description = [__version__, replicates, steps, self._points is None, self.names, values]
+        return hashlib.sha256(json.dumps(description).encode()).hexdigest()
+
+
+def sweep_points(parameters):
+    """The sweep's points as a list of dicts (see ``SweepPoints``)."""
+    return list(SweepPoints(parameters))
+
+
+def _plain(value):
+    """A value as the plain Python type JSON writes and reads back unchanged."""
+    return value.item() if isinstance(value, np.generic) else value
+
+
+def value_in_effect(text):
+    """A control's text as the number it reads as (a decimal comma read as a point), or the text."""
+    if re.fullmatch(r"[+-]?\d+", text.strip()):
+        return int(text)
+    try:
+        return float(text.replace(",", "."))
+    except ValueError:
+        return text
+
+
+@functools.lru_cache(maxsize=1)
+def _defaults():
+    return dict(control_table()["default"])
+
+
+def _recorded_values(point, names, in_effect):
+    """Each swept control's value for the table: as given where the model holds it as
+    given, else the value in effect (and the change); the default in effect for a
+    control this point leaves out. ``in_effect`` None (the run never got through its
+    set-up): as given, and the table's default for a control left out."""
+    values, changes = [], []
+    for name in names:
+        given = control_text(point[name]) if name in point else None
+        if in_effect is not None:
+            text = in_effect[name]
+        else:
+            text = given if given is not None else _defaults()[name]
+        if given is not None and text == given:
+            values.append(_plain(point[name]))
+        else:
+            values.append(value_in_effect(text))
+            if given is not None:
+                changes.append([name, given, text])
+    return values, changes
+
+
+def run_one(run_id, point, replicate, steps, names):
+    """One run of a sweep, in whichever process runs it: its record (plain values
+    that JSON keeps exactly), from which ``run_frame`` makes its rows.
+
+    A value that the model refuses (a text that does not convert, a value a control
+    cannot hold, a batch too large for memory) does not fail the task: the steps
+    completed before it are kept and the record carries the error. The task
+    depends on its arguments alone, so the scheduler may run it again anywhere.
+    """
+    seed = replicate_seed(replicate)
+    error, sim, in_effect = "", None, None
+    try:
+        # Every worker runs one task at a time on its own core, so each run keeps to one thread.
+        sim = Simulation(seed=seed, threads=1, **point)
+        in_effect = sim.controls()
+        if steps is None:
+            sim.run()
+        else:
+            sim.step(steps)
+    except (ValueError, MemoryError) as e:
+        control = getattr(e, "control", "")
+        error = f"{control}: {e}" if control else str(e)
+    values, changes = _recorded_values(point, names, in_effect)
+    statistics = sim.statistics if sim is not None else pd.DataFrame(columns=STATISTICS_COLUMNS)
+    return {
+        "run": run_id, "values": values, "replicate": replicate, "seed": seed, "version": __version__,
+        "draws": sim.draws if sim is not None else 0,
+        "statistics": {name: statistics[name].tolist() for name in STATISTICS_COLUMNS},
+        "error": error, "changes": changes,
+    }
+
+
+def _failed_record(run_id, point, replicate, names, error):
+    """The record of a run that left no result of its own (its task failed)."""
+    values, _ = _recorded_values(point, names, None)
+    return {
+        "run": run_id, "values": values, "replicate": replicate, "seed": replicate_seed(replicate),
+        "version": __version__, "draws": 0, "statistics": {name: [] for name in STATISTICS_COLUMNS},
+        "error": error, "changes": [],
+    }
+
+
+def table_columns(names):
+    return ["run", *names, *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"]
+
+
+def run_frame(record, names):
+    """A run's rows of the tidy table: one per step, and one more carrying the error of a run that failed."""
+    statistics = record["statistics"]
+    steps = len(statistics["step"])
+    rows = steps + (1 if record["error"] else 0)
+    frame = {"run": pd.Series([record["run"]] * rows, dtype="int64")}
+    for name, value in zip(names, record["values"]):
+        # Kept as objects, each written as it is: a batch of runs writes the same text as the whole table.
+        frame[name] = pd.Series([value] * rows, dtype="object")
+    frame["replicate"] = pd.Series([record["replicate"]] * rows, dtype="int64")
+    frame["seed"] = pd.Series([record["seed"]] * rows, dtype="int64")
+    frame["version"] = [record["version"]] * rows
+    frame["draws"] = pd.Series([record["draws"]] * rows, dtype="int64")
+    padding = [None] * (rows - steps)
+    for name in STATISTICS_COLUMNS:
+        frame[name] = pd.Series(statistics[name] + padding, dtype="float64" if name == "max_mark" else "Int64")
+    frame["error"] = [""] * steps + [record["error"]] * (rows - steps)
+    return pd.DataFrame(frame)
+
+
+def make_table(records, names):
+    """The sweep's table from its runs' records, in run order and step order."""
+    frames = [run_frame(record, names) for record in sorted(records, key=lambda record: record["run"])]
+    if not frames:
+        return pd.DataFrame(columns=table_columns(names))
+    return pd.concat(frames, ignore_index=True)[table_columns(names)]
+
+
+def overlapping_replicates(draws_by_replicate):
+    """The pairs of replicate indices whose streams share a number, given the most
+    numbers any run of each index drew. Runs of one index share their stream on
+    purpose (common random numbers), so only different indices are compared."""
+    replicates = sorted(draws_by_replicate)
+    return [(a, b) for i, a in enumerate(replicates) for b in replicates[i + 1:]
+            if streams_overlap(replicate_seed(a), draws_by_replicate[a], replicate_seed(b), draws_by_replicate[b])]
+
+
+def warn_of_overlaps(draws_by_replicate):
+    pairs = overlapping_replicates(draws_by_replicate)
+    if pairs:
+        shown = ", ".join(f"{a} and {b}" for a, b in pairs[:20])
+        more = f" and {len(pairs) - 20} more" if len(pairs) > 20 else ""
+        warnings.warn(f"the random streams of replicates {shown}{more} overlap: their runs drew some of the "
+                      "same numbers, so they are not independent (fewer replicates or shorter runs avoid it)",
+                      StreamOverlapWarning, stacklevel=5)
+
+
+def warn_of_changes(changes):
+    if changes:
+        shown = ", ".join(f"{name} {given} ran as {effect}" for name, given, effect in sorted(changes))
+        warnings.warn(f"the model changed swept values at set-up, and the table records what ran: {shown}",
+                      ControlChangedWarning, stacklevel=5)
+
+
+class SweepSummary:
+    """What a sweep tells at its end, gathered run by run without keeping the runs:
+    which runs finished, how many failed, the most numbers any run of each
+    replicate drew, and the values the model changed."""
+
+    def __init__(self, runs):
+        self.runs = runs
+        self.finished = bytearray(runs)
+        self.done = 0
+        self.failed = 0
+        self.draws_by_replicate = {}
+        self.changes = set()
+
+    def add(self, record):
+        self.finished[record["run"]] = 1
+        self.done += 1
+        self.failed += bool(record["error"])
+        replicate = record["replicate"]
+        self.draws_by_replicate[replicate] = max(self.draws_by_replicate.get(replicate, 0), record["draws"])
+        self.changes.update(tuple(change) for change in record["changes"])
+
+    def warn(self):
+        warn_of_overlaps(self.draws_by_replicate)
+        warn_of_changes(self.changes)
+
+
+def write_journal_table(path, names, out):
+    """Writes the table of a journal's runs as CSV to the open file ``out``, a batch
+    of runs at a time: the same text as ``make_table`` of all of them would give."""
+    header = True
+    for records in journal_records(path):
+        make_table(records, names).to_csv(out, index=False, header=header)
+        header = False
+    if header:
+        make_table([], names).to_csv(out, index=False)
+
+
+class _Progress:
+    """A progress line on stderr: runs done of all, and the runs that failed."""
+
+    def __init__(self, total, enabled):
+        self.total = total
+        self.done = 0
+        self.failed = 0
+        self.enabled = enabled
+
+    def update(self, record, show=True):
+        self.done += 1
+        self.failed += bool(record["error"])
+        if self.enabled and show:
+            end = "\n" if self.done == self.total else ""
+            failed = f", {self.failed} failed" if self.failed else ""
+            print(f"\rlanduse sweep: {self.done}/{self.total} runs done{failed}", end=end, file=sys.stderr, flush=True)
+
+
+def stream_runs(client, tasks, task=run_one, window=None):
+    """Runs task(*arguments) for each argument tuple of ``tasks`` on the cluster and
+    yields each result as it finishes, with at most ``window`` runs in flight (by
+    default as many as the cluster has threads, looked at again as workers come and
+    go), taking the next arguments as one finishes. No run waits at a worker behind
+    another, so a run that ends its worker takes no other run with it. A task that failed, e.g. one
+    that ended its worker once per allowed retry, yields ``(arguments, exception)``
+    in place of a result; its neighbours go on."""
+    from distributed import as_completed
+
+    tasks = iter(tasks)
+    in_flight = {}
+    pending = as_completed()
+    sized_at = -math.inf
+
+    def size():
+        nonlocal window_now, sized_at
+        if window is not None:
+            return window
+        if time.monotonic() - sized_at > 2:
+            window_now, sized_at = max(1, sum(client.nthreads().values())), time.monotonic()
+        return window_now
+
+    window_now = 1
+
+    def fill():
+        while len(in_flight) < size():
+            arguments = next(tasks, None)
+            if arguments is None:
+                return
+            future = client.submit(task, *arguments, pure=True)
+            in_flight[future.key] = (future, arguments)
+            pending.add(future)
+
+    try:
+        fill()
+        for future in pending:
+            _, arguments = in_flight.pop(future.key)
+            try:
+                outcome = (arguments, future.result(), None)
+            except Exception as e:  # the task itself failed, or its worker died too often
+                outcome = (arguments, None, e)
+            future.release()
+            fill()
+            yield outcome
+    finally:
+        if in_flight:
+            client.cancel([future for future, _ in in_flight.values()])
+
+
+def _connect(client):
+    """(client, cluster to close or None, whether the client is ours to close)."""
+    from distributed import Client
+
+    if client is None:
+        client, cluster = local_client(default_workers())
+        return client, cluster, True
+    if isinstance(client, str):
+        return Client(client, timeout=CONNECT_TIMEOUT), None, True
+    return client, None, False
+
+
+def sweep(parameters, replicates=1, steps=None, client=None, progress=True, journal=None):
+    """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
+    DataFrame: run, the swept controls, replicate, seed, version (of landuse),
+    draws (the random numbers the run drew), then the statistics of every step
+    (the headless runner's columns) and ``error`` ("" for a run that went well).
+
+    ``parameters``: a dict of value lists (the full grid) or a list of dicts (see
+    ``SweepPoints``); values as for ``Simulation``; a value list may be a list,
+    tuple, range, numpy array or pandas Series. Each swept control's column holds
+    the value in effect after set-up: where the model changed a value (a grid size
+    over its largest), what ran, with a ``ControlChangedWarning``; for a point that
+    leaves the control out, its default.
+    Replicate k of every point starts from ``replicate_seed(k)``; replicate 0 is the
+    default start. Runs of different points with the same replicate share their
+    random numbers on purpose (common random numbers); a ``StreamOverlapWarning``
+    names replicates whose streams overlap.
+    ``steps``: steps per run; None runs each to its stop time (E_stop).
+    ``client``: None starts a local cluster (see ``local_client``) and closes it
+    afterwards; a scheduler address ("tcp://host:8786") connects to that cluster;
+    a ``distributed.Client`` is used as it is.
+    ``progress``: a progress line on stderr while the runs complete.
+    ``journal``: a file that keeps each finished run as it finishes; if it exists,
+    its runs are taken from it and only the others run, giving the same table.
+
+    A worker that dies is replaced and its runs run again; a run that ended its
+    worker each time it was tried becomes an error row. The model must be
+    importable on every worker (the landuse package on its PYTHONPATH).
+    """
+    if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
+        raise ValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
+    if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or steps < 0):
+        raise ValueError(f"steps takes a whole number of 0 or more, not {steps!r}")
+    replicates, steps = int(replicates), None if steps is None else int(steps)
+    points = SweepPoints(parameters)
+    if journal is None:
+        records = []
+        _run_sweep(points, replicates, steps, client, progress, SweepSummary(points.count * replicates),
+                   keep=records.append)
+        return make_table(records, points.names)
+    run_into_journal(points, replicates, steps, client, progress, journal)
+    return make_table([record for records in journal_records(journal) for record in records], points.names)
+
+
+def run_into_journal(points, replicates, steps, client, progress, path):
+    """Runs the sweep's runs that the journal at path lacks, appending each to it;
+    its summary, with the journal's runs. The journal is made if it is missing."""
+    summary = SweepSummary(points.count * replicates)
+    journal = Journal(path, points.fingerprint(replicates, steps), summary)
+    try:
+        return _run_sweep(points, replicates, steps, client, progress, summary, keep=journal.append_line,
+                          as_json=True)
+    finally:
+        journal.close()
+
+
+def _run_sweep(points, replicates, steps, client, progress, summary, keep, as_json=False):
+    """Runs every run the summary has not seen, passing each record (or its JSON
+    line) to keep as it finishes; then warns of overlaps and changed values."""
+    names = points.names
+    bar = _Progress(summary.runs, progress)
+    bar.done, bar.failed = summary.done, summary.failed
+    tasks = ((run_id, point, replicate, steps, names)
+             for run_id, (point, replicate) in enumerate((point, replicate) for point in points
+                                                         for replicate in range(replicates))
+             if not summary.finished[run_id])
+
+    client, cluster, own_client = _connect(client)
+    try:
+        for (run_id, point, replicate, _, _), result, failure in stream_runs(client, tasks, task=run_one):
+            if failure is not None:
+                result = _failed_record(run_id, point, replicate, names, _task_failure(failure))
+            # The table takes every record as JSON reads it back, whether from the journal or not.
+            line = json.dumps(result)
+            record = json.loads(line)
+            keep(line if as_json else record)
+            summary.add(record)
+            bar.update(record)
+    finally:
+        if own_client:
+            client.close()
+        if cluster is not None:
+            cluster.close()
+    summary.warn()
+    return summary
+
+
+def _task_failure(exception):
+    from distributed import KilledWorker
+
+    if isinstance(exception, KilledWorker):
+        return "the run ended its worker each time it was tried (out of memory, or a crash)"
+    return f"the task failed: {type(exception).__name__}: {exception}"
