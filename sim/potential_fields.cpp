@@ -25,24 +25,23 @@ void DiffusePotentialsPlain(Simulation& sim)
     Run& run = sim.run;
     const std::int32_t columns = run.columns;
     const std::int32_t rows = run.rows;
-    const std::int32_t middle = rows / 2;
     const UsageParameters& usage = sim.usage;
     run.diffusionSummary.extremesValid = false;
     run.diffusionSummary.candidatesValid = false;
 
     // All means first, so no cell's update sees an updated neighbour.
-    auto means = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        for (std::int32_t r = rowBegin; r < rowEnd; ++r)
+    auto means = [&](const RowBlock& block) {
+        for (std::int32_t r = block.begin; r < block.end; ++r)
             for (std::int32_t c = 0; c < columns; ++c) NeighbourMean(c, r, columns, rows, run.means, run.cells);
     };
-    sim.splitter.ForHalves(rows, middle, means);
+    sim.splitter.ForBlocks(rows, means);
 
-    // One draw per cell in row-major order: the half from `middle` on starts with
-    // the generator advanced by the draws of the rows before it.
+    // One draw per cell in row-major order: each block starts with the generator
+    // advanced by the draws of the rows before it.
     const RandomGenerator start = sim.random;
-    auto update = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        RandomGenerator random = start.JumpedAhead(static_cast<std::uint64_t>(rowBegin) * columns);
-        for (std::int32_t r = rowBegin; r < rowEnd; ++r) {
+    auto update = [&](const RowBlock& block) {
+        RandomGenerator random = start.JumpedAhead(static_cast<std::uint64_t>(block.begin) * columns);
+        for (std::int32_t r = block.begin; r < block.end; ++r) {
             for (std::int32_t c = 0; c < columns; ++c) {
                 const long double draw = random.RandomReal();
                 TCell& cell = run.cells(c, r);
@@ -55,7 +54,7 @@ void DiffusePotentialsPlain(Simulation& sim)
             }
         }
     };
-    sim.splitter.ForHalves(rows, middle, update);
+    sim.splitter.ForBlocks(rows, update);
     sim.random = start.JumpedAhead(static_cast<std::uint64_t>(rows) * columns);
 }
 
@@ -312,27 +311,30 @@ std::array<int, 3> WantedCandidates(const ControlState& controls)
     return wanted;
 }
 
-// Joins the two ranges' summaries as one scan in row-major order would have made
-// it: the first range keeps every tie.
-void JoinSummaries(DiffusionSummary& into, const RangeSummary& first, const RangeSummary& second, bool twoRanges)
+// Joins the blocks' summaries as one scan in row-major order would have made it:
+// of equal values, the earlier block's are kept.
+void JoinSummaries(DiffusionSummary& into, const RangeSummary* blocks, int count)
 {
     for (int f = 0; f < 3; ++f) {
+        const RangeSummary& first = blocks[0];
         into.max[f] = first.max[f];
         into.min[f] = first.min[f];
-        int n = 0, i = 0, j = 0;
-        const int wanted = first.wanted[f];
-        const int firstCount = first.count[f];
-        const int secondCount = twoRanges ? second.count[f] : 0;
-        while (n < wanted && (i < firstCount || j < secondCount)) {
-            const bool takeFirst = j >= secondCount ||
-                                   (i < firstCount && !(second.candidates[f][j].value > first.candidates[f][i].value));
-            into.candidates[f][n++] = takeFirst ? first.candidates[f][i++] : second.candidates[f][j++];
-        }
-        into.candidateCount[f] = n;
-        into.wanted[f] = wanted;
-        if (twoRanges) {
-            if (second.max[f] > into.max[f]) into.max[f] = second.max[f];
-            if (second.min[f] < into.min[f]) into.min[f] = second.min[f];
+        into.candidates[f] = first.candidates[f];
+        into.candidateCount[f] = first.count[f];
+        into.wanted[f] = first.wanted[f];
+        for (int b = 1; b < count; ++b) {
+            const RangeSummary& next = blocks[b];
+            if (next.max[f] > into.max[f]) into.max[f] = next.max[f];
+            if (next.min[f] < into.min[f]) into.min[f] = next.min[f];
+            const auto earlier = into.candidates[f];
+            const int earlierCount = into.candidateCount[f];
+            int n = 0, i = 0, j = 0;
+            while (n < into.wanted[f] && (i < earlierCount || j < next.count[f])) {
+                const bool takeEarlier = j >= next.count[f] ||
+                                         (i < earlierCount && !(next.candidates[f][j].value > earlier[i].value));
+                into.candidates[f][n++] = takeEarlier ? earlier[i++] : next.candidates[f][j++];
+            }
+            into.candidateCount[f] = n;
         }
     }
     into.extremesValid = true;
@@ -347,50 +349,59 @@ void DiffusePotentialsInOnePass(Simulation& sim)
     Run& run = sim.run;
     const std::int32_t columns = run.columns;
     const std::int32_t rows = run.rows;
-    const std::int32_t middle = rows / 2;
     if (rows <= 0 || columns <= 0) return;
     DiffusionRows& work = run.diffusionRows;
     if (work.columns != columns || work.rows != rows) work.Resize(columns, rows);
     const UpdateParameters p = ReadUpdateParameters(sim.usage);
 
-    // The rows bordering each half, before either half changes them.
-    CopyRow(work.ranges[0].above, run.cells, rows - 1);
-    CopyRow(work.ranges[0].below, run.cells, middle);
-    CopyRow(work.ranges[1].above, run.cells, (middle + rows - 1) % rows);
-    CopyRow(work.ranges[1].below, run.cells, 0);
+    // The rows bordering each block, before any block changes them.
+    const int blockCount = sim.splitter.BlockCount(rows);
+    for (int b = 0; b < blockCount; ++b) {
+        const std::int32_t begin = RowSplitter::BlockBegin(rows, blockCount, b);
+        const std::int32_t end = RowSplitter::BlockBegin(rows, blockCount, b + 1);
+        CopyRow(work.borders[b].above, run.cells, (begin + rows - 1) % rows);
+        CopyRow(work.borders[b].below, run.cells, end % rows);
+    }
 
-    std::array<RangeSummary, 2> summaries;
+    std::array<RangeSummary, RowSplitter::kMaxBlocks> summaries;
     const std::array<int, 3> wanted = WantedCandidates(sim.controls);
-    for (RangeSummary& summary : summaries) summary.Start(wanted);
+    for (int b = 0; b < blockCount; ++b) summaries[b].Start(wanted);
 
+    // Each worker's ring and generator; a block that follows the worker's previous
+    // one goes on with both as they are.
+    struct WorkerState {
+        Row* up;
+        Row* mid;
+        Row* down;
+        RandomGenerator random;
+    };
     const RandomGenerator start = sim.random;
-    auto diffuse = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        if (rowBegin >= rowEnd) return;
-        const int index = rowBegin == 0 ? 0 : 1;
-        DiffusionRows::Range& range = work.ranges[index];
-        const std::vector<double>& below = rowEnd == rows ? work.ranges[1].below : work.ranges[0].below;
-        Row* up = &range.ring[0];
-        Row* mid = &range.ring[1];
-        Row* down = &range.ring[2];
-        LoadCopiedRow(*up, columns, range.above);
-        LoadGridRow(*mid, run.cells, rowBegin);
-        RandomGenerator random = start.JumpedAhead(static_cast<std::uint64_t>(rowBegin) * columns);
-        for (std::int32_t r = rowBegin; r < rowEnd; ++r) {
+    std::array<WorkerState, 2> workers{};
+    auto diffuse = [&](const RowBlock& block) {
+        WorkerState& w = workers[block.worker];
+        DiffusionRows::Ring& ring = work.rings[block.worker];
+        if (!block.continues) {
+            w = {&ring.rows[0], &ring.rows[1], &ring.rows[2],
+                 start.JumpedAhead(static_cast<std::uint64_t>(block.begin) * columns)};
+            LoadCopiedRow(*w.up, columns, work.borders[block.index].above);
+            LoadGridRow(*w.mid, run.cells, block.begin);
+        }
+        for (std::int32_t r = block.begin; r < block.end; ++r) {
             // The next row is read before this one is written.
-            if (r + 1 < rowEnd) LoadGridRow(*down, run.cells, r + 1);
-            else LoadCopiedRow(*down, columns, below);
-            DiffuseRow(run.cells, r, *up, *mid, *down, p, random, range.seeds.data(), summaries[index]);
-            Row* done = up;
-            up = mid;
-            mid = down;
-            down = done;
+            if (r + 1 < block.end) LoadGridRow(*w.down, run.cells, r + 1);
+            else LoadCopiedRow(*w.down, columns, work.borders[block.index].below);
+            DiffuseRow(run.cells, r, *w.up, *w.mid, *w.down, p, w.random, ring.seeds.data(), summaries[block.index]);
+            Row* done = w.up;
+            w.up = w.mid;
+            w.mid = w.down;
+            w.down = done;
         }
     };
-    sim.splitter.ForHalves(rows, middle, diffuse);
+    sim.splitter.ForBlocks(rows, diffuse);
     sim.random = start.JumpedAhead(static_cast<std::uint64_t>(rows) * columns);
-    // With one worker the whole grid was the first range; with two and one row, too.
-    JoinSummaries(run.diffusionSummary, summaries[0], summaries[1], sim.splitter.WorkerCount() == 2 && middle > 0);
+    JoinSummaries(run.diffusionSummary, summaries.data(), blockCount);
 }
+
 void NormalizePotentials(Simulation& sim)
 {
     // Each field is rescaled on its own; the three share one scan and one pass
@@ -465,25 +476,27 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     DiffusionSummary& summary = run.diffusionSummary;
     std::vector<TCell>& cells = run.cells.InPassOrder();
     const auto columns = static_cast<std::size_t>(run.columns);
-    const std::int32_t middle = run.rows / 2;
+    const int blockCount = sim.splitter.BlockCount(run.rows);
 
-    // Each half of the rows scans on its own; the halves are joined as one scan in
-    // row-major order would have met them, the first half keeping every tie.
+    // Each block of rows scans on its own; the blocks are joined as one scan in
+    // row-major order would have met them, the earlier block keeping every tie.
     struct Extremes {
         std::array<double, 3> max{1e-8, 1e-8, 1e-8};
         std::array<double, 3> min{9999999999.0, 9999999999.0, 9999999999.0};
         double shownMax = -std::numeric_limits<double>::infinity();
         double shownMin = std::numeric_limits<double>::infinity();
     };
-    std::array<Extremes, 2> halves;
-    const auto join = [&halves]() {
-        Extremes joined = halves[0];
-        for (int f = 0; f < 3; ++f) {
-            if (halves[1].max[f] > joined.max[f]) joined.max[f] = halves[1].max[f];
-            if (halves[1].min[f] < joined.min[f]) joined.min[f] = halves[1].min[f];
+    std::array<Extremes, RowSplitter::kMaxBlocks> blocks;
+    const auto join = [&blocks, blockCount]() {
+        Extremes joined = blocks[0];
+        for (int b = 1; b < blockCount; ++b) {
+            for (int f = 0; f < 3; ++f) {
+                if (blocks[b].max[f] > joined.max[f]) joined.max[f] = blocks[b].max[f];
+                if (blocks[b].min[f] < joined.min[f]) joined.min[f] = blocks[b].min[f];
+            }
+            if (blocks[b].shownMax > joined.shownMax) joined.shownMax = blocks[b].shownMax;
+            if (blocks[b].shownMin < joined.shownMin) joined.shownMin = blocks[b].shownMin;
         }
-        if (halves[1].shownMax > joined.shownMax) joined.shownMax = halves[1].shownMax;
-        if (halves[1].shownMin < joined.shownMin) joined.shownMin = halves[1].shownMin;
         return joined;
     };
 
@@ -494,21 +507,21 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     summary.extremesValid = false;
     summary.candidatesValid = false;
     if (!known) {
-        auto scan = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-            Extremes& half = halves[rowBegin == 0 ? 0 : 1];
-            for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
+        auto scan = [&](const RowBlock& block) {
+            Extremes& extremes = blocks[block.index];
+            for (std::size_t i = block.begin * columns; i < block.end * columns; ++i) {
                 for (int f = 0; f < 3; ++f) {
                     const double value = cells[i].potential[f];
-                    if (value > half.max[f]) half.max[f] = value;
-                    if (value < half.min[f]) half.min[f] = value;
+                    if (value > extremes.max[f]) extremes.max[f] = value;
+                    if (value < extremes.min[f]) extremes.min[f] = value;
                 }
             }
         };
-        sim.splitter.ForHalves(run.rows, middle, scan);
+        sim.splitter.ForBlocks(run.rows, scan);
         const Extremes joined = join();
         max = joined.max;
         min = joined.min;
-        halves = {};
+        blocks = {};
     }
 
     std::array<double, 3> scale{};
@@ -527,9 +540,8 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     const bool listMoved = sim.screen().PaintsCells();
     std::vector<std::uint32_t>& moved = run.cellsToPaint;
     if (listMoved && moved.size() < cells.size()) moved.resize(cells.size());  // set-up sizes it
-    std::array<std::uint32_t, 2> movedCount{};
-    auto pass = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        if (rowBegin >= rowEnd) return;
+    Run::MovedCells movedCells{listMoved, blockCount, {}};
+    auto pass = [&](const RowBlock& block) {
         // Everything the loop reads besides the cells is held in locals: the cells'
         // doubles could otherwise alias it, and each write would force a reload.
         const std::array<double, 3> low = min;
@@ -538,9 +550,9 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
         const DisplayedValue shownValue = shown;
         double shownMax = -std::numeric_limits<double>::infinity();
         double shownMin = std::numeric_limits<double>::infinity();
-        std::uint32_t* __restrict listed = listMoved ? moved.data() + rowBegin * columns : nullptr;
+        std::uint32_t* __restrict listed = listMoved ? moved.data() + block.begin * columns : nullptr;
         std::uint32_t count = 0;
-        for (std::size_t i = rowBegin * columns; i < rowEnd * columns; ++i) {
+        for (std::size_t i = block.begin * columns; i < block.end * columns; ++i) {
             TCell& cell = cells[i];
             if (listMoved) {
                 const double traffic = cell.allTracks - cell.lastDrawnAllTracks;
@@ -559,13 +571,12 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
             shownMax = empty && value > shownMax ? value : shownMax;
             shownMin = empty && value < shownMin ? value : shownMin;
         }
-        const int index = rowBegin == 0 ? 0 : 1;
-        halves[index].shownMax = shownMax;
-        halves[index].shownMin = shownMin;
-        movedCount[index] = count;
+        blocks[block.index].shownMax = shownMax;
+        blocks[block.index].shownMin = shownMin;
+        movedCells.count[block.index] = count;
     };
-    sim.splitter.ForHalves(run.rows, middle, pass);
-    run.movedCells = {listMoved, sim.splitter.WorkerCount(), movedCount};
+    sim.splitter.ForBlocks(run.rows, pass);
+    run.movedCells = movedCells;
     const Extremes joined = join();
     StoreDisplayRange(run, joined.shownMax, joined.shownMin);
 }

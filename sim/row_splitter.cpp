@@ -1,26 +1,26 @@
 #include "row_splitter.h"
 
 #include <algorithm>
-#include <chrono>
+#include <system_error>
 
 #include "usable_cpus.h"
 
 namespace {
 
-// How long a worker spins before it sleeps: longer than the serial phases
-// between two passes of a step (movement, tracks, statistics), so that a run going
-// flat out never pays for waking a sleeping thread, and short beside a step, so
-// that a paced or stopped run soon leaves the core idle.
-constexpr auto kSpinTime = std::chrono::microseconds(300);
+// How long the caller spins for a block the helper has claimed before it sleeps:
+// about one block of the diffusion, so a running helper is met without a wake-up,
+// while a helper that lost its core leaves the caller's core to it soon.
+constexpr auto kBlockWaitSpin = std::chrono::microseconds(60);
 
-// Waits until value differs from `old`: a spin first, since the next pass or the
-// other half usually follows within microseconds, then asleep.
-void AwaitChange(const std::atomic<std::uint32_t>& value, std::uint32_t old)
+std::atomic<std::int64_t> helperDelayForTesting{0};  // microseconds; negative: never claim
+
+// Waits until value differs from `old`: a spin first, then asleep.
+void AwaitChange(const std::atomic<std::uint32_t>& value, std::uint32_t old, std::chrono::microseconds spin)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + kSpinTime;
+    const auto giveUp = std::chrono::steady_clock::now() + spin;
     for (;;) {
         // The clock is read once every 64 checks; a check is a pause long.
-        for (int spin = 0; spin < 64; ++spin) {
+        for (int check = 0; check < 64; ++check) {
             if (value.load(std::memory_order_acquire) != old) return;
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
@@ -50,36 +50,113 @@ RowSplitter::~RowSplitter()
     }
 }
 
-void RowSplitter::Run(std::int32_t rows, std::int32_t middle, PassFunction function, void* pass)
+void RowSplitter::DelayHelperForTesting(std::chrono::microseconds delay)
 {
-    if (workers_ < 2) {
-        function(pass, 0, rows);
+    helperDelayForTesting.store(delay.count(), std::memory_order_relaxed);
+}
+
+int RowSplitter::BlockCount(std::int32_t rows) const
+{
+    if (rows <= 0) return 0;
+    if (workers_ < 2) return 1;
+    return static_cast<int>(std::min<std::int32_t>(rows, kMaxBlocks));
+}
+
+std::int32_t RowSplitter::BlockBegin(std::int32_t rows, int count, int index)
+{
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(rows) * index / count);
+}
+
+std::uint64_t RowSplitter::ClaimWord(std::uint32_t pass, int count, int next)
+{
+    return (std::uint64_t{pass} << 32) | (static_cast<std::uint64_t>(count) << 16) | static_cast<std::uint64_t>(next);
+}
+
+void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
+{
+    const int count = BlockCount(rows);
+    if (count == 0) return;
+    if (count > 1 && !helper_.joinable()) {
+        try {
+            helper_ = std::thread([this] { HelperLoop(); });
+        } catch (const std::system_error&) {
+            workers_ = 1;  // no thread to be had: the caller runs every pass alone
+            function(pass, RowBlock{0, 0, 0, rows, false});
+            return;
+        }
+    }
+    if (count == 1) {
+        function(pass, RowBlock{0, 0, 0, rows, false});
         return;
     }
-    if (!helper_.joinable()) helper_ = std::thread([this] { HelperLoop(); });
+    // The previous pass is over (its last helper block was waited for), so nothing
+    // reads these until the claim word below publishes them.
     function_ = function;
     pass_ = pass;
-    begin_ = middle;
-    end_ = rows;
-    const std::uint32_t ticket = posted_.fetch_add(1, std::memory_order_release) + 1;
+    rows_ = rows;
+    failed_.store(false, std::memory_order_relaxed);
+    helperError_ = nullptr;
+    helperFinished_.store(0, std::memory_order_relaxed);
+    claims_.store(ClaimWord(++passNumber_, count, 0), std::memory_order_release);
+    posted_.fetch_add(1, std::memory_order_release);
     posted_.notify_one();
-    function(pass, 0, middle);
-    for (std::uint32_t seen = finished_.load(std::memory_order_acquire); seen != ticket;
-         seen = finished_.load(std::memory_order_acquire))
-        AwaitChange(finished_, seen);
+
+    std::exception_ptr error;
+    const int mine = RunBlocks(0, error);
+    // Every block is claimed now; wait for those the helper holds.
+    const auto helperBlocks = static_cast<std::uint32_t>(count - mine);
+    for (std::uint32_t done = helperFinished_.load(std::memory_order_acquire); done != helperBlocks;
+         done = helperFinished_.load(std::memory_order_acquire))
+        AwaitChange(helperFinished_, done, kBlockWaitSpin);
+    if (!error) error = helperError_;
+    if (error) std::rethrow_exception(error);
+}
+
+int RowSplitter::RunBlocks(int worker, std::exception_ptr& error)
+{
+    int claimed = 0;
+    std::uint64_t lastPass = 0;  // the pass and block this worker ran last (passes count from 1)
+    int lastIndex = -2;
+    for (;;) {
+        const std::uint64_t word = claims_.fetch_add(1, std::memory_order_acq_rel);
+        const std::uint64_t pass = word >> 32;
+        const int count = static_cast<int>((word >> 16) & 0xffff);
+        const int index = static_cast<int>(word & 0xffff);
+        if (index >= count) return claimed;
+        ++claimed;
+        if (worker == 1) {
+            const std::int64_t delay = helperDelayForTesting.load(std::memory_order_relaxed);
+            if (delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        }
+        // After a failure the remaining blocks are claimed but not run, which ends the pass.
+        if (!failed_.load(std::memory_order_relaxed)) {
+            try {
+                const std::int32_t rows = rows_;
+                const RowBlock block{index, worker, BlockBegin(rows, count, index), BlockBegin(rows, count, index + 1),
+                                     pass == lastPass && lastIndex == index - 1};
+                function_(pass_, block);
+                lastPass = pass;
+                lastIndex = index;
+            } catch (...) {
+                if (!error) error = std::current_exception();
+                failed_.store(true, std::memory_order_relaxed);
+            }
+        }
+        if (worker == 1) {
+            helperFinished_.fetch_add(1, std::memory_order_release);
+            helperFinished_.notify_one();
+        }
+    }
 }
 
 void RowSplitter::HelperLoop()
 {
-    std::uint32_t done = 0;
+    std::uint32_t seen = 0;
     for (;;) {
-        AwaitChange(posted_, done);
-        const std::uint32_t ticket = posted_.load(std::memory_order_acquire);
-        if (ticket == done) continue;
+        posted_.wait(seen, std::memory_order_acquire);
+        seen = posted_.load(std::memory_order_acquire);
         if (stopping_.load(std::memory_order_acquire)) return;
-        function_(pass_, begin_, end_);
-        done = ticket;
-        finished_.store(ticket, std::memory_order_release);
-        finished_.notify_one();
+        if (helperDelayForTesting.load(std::memory_order_relaxed) < 0) continue;
+        RunBlocks(1, helperError_);
     }
 }
