@@ -67,9 +67,9 @@ std::int32_t RowSplitter::BlockBegin(std::int32_t rows, int count, int index)
     return static_cast<std::int32_t>(static_cast<std::int64_t>(rows) * index / count);
 }
 
-std::uint64_t RowSplitter::ClaimWord(std::uint32_t pass, int count, int next)
+std::uint64_t RowSplitter::ClaimWord(std::uint32_t pass, int front, int back)
 {
-    return (std::uint64_t{pass} << 32) | (static_cast<std::uint64_t>(count) << 16) | static_cast<std::uint64_t>(next);
+    return (std::uint64_t{pass} << 32) | (static_cast<std::uint64_t>(front) << 16) | static_cast<std::uint64_t>(back);
 }
 
 void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
@@ -94,10 +94,11 @@ void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
     function_ = function;
     pass_ = pass;
     rows_ = rows;
+    blockCount_ = count;
     failed_.store(false, std::memory_order_relaxed);
     helperError_ = nullptr;
     helperFinished_.store(0, std::memory_order_relaxed);
-    claims_.store(ClaimWord(++passNumber_, count, 0), std::memory_order_release);
+    claims_.store(ClaimWord(++passNumber_, 0, count), std::memory_order_release);
     posted_.fetch_add(1, std::memory_order_release);
     posted_.notify_one();
 
@@ -112,18 +113,30 @@ void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
     if (error) std::rethrow_exception(error);
 }
 
+bool RowSplitter::Claim(int worker, Claimed& claimed)
+{
+    std::uint64_t word = claims_.load(std::memory_order_acquire);
+    for (;;) {
+        const int front = static_cast<int>((word >> 16) & 0xffff);
+        const int back = static_cast<int>(word & 0xffff);
+        if (front >= back) return false;
+        const std::uint64_t pass = word >> 32;
+        const std::uint64_t next = worker == 0 ? ClaimWord(static_cast<std::uint32_t>(pass), front + 1, back)
+                                               : ClaimWord(static_cast<std::uint32_t>(pass), front, back - 1);
+        if (claims_.compare_exchange_weak(word, next, std::memory_order_acq_rel, std::memory_order_acquire)) {
+            claimed = {pass, worker == 0 ? front : back - 1};
+            return true;
+        }
+    }
+}
+
 int RowSplitter::RunBlocks(int worker, std::exception_ptr& error)
 {
-    int claimed = 0;
-    std::uint64_t lastPass = 0;  // the pass and block this worker ran last (passes count from 1)
-    int lastIndex = -2;
-    for (;;) {
-        const std::uint64_t word = claims_.fetch_add(1, std::memory_order_acq_rel);
-        const std::uint64_t pass = word >> 32;
-        const int count = static_cast<int>((word >> 16) & 0xffff);
-        const int index = static_cast<int>(word & 0xffff);
-        if (index >= count) return claimed;
-        ++claimed;
+    int claimedCount = 0;
+    Claimed last{0, -2};  // passes count from 1
+    Claimed claimed{};
+    while (Claim(worker, claimed)) {
+        ++claimedCount;
         if (worker == 1) {
             const std::int64_t delay = helperDelayForTesting.load(std::memory_order_relaxed);
             if (delay > 0) std::this_thread::sleep_for(std::chrono::microseconds(delay));
@@ -132,11 +145,12 @@ int RowSplitter::RunBlocks(int worker, std::exception_ptr& error)
         if (!failed_.load(std::memory_order_relaxed)) {
             try {
                 const std::int32_t rows = rows_;
+                const int count = blockCount_;
+                const int index = claimed.index;
                 const RowBlock block{index, worker, BlockBegin(rows, count, index), BlockBegin(rows, count, index + 1),
-                                     pass == lastPass && lastIndex == index - 1};
+                                     claimed.pass == last.pass && last.index == index - 1};
                 function_(pass_, block);
-                lastPass = pass;
-                lastIndex = index;
+                last = claimed;
             } catch (...) {
                 if (!error) error = std::current_exception();
                 failed_.store(true, std::memory_order_relaxed);
@@ -147,6 +161,7 @@ int RowSplitter::RunBlocks(int worker, std::exception_ptr& error)
             helperFinished_.notify_one();
         }
     }
+    return claimedCount;
 }
 
 void RowSplitter::HelperLoop()

@@ -16,11 +16,13 @@ struct RowBlock {
 
 // Runs a pass over the grid's rows in blocks. The rows are cut into a fixed number
 // of blocks that depends only on the row count and the worker count; the calling
-// thread and one helper thread take blocks from a shared counter, in row order, so
-// the caller takes every block the helper has not started and never waits for a
-// helper that is not running: it waits only for a block the helper has claimed.
-// A pass must give the same result for any assignment of blocks to workers. With
-// one worker the calling thread runs all rows as one block.
+// thread takes blocks from the first on, one helper thread from the last back,
+// both from one shared claim word, so the caller takes every block the helper has
+// not started and never waits for a helper that is not running: it waits only for
+// a block the helper has claimed. Each worker thus keeps much the same rows from
+// one pass to the next, and the caller's blocks follow one another. A pass must
+// give the same result for any assignment of blocks to workers. With one worker
+// the calling thread runs all rows as one block.
 class RowSplitter {
 public:
     // Most blocks a pass is cut into: per-block results fit arrays of this size.
@@ -65,9 +67,16 @@ private:
         (*static_cast<Pass*>(pass))(block);
     }
 
-    // One pass's claim word: the pass's number (high 32 bits), its block count
-    // (bits 16..31) and the next block to hand out (low 16 bits).
-    static std::uint64_t ClaimWord(std::uint32_t pass, int count, int next);
+    // One pass's claim word: the pass's number (high 32 bits), the caller's next
+    // block (bits 16..31) and one past the helper's next (low 16 bits); the blocks
+    // between are unclaimed.
+    static std::uint64_t ClaimWord(std::uint32_t pass, int front, int back);
+    struct Claimed {
+        std::uint64_t pass;
+        int index;
+    };
+    // Takes the caller's next block (worker 0) or the helper's (worker 1); false when none is left.
+    bool Claim(int worker, Claimed& claimed);
 
     void Run(std::int32_t rows, PassFunction function, void* pass);
     // Claims and runs blocks until none is left; returns how many this worker
@@ -82,6 +91,7 @@ private:
     PassFunction function_ = nullptr;
     void* pass_ = nullptr;
     std::int32_t rows_ = 0;
+    int blockCount_ = 0;
     std::uint32_t passNumber_ = 0;
     std::atomic<std::uint64_t> claims_{0};
     std::atomic<std::uint32_t> posted_{0};          // wakes the helper
