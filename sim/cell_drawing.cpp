@@ -60,6 +60,22 @@ std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::u
     return count;
 }
 
+// Moves each block's list, made from the block's own first index on, up behind
+// the lists of the blocks before it; returns the length of the joined list.
+std::size_t JoinBlockLists(std::vector<std::uint32_t>& painted,
+                           const std::array<std::uint32_t, RowSplitter::kMaxBlocks>& listed, std::int32_t rows,
+                           int blockCount, std::uint32_t columns)
+{
+    std::size_t total = 0;
+    for (int b = 0; b < blockCount; ++b) {
+        const std::size_t begin = static_cast<std::size_t>(RowSplitter::BlockBegin(rows, blockCount, b)) * columns;
+        if (listed[b] > 0 && begin != total)
+            std::memmove(painted.data() + total, painted.data() + begin, listed[b] * sizeof(std::uint32_t));
+        total += listed[b];
+    }
+    return total;
+}
+
 }  // namespace
 
 std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, PaintStretch paint)
@@ -85,8 +101,7 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
     const bool takeMoved =
         pass == CellPass::Step && !rule.onlyKinds && moved.listed && moved.blocks == blockCount;
 
-    // Each block lists its cells from its own first index on; the lists are then
-    // moved up behind one another, in row order.
+    // Each block lists its cells from its own first index on (JoinBlockLists).
     std::vector<TCell>& cells = run.cells.InPassOrder();
     if (painted.size() < cells.size()) painted.resize(cells.size());  // set-up sizes it; this is for a hand-made grid
     const auto columns = static_cast<std::uint32_t>(run.columns);
@@ -113,14 +128,7 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
         }
     };
     sim.splitter.ForBlocks(run.rows, record);
-    std::size_t total = 0;
-    for (int b = 0; b < blockCount; ++b) {
-        const std::size_t begin = static_cast<std::size_t>(RowSplitter::BlockBegin(run.rows, blockCount, b)) * columns;
-        if (listed[b] > 0 && begin != total)
-            std::memmove(painted.data() + total, painted.data() + begin, listed[b] * sizeof(std::uint32_t));
-        total += listed[b];
-    }
-    return {painted.data(), total};
+    return {painted.data(), JoinBlockLists(painted, listed, run.rows, blockCount, columns)};
 }
 
 bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row)
