@@ -31,6 +31,13 @@ struct CandidateList {
         bar = wanted > 0 ? 0.0 : std::numeric_limits<double>::infinity();
     }
 
+    // Raises the bar to that of the list of an earlier block of rows: a value at or
+    // below it is beaten by every cell that list holds, or loses the tie to it.
+    void FollowEarlier(const CandidateList& earlier)
+    {
+        if (earlier.bar > bar) bar = earlier.bar;
+    }
+
     // Offers the empty cells of one row, values[c] being the new value of cells[c]
     // and firstIndex the row-major index of cells[0]; rowMax is the row's largest value.
     void OfferRow(const double* values, const TCell* rowCells, std::uint32_t firstIndex, std::int32_t columns,

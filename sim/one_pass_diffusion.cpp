@@ -269,11 +269,15 @@ struct WorkerRing {
 };
 
 void DiffuseBlock(const RowBlock& block, TCellList& cells, DiffusionRows& work, WorkerRing& ring,
-                  const RandomGenerator& start, const UpdateParameters& p, BlockSummary& summary)
+                  const RandomGenerator& start, const UpdateParameters& p, BlockSummary* summaries)
 {
     const std::int32_t columns = cells.Columns();
     DiffusionRows::Ring& rows = work.rings[block.worker];
-    if (!block.continues) {
+    BlockSummary& summary = summaries[block.index];
+    if (block.continues) {
+        // The block before is done, on this worker: its lists' bars hold here too.
+        for (int f = 0; f < 3; ++f) summary.candidates[f].FollowEarlier(summaries[block.index - 1].candidates[f]);
+    } else {
         ring = {&rows.rows[0], &rows.rows[1], &rows.rows[2],
                 start.JumpedAhead(static_cast<std::uint64_t>(block.begin) * columns)};
         LoadCopiedRow(*ring.up, columns, work.borders[block.index].above);
@@ -312,7 +316,7 @@ void DiffusePotentialsInOnePass(Simulation& sim)
     const RandomGenerator start = sim.random;
     std::array<WorkerRing, 2> rings{};
     auto diffuse = [&](const RowBlock& block) {
-        DiffuseBlock(block, run.cells, work, rings[block.worker], start, p, summaries[block.index]);
+        DiffuseBlock(block, run.cells, work, rings[block.worker], start, p, summaries.data());
     };
     sim.splitter.ForBlocks(rows, diffuse);
     sim.random = start.JumpedAhead(static_cast<std::uint64_t>(rows) * columns);

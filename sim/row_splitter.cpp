@@ -1,6 +1,7 @@
 #include "row_splitter.h"
 
 #include <algorithm>
+#include <limits>
 #include <system_error>
 
 #include "usable_cpus.h"
@@ -11,6 +12,12 @@ namespace {
 // about one block of the diffusion, so a running helper is met without a wake-up,
 // while a helper that lost its core leaves the caller's core to it soon.
 constexpr auto kBlockWaitSpin = std::chrono::microseconds(60);
+
+// A wait this long for a block the helper holds means the helper lost its core
+// mid-block (a block takes tens of microseconds): the machine is busy, and the
+// caller then runs this many passes alone before it asks the helper again.
+constexpr auto kHelperStalled = std::chrono::microseconds(500);
+constexpr int kBenchedPasses = 256;
 
 std::atomic<std::int64_t> helperDelayForTesting{0};  // microseconds; negative: never claim
 
@@ -80,13 +87,14 @@ void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
         try {
             helper_ = std::thread([this] { HelperLoop(); });
         } catch (const std::system_error&) {
-            workers_ = 1;  // no thread to be had: the caller runs every pass alone
-            function(pass, RowBlock{0, 0, 0, rows, false});
-            return;
+            benchedPasses_ = std::numeric_limits<int>::max();  // no thread to be had: the caller works alone
         }
     }
-    if (count == 1) {
-        function(pass, RowBlock{0, 0, 0, rows, false});
+    if (count == 1 || benchedPasses_ > 0) {
+        if (count > 1) --benchedPasses_;
+        // The same blocks, one after the other on the calling thread.
+        for (int index = 0; index < count; ++index)
+            function(pass, RowBlock{index, 0, BlockBegin(rows, count, index), BlockBegin(rows, count, index + 1), index > 0});
         return;
     }
     // The previous pass is over (its last helper block was waited for), so nothing
@@ -106,9 +114,13 @@ void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
     const int mine = RunBlocks(0, error);
     // Every block is claimed now; wait for those the helper holds.
     const auto helperBlocks = static_cast<std::uint32_t>(count - mine);
-    for (std::uint32_t done = helperFinished_.load(std::memory_order_acquire); done != helperBlocks;
-         done = helperFinished_.load(std::memory_order_acquire))
-        AwaitChange(helperFinished_, done, kBlockWaitSpin);
+    if (helperFinished_.load(std::memory_order_acquire) != helperBlocks) {
+        const auto waitStart = std::chrono::steady_clock::now();
+        for (std::uint32_t done = helperFinished_.load(std::memory_order_acquire); done != helperBlocks;
+             done = helperFinished_.load(std::memory_order_acquire))
+            AwaitChange(helperFinished_, done, kBlockWaitSpin);
+        if (std::chrono::steady_clock::now() - waitStart > kHelperStalled) benchedPasses_ = kBenchedPasses;
+    }
     if (!error) error = helperError_;
     if (error) std::rethrow_exception(error);
 }

@@ -22,7 +22,8 @@ struct RowBlock {
 // a block the helper has claimed. Each worker thus keeps much the same rows from
 // one pass to the next, and the caller's blocks follow one another. A pass must
 // give the same result for any assignment of blocks to workers. With one worker
-// the calling thread runs all rows as one block.
+// the calling thread runs all rows as one block. When the caller has waited long
+// for a block of a helper that lost its core, it runs the next passes' blocks alone.
 class RowSplitter {
 public:
     // Most blocks a pass is cut into: per-block results fit arrays of this size.
@@ -86,6 +87,7 @@ private:
 
     std::thread helper_;
     int workers_ = 1;
+    int benchedPasses_ = 0;  // passes the caller runs alone before it asks the helper again
     // The posted pass; written by the caller before the claim word is published,
     // read by a worker only after it has claimed a block of it.
     PassFunction function_ = nullptr;

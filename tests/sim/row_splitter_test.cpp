@@ -119,26 +119,55 @@ bool RunThrowingPass(RowSplitter& splitter, int throwAt, bool& helperRan)
 
 // A block that throws, on either worker, ends the pass only after the other
 // worker's block is done (under AddressSanitizer a helper left running would use
-// this frame after it is gone); the splitter works on afterwards.
+// this frame after it is gone); the splitter works on afterwards. Each case has a
+// splitter of its own, as a long wait leaves the helper out of the next passes.
 TEST(RowSplitter, AThrowingBlockWaitsForTheOtherWorker)
 {
     for (const auto delay : {microseconds(0), microseconds(3000)}) {
         const HelperDelay helperDelay(delay);
         for (const int workers : {1, 2}) {
-            RowSplitter splitter;
-            splitter.SetWorkerCount(workers);
-            for (const int throwAt : {0, 3, 7}) {
+            for (const int throwAt : {0, 3, 7, -1}) {
+                RowSplitter splitter;
+                splitter.SetWorkerCount(workers);
                 bool helperRan = false;
-                EXPECT_EQ(RunThrowingPass(splitter, throwAt, helperRan), throwAt < splitter.BlockCount(202)) << throwAt;
+                const bool threw = RunThrowingPass(splitter, throwAt, helperRan);
+                if (throwAt >= 0) {
+                    EXPECT_EQ(threw, throwAt < splitter.BlockCount(202)) << throwAt;
+                } else {
+                    // Thrown only by the helper's blocks: the pass throws exactly when it ran one.
+                    EXPECT_EQ(threw, helperRan);
+                }
+                if (workers == 1) {
+                    EXPECT_FALSE(helperRan);
+                }
+                const std::vector<BlockRecord> after = RecordPass(splitter, 202);
+                for (const BlockRecord& record : after) EXPECT_EQ(record.calls, 1);
             }
-            // Thrown only by the helper's blocks: the pass throws exactly when it ran one.
-            bool helperRan = false;
-            EXPECT_EQ(RunThrowingPass(splitter, -1, helperRan), helperRan);
-            if (workers == 1) {
-                EXPECT_FALSE(helperRan);
-            }
-            const std::vector<BlockRecord> after = RecordPass(splitter, 202);
-            for (const BlockRecord& record : after) EXPECT_EQ(record.calls, 1);
+        }
+    }
+}
+
+// After a long wait for a block the helper held, the caller runs the next pass's
+// blocks alone, back to back.
+TEST(RowSplitter, AHelperThatKeptTheCallerWaitingIsLeftOutOfTheNextPasses)
+{
+    const HelperDelay helperDelay(microseconds(3000));
+    RowSplitter splitter;
+    splitter.SetWorkerCount(2);
+    std::array<int, RowSplitter::kMaxBlocks> worker{};
+    auto slow = [&](const RowBlock& block) {
+        worker[block.index] = block.worker;
+        std::this_thread::sleep_for(microseconds(200));
+    };
+    splitter.ForBlocks(202, slow);
+    bool helperRan = false;
+    for (const int w : worker) helperRan |= w == 1;
+    if (!helperRan) GTEST_SKIP() << "the helper did not wake during the first pass";
+    for (int pass = 0; pass < 3; ++pass) {
+        const std::vector<BlockRecord> next = RecordPass(splitter, 202);
+        for (const BlockRecord& record : next) {
+            EXPECT_EQ(record.block.worker, 0);
+            EXPECT_EQ(record.block.continues, record.block.index > 0);
         }
     }
 }
