@@ -19,6 +19,13 @@ constexpr auto kBlockWaitSpin = std::chrono::microseconds(60);
 constexpr auto kHelperStalled = std::chrono::microseconds(500);
 constexpr int kBenchedPasses = 256;
 
+// A helper that ran fewer blocks than this over a window of passes arrives too late
+// to help (its core is taken): the caller then runs the next passes alone, sparing
+// the wake-ups, and asks the helper again after them.
+constexpr int kYieldWindow = 32;
+constexpr int kLeastHelperBlocks = 32;
+constexpr int kLowYieldBenchedPasses = 224;
+
 std::atomic<std::int64_t> helperDelayForTesting{0};  // microseconds; negative: never claim
 
 // Waits until value differs from `old`: a spin first, then asleep.
@@ -121,6 +128,7 @@ void RowSplitter::Run(std::int32_t rows, PassFunction function, void* pass)
             AwaitChange(helperFinished_, done, kBlockWaitSpin);
         if (std::chrono::steady_clock::now() - waitStart > kHelperStalled) benchedPasses_ = kBenchedPasses;
     }
+    NoteHelperYield(static_cast<int>(helperBlocks));
     if (!error) error = helperError_;
     if (error) std::rethrow_exception(error);
 }
@@ -140,6 +148,15 @@ bool RowSplitter::Claim(int worker, Claimed& claimed)
             return true;
         }
     }
+}
+
+void RowSplitter::NoteHelperYield(int helperBlocks)
+{
+    windowHelperBlocks_ += helperBlocks;
+    if (++windowPasses_ < kYieldWindow) return;
+    if (windowHelperBlocks_ < kLeastHelperBlocks && benchedPasses_ == 0) benchedPasses_ = kLowYieldBenchedPasses;
+    windowPasses_ = 0;
+    windowHelperBlocks_ = 0;
 }
 
 int RowSplitter::RunBlocks(int worker, std::exception_ptr& error)

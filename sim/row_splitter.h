@@ -23,7 +23,8 @@ struct RowBlock {
 // one pass to the next, and the caller's blocks follow one another. A pass must
 // give the same result for any assignment of blocks to workers. With one worker
 // the calling thread runs all rows as one block. When the caller has waited long
-// for a block of a helper that lost its core, it runs the next passes' blocks alone.
+// for a block of a helper that lost its core, or the helper ran hardly any blocks
+// of the last passes, the caller runs the next passes' blocks alone.
 class RowSplitter {
 public:
     // Most blocks a pass is cut into: per-block results fit arrays of this size.
@@ -84,10 +85,14 @@ private:
     // claimed. A block's exception is kept in `error` (the first one only).
     int RunBlocks(int worker, std::exception_ptr& error);
     void HelperLoop();
+    // Counts the helper's blocks of a pass; benches a helper that hardly helps.
+    void NoteHelperYield(int helperBlocks);
 
     std::thread helper_;
     int workers_ = 1;
     int benchedPasses_ = 0;  // passes the caller runs alone before it asks the helper again
+    int windowPasses_ = 0;   // passes, and the helper's blocks in them, since the last yield check
+    int windowHelperBlocks_ = 0;
     // The posted pass; written by the caller before the claim word is published,
     // read by a worker only after it has claimed a block of it.
     PassFunction function_ = nullptr;
