@@ -11,8 +11,8 @@ void TAgent::randomWalk(std::int32_t maximumTurn, RandomGenerator& random)
 {
     heading += RandomTurn(maximumTurn, random);
     const Direction step = StepVector(heading);
-    dx = step.dx;
-    dy = step.dy;
+    SetDX(step.dx);
+    SetDY(step.dy);
 }
 
 void TAgent::TakeCandidate(int index, std::int32_t wiggleThreshold, RandomGenerator& random)
@@ -21,8 +21,8 @@ void TAgent::TakeCandidate(int index, std::int32_t wiggleThreshold, RandomGenera
     heading = HeadingOfDirection(chosen);
     heading += RandomTurn(wiggleThreshold, random);
     // The step follows the chosen candidate, not the wiggled heading.
-    dx = chosen.dx;
-    dy = chosen.dy;
+    SetDX(chosen.dx);
+    SetDY(chosen.dy);
 }
 
 void TAgent::rouletteWheel(std::int32_t wiggleThreshold, RandomGenerator& random)
@@ -73,8 +73,8 @@ void TAgent::ChangeHeading(std::int32_t angleThreshold, ReturnMode returnMode, s
         } else {
             heading += RandomTurn(returnNoise, random);
             const Direction step = StepVector(heading);
-            dx = step.dx;
-            dy = step.dy;
+            SetDX(step.dx);
+            SetDY(step.dy);
         }
     }
     NormalizeAngle(heading);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything with clang, AddressSanitizer and UndefinedBehaviorSanitizer
-# into build-sanitize/, runs every test there (the window's offscreen), then runs
-# each fuzz target from its kept corpus for a bounded time. Any sanitizer report,
-# failed test or fuzzer finding fails the script.
+# into build-sanitize/, runs every test there (the window's offscreen), then builds
+# the tests of the passes split between two threads with ThreadSanitizer into
+# build-tsan/ and runs them, then runs each fuzz target from its kept corpus for a
+# bounded time. Any sanitizer report, failed test or fuzzer finding fails the script.
 #
 #   scripts/sanitize.sh [seconds per fuzz target]    (default 60; 0 skips fuzzing)
 #
@@ -34,6 +35,21 @@ cmake --build "$build" -j"$jobs"
 ctest_log="$build/ctest.log"
 (cd "$build" && ctest --output-on-failure -j"$jobs") 2>&1 | tee "$ctest_log"
 tests_summary="$(grep -E 'tests passed' "$ctest_log" | tail -n 1)"
+
+# ThreadSanitizer: only the tests that run the split passes on two threads (the
+# splitter itself, the fast phases, the recorded scenes with every worker count and
+# helper timing, the window's drawing pass), so the build stays small. A report
+# ends the test program with an error.
+tsan=build-tsan
+cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" \
+  -DLANDUSE_BUILD_UI=ON -DLANDUSE_BUILD_TESTS=ON -DLANDUSE_BUILD_BENCHMARKS=OFF -DLANDUSE_BUILD_PYTHON=OFF
+cmake --build "$tsan" -j"$jobs" --target landuse_sim_tests landuse_determinism_tests drawing_pass_test
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1"
+"$tsan/tests/landuse_sim_tests" --gtest_filter='RowSplitter.*:FastPhases.*:PotentialFields.*:DisplayRange.*'
+"$tsan/tests/landuse_determinism_tests"
+"$tsan/tests/ui/drawing_pass_test"
+tsan_summary="thread sanitizer: splitter, fast phases, determinism and drawing pass without reports"
 
 fuzz_summary="fuzzing skipped"
 if [ "$fuzz_seconds" -gt 0 ]; then
@@ -69,4 +85,4 @@ if [ "$fuzz_seconds" -gt 0 ]; then
   [ "$failed" -eq 0 ] || exit 1
 fi
 
-echo "sanitizer build: $tests_summary; fuzzers without findings: $fuzz_summary"
+echo "sanitizer build: $tests_summary; $tsan_summary; fuzzers without findings: $fuzz_summary"

@@ -1,5 +1,6 @@
 #include "cell_drawing.h"
 
+#include <array>
 #include <cstring>
 
 #include "simulation.h"
@@ -59,6 +60,22 @@ std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::u
     return count;
 }
 
+// Moves each block's list, made from the block's own first index on, up behind
+// the lists of the blocks before it; returns the length of the joined list.
+std::size_t JoinBlockLists(std::vector<std::uint32_t>& painted,
+                           const std::array<std::uint32_t, RowSplitter::kMaxBlocks>& listed, std::int32_t rows,
+                           int blockCount, std::uint32_t columns)
+{
+    std::size_t total = 0;
+    for (int b = 0; b < blockCount; ++b) {
+        const std::size_t begin = static_cast<std::size_t>(RowSplitter::BlockBegin(rows, blockCount, b)) * columns;
+        if (listed[b] > 0 && begin != total)
+            std::memmove(painted.data() + total, painted.data() + begin, listed[b] * sizeof(std::uint32_t));
+        total += listed[b];
+    }
+    return total;
+}
+
 }  // namespace
 
 std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, PaintStretch paint)
@@ -79,45 +96,39 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
                         pass == CellPass::Step && controls.CB_showOrig, GrayScale::Of(run.displayMax, run.displayMin)};
 
     // The step's changed-cell pass takes the cells the normalisation pass listed,
-    // when it listed them for the same split of the rows.
-    const bool takeMoved = pass == CellPass::Step && !rule.onlyKinds && moved.listed &&
-                           moved.workers == sim.splitter.WorkerCount();
+    // when it listed them for the same cut of the rows into blocks.
+    const int blockCount = sim.splitter.BlockCount(run.rows);
+    const bool takeMoved =
+        pass == CellPass::Step && !rule.onlyKinds && moved.listed && moved.blocks == blockCount;
 
-    // Each half lists its cells from its own first index on; the second half's
-    // list is then moved up behind the first's.
+    // Each block lists its cells from its own first index on (JoinBlockLists).
     std::vector<TCell>& cells = run.cells.InPassOrder();
     if (painted.size() < cells.size()) painted.resize(cells.size());  // set-up sizes it; this is for a hand-made grid
     const auto columns = static_cast<std::uint32_t>(run.columns);
-    const std::int32_t middle = run.rows / 2;
-    std::uint32_t listed[2] = {0, 0};
-    auto record = [&](std::int32_t rowBegin, std::int32_t rowEnd) {
-        if (rowBegin >= rowEnd) return;
-        const std::uint32_t begin = static_cast<std::uint32_t>(rowBegin) * columns;
+    std::array<std::uint32_t, RowSplitter::kMaxBlocks> listed{};
+    auto record = [&](const RowBlock& block) {
+        const std::uint32_t begin = static_cast<std::uint32_t>(block.begin) * columns;
         std::uint32_t* list = painted.data() + begin;
-        const int half = rowBegin == 0 ? 0 : 1;
-        std::uint32_t& count = listed[half];
+        std::uint32_t& count = listed[block.index];
         if (takeMoved) {
-            count = RecordMovedCells(cells, list, moved.count[half], rule);
+            count = RecordMovedCells(cells, list, moved.count[block.index], rule);
             if (paint.paint != nullptr) paint.paint(paint.context, {list, count});
             return;
         }
         if (paint.paint == nullptr) {
-            count = RecordCells(cells, begin, static_cast<std::uint32_t>(rowEnd) * columns, rule, list);
+            count = RecordCells(cells, begin, static_cast<std::uint32_t>(block.end) * columns, rule, list);
             return;
         }
         // A row at a time, each painted while its cells are still in the nearest cache.
         count = 0;
-        for (std::uint32_t r = static_cast<std::uint32_t>(rowBegin); r < static_cast<std::uint32_t>(rowEnd); ++r) {
+        for (std::uint32_t r = static_cast<std::uint32_t>(block.begin); r < static_cast<std::uint32_t>(block.end); ++r) {
             const std::uint32_t added = RecordCells(cells, r * columns, (r + 1) * columns, rule, list + count);
             if (added > 0) paint.paint(paint.context, {list + count, added});
             count += added;
         }
     };
-    sim.splitter.ForHalves(run.rows, middle, record);
-    if (listed[1] > 0 && listed[0] != static_cast<std::uint32_t>(middle) * columns)
-        std::memmove(painted.data() + listed[0], painted.data() + static_cast<std::size_t>(middle) * columns,
-                     listed[1] * sizeof(std::uint32_t));
-    return {painted.data(), static_cast<std::size_t>(listed[0]) + listed[1]};
+    sim.splitter.ForBlocks(run.rows, record);
+    return {painted.data(), JoinBlockLists(painted, listed, run.rows, blockCount, columns)};
 }
 
 bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row)

@@ -63,7 +63,7 @@ enum class CellPass {
 
 // Paints listed cells as soon as they are recorded, on the worker that recorded
 // them, while their cells are still in its cache: each call hands over a stretch
-// of whole rows of one half, in pass order. It may only write pixels.
+// of whole rows of one block of rows, in pass order. It may only write pixels.
 struct PaintStretch {
     void (*paint)(void* context, std::span<const std::uint32_t> cells) = nullptr;
     void* context = nullptr;
@@ -72,9 +72,9 @@ struct PaintStretch {
 // Records the drawing of the pass's cells in the model and returns their indexes
 // in pass order (rows outer, columns inner), for the screen to paint. The step's
 // pass draws nothing with "all cells white", and every cell while a potential field
-// is shown. The list lives in the run until the next call. The two halves of the
-// rows are recorded on the two workers of the run's splitter; given a painter,
-// each worker also paints what it records.
+// is shown. The list lives in the run until the next call. The blocks of rows are
+// recorded on the workers of the run's splitter; given a painter, each worker also
+// paints what it records.
 std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, PaintStretch paint = {});
 // One changed cell drawn in draw mode 0 with its own copy of the display range
 // (set-up, growth, migration, mouse editing). False for a position off the grid.

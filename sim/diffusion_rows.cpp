@@ -5,8 +5,8 @@ void DiffusionRows::Resize(std::int32_t newColumns, std::int32_t newRows)
     columns = newColumns;
     rows = newRows;
     const auto n = static_cast<std::size_t>(newColumns);
-    for (Range& range : ranges) {
-        for (Row& row : range.ring) {
+    for (Ring& ring : rings) {
+        for (Row& row : ring.rows) {
             for (int f = 0; f < 3; ++f) {
                 row.value[f].assign(n, 0.0);
                 row.units[f].assign(n, 0);
@@ -17,8 +17,10 @@ void DiffusionRows::Resize(std::int32_t newColumns, std::int32_t newRows)
             }
             row.redo.assign(n, 0);
         }
-        range.above.assign(3 * n, 0.0);
-        range.below.assign(3 * n, 0.0);
-        range.seeds.assign(n, 0);
+        ring.seeds.assign(n, 0);
+    }
+    for (Borders& block : borders) {
+        block.above.assign(3 * n, 0.0);
+        block.below.assign(3 * n, 0.0);
     }
 }

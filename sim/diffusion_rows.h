@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "row_splitter.h"
+
 // Working rows of the one-pass diffusion, sized once for the grid and reused at
-// every step. Each of the two row ranges (halves) of the pass keeps a ring of three
-// rows: the fields as they stood before the step, their exact integer forms and
-// sums across each cell's three columns. The rows just outside a range, which the
-// other range (or the wrap) may change first, are copied before the pass begins.
+// every step. Each worker keeps a ring of three rows: the fields as they stood
+// before the step, their exact integer forms and sums across each cell's three
+// columns. The rows just outside each block of rows, which another block (or the
+// wrap) may change first, are copied before the pass begins.
 struct DiffusionRows {
     struct Row {
         std::array<std::vector<double>, 3> value;         // [field][column], as before the step
@@ -18,16 +20,21 @@ struct DiffusionRows {
         std::array<std::vector<double>, 3> result;        // the row's new values, before they are stored
         std::vector<std::uint8_t> redo;                   // a result the integer forms could not give
     };
-    struct Range {
-        std::array<Row, 3> ring;
-        std::vector<double> above;  // the row before the range, 3 values a cell
-        std::vector<double> below;  // the row after it
+    // What one worker diffuses with.
+    struct Ring {
+        std::array<Row, 3> rows;
         std::vector<std::uint32_t> seeds;  // the draws of the row being diffused
+    };
+    // The rows bordering one block, 3 values a cell.
+    struct Borders {
+        std::vector<double> above;  // the row before the block
+        std::vector<double> below;  // the row after it
     };
 
     std::int32_t columns = -1;
     std::int32_t rows = -1;
-    std::array<Range, 2> ranges;
+    std::array<Ring, 2> rings;  // by worker
+    std::array<Borders, RowSplitter::kMaxBlocks> borders;
 
     void Resize(std::int32_t newColumns, std::int32_t newRows);
 };

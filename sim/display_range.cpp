@@ -33,10 +33,7 @@ DisplayedValue SelectDisplayedValue(Simulation& sim)
     Run& run = sim.run;
     const ControlState& controls = sim.controls;
     if (controls.CB_FieldNr >= 0 && controls.CB_FieldNr <= 2) run.shownField = controls.CB_FieldNr;
-    const DisplayedValue::Source source = controls.CB_potField ? DisplayedValue::kPotential
-                                          : controls.CB_showAB ? DisplayedValue::kReturnTracks
-                                                               : DisplayedValue::kAllTracks;
-    return {source, run.shownField};
+    return {SelectedDrawMode(controls), run.shownField};
 }
 
 void StoreDisplayRange(Run& run, double max, double min)
@@ -56,9 +53,9 @@ void ComputeDisplayRange(Simulation& sim)
     const std::int32_t field = shown.field;
     std::vector<TCell>& cells = sim.run.cells.InPassOrder();
     Range range;
-    if (shown.source == DisplayedValue::kPotential)
+    if (shown.mode == DrawMode::PotentialField)
         range = EmptyCellRange(cells, field, [field](const TCell& c) { return c.potential[field]; });
-    else if (shown.source == DisplayedValue::kReturnTracks)
+    else if (shown.mode == DrawMode::ReturnTracks)
         range = EmptyCellRange(cells, field, [](const TCell& c) { return c.returnTracks; });
     else
         range = EmptyCellRange(cells, field, [](const TCell& c) { return c.allTracks; });

@@ -1,4 +1,5 @@
 #pragma once
+#include "cell_drawing.h"
 #include "simulation.h"
 
 // The range of the shown value (a potential field, the return tracks or all
@@ -6,17 +7,19 @@
 // field number into every cell.
 void ComputeDisplayRange(Simulation& sim);
 
-// What the range is taken over, as the "Graphic" page asks. Reading it brings the
-// run's shown field up to date (a chooser without a valid selection keeps the last
-// valid field).
+// What the range is taken over: the value the gray shows, as the "Graphic" page
+// selects it (SelectedDrawMode), with the shown field. Reading it brings the run's
+// shown field up to date (a chooser without a valid selection keeps the last valid
+// field).
 struct DisplayedValue {
-    enum Source { kAllTracks, kReturnTracks, kPotential };
-    Source source;
+    DrawMode mode;
     std::int32_t field;  // the shown field number
 
     double Of(const TCell& cell) const
     {
-        return source == kPotential ? cell.potential[field] : source == kReturnTracks ? cell.returnTracks : cell.allTracks;
+        return mode == DrawMode::PotentialField ? cell.potential[field]
+               : mode == DrawMode::ReturnTracks ? cell.returnTracks
+                                                : cell.allTracks;
     }
 };
 DisplayedValue SelectDisplayedValue(Simulation& sim);

@@ -32,16 +32,24 @@ CellPosition FindFromCandidates(const Simulation& sim, int field)
     return FindMaxPotentialCell(sim, field);
 }
 
+// Whether a batch of `count` placements on `field` finds each cell by a full scan:
+// a small batch without the diffusion's list of candidates (the plain diffusion
+// makes none).
+bool ScansEachPlacement(const Simulation& sim, int field, std::int32_t count)
+{
+    const DiffusionSummary& summary = sim.run.diffusionSummary;
+    return count <= kLargestScannedBatch && !(summary.candidatesValid && count <= summary.wanted[field]);
+}
+
 // Finds the cells of a batch of `count` placements on `field`, in order, and hands
 // each to place(position); place must make the cell non-empty.
 template <typename Place>
 void PlaceBatch(Simulation& sim, int field, std::int32_t count, Place place)
 {
     if (count <= kLargestScannedBatch) {
-        const DiffusionSummary& summary = sim.run.diffusionSummary;
-        const bool listed = summary.candidatesValid && count <= summary.wanted[field];
+        const bool scan = ScansEachPlacement(sim, field, count);
         for (std::int32_t i = 0; i < count; ++i)
-            place(listed ? FindFromCandidates(sim, field) : FindMaxPotentialCell(sim, field));
+            place(scan ? FindMaxPotentialCell(sim, field) : FindFromCandidates(sim, field));
         return;
     }
     Run& run = sim.run;
@@ -173,6 +181,15 @@ void CreateAgents(Simulation& sim)
 {
     const std::int32_t count = ReadInteger(sim.controls, &ControlState::E_crAgs);
     if (count > 0) MakeRoomForAgents(sim.run.agents, count);
+    if (ScansEachPlacement(sim, kPopulationField, count)) {
+        // The plain way: each new agent appended, then placed by a scan of its own.
+        for (std::int32_t i = 0; i < count; ++i) {
+            sim.run.agents.emplace_back();
+            PlaceAgent(sim, sim.run.agents.size() - 1, i == 0 ? AgentDrawing::All : AgentDrawing::NewOnly);
+        }
+        CreateResources(sim);
+        return;
+    }
     bool first = true;
     PlaceBatch(sim, kPopulationField, count, [&sim, &first](CellPosition at) {
         sim.run.agents.emplace_back();
@@ -182,9 +199,9 @@ void CreateAgents(Simulation& sim)
     CreateResources(sim);
 }
 
-void PlaceAgent(Simulation& sim, std::size_t index)
+void PlaceAgent(Simulation& sim, std::size_t index, AgentDrawing drawing)
 {
-    PlaceAgentAt(sim, index, FindMaxPotentialCell(sim, kPopulationField), false);
+    PlaceAgentAt(sim, index, FindMaxPotentialCell(sim, kPopulationField), drawing == AgentDrawing::NewOnly);
 }
 
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row)

@@ -22,7 +22,11 @@ public:
 
 // A batch of new agents with their homes, then the new service and industry cells.
 void CreateAgents(Simulation& sim);
-void PlaceAgent(Simulation& sim, std::size_t index);
+// How PlaceAgent shows the new agent: with every agent drawn again, or alone over
+// the agents as drawn (within a batch after its first agent, when nothing moved).
+enum class AgentDrawing { All, NewOnly };
+// Homes the agent at `index` on the empty cell of greatest population potential.
+void PlaceAgent(Simulation& sim, std::size_t index, AgentDrawing drawing = AgentDrawing::All);
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row);
 void CreateResources(Simulation& sim);
 // The empty cell with the strictly greatest positive value of the field, first in

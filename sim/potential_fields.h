@@ -1,6 +1,10 @@
 #pragma once
 #include "simulation.h"
 
+// The potential fields' phases of the step. The diffusion lives in
+// plain_diffusion.cpp and one_pass_diffusion.cpp, the normalisation in
+// field_normalisation.cpp; their shared arithmetic in field_arithmetic.h.
+
 // Spreads each potential field to its neighbours, with one uniform draw per
 // cell (row by row) scaled by the field's noise amplitude. The step uses the
 // one-pass version, or the plain one in a build with LANDUSE_REFERENCE_PHASES.

@@ -58,11 +58,11 @@ struct Run {
     std::vector<std::uint32_t> cellsToPaint;
     // Cells whose all-tracks value moved by more than 1 since drawn, as the step's
     // normalisation pass found them, held in cellsToPaint for the step's drawing
-    // pass that follows it: each half of the rows listed from its own first index.
+    // pass that follows it: each block of rows listed from its own first index.
     struct MovedCells {
         bool listed = false;  // the list is current; the drawing pass takes it once
-        int workers = 0;      // the split it was made with
-        std::array<std::uint32_t, 2> count{};
+        int blocks = 0;       // the rows' cut into blocks it was made with
+        std::array<std::uint32_t, RowSplitter::kMaxBlocks> count{};
     } movedCells;
 
     // The generator's state when this run was set up, and whether the world was
@@ -87,7 +87,7 @@ struct Simulation {
     RandomGenerator random;
     UsageParameters usage;
     Run run;
-    RowSplitter splitter;  // splits the diffusion and the normalisation over two cores
+    RowSplitter splitter;  // splits the passes over the grid's rows between two cores
 
     explicit Simulation(ScreenHooks* screenHooks = nullptr, RunEvents* runEvents = nullptr)
     {

@@ -11,7 +11,7 @@
 // changes growth makes afterwards.
 struct DiffusionSummary {
     // Largest and smallest value of each field as the normalisation's scan takes
-    // them (from 1e-8 and 9999999999, strict comparisons, row-major order).
+    // them (from field_arithmetic's scan starts, strict comparisons, row-major order).
     std::array<double, 3> max{};
     std::array<double, 3> min{};
     bool extremesValid = false;

@@ -2,6 +2,7 @@
 // with two, reproduces its recorded output bit for bit.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 
 #include "headless_runner.h"
@@ -19,6 +20,23 @@ TEST(Determinism, EveryWorkerCountReproducesTheRecordedScenes)
             EXPECT_EQ(OutputHash(out.str()), scene->recordedHash) << scene->name << " with " << workers << " worker(s)";
         }
     }
+}
+
+// The same with two workers when the helper starts every block late (so the caller
+// waits for it) and when it never runs: the split of the rows is no part of the result.
+TEST(Determinism, AHelperThatIsLateOrAbsentChangesNothing)
+{
+    for (const auto delay : {std::chrono::microseconds(150), std::chrono::microseconds(-1)}) {
+        RowSplitter::DelayHelperForTesting(delay);
+        for (const Scene* scene : AllScenes()) {
+            std::vector<std::string> arguments = RunnerArguments(*scene, true);
+            arguments.insert(arguments.end(), {"--threads", "2"});
+            std::ostringstream out, err;
+            ASSERT_EQ(RunHeadless(arguments, out, err), 0) << err.str();
+            EXPECT_EQ(OutputHash(out.str()), scene->recordedHash) << scene->name << " with helper delay " << delay.count();
+        }
+    }
+    RowSplitter::DelayHelperForTesting(std::chrono::microseconds(0));
 }
 
 TEST(Determinism, WorkerCountIsOneOrTwo)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "exact_diffusion.h"
+#include "field_arithmetic.h"
 
 namespace {
 
@@ -21,18 +22,15 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 std::uint64_t Bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
-// The neighbour mean as the plain pass computes it: the nine in order, minus the centre, over 8.
+// The reference arithmetic, with a diffusion coefficient of 1.
 long double ExtendedMean(const double (&nine)[9])
 {
-    long double sum = 0.0L;
-    for (double v : nine) sum += v;
-    return (sum - nine[4]) / 8.0L;
+    return field_arithmetic::NeighbourMean([&nine](int dy, int dx) { return nine[3 * dy + dx]; });
 }
 
 double ExtendedUpdate(long double mean, double old, std::uint32_t seed, double noise)
 {
-    const long double draw = static_cast<double>(seed) * (1.0 / 4294967296.0);
-    return static_cast<double>((mean * 1.0L + static_cast<long double>(old)) + draw * static_cast<long double>(noise));
+    return field_arithmetic::DiffusedValue(mean, 1.0L, old, field_arithmetic::DrawOf(seed), noise);
 }
 
 // Values of every sign and exponent, with the smallest, largest and a middling mantissa.

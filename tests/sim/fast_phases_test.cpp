@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -391,4 +392,49 @@ TEST(FastPhases, HalvesOfTheNormalisationJoinAsOneScanInRowMajorOrder)
         ComputeDisplayRange(plain);
         EXPECT_TRUE(SameBits(fast, plain)) << (potentialShown ? "potential shown" : "return tracks shown");
     }
+}
+
+// The one-pass diffusion's summary (extremes and growth's candidate lists) is the
+// same for one worker and for two whatever the helper's timing, on fields full of
+// ties, where the blocks' lists and their join decide which of equal cells come first.
+TEST(FastPhases, DiffusionSummaryIsTheSameForEveryCutOfTheRows)
+{
+    std::mt19937 random(11);
+    const auto summaryAfterDiffusion = [](Simulation& sim, int workers) {
+        sim.SetWorkerCount(workers);
+        DiffusePotentialsInOnePass(sim);
+        return sim.run.diffusionSummary;
+    };
+    for (const auto delay : {std::chrono::microseconds(0), std::chrono::microseconds(150),
+                             std::chrono::microseconds(-1)}) {
+        RowSplitter::DelayHelperForTesting(delay);
+        for (const std::int32_t rows : {3, 9, 40, 101}) {
+            Simulation one, two;
+            MakeEmptyRun(one, 37, rows);
+            one.controls.E_crAgs = "5";
+            one.controls.E_crServ = "6";
+            one.controls.E_crIndu = "5";
+            one.usage.noise = {0.0, 0.0, 0.0};
+            for (TCell& cell : one.run.cells.InPassOrder()) {
+                for (double& v : cell.potential) v = static_cast<double>(random() % 3);
+                cell.kind = random() % 4 == 0 ? kResidential : kEmpty;
+            }
+            CopyState(two, one);
+            const DiffusionSummary expected = summaryAfterDiffusion(one, 1);
+            const DiffusionSummary summary = summaryAfterDiffusion(two, 2);
+            for (int f = 0; f < 3; ++f) {
+                SCOPED_TRACE(testing::Message() << "rows " << rows << " field " << f << " delay " << delay.count());
+                EXPECT_EQ(Bits(summary.max[f]), Bits(expected.max[f]));
+                EXPECT_EQ(Bits(summary.min[f]), Bits(expected.min[f]));
+                ASSERT_EQ(summary.candidateCount[f], expected.candidateCount[f]);
+                EXPECT_EQ(summary.wanted[f], expected.wanted[f]);
+                for (int i = 0; i < expected.candidateCount[f]; ++i) {
+                    EXPECT_EQ(summary.candidates[f][i].index, expected.candidates[f][i].index);
+                    EXPECT_EQ(Bits(summary.candidates[f][i].value), Bits(expected.candidates[f][i].value));
+                }
+            }
+            EXPECT_TRUE(SameBits(one, two));
+        }
+    }
+    RowSplitter::DelayHelperForTesting(std::chrono::microseconds(0));
 }
