@@ -17,6 +17,7 @@
 #include "headless_runner.h"
 #include "random_streams.h"
 #include "scenes.h"
+#include "scratch_folder.h"
 #include "version.h"
 
 namespace {
@@ -197,32 +198,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A scratch folder of its own, removed afterwards.
-struct ScratchFolder {
-    ScratchFolder()
-    {
-        char pattern[] = "/tmp/landuse-runner-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~ScratchFolder() { std::filesystem::remove_all(path); }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    std::string path;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void WriteFile(const std::string& path, const std::string& text)
 {

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "headless_runner.h"
+#include "scratch_folder.h"
 
 // AddressSanitizer reserves terabytes of address space at start: under a small
 // RLIMIT_AS such a build cannot even start.
@@ -78,33 +79,6 @@ Finished RunProgram(const std::vector<std::string>& arguments, const std::functi
     return Wait(pid, pipeEnds[0]);
 }
 
-struct ScratchFolder {
-    ScratchFolder()
-    {
-        char pattern[] = "/tmp/landuse-files-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~ScratchFolder() { fs::remove_all(path); }
-    std::string File(const std::string& name) const { return path + "/" + name; }
-    // Every name below the folder, with its subfolders' files as "sub/name".
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(path))
-            names.push_back(fs::relative(entry.path(), path).string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    std::string path;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const std::vector<std::string> kSmallRun = {"--steps", "3", "--set", "Edit_size=10"};
 

@@ -151,7 +151,9 @@ TEST(RowSplitter, AThrowingBlockWaitsForTheOtherWorker)
 // blocks alone, back to back.
 TEST(RowSplitter, AHelperThatKeptTheCallerWaitingIsLeftOutOfTheNextPasses)
 {
-    const HelperDelay helperDelay(microseconds(3000));
+    // The helper holds its block far longer than the caller's own blocks take, even
+    // on a loaded machine, so the caller surely waits past its limit.
+    const HelperDelay helperDelay(microseconds(50000));
     RowSplitter splitter;
     splitter.SetWorkerCount(2);
     std::array<int, RowSplitter::kMaxBlocks> worker{};
