@@ -16,8 +16,10 @@ namespace {
 
 // The loop of both plain updates: for every cell, `update(around, centre, seed, v)`
 // gives the result v from the units of the nine cells, of the cell itself and its
-// draw, and whether it holds; then the row's extremes and its redo flags.
-template <typename Update>
+// draw, and whether it holds; then the row's extremes and, when kFlagged, its redo
+// flags. Without flags every cell's rows are exact and anyRedo says only whether
+// some update did not hold.
+template <bool kFlagged, typename Update>
 void UpdateCells(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count, Update update)
 {
     // Byte stores may alias anything, so every pointer is held apart from `in` and `out`.
@@ -40,22 +42,52 @@ void UpdateCells(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t 
         result[c] = v;
         rowMax = v > rowMax ? v : rowMax;
         rowMin = v < rowMin ? v : rowMin;
-        redo[c] = !(upExact[c] & midExact[c] & downExact[c] & done);
-        anyRedo |= redo[c];
+        if constexpr (kFlagged) {
+            redo[c] = !(upExact[c] & midExact[c] & downExact[c] & done);
+            anyRedo |= redo[c];
+        } else {
+            anyRedo |= !done;
+        }
     }
     out.rowMax = rowMax;
     out.rowMin = rowMin;
     out.anyRedo = anyRedo != 0;
 }
 
+template <bool kFlagged>
+void IntegerUpdateCells(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    const std::int64_t noiseUnits = in.noiseUnits;
+    UpdateCells<kFlagged>(in, out, count,
+                          [noiseUnits](std::int64_t around, std::int64_t centre, std::uint32_t seed, double& v) {
+                              return exact_diffusion::Update(around - centre, centre, seed, noiseUnits, v);
+                          });
+}
+
+template <bool kFlagged>
+void ScaledUnitUpdateCells(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count)
+{
+    const long double scaledNoise = static_cast<long double>(noise) * 0x1p26L;
+    UpdateCells<kFlagged>(in, out, count,
+                          [scaledNoise](std::int64_t around, std::int64_t centre, std::uint32_t seed, double& v) {
+                              // mean + old = (around - centre + 8 * centre) units, exact below 2^63.
+                              const long double product = static_cast<long double>(seed) * scaledNoise;
+                              v = static_cast<double>(static_cast<long double>(around + 7 * centre) + product) *
+                                  0x1p-58;
+                              return true;
+                          });
+}
+
 }  // namespace
 
 void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
 {
-    const std::int64_t noiseUnits = in.noiseUnits;
-    UpdateCells(in, out, count, [noiseUnits](std::int64_t around, std::int64_t centre, std::uint32_t seed, double& v) {
-        return exact_diffusion::Update(around - centre, centre, seed, noiseUnits, v);
-    });
+    IntegerUpdateCells<true>(in, out, count);
+}
+
+void IntegerUpdateExactRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    IntegerUpdateCells<false>(in, out, count);
 }
 
 bool ScaledNoiseFits(double noise)
@@ -67,13 +99,12 @@ bool ScaledNoiseFits(double noise)
 
 void ScaledUnitUpdateRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count)
 {
-    const long double scaledNoise = static_cast<long double>(noise) * 0x1p26L;
-    UpdateCells(in, out, count, [scaledNoise](std::int64_t around, std::int64_t centre, std::uint32_t seed, double& v) {
-        // mean + old = (around - centre + 8 * centre) units, exact below 2^63.
-        const long double product = static_cast<long double>(seed) * scaledNoise;
-        v = static_cast<double>(static_cast<long double>(around + 7 * centre) + product) * 0x1p-58;
-        return true;
-    });
+    ScaledUnitUpdateCells<true>(in, noise, out, count);
+}
+
+void ScaledUnitUpdateExactRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count)
+{
+    ScaledUnitUpdateCells<false>(in, noise, out, count);
 }
 
 #if defined(__SSE2__)
@@ -92,12 +123,11 @@ void Store16(std::uint8_t* p, std::uint16_t v)
     std::memcpy(p, &v, sizeof v);
 }
 
-// Lanes whose 64 bits all equal `bits`, as a two-bit mask (SSE2 compares 32 bits at a time).
-int Equal64Mask(__m128i a, __m128i bits)
+// Lanes whose 64 bits all equal `bits`, all ones (SSE2 compares 32 bits at a time).
+__m128i Equal64(__m128i a, __m128i bits)
 {
     const __m128i halves = _mm_cmpeq_epi32(a, bits);
-    const __m128i both = _mm_and_si128(halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
-    return _mm_movemask_pd(_mm_castsi128_pd(both));
+    return _mm_and_si128(halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
 }
 
 // The nearest double to each signed 64-bit lane, ties to even, as a conversion of
@@ -114,9 +144,10 @@ __m128d ToDouble(__m128i x)
     return _mm_add_pd(highPart, lowPart);
 }
 
-}  // namespace
-
-void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+// The integer update two cells at a time; with kFlagged the cells' redo flags,
+// without it (every cell's rows exact) only whether some cell declined.
+template <bool kFlagged>
+void IntegerUpdatePairs(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
 {
     // |q| < 2^31: the product of a 32-bit seed and |q| is an unsigned 32 x 32 multiply.
     const bool negative = in.noiseUnits < 0;
@@ -137,6 +168,7 @@ void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int
     double* __restrict result = out.result;
     std::uint8_t* __restrict redoList = out.redo;
     int anyRedo = 0;
+    __m128i declinedLanes = zero;
     std::int32_t c = 0;
     for (; c + 2 <= count; c += 2) {
         const auto load = [c](const std::int64_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + c)); };
@@ -150,25 +182,31 @@ void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int
         const __m128i sum = _mm_add_epi64(a, b);
         // Overflow: a and b of one sign, the sum of the other.
         const __m128i overflow = _mm_and_si128(_mm_xor_si128(a, sum), _mm_xor_si128(b, sum));
-        const int declined = _mm_movemask_pd(_mm_castsi128_pd(overflow)) | Equal64Mask(sum, smallest);
+        const __m128i declinedPair = _mm_or_si128(overflow, Equal64(sum, smallest));  // sign bits
         const __m128d v = _mm_mul_pd(ToDouble(sum), _mm_set1_pd(0x1p-58));
         _mm_storeu_pd(result + c, v);
         laneMax = _mm_max_pd(v, laneMax);  // no result is NaN or -0.0
         laneMin = _mm_min_pd(v, laneMin);
-        // The two cells' flags, a byte each (0 or 1), taken and written two at a time.
-        const std::uint16_t exact = Load16(upExact + c) & Load16(midExact + c) & Load16(downExact + c);
-        const std::uint16_t done = static_cast<std::uint16_t>((declined & 1) | ((declined & 2) << 7)) ^ 0x0101;
-        const std::uint16_t redo = (exact & done) ^ 0x0101;
-        Store16(redoList + c, redo);
-        anyRedo |= redo;
+        if constexpr (kFlagged) {
+            // The two cells' flags, a byte each (0 or 1), taken and written two at a time.
+            const int declined = _mm_movemask_pd(_mm_castsi128_pd(declinedPair));
+            const std::uint16_t exact = Load16(upExact + c) & Load16(midExact + c) & Load16(downExact + c);
+            const std::uint16_t done = static_cast<std::uint16_t>((declined & 1) | ((declined & 2) << 7)) ^ 0x0101;
+            const std::uint16_t redo = (exact & done) ^ 0x0101;
+            Store16(redoList + c, redo);
+            anyRedo |= redo;
+        } else {
+            declinedLanes = _mm_or_si128(declinedLanes, declinedPair);
+        }
     }
+    if constexpr (!kFlagged) anyRedo = _mm_movemask_pd(_mm_castsi128_pd(declinedLanes));
     UpdateRowOutputs tail = out;
     const UpdateRowInputs rest{in.upAcross + c,  in.midAcross + c, in.downAcross + c, in.centre + c,
                                in.upExact + c,   in.midExact + c,  in.downExact + c,  in.seeds + c,
                                in.noiseUnits};
     tail.result = out.result + c;
-    tail.redo = out.redo + c;
-    IntegerUpdateRowPortable(rest, tail, count - c);
+    tail.redo = kFlagged ? out.redo + c : out.redo;
+    IntegerUpdateCells<kFlagged>(rest, tail, count - c);
     double lanes[4];
     _mm_storeu_pd(lanes, laneMax);
     _mm_storeu_pd(lanes + 2, laneMin);
@@ -179,11 +217,28 @@ void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int
     out.anyRedo = tail.anyRedo || anyRedo != 0;
 }
 
+}  // namespace
+
+void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    IntegerUpdatePairs<true>(in, out, count);
+}
+
+void IntegerUpdateExactRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    IntegerUpdatePairs<false>(in, out, count);
+}
+
 #else
 
 void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
 {
     IntegerUpdateRowPortable(in, out, count);
+}
+
+void IntegerUpdateExactRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
+{
+    IntegerUpdateExactRowPortable(in, out, count);
 }
 
 #endif

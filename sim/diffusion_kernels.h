@@ -35,6 +35,11 @@ struct UpdateRowOutputs {
 // Fills result and redo for [0, count) and sets rowMax, rowMin and anyRedo.
 void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
 void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
+// The same for a row whose cells' rows are all exact: the flags are neither read nor
+// written, and anyRedo says only whether some cell's sum left 63 bits (the caller
+// then runs the row through the version above).
+void IntegerUpdateExactRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
+void IntegerUpdateExactRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
 
 // A noise the extended update with coefficient 1 can take in units of 2^-58: a
 // finite one with 2^-900 < |noise| < 2^64 (see ScaledUnitUpdateRow).
@@ -50,5 +55,8 @@ bool ScaledNoiseFits(double noise);
 // leaves the normal range, which the bounds on the noise ensure. Cells whose rows
 // are not all exact are marked for a redo; their result is of no use.
 void ScaledUnitUpdateRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count);
+// The same for a row whose cells' rows are all exact: no flags read or written, and
+// anyRedo false.
+void ScaledUnitUpdateExactRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count);
 
 }  // namespace diffusion_kernels

@@ -199,3 +199,51 @@ TEST(DiffusionKernels, ScaledUpdateGivesTheExtendedExpressionFromTheNineValues)
     EXPECT_EQ(got.redo[1], 1);
     EXPECT_TRUE(got.out.anyRedo);
 }
+
+// The exact-row kernels, for rows whose flags are all set, give the flagged kernels'
+// results and extremes, and decline a row exactly when the flagged kernel redoes a cell.
+TEST(DiffusionKernels, ExactRowKernelsGiveTheFlaggedKernelsBits)
+{
+    std::mt19937_64 draws(777);
+    for (const std::size_t n : {0u, 1u, 2u, 5u, 202u}) {
+        for (int round = 0; round < 40; ++round) {
+            Row row(n);  // every flag set
+            const std::int64_t scale = round % 3 == 0 ? 3 * kUnitsTop : 1000000;
+            for (std::size_t c = 0; c < n; ++c) {
+                const auto pick = [&](std::int64_t top) {
+                    const auto v = static_cast<std::int64_t>(draws() % static_cast<std::uint64_t>(top + 1));
+                    return draws() % 2 ? -v : v;
+                };
+                row.up[c] = pick(scale);
+                row.mid[c] = pick(scale);
+                row.down[c] = pick(scale);
+                row.centre[c] = pick(kUnitsTop);
+                row.seeds[c] = static_cast<std::uint32_t>(draws());
+            }
+            for (const std::int64_t q : {std::int64_t{6} * 67108864, -((std::int64_t{1} << 31) - 1)}) {
+                Outcome flagged(n);
+                Outcome exactRow(n);
+                diffusion_kernels::IntegerUpdateRow(row.Inputs(q), flagged.out, static_cast<std::int32_t>(n));
+                for (const auto kernel : {diffusion_kernels::IntegerUpdateExactRow,
+                                          diffusion_kernels::IntegerUpdateExactRowPortable}) {
+                    kernel(row.Inputs(q), exactRow.out, static_cast<std::int32_t>(n));
+                    ASSERT_EQ(exactRow.out.anyRedo, flagged.out.anyRedo) << "n " << n << ", round " << round;
+                    if (flagged.out.anyRedo) continue;  // the caller takes the flagged results then
+                    for (std::size_t c = 0; c < n; ++c) ASSERT_EQ(Bits(exactRow.result[c]), Bits(flagged.result[c]));
+                    EXPECT_EQ(Bits(exactRow.out.rowMax), Bits(flagged.out.rowMax));
+                    EXPECT_EQ(Bits(exactRow.out.rowMin), Bits(flagged.out.rowMin));
+                    EXPECT_EQ(exactRow.redo, std::vector<std::uint8_t>(n, 7)) << "no flag written";
+                }
+            }
+            if (round % 3 == 0) continue;  // the scaled update's sums stay within 63 bits
+            Outcome flagged(n);
+            Outcome exactRow(n);
+            diffusion_kernels::ScaledUnitUpdateRow(row.Inputs(0), 4.8, flagged.out, static_cast<std::int32_t>(n));
+            diffusion_kernels::ScaledUnitUpdateExactRow(row.Inputs(0), 4.8, exactRow.out, static_cast<std::int32_t>(n));
+            for (std::size_t c = 0; c < n; ++c) ASSERT_EQ(Bits(exactRow.result[c]), Bits(flagged.result[c]));
+            EXPECT_EQ(Bits(exactRow.out.rowMax), Bits(flagged.out.rowMax));
+            EXPECT_EQ(Bits(exactRow.out.rowMin), Bits(flagged.out.rowMin));
+            EXPECT_FALSE(exactRow.out.anyRedo);
+        }
+    }
+}
