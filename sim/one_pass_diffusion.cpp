@@ -64,32 +64,29 @@ void FillFlags(Row& row, int f, std::int32_t columns)
 }
 
 // Fills a ring row from the three fields of each cell of a row, as valueOf(column, field)
-// gives them, with their integer forms and the sums across three columns. The
-// cells are read once each, all three fields together. A field whose values all
+// gives them, with their integer forms and the sums across three columns. A field whose values all
 // have integer forms leaves its flags for FillFlags.
 template <typename ValueOf>
 void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
 {
-    double* __restrict value[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
-    std::int64_t* __restrict units[3] = {row.units[0].data(), row.units[1].data(), row.units[2].data()};
-    bool all[3] = {exact_diffusion::kAvailable, exact_diffusion::kAvailable, exact_diffusion::kAvailable};
-    for (std::int32_t c = 0; c < columns; ++c) {
-        for (int f = 0; f < 3; ++f) {
-            const double v = valueOf(c, f);
-            value[f][c] = v;
-            all[f] &= exact_diffusion::ToUnits(v, units[f][c]);
-        }
-    }
     for (int f = 0; f < 3; ++f) {
+        // One field at a time: the row's cells stay in the first-level cache.
+        double* __restrict value = row.value[f].data();
+        std::int64_t* __restrict u = row.units[f].data();
+        bool all = exact_diffusion::kAvailable;
+        for (std::int32_t c = 0; c < columns; ++c) {
+            const double v = valueOf(c, f);
+            value[c] = v;
+            all &= exact_diffusion::ToUnits(v, u[c]);
+        }
         std::int64_t* __restrict across = row.across[f].data();
-        const std::int64_t* __restrict u = units[f];
         const std::int32_t last = columns - 1;
         across[0] = u[last] + u[0] + u[columns > 1 ? 1 : 0];
         for (std::int32_t c = 1; c < last; ++c) across[c] = u[c - 1] + u[c] + u[c + 1];
         if (columns > 1) across[last] = u[last - 1] + u[last] + u[0];
-        row.allExact[f] = all[f];
+        row.allExact[f] = all;
         row.flagsFilled[f] = false;
-        if (!all[f]) FillFlags(row, f, columns);
+        if (!all) FillFlags(row, f, columns);
     }
 }
 
