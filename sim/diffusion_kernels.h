@@ -6,7 +6,8 @@
 //  - the integer update (coefficient 1, a noise with an integer form), with a
 //    portable version, the reference, and an SSE2 version that gives the same bits
 //    two cells at a time; the build takes the SSE2 one wherever the compiler offers
-//    SSE2, and the portable one elsewhere;
+//    SSE2, and the portable one elsewhere; for rows without flags, an AVX2 loop
+//    takes four cells at a time where the processor has AVX2 (asked at run time);
 //  - the extended-precision update with coefficient 1 for any other noise that fits,
 //    worked from the integer forms.
 

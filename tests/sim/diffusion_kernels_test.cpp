@@ -246,4 +246,29 @@ TEST(DiffusionKernels, ExactRowKernelsGiveTheFlaggedKernelsBits)
             EXPECT_FALSE(exactRow.out.anyRedo);
         }
     }
+
+    // A four-cell row (one pass of the widest loop) whose only cell out of range is
+    // one of the edges: a sum past 63 bits upwards or downwards, or exactly -2^63.
+    const std::int64_t top = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t q = (std::int64_t{1} << 31) - 1;
+    const struct {
+        std::int64_t up, mid;
+        std::uint32_t seed;
+        std::int64_t q;
+    } edges[] = {{top / 2, top / 2, 0xFFFFFFFFu, q},
+                 {-(top / 2), -(top / 2), 0xFFFFFFFFu, -q},
+                 {-(std::int64_t{1} << 62), -(std::int64_t{1} << 62), 0u, q}};
+    for (const auto& edge : edges) {
+        for (std::size_t at = 0; at < 4; ++at) {
+            Row row(4);
+            row.up = {1, 2, 3, 4};
+            row.up[at] = edge.up;
+            row.mid[at] = edge.mid;
+            row.seeds = {5, 6, 7, 8};
+            row.seeds[at] = edge.seed;
+            Outcome got(4);
+            diffusion_kernels::IntegerUpdateExactRow(row.Inputs(edge.q), got.out, 4);
+            EXPECT_TRUE(got.out.anyRedo) << "column " << at;
+        }
+    }
 }
