@@ -93,6 +93,13 @@ void IntegerUpdateExactRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& 
     IntegerUpdateCells<false>(in, out, count);
 }
 
+bool ToUnitsRowPortable(const double* __restrict values, std::int64_t* __restrict units, std::int32_t count)
+{
+    bool all = true;
+    for (std::int32_t c = 0; c < count; ++c) all &= exact_diffusion::ToUnits(values[c], units[c]);
+    return all;
+}
+
 bool ScaledNoiseFits(double noise)
 {
     const double magnitude = noise < 0 ? -noise : noise;
@@ -282,9 +289,46 @@ __attribute__((target("avx2"))) void IntegerUpdateQuads(const UpdateRowInputs& i
     out.anyRedo = tail.anyRedo || _mm256_movemask_pd(_mm256_castsi256_pd(declinedLanes)) != 0;
 }
 
+// ToUnits four values at a time: a value with a biased exponent e of 1020 to 1026
+// is its mantissa, with the hidden bit, shifted left by e - 1020 (v * 2^55), then
+// given the value's sign; any other value gives 0, and holds only as +0.0.
+__attribute__((target("avx2"))) bool ToUnitsQuads(const double* values, std::int64_t* units, std::int32_t count)
+{
+    const __m256i mantissa = _mm256_set1_epi64x(0xFFFFFFFFFFFFFLL);
+    const __m256i hiddenBit = _mm256_set1_epi64x(0x10000000000000LL);
+    const __m256i exponentMask = _mm256_set1_epi64x(0x7FF);
+    const __m256i lowest = _mm256_set1_epi64x(1020);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i all = _mm256_set1_epi64x(-1);
+    std::int32_t c = 0;
+    for (; c + 4 <= count; c += 4) {
+        const __m256i bits = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + c));
+        const __m256i exponent = _mm256_and_si256(_mm256_srli_epi64(bits, 52), exponentMask);
+        const __m256i inRange = _mm256_andnot_si256(_mm256_cmpgt_epi64(lowest, exponent),
+                                                    _mm256_cmpgt_epi64(_mm256_set1_epi64x(1027), exponent));
+        const __m256i magnitude = _mm256_sllv_epi64(_mm256_or_si256(_mm256_and_si256(bits, mantissa), hiddenBit),
+                                                    _mm256_sub_epi64(exponent, lowest));
+        const __m256i negative = _mm256_cmpgt_epi64(zero, bits);
+        const __m256i signedUnits = _mm256_sub_epi64(_mm256_xor_si256(magnitude, negative), negative);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(units + c), _mm256_and_si256(signedUnits, inRange));
+        all = _mm256_and_si256(all, _mm256_or_si256(inRange, _mm256_cmpeq_epi64(bits, zero)));
+    }
+    const bool rest = ToUnitsRowPortable(values + c, units + c, count - c);
+    return rest && _mm256_movemask_pd(_mm256_castsi256_pd(all)) == 0xF;
+}
+
 #endif
 
 }  // namespace
+
+bool ToUnitsRow(const double* values, std::int64_t* units, std::int32_t count)
+{
+#ifdef LANDUSE_AVX2_KERNEL
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return ToUnitsQuads(values, units, count);
+#endif
+    return ToUnitsRowPortable(values, units, count);
+}
 
 void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
 {
@@ -310,6 +354,11 @@ void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int
 void IntegerUpdateExactRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
 {
     IntegerUpdateExactRowPortable(in, out, count);
+}
+
+bool ToUnitsRow(const double* values, std::int64_t* units, std::int32_t count)
+{
+    return ToUnitsRowPortable(values, units, count);
 }
 
 #endif

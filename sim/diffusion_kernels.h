@@ -42,6 +42,12 @@ void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, 
 void IntegerUpdateExactRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
 void IntegerUpdateExactRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
 
+// units[c] and whether it holds for values[c], c in [0, count), as
+// exact_diffusion::ToUnits gives them; true when every value has an integer form.
+// Four values at a time where the processor has AVX2.
+bool ToUnitsRow(const double* values, std::int64_t* units, std::int32_t count);
+bool ToUnitsRowPortable(const double* values, std::int64_t* units, std::int32_t count);
+
 // A noise the extended update with coefficient 1 can take in units of 2^-58: a
 // finite one with 2^-900 < |noise| < 2^64 (see ScaledUnitUpdateRow).
 bool ScaledNoiseFits(double noise);

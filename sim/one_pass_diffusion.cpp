@@ -69,16 +69,14 @@ void FillFlags(Row& row, int f, std::int32_t columns)
 template <typename ValueOf>
 void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
 {
+    double* __restrict values[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
+    for (std::int32_t c = 0; c < columns; ++c)
+        for (int f = 0; f < 3; ++f) values[f][c] = valueOf(c, f);
     for (int f = 0; f < 3; ++f) {
-        // One field at a time: the row's cells stay in the first-level cache.
-        double* __restrict value = row.value[f].data();
+        // Each field's values side by side, converted in one run.
+        const double* value = values[f];
         std::int64_t* __restrict u = row.units[f].data();
-        bool all = exact_diffusion::kAvailable;
-        for (std::int32_t c = 0; c < columns; ++c) {
-            const double v = valueOf(c, f);
-            value[c] = v;
-            all &= exact_diffusion::ToUnits(v, u[c]);
-        }
+        const bool all = diffusion_kernels::ToUnitsRow(value, u, columns) && exact_diffusion::kAvailable;
         std::int64_t* __restrict across = row.across[f].data();
         const std::int32_t last = columns - 1;
         across[0] = u[last] + u[0] + u[columns > 1 ? 1 : 0];

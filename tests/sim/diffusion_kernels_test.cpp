@@ -272,3 +272,43 @@ TEST(DiffusionKernels, ExactRowKernelsGiveTheFlaggedKernelsBits)
         }
     }
 }
+
+// The row conversion gives ToUnits's units and verdict for every value, whichever
+// loop the processor takes: the range's edges and their neighbours, both zeros,
+// subnormals, infinities, NaN and random bit patterns, at every place in a row.
+TEST(DiffusionKernels, RowConversionGivesToUnitsForEveryValue)
+{
+    std::vector<double> specials = {0.0, -0.0, 0.125, -0.125, std::nextafter(0.125, 0.0), std::nextafter(16.0, 0.0),
+                                    16.0, -16.0, -std::nextafter(16.0, 0.0), 3.0, -9.75, 1e-300, 5e-324,
+                                    std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                    std::numeric_limits<double>::quiet_NaN(), 1e300};
+    std::mt19937_64 draws(4);
+    for (int i = 0; i < 400; ++i) {
+        const std::uint64_t exponent = 1016 + draws() % 14;  // around the range, both sides
+        specials.push_back(std::bit_cast<double>((draws() % 2) << 63 | exponent << 52 | (draws() & 0xFFFFFFFFFFFFFull)));
+    }
+    for (const std::size_t n : {0u, 1u, 3u, 4u, 7u, 202u}) {
+        for (int round = 0; round < 60; ++round) {
+            std::vector<double> values(n);
+            const bool allInRange = round % 2 == 0;  // half the rows hold only values with a form
+            std::int64_t scratch = 0;
+            for (double& v : values) {
+                do v = specials[draws() % specials.size()];
+                while (allInRange && !exact_diffusion::ToUnits(v, scratch));
+            }
+            std::vector<std::int64_t> got(n, -7), portable(n, -7);
+            bool expectedAll = true;
+            for (std::size_t c = 0; c < n; ++c) {
+                std::int64_t units = -7;
+                expectedAll &= exact_diffusion::ToUnits(values[c], units);
+                portable[c] = units;
+            }
+            ASSERT_EQ(diffusion_kernels::ToUnitsRow(values.data(), got.data(), static_cast<std::int32_t>(n)), expectedAll);
+            ASSERT_EQ(got, portable) << "n " << n << ", round " << round;
+            std::vector<std::int64_t> again(n, -7);
+            ASSERT_EQ(diffusion_kernels::ToUnitsRowPortable(values.data(), again.data(), static_cast<std::int32_t>(n)),
+                      expectedAll);
+            ASSERT_EQ(again, portable);
+        }
+    }
+}
