@@ -100,6 +100,18 @@ bool ToUnitsRowPortable(const double* __restrict values, std::int64_t* __restric
     return all;
 }
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void SumsAcross(const std::int64_t* __restrict units, std::int64_t* __restrict across, std::int32_t count)
+{
+    if (count <= 0) return;
+    const std::int32_t last = count - 1;
+    across[0] = units[last] + units[0] + units[count > 1 ? 1 : 0];
+    for (std::int32_t c = 1; c < last; ++c) across[c] = units[c - 1] + units[c] + units[c + 1];
+    if (count > 1) across[last] = units[last - 1] + units[last] + units[0];
+}
+
 bool ScaledNoiseFits(double noise)
 {
     const double magnitude = noise < 0 ? -noise : noise;

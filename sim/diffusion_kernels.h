@@ -48,6 +48,11 @@ void IntegerUpdateExactRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& 
 bool ToUnitsRow(const double* values, std::int64_t* units, std::int32_t count);
 bool ToUnitsRowPortable(const double* values, std::int64_t* units, std::int32_t count);
 
+// across[c] = units[c - 1] + units[c] + units[c + 1] for c in [0, count), the row
+// wrapping at its ends (a row of one cell counts it three times). Four at a time
+// where the processor has AVX2.
+void SumsAcross(const std::int64_t* units, std::int64_t* across, std::int32_t count);
+
 // A noise the extended update with coefficient 1 can take in units of 2^-58: a
 // finite one with 2^-900 < |noise| < 2^64 (see ScaledUnitUpdateRow).
 bool ScaledNoiseFits(double noise);

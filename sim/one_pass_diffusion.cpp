@@ -77,11 +77,7 @@ void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
         const double* value = values[f];
         std::int64_t* __restrict u = row.units[f].data();
         const bool all = diffusion_kernels::ToUnitsRow(value, u, columns) && exact_diffusion::kAvailable;
-        std::int64_t* __restrict across = row.across[f].data();
-        const std::int32_t last = columns - 1;
-        across[0] = u[last] + u[0] + u[columns > 1 ? 1 : 0];
-        for (std::int32_t c = 1; c < last; ++c) across[c] = u[c - 1] + u[c] + u[c + 1];
-        if (columns > 1) across[last] = u[last - 1] + u[last] + u[0];
+        diffusion_kernels::SumsAcross(u, row.across[f].data(), columns);
         row.allExact[f] = all;
         row.flagsFilled[f] = false;
         if (!all) FillFlags(row, f, columns);

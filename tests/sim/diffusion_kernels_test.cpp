@@ -312,3 +312,21 @@ TEST(DiffusionKernels, RowConversionGivesToUnitsForEveryValue)
         }
     }
 }
+
+// Sums across three columns wrap at both ends of a row, for every length the loops
+// split differently, a single column counted three times.
+TEST(DiffusionKernels, SumsAcrossWrapAtBothEnds)
+{
+    std::mt19937_64 draws(8);
+    for (std::int32_t n = 0; n <= 13; ++n) {
+        std::vector<std::int64_t> units(static_cast<std::size_t>(n));
+        for (std::int64_t& u : units) u = static_cast<std::int64_t>(draws() % (std::uint64_t{1} << 61)) - (std::int64_t{1} << 60);
+        std::vector<std::int64_t> across(units.size() + 1, -7);
+        diffusion_kernels::SumsAcross(units.data(), across.data(), n);
+        for (std::int32_t c = 0; c < n; ++c) {
+            const std::int64_t expected = units[(c + n - 1) % n] + units[c] + units[(c + 1) % n];
+            ASSERT_EQ(across[c], expected) << "n " << n << ", column " << c;
+        }
+        EXPECT_EQ(across[units.size()], -7) << "nothing written past the row";
+    }
+}
