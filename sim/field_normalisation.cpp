@@ -133,7 +133,7 @@ std::size_t ShownValueOffset(const DisplayedValue& shown)
 // The pass over the cells [begin, end), with what it lists and which fields it
 // rescales fixed for the whole loop.
 template <bool kList, bool kAll>
-BlockRange RescaleCells(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescaleIn,
+[[gnu::always_inline]] inline BlockRange RescaleCells(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescaleIn,
                         std::size_t shownOffset, std::int32_t shownField, std::uint32_t* __restrict listed)
 {
     // Everything the loop reads besides the cells is held in locals: the cells'
@@ -164,6 +164,9 @@ BlockRange RescaleCells(std::vector<TCell>& cells, std::size_t begin, std::size_
 // Rescales the cells [begin, end) of the pass order, writes the shown field number
 // into each and takes the shown value's range over the empty ones; lists at
 // `listed` (when given) the cells whose traffic moved by more than 1 since drawn.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 BlockRange RescaleAndTakeRange(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescale,
                                const DisplayedValue& shown, std::uint32_t* listed)
 {
