@@ -100,7 +100,7 @@ bool ToUnitsRowPortable(const double* __restrict values, std::int64_t* __restric
     return all;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)  // target_clones needs ifunc
 __attribute__((target_clones("avx2", "default")))
 #endif
 void SumsAcross(const std::int64_t* __restrict units, std::int64_t* __restrict across, std::int32_t count)

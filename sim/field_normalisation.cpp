@@ -164,7 +164,7 @@ template <bool kList, bool kAll>
 // Rescales the cells [begin, end) of the pass order, writes the shown field number
 // into each and takes the shown value's range over the empty ones; lists at
 // `listed` (when given) the cells whose traffic moved by more than 1 since drawn.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)  // target_clones needs ifunc
 __attribute__((target_clones("avx2", "default")))
 #endif
 BlockRange RescaleAndTakeRange(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescale,
