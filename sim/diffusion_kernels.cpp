@@ -57,6 +57,28 @@ void UpdateCells(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t 
     out.anyRedo = anyRedo != 0;
 }
 
+// The inputs of a row from column c on.
+[[maybe_unused]] UpdateRowInputs InputsFrom(const UpdateRowInputs& in, std::int32_t c)
+{
+    return {in.upAcross + c, in.midAcross + c, in.downAcross + c, in.centre + c, in.upExact + c,
+            in.midExact + c, in.downExact + c,  in.seeds + c,      in.noiseUnits};
+}
+
+// The outputs of a row whose first columns went through vector lanes, with the
+// lanes' extremes laneMax[0, lanes) and laneMin[0, lanes), and whose rest gave
+// `tail` (no result is NaN or -0.0, so the order of the joins does not matter).
+[[maybe_unused]] void JoinLanes(UpdateRowOutputs& out, const UpdateRowOutputs& tail, const double* laneMax, const double* laneMin,
+               int lanes, bool lanesRedo)
+{
+    out.rowMax = tail.rowMax;
+    out.rowMin = tail.rowMin;
+    for (int i = 0; i < lanes; ++i) {
+        out.rowMax = laneMax[i] > out.rowMax ? laneMax[i] : out.rowMax;
+        out.rowMin = laneMin[i] < out.rowMin ? laneMin[i] : out.rowMin;
+    }
+    out.anyRedo = tail.anyRedo || lanesRedo;
+}
+
 template <bool kFlagged>
 void IntegerUpdateCells(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count)
 {
@@ -223,20 +245,13 @@ void IntegerUpdatePairs(const UpdateRowInputs& in, UpdateRowOutputs& out, std::i
     }
     if constexpr (!kFlagged) anyRedo = _mm_movemask_pd(_mm_castsi128_pd(declinedLanes));
     UpdateRowOutputs tail = out;
-    const UpdateRowInputs rest{in.upAcross + c,  in.midAcross + c, in.downAcross + c, in.centre + c,
-                               in.upExact + c,   in.midExact + c,  in.downExact + c,  in.seeds + c,
-                               in.noiseUnits};
     tail.result = out.result + c;
     tail.redo = kFlagged ? out.redo + c : out.redo;
-    IntegerUpdateCells<kFlagged>(rest, tail, count - c);
+    IntegerUpdateCells<kFlagged>(InputsFrom(in, c), tail, count - c);
     double lanes[4];
     _mm_storeu_pd(lanes, laneMax);
     _mm_storeu_pd(lanes + 2, laneMin);
-    out.rowMax = tail.rowMax;
-    out.rowMin = tail.rowMin;
-    for (const double v : {lanes[0], lanes[1]}) out.rowMax = v > out.rowMax ? v : out.rowMax;
-    for (const double v : {lanes[2], lanes[3]}) out.rowMin = v < out.rowMin ? v : out.rowMin;
-    out.anyRedo = tail.anyRedo || anyRedo != 0;
+    JoinLanes(out, tail, lanes, lanes + 2, 2, anyRedo != 0);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -286,19 +301,12 @@ __attribute__((target("avx2"))) void IntegerUpdateQuads(const UpdateRowInputs& i
         laneMin = _mm256_min_pd(v, laneMin);
     }
     UpdateRowOutputs tail = out;
-    const UpdateRowInputs rest{in.upAcross + c,  in.midAcross + c, in.downAcross + c, in.centre + c,
-                               in.upExact + c,   in.midExact + c,  in.downExact + c,  in.seeds + c,
-                               in.noiseUnits};
     tail.result = out.result + c;
-    IntegerUpdatePairs<false>(rest, tail, count - c);
+    IntegerUpdatePairs<false>(InputsFrom(in, c), tail, count - c);
     double lanes[8];
     _mm256_storeu_pd(lanes, laneMax);
     _mm256_storeu_pd(lanes + 4, laneMin);
-    out.rowMax = tail.rowMax;
-    out.rowMin = tail.rowMin;
-    for (int i = 0; i < 4; ++i) out.rowMax = lanes[i] > out.rowMax ? lanes[i] : out.rowMax;
-    for (int i = 4; i < 8; ++i) out.rowMin = lanes[i] < out.rowMin ? lanes[i] : out.rowMin;
-    out.anyRedo = tail.anyRedo || _mm256_movemask_pd(_mm256_castsi256_pd(declinedLanes)) != 0;
+    JoinLanes(out, tail, lanes, lanes + 4, 4, _mm256_movemask_pd(_mm256_castsi256_pd(declinedLanes)) != 0);
 }
 
 // ToUnits four values at a time: a value with a biased exponent e of 1020 to 1026
