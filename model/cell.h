@@ -31,9 +31,11 @@ inline std::optional<PotentialField> FieldOfKind(std::int32_t kind)
 
 // One square of the world. Plain record; every field starts at zero except
 // what the constructor sets. The fields that the step's whole-grid passes read
-// (the drawing pass's test for a changed cell included) come first, so that
-// those passes touch one cache line per cell; the rest of the drawing state follows.
-struct alignas(64) TCell {
+// (the drawing pass's test for a changed cell included) come first, the rest of
+// the drawing state follows. Cells are packed, not padded to whole cache lines:
+// the passes stream the grid, and a smaller grid streams faster even though some
+// cells' first fields then straddle two lines.
+struct TCell {
     TCell() = default;
     TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size)
         : PositionX(positionX), PositionY(positionY), Size(size)
@@ -58,5 +60,5 @@ struct alignas(64) TCell {
     std::int32_t Size = 0;                  // half cell: half the drawn square's side
 };
 
-static_assert(sizeof(TCell) == 128, "a cell is two cache lines");
-static_assert(offsetof(TCell, grayLevel) == 64, "the fields of the step's passes fill the first cache line");
+static_assert(sizeof(TCell) == 88, "a cell is packed");
+static_assert(offsetof(TCell, grayLevel) == 64, "the fields of the step's passes come first");

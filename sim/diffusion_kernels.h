@@ -6,7 +6,8 @@
 //  - the integer update (coefficient 1, a noise with an integer form), with a
 //    portable version, the reference, and an SSE2 version that gives the same bits
 //    two cells at a time; the build takes the SSE2 one wherever the compiler offers
-//    SSE2, and the portable one elsewhere;
+//    SSE2, and the portable one elsewhere; for rows without flags, an AVX2 loop
+//    takes four cells at a time where the processor has AVX2 (asked at run time);
 //  - the extended-precision update with coefficient 1 for any other noise that fits,
 //    worked from the integer forms.
 
@@ -35,6 +36,22 @@ struct UpdateRowOutputs {
 // Fills result and redo for [0, count) and sets rowMax, rowMin and anyRedo.
 void IntegerUpdateRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
 void IntegerUpdateRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
+// The same for a row whose cells' rows are all exact: the flags are neither read nor
+// written, and anyRedo says only whether some cell's sum left 63 bits (the caller
+// then runs the row through the version above).
+void IntegerUpdateExactRow(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
+void IntegerUpdateExactRowPortable(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t count);
+
+// units[c] and whether it holds for values[c], c in [0, count), as
+// exact_diffusion::ToUnits gives them; true when every value has an integer form.
+// Four values at a time where the processor has AVX2.
+bool ToUnitsRow(const double* values, std::int64_t* units, std::int32_t count);
+bool ToUnitsRowPortable(const double* values, std::int64_t* units, std::int32_t count);
+
+// across[c] = units[c - 1] + units[c] + units[c + 1] for c in [0, count), the row
+// wrapping at its ends (a row of one cell counts it three times). Four at a time
+// where the processor has AVX2.
+void SumsAcross(const std::int64_t* units, std::int64_t* across, std::int32_t count);
 
 // A noise the extended update with coefficient 1 can take in units of 2^-58: a
 // finite one with 2^-900 < |noise| < 2^64 (see ScaledUnitUpdateRow).
@@ -50,5 +67,8 @@ bool ScaledNoiseFits(double noise);
 // leaves the normal range, which the bounds on the noise ensure. Cells whose rows
 // are not all exact are marked for a redo; their result is of no use.
 void ScaledUnitUpdateRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count);
+// The same for a row whose cells' rows are all exact: no flags read or written, and
+// anyRedo false.
+void ScaledUnitUpdateExactRow(const UpdateRowInputs& in, double noise, UpdateRowOutputs& out, std::int32_t count);
 
 }  // namespace diffusion_kernels

@@ -15,7 +15,7 @@ struct DisplayedValue {
     DrawMode mode;
     std::int32_t field;  // the shown field number
 
-    double Of(const TCell& cell) const
+    const double& Of(const TCell& cell) const
     {
         return mode == DrawMode::PotentialField ? cell.potential[field]
                : mode == DrawMode::ReturnTracks ? cell.returnTracks

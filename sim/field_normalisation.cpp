@@ -4,6 +4,7 @@
 // where it holds.
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "display_range.h"
@@ -120,40 +121,62 @@ struct BlockRange {
     std::uint32_t moved = 0;
 };
 
-// Rescales the cells [begin, end) of the pass order, writes the shown field number
-// into each and takes the shown value's range over the empty ones; lists at
-// `listed` (when given) the cells whose traffic moved by more than 1 since drawn.
-BlockRange RescaleAndTakeRange(std::vector<TCell>& cells, std::size_t begin, std::size_t end,
-                               const Rescale& rescaleIn, const DisplayedValue& shownIn, std::uint32_t* __restrict listed)
+// Where in a cell the shown value lies, so that the pass reads it without a test of
+// the draw mode per cell.
+std::size_t ShownValueOffset(const DisplayedValue& shown)
+{
+    const TCell cell;
+    const double& value = shown.Of(cell);  // a field of the cell itself
+    return static_cast<std::size_t>(reinterpret_cast<const char*>(&value) - reinterpret_cast<const char*>(&cell));
+}
+
+// The pass over the cells [begin, end), with what it lists and which fields it
+// rescales fixed for the whole loop.
+template <bool kList, bool kAll>
+[[gnu::always_inline]] inline BlockRange RescaleCells(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescaleIn,
+                        std::size_t shownOffset, std::int32_t shownField, std::uint32_t* __restrict listed)
 {
     // Everything the loop reads besides the cells is held in locals: the cells'
     // doubles could otherwise alias it, and each write would force a reload.
     const Rescale rescale = rescaleIn;
-    const DisplayedValue shown = shownIn;
-    const bool all = rescale.All();
     double shownMax = -std::numeric_limits<double>::infinity();
     double shownMin = std::numeric_limits<double>::infinity();
     std::uint32_t count = 0;
     for (std::size_t i = begin; i < end; ++i) {
         TCell& cell = cells[i];
-        if (listed != nullptr) {
+        if constexpr (kList) {
             const double traffic = cell.allTracks - cell.lastDrawnAllTracks;
             if (traffic > 1.0 || traffic < -1.0) listed[count++] = static_cast<std::uint32_t>(i);
         }
-        if (all) {
-            for (int f = 0; f < 3; ++f) cell.potential[f] = (cell.potential[f] - rescale.low[f]) * rescale.factor[f];
-        } else {
-            for (int f = 0; f < 3; ++f)
-                if (rescale.change[f]) cell.potential[f] = (cell.potential[f] - rescale.low[f]) * rescale.factor[f];
-        }
-        if (cell.shownFieldNumber != shown.field) cell.shownFieldNumber = shown.field;
+        for (int f = 0; f < 3; ++f)
+            if (kAll || rescale.change[f]) cell.potential[f] = (cell.potential[f] - rescale.low[f]) * rescale.factor[f];
+        if (cell.shownFieldNumber != shownField) cell.shownFieldNumber = shownField;
         // Only empty cells count; chosen without a branch, as kinds mix at random.
         const bool empty = cell.kind == kEmpty;
-        const double value = shown.Of(cell);
+        double value;
+        std::memcpy(&value, reinterpret_cast<const char*>(&cell) + shownOffset, sizeof value);
         shownMax = empty && value > shownMax ? value : shownMax;
         shownMin = empty && value < shownMin ? value : shownMin;
     }
     return {shownMax, shownMin, count};
+}
+
+// Rescales the cells [begin, end) of the pass order, writes the shown field number
+// into each and takes the shown value's range over the empty ones; lists at
+// `listed` (when given) the cells whose traffic moved by more than 1 since drawn.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)  // target_clones needs ifunc
+__attribute__((target_clones("avx2", "default")))
+#endif
+BlockRange RescaleAndTakeRange(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescale,
+                               const DisplayedValue& shown, std::uint32_t* listed)
+{
+    const std::size_t offset = ShownValueOffset(shown);
+    if (listed != nullptr) {
+        return rescale.All() ? RescaleCells<true, true>(cells, begin, end, rescale, offset, shown.field, listed)
+                             : RescaleCells<true, false>(cells, begin, end, rescale, offset, shown.field, listed);
+    }
+    return rescale.All() ? RescaleCells<false, true>(cells, begin, end, rescale, offset, shown.field, nullptr)
+                         : RescaleCells<false, false>(cells, begin, end, rescale, offset, shown.field, nullptr);
 }
 
 }  // namespace

@@ -39,38 +39,48 @@ UpdateParameters ReadUpdateParameters(const UsageParameters& usage)
     return p;
 }
 
+// Fills the flags of one field of a ring row from its values: which have an integer
+// form, and which columns have all three around them with one.
+void FillFlags(Row& row, int f, std::int32_t columns)
+{
+    if (row.flagsFilled[f]) return;
+    row.flagsFilled[f] = true;
+    std::uint8_t* __restrict own = row.own[f].data();
+    std::uint8_t* __restrict exact = row.exact[f].data();
+    if (row.allExact[f]) {
+        std::fill_n(own, columns, std::uint8_t{1});
+        std::fill_n(exact, columns, std::uint8_t{1});
+        return;
+    }
+    const double* __restrict value = row.value[f].data();
+    for (std::int32_t c = 0; c < columns; ++c) {
+        std::int64_t units = 0;
+        own[c] = exact_diffusion::kAvailable && exact_diffusion::ToUnits(value[c], units);
+    }
+    const std::int32_t last = columns - 1;
+    exact[0] = own[last] & own[0] & own[columns > 1 ? 1 : 0];
+    for (std::int32_t c = 1; c < last; ++c) exact[c] = own[c - 1] & own[c] & own[c + 1];
+    if (columns > 1) exact[last] = own[last - 1] & own[last] & own[0];
+}
+
 // Fills a ring row from the three fields of each cell of a row, as valueOf(column, field)
-// gives them, with their integer forms and the sums across three columns. The
-// cells are read once each, all three fields together.
+// gives them, with their integer forms and the sums across three columns. A field whose values all
+// have integer forms leaves its flags for FillFlags.
 template <typename ValueOf>
 void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
 {
-    double* __restrict value[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
-    std::int64_t* __restrict units[3] = {row.units[0].data(), row.units[1].data(), row.units[2].data()};
-    std::uint8_t* __restrict own[3] = {row.own[0].data(), row.own[1].data(), row.own[2].data()};
-    for (std::int32_t c = 0; c < columns; ++c) {
-        for (int f = 0; f < 3; ++f) {
-            const double v = valueOf(c, f);
-            value[f][c] = v;
-            own[f][c] = exact_diffusion::kAvailable && exact_diffusion::ToUnits(v, units[f][c]);
-        }
-    }
+    double* __restrict values[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
+    for (std::int32_t c = 0; c < columns; ++c)
+        for (int f = 0; f < 3; ++f) values[f][c] = valueOf(c, f);
     for (int f = 0; f < 3; ++f) {
-        std::int64_t* __restrict across = row.across[f].data();
-        std::uint8_t* __restrict exact = row.exact[f].data();
-        const std::int64_t* __restrict u = units[f];
-        const std::uint8_t* __restrict o = own[f];
-        const std::int32_t last = columns - 1;
-        across[0] = u[last] + u[0] + u[columns > 1 ? 1 : 0];
-        exact[0] = o[last] & o[0] & o[columns > 1 ? 1 : 0];
-        for (std::int32_t c = 1; c < last; ++c) {
-            across[c] = u[c - 1] + u[c] + u[c + 1];
-            exact[c] = o[c - 1] & o[c] & o[c + 1];
-        }
-        if (columns > 1) {
-            across[last] = u[last - 1] + u[last] + u[0];
-            exact[last] = o[last - 1] & o[last] & o[0];
-        }
+        // Each field's values side by side, converted in one run.
+        const double* value = values[f];
+        std::int64_t* __restrict u = row.units[f].data();
+        const bool all = diffusion_kernels::ToUnitsRow(value, u, columns) && exact_diffusion::kAvailable;
+        diffusion_kernels::SumsAcross(u, row.across[f].data(), columns);
+        row.allExact[f] = all;
+        row.flagsFilled[f] = false;
+        if (!all) FillFlags(row, f, columns);
     }
 }
 
@@ -108,9 +118,9 @@ struct BlockSummary {
 
 // One field of the three rows around the row being diffused.
 struct FieldRows {
-    const Row& up;
+    Row& up;
     Row& mid;
-    const Row& down;
+    Row& down;
     int f;
 };
 
@@ -141,6 +151,25 @@ bool UpdateFieldRow(const FieldRows& rows, const UpdateParameters& p, const std:
                     std::int32_t columns, RowExtremes& extremes)
 {
     const int f = rows.f;
+    const bool kernel = p.integerUpdate[f] || p.scaledUpdate[f];
+    const auto inputs = [&] {
+        return diffusion_kernels::UpdateRowInputs{
+            rows.up.across[f].data(), rows.mid.across[f].data(), rows.down.across[f].data(),
+            rows.mid.units[f].data(), rows.up.exact[f].data(),   rows.mid.exact[f].data(),
+            rows.down.exact[f].data(), seeds,                    p.noiseUnits[f]};
+    };
+    if (kernel && rows.up.allExact[f] && rows.mid.allExact[f] && rows.down.allExact[f]) {
+        // Every cell's neighbourhood is exact: the kernel needs no flags, and only a
+        // sum out of range sends the row through the flagged kernel below.
+        diffusion_kernels::UpdateRowOutputs out{rows.mid.result[f].data(), nullptr, extremes.max, extremes.min, false};
+        if (p.integerUpdate[f]) diffusion_kernels::IntegerUpdateExactRow(inputs(), out, columns);
+        else diffusion_kernels::ScaledUnitUpdateExactRow(inputs(), static_cast<double>(p.noise[f]), out, columns);
+        if (!out.anyRedo) {
+            extremes = {out.rowMax, out.rowMin};
+            return false;
+        }
+    }
+    for (Row* row : {&rows.up, &rows.mid, &rows.down}) FillFlags(*row, f, columns);
     const std::uint8_t* __restrict upExact = rows.up.exact[f].data();
     const std::uint8_t* __restrict midExact = rows.mid.exact[f].data();
     const std::uint8_t* __restrict downExact = rows.down.exact[f].data();
@@ -150,12 +179,10 @@ bool UpdateFieldRow(const FieldRows& rows, const UpdateParameters& p, const std:
     const std::int64_t* __restrict centre = rows.mid.units[f].data();
     double* __restrict result = rows.mid.result[f].data();
     std::uint8_t* __restrict redo = rows.mid.redo.data();
-    if (p.integerUpdate[f] || p.scaledUpdate[f]) {
-        const diffusion_kernels::UpdateRowInputs in{upAcross, midAcross, downAcross, centre,       upExact,
-                                                    midExact, downExact, seeds,      p.noiseUnits[f]};
+    if (kernel) {
         diffusion_kernels::UpdateRowOutputs out{result, redo, extremes.max, extremes.min, false};
-        if (p.integerUpdate[f]) diffusion_kernels::IntegerUpdateRow(in, out, columns);
-        else diffusion_kernels::ScaledUnitUpdateRow(in, static_cast<double>(p.noise[f]), out, columns);
+        if (p.integerUpdate[f]) diffusion_kernels::IntegerUpdateRow(inputs(), out, columns);
+        else diffusion_kernels::ScaledUnitUpdateRow(inputs(), static_cast<double>(p.noise[f]), out, columns);
         extremes = {out.rowMax, out.rowMin};
         return out.anyRedo;
     }
@@ -202,7 +229,7 @@ void RedoFieldRow(const FieldRows& rows, const UpdateParameters& p, const std::u
 // Diffuses grid row r from the ring rows around it, drawing one real per cell
 // (their seeds first), one field at a time into the row's results; notes the
 // results' extremes and growth's candidates, then writes each cell once.
-void DiffuseRow(TCellList& cells, std::int32_t r, const Row& up, Row& mid, const Row& down,
+void DiffuseRow(TCellList& cells, std::int32_t r, Row& up, Row& mid, Row& down,
                 const UpdateParameters& p, RandomGenerator& random, std::uint32_t* seeds, BlockSummary& summary)
 {
     const std::int32_t columns = cells.Columns();

@@ -199,3 +199,134 @@ TEST(DiffusionKernels, ScaledUpdateGivesTheExtendedExpressionFromTheNineValues)
     EXPECT_EQ(got.redo[1], 1);
     EXPECT_TRUE(got.out.anyRedo);
 }
+
+// The exact-row kernels, for rows whose flags are all set, give the flagged kernels'
+// results and extremes, and decline a row exactly when the flagged kernel redoes a cell.
+TEST(DiffusionKernels, ExactRowKernelsGiveTheFlaggedKernelsBits)
+{
+    std::mt19937_64 draws(777);
+    for (const std::size_t n : {0u, 1u, 2u, 5u, 202u}) {
+        for (int round = 0; round < 40; ++round) {
+            Row row(n);  // every flag set
+            const std::int64_t scale = round % 3 == 0 ? 3 * kUnitsTop : 1000000;
+            for (std::size_t c = 0; c < n; ++c) {
+                const auto pick = [&](std::int64_t top) {
+                    const auto v = static_cast<std::int64_t>(draws() % static_cast<std::uint64_t>(top + 1));
+                    return draws() % 2 ? -v : v;
+                };
+                row.up[c] = pick(scale);
+                row.mid[c] = pick(scale);
+                row.down[c] = pick(scale);
+                row.centre[c] = pick(kUnitsTop);
+                row.seeds[c] = static_cast<std::uint32_t>(draws());
+            }
+            for (const std::int64_t q : {std::int64_t{6} * 67108864, -((std::int64_t{1} << 31) - 1)}) {
+                Outcome flagged(n);
+                Outcome exactRow(n);
+                diffusion_kernels::IntegerUpdateRow(row.Inputs(q), flagged.out, static_cast<std::int32_t>(n));
+                for (const auto kernel : {diffusion_kernels::IntegerUpdateExactRow,
+                                          diffusion_kernels::IntegerUpdateExactRowPortable}) {
+                    kernel(row.Inputs(q), exactRow.out, static_cast<std::int32_t>(n));
+                    ASSERT_EQ(exactRow.out.anyRedo, flagged.out.anyRedo) << "n " << n << ", round " << round;
+                    if (flagged.out.anyRedo) continue;  // the caller takes the flagged results then
+                    for (std::size_t c = 0; c < n; ++c) ASSERT_EQ(Bits(exactRow.result[c]), Bits(flagged.result[c]));
+                    EXPECT_EQ(Bits(exactRow.out.rowMax), Bits(flagged.out.rowMax));
+                    EXPECT_EQ(Bits(exactRow.out.rowMin), Bits(flagged.out.rowMin));
+                    EXPECT_EQ(exactRow.redo, std::vector<std::uint8_t>(n, 7)) << "no flag written";
+                }
+            }
+            if (round % 3 == 0) continue;  // the scaled update's sums stay within 63 bits
+            Outcome flagged(n);
+            Outcome exactRow(n);
+            diffusion_kernels::ScaledUnitUpdateRow(row.Inputs(0), 4.8, flagged.out, static_cast<std::int32_t>(n));
+            diffusion_kernels::ScaledUnitUpdateExactRow(row.Inputs(0), 4.8, exactRow.out, static_cast<std::int32_t>(n));
+            for (std::size_t c = 0; c < n; ++c) ASSERT_EQ(Bits(exactRow.result[c]), Bits(flagged.result[c]));
+            EXPECT_EQ(Bits(exactRow.out.rowMax), Bits(flagged.out.rowMax));
+            EXPECT_EQ(Bits(exactRow.out.rowMin), Bits(flagged.out.rowMin));
+            EXPECT_FALSE(exactRow.out.anyRedo);
+        }
+    }
+
+    // A four-cell row (one pass of the widest loop) whose only cell out of range is
+    // one of the edges: a sum past 63 bits upwards or downwards, or exactly -2^63.
+    const std::int64_t top = std::numeric_limits<std::int64_t>::max();
+    const std::int64_t q = (std::int64_t{1} << 31) - 1;
+    const struct {
+        std::int64_t up, mid;
+        std::uint32_t seed;
+        std::int64_t q;
+    } edges[] = {{top / 2, top / 2, 0xFFFFFFFFu, q},
+                 {-(top / 2), -(top / 2), 0xFFFFFFFFu, -q},
+                 {-(std::int64_t{1} << 62), -(std::int64_t{1} << 62), 0u, q}};
+    for (const auto& edge : edges) {
+        for (std::size_t at = 0; at < 4; ++at) {
+            Row row(4);
+            row.up = {1, 2, 3, 4};
+            row.up[at] = edge.up;
+            row.mid[at] = edge.mid;
+            row.seeds = {5, 6, 7, 8};
+            row.seeds[at] = edge.seed;
+            Outcome got(4);
+            diffusion_kernels::IntegerUpdateExactRow(row.Inputs(edge.q), got.out, 4);
+            EXPECT_TRUE(got.out.anyRedo) << "column " << at;
+        }
+    }
+}
+
+// The row conversion gives ToUnits's units and verdict for every value, whichever
+// loop the processor takes: the range's edges and their neighbours, both zeros,
+// subnormals, infinities, NaN and random bit patterns, at every place in a row.
+TEST(DiffusionKernels, RowConversionGivesToUnitsForEveryValue)
+{
+    std::vector<double> specials = {0.0, -0.0, 0.125, -0.125, std::nextafter(0.125, 0.0), std::nextafter(16.0, 0.0),
+                                    16.0, -16.0, -std::nextafter(16.0, 0.0), 3.0, -9.75, 1e-300, 5e-324,
+                                    std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                    std::numeric_limits<double>::quiet_NaN(), 1e300};
+    std::mt19937_64 draws(4);
+    for (int i = 0; i < 400; ++i) {
+        const std::uint64_t exponent = 1016 + draws() % 14;  // around the range, both sides
+        specials.push_back(std::bit_cast<double>((draws() % 2) << 63 | exponent << 52 | (draws() & 0xFFFFFFFFFFFFFull)));
+    }
+    for (const std::size_t n : {0u, 1u, 3u, 4u, 7u, 202u}) {
+        for (int round = 0; round < 60; ++round) {
+            std::vector<double> values(n);
+            const bool allInRange = round % 2 == 0;  // half the rows hold only values with a form
+            std::int64_t scratch = 0;
+            for (double& v : values) {
+                do v = specials[draws() % specials.size()];
+                while (allInRange && !exact_diffusion::ToUnits(v, scratch));
+            }
+            std::vector<std::int64_t> got(n, -7), portable(n, -7);
+            bool expectedAll = true;
+            for (std::size_t c = 0; c < n; ++c) {
+                std::int64_t units = -7;
+                expectedAll &= exact_diffusion::ToUnits(values[c], units);
+                portable[c] = units;
+            }
+            ASSERT_EQ(diffusion_kernels::ToUnitsRow(values.data(), got.data(), static_cast<std::int32_t>(n)), expectedAll);
+            ASSERT_EQ(got, portable) << "n " << n << ", round " << round;
+            std::vector<std::int64_t> again(n, -7);
+            ASSERT_EQ(diffusion_kernels::ToUnitsRowPortable(values.data(), again.data(), static_cast<std::int32_t>(n)),
+                      expectedAll);
+            ASSERT_EQ(again, portable);
+        }
+    }
+}
+
+// Sums across three columns wrap at both ends of a row, for every length the loops
+// split differently, a single column counted three times.
+TEST(DiffusionKernels, SumsAcrossWrapAtBothEnds)
+{
+    std::mt19937_64 draws(8);
+    for (std::int32_t n = 0; n <= 13; ++n) {
+        std::vector<std::int64_t> units(static_cast<std::size_t>(n));
+        for (std::int64_t& u : units) u = static_cast<std::int64_t>(draws() % (std::uint64_t{1} << 61)) - (std::int64_t{1} << 60);
+        std::vector<std::int64_t> across(units.size() + 1, -7);
+        diffusion_kernels::SumsAcross(units.data(), across.data(), n);
+        for (std::int32_t c = 0; c < n; ++c) {
+            const std::int64_t expected = units[(c + n - 1) % n] + units[c] + units[(c + 1) % n];
+            ASSERT_EQ(across[c], expected) << "n " << n << ", column " << c;
+        }
+        EXPECT_EQ(across[units.size()], -7) << "nothing written past the row";
+    }
+}

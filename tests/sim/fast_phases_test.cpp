@@ -184,7 +184,8 @@ TEST(FastPhases, OnePassDiffusionMatchesThePlainOneOnHostileFieldsAndTinyGrids)
     const std::pair<int, int> shapes[] = {{1, 1}, {1, 3}, {3, 1}, {2, 2}, {5, 4}, {7, 9}};
     for (const auto& [columns, rows] : shapes) {
         for (const double coefficient : {1.0, 0.5}) {
-            for (const double noise : {6.0, 4.8, -6.0, 0.0}) {
+            // The last noise, the largest with an integer form, takes sums past 63 bits.
+            for (const double noise : {6.0, 4.8, -6.0, 0.0, 2147483647.0 / 67108864.0}) {
                 for (const int workers : {1, 2}) {
                     for (const bool hostile : {false, true}) {
                         Simulation fast, plain;
