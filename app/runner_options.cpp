@@ -130,7 +130,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
                        "K share their numbers on purpose")
             ->type_name("K");
     seedOption->excludes(replicateOption);
-    app.add_option("--threads", threads, "workers of the diffusion, 1..2 (default: the CPUs this process may use)")
+    app.add_option("--threads", threads, "workers of the diffusion, 1..2 (default: 1)")
         ->type_name("N");
     app.add_option("--stats", options.statsFile, "the statistics to FILE instead of stdout")->type_name("FILE");
     auto* agentsOption =

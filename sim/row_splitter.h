@@ -30,7 +30,7 @@ public:
     // Most blocks a pass is cut into: per-block results fit arrays of this size.
     static constexpr int kMaxBlocks = 8;
 
-    // Two workers when the process may use two CPUs or more, else one.
+    // One worker until SetWorkerCount asks for two.
     RowSplitter();
     RowSplitter(const RowSplitter&) = delete;
     RowSplitter& operator=(const RowSplitter&) = delete;

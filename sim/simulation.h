@@ -94,8 +94,7 @@ struct Simulation {
         SetScreen(screenHooks);
         SetEvents(runEvents);
     }
-    // Workers of the split passes: 1 or 2; by default 2 when the process may use two
-    // CPUs. Every count gives the same run.
+    // Workers of the split passes: 1 (the default) or 2. Every count gives the same run.
     void SetWorkerCount(int count) { splitter.SetWorkerCount(count); }
     Simulation(const Simulation&) = delete;
     Simulation& operator=(const Simulation&) = delete;

@@ -132,8 +132,8 @@ class Simulation:
     A radio button given as off switches its partner on (see ``control_settings``),
     so ``Simulation(**sim.controls())`` repeats sim's set-up.
 
-    ``threads`` (1 or 2) is how many workers the diffusion uses; by default as
-    many as the CPUs the process may use, at most 2. Every count gives the same run.
+    ``threads`` (1 or 2) is how many workers the diffusion uses; by default 1.
+    Every count gives the same run.
 
     One Simulation may be used from several threads: its calls take turns (a
     ``step(n)`` lets others in between its steps). It cannot be copied or pickled;
