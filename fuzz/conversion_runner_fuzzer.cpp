@@ -230,7 +230,7 @@ void CheckRun(const std::vector<std::string>& arguments, int steps, std::string_
         // The header, then one line per step numbered from 1, before anything else.
         std::istringstream lines(printed);
         std::string line;
-        Check(std::getline(lines, line) && line == "step,agents,successful,avg_travel,max_mark,migrated,returning",
+        Check(std::getline(lines, line) && line == "step,agents,successful,avg_travel,max_mark,migrated,returning,empty,obstacles,residential,destinations,services,industry",
               "a successful run starts with the CSV header", input);
         for (int step = 1; step <= steps; ++step) {
             Check(std::getline(lines, line) && line.rfind(std::to_string(step) + ",", 0) == 0,

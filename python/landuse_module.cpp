@@ -151,6 +151,12 @@ public:
             Column<double>(s, [](const StepStatistics& x) { return x.maxMark; }),
             Column<std::int32_t>(s, [](const StepStatistics& x) { return x.migrated; }),
             Column<std::int32_t>(s, [](const StepStatistics& x) { return x.returning; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kEmpty]; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kObstacle]; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kResidential]; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kDestination]; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kService]; }),
+            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kIndustry]; }),
         };
         const std::vector<std::string> names = StatisticsColumnNames();
         if (names.size() != std::size(columns)) throw std::logic_error("the statistics columns and the CSV header differ");

@@ -63,7 +63,7 @@ for needed in libqt6widgets6 libqt6charts6 libqt6gui6 libqt6core6; do
 done
 
 # The unpacked programs run (their libraries are this machine's).
-"$unpacked/usr/bin/landuse-headless" --steps 2 | head -n 1 | grep -qx 'step,agents,successful,avg_travel,max_mark,migrated,returning' \
+"$unpacked/usr/bin/landuse-headless" --steps 2 | head -n 1 | grep -qx 'step,agents,successful,avg_travel,max_mark,migrated,returning,empty,obstacles,residential,destinations,services,industry' \
   || fail "the packaged runner does not run"
 "$unpacked/usr/bin/landuse" --version | grep -q '^landuse ' || fail "the packaged window program does not answer --version"
 if [ -n "$python_target" ]; then

@@ -88,7 +88,7 @@ void AddWeights(Run& run, CellPosition at, const UsageParameters& usage, KindCre
 
 void CreateLandUse(Simulation& sim, CellPosition at, KindCreated created)
 {
-    sim.run.cells(at.column, at.row).kind = created == KindCreated::Service ? kService : kIndustry;
+    SetCellKind(sim.run.landUse, sim.run.cells(at.column, at.row), created == KindCreated::Service ? kService : kIndustry);
     AddWeights(sim.run, at, sim.usage, created);
     sim.screen().DrawCell(at.column, at.row);
 }
@@ -206,7 +206,7 @@ void PlaceAgent(Simulation& sim, std::size_t index, AgentDrawing drawing)
 
 void MarkHomeCell(Simulation& sim, std::int32_t column, std::int32_t row)
 {
-    sim.run.cells(column, row).kind = kResidential;
+    SetCellKind(sim.run.landUse, sim.run.cells(column, row), kResidential);
     AddWeights(sim.run, {column, row}, sim.usage, KindCreated::Home);
     sim.screen().DrawCell(column, row);
 }

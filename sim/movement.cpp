@@ -100,7 +100,7 @@ void TryMigrate(Simulation& sim, TAgent& agent)
 
     TCell& oldHome = run.cells(agent.homeColumn, agent.homeRow);
     const std::int32_t kind = oldHome.kind;
-    oldHome.kind = kEmpty;
+    SetCellKind(run.landUse, oldHome, kEmpty);
     // A home erased or repainted to a kind without a field moves without touching any.
     const std::optional<PotentialField> field = FieldOfKind(kind);
     if (field) {
@@ -110,7 +110,7 @@ void TryMigrate(Simulation& sim, TAgent& agent)
     agent.homeColumn = agent.column;
     agent.homeRow = agent.row;
     agent.migrated = 1;
-    current.kind = kind;
+    SetCellKind(run.landUse, current, kind);
     if (field) current.potential[*field] = current.potential[*field] + 1.0;
     sim.screen().DrawCell(agent.column, agent.row);
 }

@@ -114,6 +114,8 @@ void ResetCells(Simulation& sim)
         cell.lastDrawnAllTracks = 0.0;
         cell.agentCount = 0;
     }
+    sim.run.landUse = {};
+    sim.run.landUse[kEmpty] = sim.run.columns * sim.run.rows;
     sim.run.cellsDisplayRange.max = 1.0L;  // display min keeps its last copy
     sim.run.trackSummary.known = false;
     ComputeDisplayRange(sim);
@@ -135,7 +137,7 @@ void CreateDestinations(Simulation& sim)
                 std::int32_t br = r + dy;
                 WrapCoords(bc, br, run.columns, run.rows);
                 TCell& cell = run.cells(bc, br);
-                cell.kind = kDestination;
+                SetCellKind(run.landUse, cell, kDestination);
                 cell.destinationIndex = i;
                 cell.potential[kIndustryField] = cell.potential[kIndustryField] + 1.0;
                 sim.screen().DrawCell(bc, br);

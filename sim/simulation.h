@@ -6,6 +6,7 @@
 #include "agent.h"
 #include "cell_grid.h"
 #include "diffusion_rows.h"
+#include "land_use.h"
 #include "control_state.h"
 #include "max_potential_queue.h"
 #include "neighbourhood.h"
@@ -29,6 +30,7 @@ struct Run {
     TLimbo means;                   // the plain diffusion's means
     DiffusionRows diffusionRows;    // the one-pass diffusion's working rows
     std::vector<Destination> destinations;
+    LandUse landUse{};              // cells of each kind, kept up to date as kinds change
     MaxPotentialQueue growthQueue;  // serves growth's large batches of searches
     HeadingTable homeHeadings;      // returning agents' headings, by offset to home
     DiffusionSummary diffusionSummary;

@@ -27,6 +27,7 @@ StepStatistics ComputeStatistics(const Run& run)
     stats.maxMark = static_cast<double>(run.displayMax);
     stats.migrated = PercentOf(migrated, count);
     stats.returning = PercentOf(returning, count);
+    stats.landUse = run.landUse;
     return stats;
 }
 

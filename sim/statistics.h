@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "land_use.h"
+
 #include "simulation.h"
 
 // The values the chart plots for one step.
@@ -12,6 +14,7 @@ struct StepStatistics {
     double maxMark = 0.0;             // display max of the step
     std::int32_t migrated = 0;        // percent of agents that migrated
     std::int32_t returning = 0;       // percent of agents returning
+    LandUse landUse{};                // cells of each kind after the step
 };
 
 // Round(sum / count * 100), exactly, ties to even; the sum itself when it is not positive.

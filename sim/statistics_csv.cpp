@@ -5,8 +5,10 @@
 std::array<char, 160> StatisticsCsvChars(const StepStatistics& s)
 {
     std::array<char, 160> line;
-    std::snprintf(line.data(), line.size(), "%d,%d,%d,%d,%.17g,%d,%d\n", s.step, s.agents, s.successful,
-                  s.averageTravel, s.maxMark, s.migrated, s.returning);
+    const LandUse& u = s.landUse;
+    std::snprintf(line.data(), line.size(), "%d,%d,%d,%d,%.17g,%d,%d,%d,%d,%d,%d,%d,%d\n", s.step, s.agents,
+                  s.successful, s.averageTravel, s.maxMark, s.migrated, s.returning, u[kEmpty], u[kObstacle],
+                  u[kResidential], u[kDestination], u[kService], u[kIndustry]);
     return line;
 }
 

@@ -26,7 +26,7 @@ void PaintCells(Simulation& sim, const MouseEditingState& state, std::int32_t x,
     if (!under) return;
     const auto paint = [&](std::int32_t column, std::int32_t row, std::int32_t kind) {
         TCell& cell = run.cells(column, row);
-        cell.kind = kind;
+        SetCellKind(run.landUse, cell, kind);
         run.editedByHand = true;
         if (kind == kDestination) cell.destinationIndex = state.lastDestinationIndex;
         sim.screen().DrawCell(column, row);

@@ -271,3 +271,12 @@ def test_read_statistics_reads_the_runners_csv_exactly(runner, tmp_path):
     expected = sim.statistics.astype(landuse.STATISTICS_DTYPES)
     pd.testing.assert_frame_equal(landuse.read_statistics(path), expected, check_exact=True)
     assert not pd.read_csv(path)["max_mark"].equals(expected["max_mark"])  # why it matters
+
+
+def test_land_use_columns_count_the_cells():
+    sim = landuse.Simulation(Edit_size=6, CB_migrate=True, E_crServ=3)
+    kinds = ["empty", "obstacles", "residential", "destinations", "services", "industry"]
+    for _ in range(3):
+        sim.step(40)
+        counts = np.bincount(sim.cells()["kind"].ravel(), minlength=6)
+        assert list(sim.statistics[kinds].iloc[-1]) == list(counts)

@@ -51,7 +51,7 @@ TEST(HeadlessRunner, PrintsOneLinePerStepAndTheFinalState)
     ASSERT_EQ(r.code, 0) << r.err;
     const auto lines = Lines(r.out);
     ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[0], "step,agents,successful,avg_travel,max_mark,migrated,returning");
+    EXPECT_EQ(lines[0], "step,agents,successful,avg_travel,max_mark,migrated,returning,empty,obstacles,residential,destinations,services,industry");
     EXPECT_EQ(lines[1].substr(0, 4), "1,3,");
     EXPECT_EQ(lines[3].substr(0, 4), "3,9,");
     EXPECT_EQ(lines[4], "");
@@ -292,7 +292,7 @@ TEST(HeadlessRunner, CellTablesDuringTheRunAndTaggedStatistics)
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"cells-000003.csv", "cells-000006.csv"}));
     const auto lines = Lines(r.out);
-    EXPECT_EQ(lines[0], "study,point,step,agents,successful,avg_travel,max_mark,migrated,returning");
+    EXPECT_EQ(lines[0], "study,point,step,agents,successful,avg_travel,max_mark,migrated,returning,empty,obstacles,residential,destinations,services,industry");
     EXPECT_EQ(lines[1].substr(0, 14), "\"a,b\",4,1,3,0,");
     // The last snapshot is the cell table of step 6, the final one that of step 7.
     EXPECT_EQ(Lines(ReadFile(folder.File("cells-000006.csv"))).size(), 1u + 40 * 40);

@@ -172,7 +172,7 @@ private slots:
         QVERIFY(w.exports->SaveStatisticsCsv());
         const QList<QByteArray> lines = ReadAll(path).split('\n');
         QCOMPARE(lines.size(), 4);  // header, two steps, and the end of the last line
-        QCOMPARE(lines[0], QByteArray("step,agents,successful,avg_travel,max_mark,migrated,returning"));
+        QCOMPARE(lines[0], QByteArray("step,agents,successful,avg_travel,max_mark,migrated,returning,empty,obstacles,residential,destinations,services,industry"));
         QVERIFY(lines[1].startsWith("1,"));
         QVERIFY(lines[2].startsWith("2,"));
         QCOMPARE(w.suggestions.size(), 2);
