@@ -3,21 +3,21 @@
 
 const Scene& DefaultRunScene()
 {
-    static const Scene scene{"default run", {}, 800, 0xe35d35c1ba66bfbcull};
+    static const Scene scene{"default run", {}, 800, 0xa04db42ff9f7d709ull};
     return scene;
 }
 
 const Scene& RecordedRunScene()
 {
     static const Scene scene{
-        "recorded run", {{"Edit_size", "6"}, {"CB_migrate", "1"}, {"rb_rulette", "1"}}, 120, 0xcefa1be73c733b38ull};
+        "recorded run", {{"Edit_size", "6"}, {"CB_migrate", "1"}, {"rb_rulette", "1"}}, 120, 0xc0d3ea17075fc8d9ull};
     return scene;
 }
 
 const Scene& LargeBatchScene()
 {
     static const Scene scene{
-        "large batch", {{"E_crAgs", "100000"}, {"E_crServ", "100000"}, {"E_crIndu", "100000"}}, 1, 0x946f78a8b1f879b4ull};
+        "large batch", {{"E_crAgs", "100000"}, {"E_crServ", "100000"}, {"E_crIndu", "100000"}}, 1, 0x4cc20827403d903bull};
     return scene;
 }
 

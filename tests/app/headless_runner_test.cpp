@@ -189,9 +189,9 @@ TEST(HeadlessRunner, KnownRunIsReproducedBitForBit)
     ASSERT_EQ(r.code, 0);
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 4974u);
-    EXPECT_EQ(lines[120], "120,360,20,5113,42.391117610847417,91,9");
+    EXPECT_EQ(lines[120], "120,360,20,5113,42.391117610847417,91,9,3799,0,360,90,120,120");
     EXPECT_EQ(OutputHash(r.out), scene.recordedHash);
-    EXPECT_EQ(scene.recordedHash, 0xcefa1be73c733b38ull);
+    EXPECT_EQ(scene.recordedHash, 0xc0d3ea17075fc8d9ull);
 }
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "headless_runner.h"
 #include "scenes.h"
@@ -50,4 +52,29 @@ TEST(Determinism, WorkerCountIsOneOrTwo)
     EXPECT_EQ(sim.splitter.WorkerCount(), 1);
     std::ostringstream out, err;
     EXPECT_EQ(RunHeadless({"--threads", "3"}, out, err), 64);
+}
+
+// The land-use columns came after the chart's seven: those seven of the default run
+// are what they were before (recorded), and the land use of every line counts the
+// whole grid.
+TEST(Determinism, TheDefaultRunsSevenChartColumnsAreUnchanged)
+{
+    std::ostringstream out, err;
+    ASSERT_EQ(RunHeadless({}, out, err), 0) << err.str();
+    std::istringstream lines(out.str());
+    std::string seven;
+    int lineNumber = 0;
+    for (std::string line; std::getline(lines, line); ++lineNumber) {
+        std::istringstream fields(line);
+        std::vector<std::string> field;
+        for (std::string f; std::getline(fields, f, ',');) field.push_back(f);
+        ASSERT_EQ(field.size(), 13u) << line;
+        for (int i = 0; i < 7; ++i) seven += field[i] + (i < 6 ? "," : "\n");
+        if (lineNumber == 0) continue;
+        long cells = 0;
+        for (int i = 7; i < 13; ++i) cells += std::stol(field[i]);
+        ASSERT_EQ(cells, 202 * 202) << line;
+    }
+    EXPECT_EQ(lineNumber, 801);
+    EXPECT_EQ(OutputHash(seven), 0x6b1298ce7f4bcf9eull);
 }
