@@ -4,7 +4,6 @@
 #include <limits>
 #include <system_error>
 
-
 namespace {
 
 // How long the caller spins for a block the helper has claimed before it sleeps:

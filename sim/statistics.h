@@ -2,7 +2,6 @@
 #include <cstdint>
 
 #include "land_use.h"
-
 #include "simulation.h"
 
 // The values the chart plots for one step.

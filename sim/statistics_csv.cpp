@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-std::array<char, 160> StatisticsCsvChars(const StepStatistics& s)
+std::array<char, kStatisticsCsvLineRoom> StatisticsCsvChars(const StepStatistics& s)
 {
-    std::array<char, 160> line;
+    std::array<char, kStatisticsCsvLineRoom> line;
     const LandUse& u = s.landUse;
     std::snprintf(line.data(), line.size(), "%d,%d,%d,%d,%.17g,%d,%d,%d,%d,%d,%d,%d,%d\n", s.step, s.agents,
                   s.successful, s.averageTravel, s.maxMark, s.migrated, s.returning, u[kEmpty], u[kObstacle],

@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <string>
 
 #include "statistics.h"
@@ -13,5 +14,7 @@ constexpr const char* kStatisticsCsvHeader =
     "empty,obstacles,residential,destinations,services,industry\n";
 std::string StatisticsCsvLine(const StepStatistics& statistics);
 // The same line in a buffer of its own, for writers that may not allocate (the
-// statistics reach them from inside the time step).
-std::array<char, 160> StatisticsCsvChars(const StepStatistics& statistics);
+// statistics reach them from inside the time step). Room for the longest line:
+// twelve whole numbers of 11 characters, a max mark of 24, 12 commas, the line end.
+constexpr std::size_t kStatisticsCsvLineRoom = 12 * 11 + 24 + 12 + 2;
+std::array<char, kStatisticsCsvLineRoom> StatisticsCsvChars(const StepStatistics& statistics);

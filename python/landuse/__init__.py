@@ -194,7 +194,8 @@ class Simulation:
     def statistics(self):
         """One row per completed step: the columns and values of the headless
         runner's CSV (step, agents, successful, avg_travel, max_mark, migrated,
-        returning)."""
+        returning, then the cells of each kind: empty, obstacles, residential,
+        destinations, services, industry)."""
         return pd.DataFrame(self._run.statistics(), columns=STATISTICS_COLUMNS)
 
     def agents(self):

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
 #include "sim_test_support.h"
 #include "statistics.h"
+#include "statistics_csv.h"
 
 TEST(Statistics, PercentagesRoundExactlyHalfToEven)
 {
@@ -36,4 +41,16 @@ TEST(Statistics, ComputedOverTheAgentList)
     EXPECT_EQ(s.migrated, 33);
     EXPECT_EQ(s.returning, 33);
     EXPECT_EQ(s.maxMark, 255.0);
+}
+
+// The longest line still ends with its line break: nothing is cut off.
+TEST(StatisticsCsv, TheLongestLineFitsWhole)
+{
+    StepStatistics s;
+    s.step = s.agents = s.successful = s.averageTravel = s.migrated = s.returning = INT32_MIN;
+    s.landUse.fill(INT32_MIN);
+    s.maxMark = -1.2345678901234567e+308;
+    const std::string line = StatisticsCsvLine(s);
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 12);
 }
