@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -15,6 +16,7 @@
 #include "runner_options.h"
 #include "signal_cleanup.h"
 #include "program_start.h"
+#include "run_state_files.h"
 #include "time_step.h"
 
 namespace {
@@ -23,12 +25,21 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitOtherFailure = 1;
 constexpr int kExitConversionError = 2;
 constexpr int kExitUsageError = 64;
+constexpr int kExitStateFileError = 65;
 
-// Writes every step's statistics as a CSV line.
+// Writes every step's statistics as a CSV line, and keeps them when run states
+// are saved, which hold the statistics so far.
 class StatisticsWriter : public RunEvents {
 public:
     StatisticsWriter(std::ostream& out, const Tags& tags) : out_(out), tagValues_(TagColumns(tags, false)) {}
-    void StepDone(const StepStatistics& s) override { WriteStatisticsLine(out_, tagValues_, s); }
+    void StepDone(const StepStatistics& s) override
+    {
+        WriteStatisticsLine(out_, tagValues_, s);
+        if (keeping) history.push_back(s);
+    }
+
+    bool keeping = false;
+    std::vector<StepStatistics> history;
 
 private:
     std::ostream& out_;
@@ -97,8 +108,35 @@ void CheckOutputs(const RunnerOptions& options)
     std::vector<OutputTarget> targets = {{"--stats", options.statsFile}};
     if (options.agents) targets.push_back({"--agents", options.agentsFile});
     if (options.cells) targets.push_back({"--cells", options.cellsFile});
+    if (!options.saveState.empty()) targets.push_back({"--save-state", options.saveState});
     CheckOutputTargets(targets);
     if (options.cellsEvery > 0) CheckOutputFolder("--cells-dir", options.cellsDirectory);
+    if (options.saveStateEvery > 0) CheckOutputFolder("--state-dir", options.stateDirectory);
+}
+
+// The program's start, or a loaded run with the settings typed in after it.
+void StartRun(Simulation& sim, const RunnerOptions& options, const std::vector<ControlSetting>& settings,
+              StatisticsWriter& writer)
+{
+    if (options.loadState.empty()) {
+        StartProgram(sim, settings);
+        return;
+    }
+    std::vector<StepStatistics> history = LoadStateFile(sim, options.loadState);
+    if (writer.keeping) writer.history = std::move(history);
+    for (const ControlSetting& setting : settings) SetControl(sim, setting.name, setting.text);
+}
+
+// The steps to run: --steps, else those left to the stop time.
+std::int64_t StepsToRun(const RunnerOptions& options, const Run& run)
+{
+    if (options.steps) return *options.steps;
+    const std::int64_t left = static_cast<std::int64_t>(run.stopTime) - run.stepCount;
+    if (run.stopTime <= 0 || left < 0)
+        throw UsageError("the stop time " + std::to_string(run.stopTime) + " never stops the run" +
+                         (run.stepCount > 0 ? " at step " + std::to_string(run.stepCount) : std::string()) +
+                         ": give --steps");
+    return left;
 }
 
 std::unique_ptr<OutputFile> OpenIfNamed(bool wanted, const std::string& path)
@@ -125,10 +163,11 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     const std::unique_ptr<OutputFile> statsFile = OpenIfNamed(!options.printParams, options.statsFile);
     std::ostream& stats = statsFile ? statsFile->stream() : out;
     StatisticsWriter writer(stats, options.tags);
+    writer.keeping = !options.saveState.empty() || options.saveStateEvery > 0;
     Simulation sim(nullptr, &writer);
     sim.random.seed = options.seed;
     if (options.threads) sim.SetWorkerCount(*options.threads);
-    StartProgram(sim, settings);
+    StartRun(sim, options, settings, writer);
 
     if (options.printParams) {
         try {
@@ -138,13 +177,13 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         }
         return kExitSuccess;
     }
-    std::int64_t steps = sim.run.stopTime;
-    if (options.steps) steps = *options.steps;
-    else if (steps <= 0)
-        throw UsageError("the stop time " + std::to_string(steps) + " never stops the run: give --steps");
+    const std::int64_t steps = StepsToRun(options, sim.run);
+    if (steps > std::numeric_limits<std::int32_t>::max() - static_cast<std::int64_t>(sim.run.stepCount))
+        throw UsageError("--steps " + std::to_string(steps) + " would take the step count past 2147483647");
 
     const std::unique_ptr<OutputFile> agentsFile = OpenIfNamed(options.agents, options.agentsFile);
     const std::unique_ptr<OutputFile> cellsFile = OpenIfNamed(options.cells, options.cellsFile);
+    const std::unique_ptr<OutputFile> stateFile = OpenIfNamed(!options.saveState.empty(), options.saveState);
 
     WriteStatisticsHeader(stats, options.tags);
     bool stdoutUsed = !statsFile;
@@ -156,6 +195,11 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         if (options.cellsEvery > 0 && sim.run.stepCount % options.cellsEvery == 0) {
             OutputFile snapshot(CellsFileName(options.cellsDirectory, sim.run.stepCount));
             WriteCells(snapshot.stream(), sim.run);
+            snapshot.Commit();
+        }
+        if (options.saveStateEvery > 0 && sim.run.stepCount % options.saveStateEvery == 0) {
+            OutputFile snapshot(StateFileName(options.stateDirectory, sim.run.stepCount));
+            WriteState(snapshot, sim, writer.history);
             snapshot.Commit();
         }
         if (progress) progress->Show(i + 1);
@@ -176,12 +220,13 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         if (cellsFile) WriteCells(cellsFile->stream(), sim.run);
         else onStdout([&](std::ostream& o) { WriteCells(o, sim.run); });
     }
+    if (stateFile) WriteState(*stateFile, sim, writer.history);
     // A run whose stdout failed is no finished run: its files are not committed.
     out.flush();
     CheckStatisticsWritten(out, nullptr);
     // The files of a run appear together: a signal meanwhile waits for the last rename.
     const SignalsHeldBack heldBack;
-    for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get()})
+    for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get(), stateFile.get()})
         if (file) file->Commit();
     return kExitSuccess;
 }
@@ -200,6 +245,10 @@ int RunAndReport(const std::vector<std::string>& arguments, std::ostream& out, s
         out.flush();
         err << "landuse-headless: " << e.what() << "\n" << kRunnerUsage << "Run with --help for more.\n";
         return kExitUsageError;
+    } catch (const StateFileError& e) {
+        out.flush();
+        err << "landuse-headless: " << e.what() << "\n";
+        return kExitStateFileError;
     } catch (const ConversionError& e) {
         // The message the window would show, with the control that held the text;
         // the lines printed before it stay.

@@ -5,44 +5,22 @@
 #include <optional>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "control_table.h"
+#include "input_file.h"
 #include "version.h"
 
 namespace {
 
 constexpr std::size_t kMaxParamsFileBytes = 1 << 20;
 
-// The whole text of a params file: a regular file of at most 1 MiB, read through
-// to its end; anything else (a folder, a device, a pipe, a read error) is refused.
+// The whole text of a params file: a regular file of at most 1 MiB.
 std::string ReadParamsText(const std::string& path)
 {
-    const auto refuse = [&path](const std::string& why) { return ParamsFileError(path + ": " + why); };
-    // Not blocking: a FIFO opens at once and is then refused as no regular file.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw refuse(std::string("cannot be read: ") + std::strerror(errno));
-    struct stat info {};
-    std::string text;
-    std::string failure;
-    if (fstat(fd, &info) != 0) failure = std::string("cannot be read: ") + std::strerror(errno);
-    else if (S_ISDIR(info.st_mode)) failure = "is a folder, not a params file";
-    else if (!S_ISREG(info.st_mode)) failure = "is not a regular file";
-    while (failure.empty()) {
-        char buffer[65536];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) failure = std::string("cannot be read: ") + std::strerror(errno);
-        else if (got == 0) break;
-        else if (text.size() + static_cast<std::size_t>(got) > kMaxParamsFileBytes)
-            failure = "is larger than 1 MiB, too large for a params file";
-        else text.append(buffer, static_cast<std::size_t>(got));
+    try {
+        return ReadWholeRegularFile(path, kMaxParamsFileBytes, "a params file");
+    } catch (const InputFileError& e) {
+        throw ParamsFileError(path + ": " + e.what());
     }
-    close(fd);
-    if (!failure.empty()) throw refuse(failure);
-    return text;
 }
 
 }  // namespace

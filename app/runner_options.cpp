@@ -21,8 +21,10 @@ std::string ControlsHelp()
             "\nExit codes: 0 the run finished; 1 a batch of agents larger than the memory this process\n"
             "may use, or a file (stdout included) that cannot be written, checked before the first step\n"
             "where it can be; 2 a text that does not convert (the run ends there); 64 a mistake on the\n"
-            "command line or in a params file, found before anything runs; 128 + N the run was ended by\n"
-            "signal N (SIGINT 130, SIGTERM 143, SIGHUP 129), with its temporary files removed.\n"
+            "command line or in a params file, found before anything runs; 65 a --load-state file that\n"
+            "cannot be loaded (unreadable, not a run state, damaged, another format version), found\n"
+            "before any step; 128 + N the run was ended by signal N (SIGINT 130, SIGTERM 143, SIGHUP\n"
+            "129), with its temporary files removed.\n"
             "\nControls (--set NAME=TEXT, or NAME=TEXT lines in a --params file). Edits take their text\n"
             "as typed, check boxes 0 or 1, radio buttons 1, scroll bars a position, usage-table cells\n"
             "StringGrid1.C.R (column C, row R) a real text:\n";
@@ -96,7 +98,9 @@ std::uint64_t ParseDecimal(const std::string& option, const std::string& text, s
 const char* const kRunnerUsage =
     "usage: landuse-headless [--steps N] [--params FILE]... [--set NAME=TEXT]... [--seed S | --replicate K]\n"
     "                        [--threads N] [--stats FILE] [--agents [FILE]] [--cells [FILE]]\n"
-    "                        [--cells-every N --cells-dir DIR] [--tag KEY=VALUE]... [--progress | --no-progress]\n"
+    "                        [--cells-every N --cells-dir DIR] [--load-state FILE] [--save-state FILE]\n"
+    "                        [--save-state-every N --state-dir DIR] [--tag KEY=VALUE]...\n"
+    "                        [--progress | --no-progress]\n"
     "                        [--print-params] [--help] [--version]\n";
 
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options, std::ostream& out)
@@ -107,10 +111,12 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 
     // Whole numbers are taken as text and read in decimal here: CLI11 would read
     // "010" as octal.
-    std::string steps, seed, replicate, threads, cellsEvery;
+    std::string steps, seed, replicate, threads, cellsEvery, stateEvery;
     std::vector<std::string> sets;
     std::vector<std::string> tags;
-    app.add_option("--steps", steps, "time steps to run, 0..2147483647 (default: the stop time E_stop)")
+    app.add_option("--steps", steps,
+                   "time steps to run, 0..2147483647 (default: the stop time E_stop, or with --load-state\n"
+                   "the steps left to it)")
         ->type_name("N");
     app.add_option("--params", options.paramsFiles, "NAME=TEXT lines applied in order before any --set")
         ->type_name("FILE")
@@ -147,6 +153,22 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         app.add_option("--cells-dir", options.cellsDirectory, "...into DIR, as cells-STEP.csv")->type_name("DIR");
     everyOption->needs(directoryOption);
     directoryOption->needs(everyOption);
+    auto* loadOption =
+        app.add_option("--load-state", options.loadState,
+                       "start from the run state in FILE instead of the set-up; --params and --set then change\n"
+                       "controls as if typed into the panel (the generator's state is the file's)")
+            ->type_name("FILE");
+    loadOption->excludes(seedOption);
+    loadOption->excludes(replicateOption);
+    auto* saveOption =
+        app.add_option("--save-state", options.saveState, "the run state after the last step to FILE")->type_name("FILE");
+    auto* stateEveryOption =
+        app.add_option("--save-state-every", stateEvery, "a run state every N steps, 1..2147483647...")
+            ->type_name("N");
+    auto* stateDirectoryOption =
+        app.add_option("--state-dir", options.stateDirectory, "...into DIR, as state-STEP.lus")->type_name("DIR");
+    stateEveryOption->needs(stateDirectoryOption);
+    stateDirectoryOption->needs(stateEveryOption);
     app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
@@ -177,6 +199,12 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         options.cellsEvery = static_cast<std::int64_t>(ParseDecimal("--cells-every", cellsEvery, 1, kMaxSteps));
     if (directoryOption->count() && options.cellsDirectory.empty())
         throw UsageError("--cells-dir must name a folder, found ''");
+    if (stateEveryOption->count())
+        options.saveStateEvery = static_cast<std::int64_t>(ParseDecimal("--save-state-every", stateEvery, 1, kMaxSteps));
+    if (stateDirectoryOption->count() && options.stateDirectory.empty())
+        throw UsageError("--state-dir must name a folder, found ''");
+    if (loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
+    if (saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
     for (const std::string& set : sets) {
         ControlSetting setting;
         if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");

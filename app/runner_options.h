@@ -24,6 +24,12 @@ struct RunnerOptions {
     std::string cellsFile;
     std::int64_t cellsEvery = 0;
     std::string cellsDirectory;
+    // Run states: one to start from instead of the set-up, one after the last step,
+    // one every N steps into a folder.
+    std::string loadState;
+    std::string saveState;
+    std::int64_t saveStateEvery = 0;
+    std::string stateDirectory;
     Tags tags;
     std::optional<bool> progress;  // unset: on when stderr is a terminal
     bool printParams = false;

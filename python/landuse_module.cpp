@@ -21,6 +21,7 @@
 #include "conversion.h"
 #include "growth.h"
 #include "random_streams.h"
+#include "run_state.h"
 #include "setup.h"
 #include "simulation.h"
 #include "statistics.h"
@@ -91,6 +92,25 @@ public:
         std::vector<ControlSetting> settings;
         for (const auto& [name, text] : controls) settings.push_back({name, text});
         StartProgram(sim_, settings);
+    }
+
+    // A run continued from a saved state: its statistics so far come with it.
+    explicit ModelRun(const py::bytes& state) : sim_(nullptr, &recorder_)
+    {
+        const std::string_view bytes = state;
+        recorder_.steps = DecodeRunState(sim_, bytes);
+        seed_ = sim_.run.startSeed;
+    }
+
+    // The run's whole state with its statistics, as a state file holds it.
+    py::bytes State() const
+    {
+        std::string bytes;
+        {
+            CallLock lock(mutex_);
+            bytes = EncodeRunState(sim_, recorder_.steps);
+        }
+        return py::bytes(bytes);
     }
 
     void Set(const std::string& name, const std::string& text)
@@ -239,7 +259,7 @@ private:
 
     StatisticsRecorder recorder_;  // before the simulation, which holds a pointer to it
     Simulation sim_;
-    std::uint32_t seed_;
+    std::uint32_t seed_ = 0;
     mutable std::mutex mutex_;
 };
 
@@ -273,6 +293,8 @@ PYBIND11_MODULE(_core, m)
     static py::exception<ConversionError> conversionError(m, "ConversionError", PyExc_ValueError);
     // A value the control cannot hold, or an unknown control.
     static py::exception<ControlValueError> controlValueError(m, "ControlValueError", PyExc_ValueError);
+    // A run state that cannot be continued: not a state, damaged, another format version.
+    static py::exception<RunStateError> runStateError(m, "RunStateError", PyExc_ValueError);
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown) std::rethrow_exception(thrown);
@@ -282,6 +304,8 @@ PYBIND11_MODULE(_core, m)
             PyErr_SetObject(conversionError.ptr(), error.ptr());
         } catch (const ControlValueError& e) {
             controlValueError(e.what());
+        } catch (const RunStateError& e) {
+            runStateError(e.what());
         } catch (const GrowthError& e) {
             // A batch of new agents too large for the machine's memory is refused.
             PyErr_SetString(PyExc_MemoryError, e.what());
@@ -291,6 +315,8 @@ PYBIND11_MODULE(_core, m)
     py::class_<ModelRun>(m, "ModelRun")
         .def(py::init<std::uint32_t, const std::vector<std::pair<std::string, std::string>>&>(), py::arg("seed"),
              py::arg("controls"))
+        .def(py::init<const py::bytes&>(), py::arg("state"))
+        .def("state", &ModelRun::State)
         .def("set", &ModelRun::Set, py::arg("name"), py::arg("text"))
         .def("set_threads", &ModelRun::SetThreads, py::arg("count"))
         .def("step", &ModelRun::Step, py::arg("count"))

@@ -38,10 +38,7 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     run.stopTime = values.stopTime;
     run.agents.clear();
     run.cells = TCellList(run.columns, run.rows);
-    run.means.Resize(run.columns, run.rows);
-    run.growthQueue.Reserve(run.cells.InPassOrder().size());
-    run.homeHeadings.Resize(run.columns - 1, run.rows - 1);
-    run.cellsToPaint.resize(run.cells.InPassOrder().size());
+    SizeRunStorage(run);
     if (controls.rb_direct) run.returnMode = ReturnMode::DirectWay;
     if (controls.rb_hillCl) run.returnMode = ReturnMode::UseExistingTracks;
     sim.screen().CreateLayers();
@@ -53,6 +50,14 @@ void BuildRun(Simulation& sim, const SetupValues& values)
 }
 
 }  // namespace
+
+void SizeRunStorage(Run& run)
+{
+    run.means.Resize(run.columns, run.rows);
+    run.growthQueue.Reserve(run.cells.InPassOrder().size());
+    run.homeHeadings.Resize(run.columns - 1, run.rows - 1);
+    run.cellsToPaint.resize(run.cells.InPassOrder().size());
+}
 
 void InitRun(Simulation& sim)
 {

@@ -11,6 +11,9 @@ void B_setupClick(Simulation& sim);
 void FormDestroy(Simulation& sim);
 
 void InitRun(Simulation& sim);
+// Sizes the working storage of the passes for the run's grid, so that no step
+// allocates: the set-up's and a loaded run's.
+void SizeRunStorage(Run& run);
 void FreeRun(Simulation& sim);
 void CreateCells(Simulation& sim);
 void ResetCells(Simulation& sim);

@@ -11,11 +11,13 @@ The package calls the model's own simulation library (the extension module
 """
 
 import numbers
+import os
+import tempfile
 
 import numpy as np
 import pandas as pd
 
-from ._core import ConversionError, ControlValueError, __version__, draws_between, replicate_seed, streams_overlap
+from ._core import ConversionError, ControlValueError, RunStateError, __version__, draws_between, replicate_seed, streams_overlap
 from ._core import ModelRun as _ModelRun
 from ._core import check_control_value as _check_control_value
 from ._core import control_table as _control_table
@@ -24,6 +26,7 @@ from ._core import statistics_columns as _statistics_columns
 __all__ = [
     "ConversionError",
     "ControlValueError",
+    "RunStateError",
     "Simulation",
     "__version__",
     "check_controls",
@@ -136,8 +139,14 @@ class Simulation:
     Every count gives the same run.
 
     One Simulation may be used from several threads: its calls take turns (a
-    ``step(n)`` lets others in between its steps). It cannot be copied or pickled;
-    make another with the same seed and controls instead.
+    ``step(n)`` lets others in between its steps).
+
+    ``save(path)`` writes the whole run (controls, world, agents, generator,
+    statistics so far) as a run state file, and ``Simulation.load(path)`` goes on
+    from it bit for bit; the headless runner and the window read and write the
+    same files. ``pickle`` and ``copy.deepcopy`` go through the same bytes, so a
+    Simulation can travel to a Dask worker; a copy is a run of its own that
+    shares nothing with its original, and uses one worker.
     """
 
     def __init__(self, seed=0, threads=None, **controls):
@@ -215,15 +224,78 @@ class Simulation:
         """Every control's value in effect, as the text the control holds."""
         return dict(self._run.controls())
 
+    def state(self):
+        """The whole run as the bytes of a run state file."""
+        return self._run.state()
+
+    @classmethod
+    def from_state(cls, state):
+        """The run a state holds (bytes, as ``state()`` gives them), to go on with.
+        A state that is damaged, of another format version or no state at all raises
+        ``RunStateError`` (a ``ValueError``)."""
+        if not isinstance(state, (bytes, bytearray, memoryview)):
+            raise TypeError(f"a run state is bytes, not {type(state).__name__}")
+        sim = cls.__new__(cls)
+        sim._run = _ModelRun(bytes(state))
+        return sim
+
+    def save(self, path):
+        """Writes the run state to ``path``. A regular file is replaced only once the
+        whole state is written and synced (a temporary file beside it is renamed over
+        it), so a failed save leaves the old file as it was."""
+        data = self.state()
+        path = os.fspath(path)
+        if os.path.exists(path) and not os.path.isfile(path):
+            with open(path, "wb") as target:  # a device or a pipe: written into
+                target.write(data)
+            return
+        folder = os.path.dirname(os.path.abspath(path))
+        handle, temporary = tempfile.mkstemp(prefix=".state-", dir=folder)
+        try:
+            os.chmod(temporary, 0o666 & ~_umask())
+            with os.fdopen(handle, "wb") as target:
+                target.write(data)
+                target.flush()
+                os.fsync(target.fileno())
+            os.replace(temporary, path)
+        except BaseException:
+            os.unlink(temporary)
+            raise
+
+    @classmethod
+    def load(cls, path):
+        """The run saved in the state file at ``path``, to go on with bit for bit."""
+        with open(path, "rb") as source:
+            return cls.from_state(source.read())
+
     def __repr__(self):
         return f"<landuse.Simulation seed={self.seed} step {self.step_count} of {self.stop_time}>"
 
-    # A copy would share the model with its original; refused rather than faked.
-    def _not_copied(self, *arguments):
-        raise TypeError("a Simulation cannot be copied or pickled: make another one with "
-                        "Simulation(seed=sim.seed, **sim.controls()) and step it as far")
+    def __reduce__(self):
+        return (_simulation_from_state, (self.state(),))
 
-    __copy__ = __deepcopy__ = __reduce__ = __reduce_ex__ = __getstate__ = _not_copied
+    def __copy__(self):
+        return self.from_state(self.state())
+
+    def __deepcopy__(self, memo):
+        return self.from_state(self.state())
+
+
+def _umask():
+    """The process's umask, read without changing it (os.umask would, for a moment)."""
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("Umask:"):
+                    return int(line.split()[1], 8)
+    except OSError:
+        pass
+    return 0o022
+
+
+def _simulation_from_state(state):
+    """Unpickles a Simulation."""
+    return Simulation.from_state(state)
 
 
 from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)

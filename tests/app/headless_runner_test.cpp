@@ -474,3 +474,85 @@ TEST(HeadlessRunner, NonRegularOutputsAreWrittenIntoNotReplaced)
     EXPECT_TRUE(fs::is_character_file(null));
     EXPECT_EQ(folder.Names(), (std::vector<std::string>{"fifo", "null"}));
 }
+
+namespace {
+
+std::string WithoutHeader(const std::string& csv)
+{
+    return csv.substr(csv.find('\n') + 1);
+}
+
+std::vector<std::string> SceneSettings(const Scene& scene)
+{
+    std::vector<std::string> arguments;
+    for (const ControlSetting& setting : scene.settings) {
+        arguments.push_back("--set");
+        arguments.push_back(setting.name + "=" + setting.text);
+    }
+    return arguments;
+}
+
+}  // namespace
+
+// A run saved halfway and continued from its state gives the whole run byte for
+// byte: the statistics, the final agents and cells, and the final state itself.
+TEST(HeadlessRunner, SavedStatesGoOnAsTheWholeRun)
+{
+    for (const Scene* scene : AllScenes()) {
+        SCOPED_TRACE(scene->name);
+        ScratchFolder folder;
+        const int half = scene->steps / 2;
+        auto whole = RunnerArguments(*scene, true);
+        whole.insert(whole.end(), {"--save-state", folder.File("whole.lus")});
+        auto first = SceneSettings(*scene);
+        first.insert(first.end(), {"--steps", std::to_string(half), "--save-state", folder.File("half.lus")});
+        // The settings are typed in again after loading: they change nothing here.
+        auto second = SceneSettings(*scene);
+        second.insert(second.end(), {"--load-state", folder.File("half.lus"), "--agents", "--cells", "--save-state",
+                                     folder.File("end.lus"), "--steps", std::to_string(scene->steps - half)});
+
+        const Result w = RunRunner(whole), a = RunRunner(first), b = RunRunner(second);
+        ASSERT_EQ(w.code + a.code + b.code, 0) << w.err << a.err << b.err;
+        EXPECT_EQ(a.out + WithoutHeader(b.out), w.out);
+        EXPECT_EQ(ReadFile(folder.File("end.lus")), ReadFile(folder.File("whole.lus")));
+    }
+}
+
+TEST(HeadlessRunner, StateFilesDuringTheRunAndThoseThatCannotBeLoaded)
+{
+    ScratchFolder folder;
+    // Without --steps a loaded run goes on to its stop time.
+    ASSERT_EQ(RunRunner({"--set", "Edit_size=10", "--set", "E_stop=9", "--save-state-every", "4", "--state-dir",
+                         folder.path})
+                  .code,
+              0);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"state-000004.lus", "state-000008.lus"}));
+    const Result rest = RunRunner({"--load-state", folder.File("state-000004.lus")});
+    ASSERT_EQ(rest.code, 0) << rest.err;
+    EXPECT_EQ(Lines(rest.out).size(), 1u + 5);
+    EXPECT_EQ(Lines(rest.out)[1].substr(0, 2), "5,");
+
+    const std::string state = ReadFile(folder.File("state-000004.lus"));
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    } damaged[] = {
+        {"cut.lus", state.substr(0, state.size() / 2), "ends early"},
+        {"flipped.lus", state.substr(0, 100) + char(state[100] ^ 4) + state.substr(101), "checksum"},
+        {"version.lus", state.substr(0, 8) + std::string("\x02\0\0\0", 4) + state.substr(12), "format version 2"},
+        {"text.lus", "step,agents\n", "not a run state"},
+    };
+    for (const auto& d : damaged) {
+        std::ofstream(folder.File(d.name), std::ios::binary) << d.bytes;
+        const Result r = RunRunner({"--load-state", folder.File(d.name), "--stats", folder.File("never.csv")});
+        EXPECT_EQ(r.code, 65) << d.name;
+        EXPECT_NE(r.err.find(d.message), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("never.csv")));
+    }
+    EXPECT_EQ(RunRunner({"--load-state", folder.File("missing.lus")}).code, 65);
+    EXPECT_EQ(RunRunner({"--load-state", folder.path}).code, 65);
+    // The generator's state is the file's.
+    EXPECT_EQ(RunRunner({"--load-state", folder.File("state-000004.lus"), "--seed", "3"}).code, 64);
+    EXPECT_EQ(RunRunner({"--save-state-every", "3"}).code, 64);
+}

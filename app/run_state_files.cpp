@@ -1,0 +1,39 @@
+#include "run_state_files.h"
+
+#include <cstdio>
+
+#include "input_file.h"
+
+namespace {
+// Far above any grid's state (a 202 x 202 grid with 100 000 agents takes 23 MiB).
+constexpr std::size_t kMaxStateFileBytes = std::size_t{1} << 30;
+}  // namespace
+
+std::vector<StepStatistics> LoadStateFile(Simulation& sim, const std::string& path)
+{
+    std::string bytes;
+    try {
+        bytes = ReadWholeRegularFile(path, kMaxStateFileBytes, "a run state");
+    } catch (const InputFileError& e) {
+        throw StateFileError("--load-state " + path + ": " + e.what());
+    }
+    try {
+        return DecodeRunState(sim, bytes);
+    } catch (const RunStateError& e) {
+        throw StateFileError("--load-state " + path + ": " + e.what());
+    }
+}
+
+void WriteState(OutputFile& file, const Simulation& sim, std::span<const StepStatistics> history)
+{
+    const std::string bytes = EncodeRunState(sim, history);
+    file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.CheckWrites();
+}
+
+std::string StateFileName(const std::string& directory, std::int32_t step)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "state-%06d.lus", step);
+    return directory + "/" + name;
+}
