@@ -14,6 +14,8 @@ struct StepStatistics {
     std::int32_t migrated = 0;        // percent of agents that migrated
     std::int32_t returning = 0;       // percent of agents returning
     LandUse landUse{};                // cells of each kind after the step
+
+    friend bool operator==(const StepStatistics&, const StepStatistics&) = default;
 };
 
 // Round(sum / count * 100), exactly, ties to even; the sum itself when it is not positive.

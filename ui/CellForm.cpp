@@ -8,6 +8,7 @@
 #include "chart_exports.h"
 #include "control_handlers.h"
 #include "drawing_panel.h"
+#include "run_state.h"
 #include "setup.h"
 #include "statistics_chart.h"
 #include "time_step.h"
@@ -86,7 +87,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), messages_(this, kCaption)
     TrB_threshChange();
     SB_wiggleChange();
 
-    new ControlBinder(sim_, this, panel_.StringGrid1,
+    binder_ = new ControlBinder(sim_, this, panel_.StringGrid1,
                       [this](const std::function<void()>& action) { messages_.Guarded(action); });
     WireButtons();
     new ChartExports(*this);  // the chart's context menu, a child of the window
@@ -120,6 +121,23 @@ void TForm1::WireButtons()
     connect(zeichenPanel_, &DrawingPanel::mousePressed, this, &TForm1::ZeichenPanelMouseDown);
     connect(zeichenPanel_, &DrawingPanel::mouseMoved, this, &TForm1::ZeichenPanelMouseMove);
     connect(zeichenPanel_, &DrawingPanel::mouseReleased, this, [this] { ZeichenPanelMouseUp(); });
+}
+
+QString TForm1::OpenRunState(const QByteArray& bytes)
+{
+    std::vector<StepStatistics> history;
+    try {
+        history = DecodeRunState(sim_, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    } catch (const RunStateError& error) {
+        return QString::fromStdString(error.what());
+    }
+    screen_->StopRequested();
+    mouse_ = MouseEditingState{};
+    binder_->ShowValues();
+    TrB_threshChange();
+    SB_wiggleChange();
+    screen_->ShowLoadedRun(history);
+    return {};
 }
 
 // ---- buttons and timer ----

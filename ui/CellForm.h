@@ -37,6 +37,11 @@ public:
     // Replaces the modal message box, e.g. to collect messages without blocking.
     void SetMessageSink(MessageQueue::Sink sink);
 
+    // Replaces the run with the one a run state holds and shows it, the timer
+    // stopped. A state that cannot be read changes nothing and gives the reason;
+    // an empty text on success.
+    QString OpenRunState(const QByteArray& bytes);
+
     // Handlers of the buttons and the timer.
     void B_setupClick();
     void B_stopClick();
@@ -69,4 +74,5 @@ private:
     QTimer* timer_ = nullptr;
     MessageQueue messages_;
     std::unique_ptr<WindowScreen> screen_;
+    ControlBinder* binder_ = nullptr;
 };

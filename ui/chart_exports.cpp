@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
@@ -21,6 +22,7 @@
 #include "CellForm.h"
 #include "drawing_panel.h"
 #include "run_command_line.h"
+#include "run_state.h"
 #include "statistics_chart.h"
 #include "statistics_csv.h"
 
@@ -28,6 +30,9 @@ namespace {
 
 const QString kPngFilter = QStringLiteral("PNG pictures (*.png)");
 const QString kCsvFilter = QStringLiteral("CSV files (*.csv)");
+const QString kStateFilter = QStringLiteral("Run states (*.lus)");
+// Far above any run's state.
+constexpr qint64 kMaxStateBytes = qint64{1} << 30;
 
 QString WriteImage(const QImage& image, QIODevice& file)
 {
@@ -95,6 +100,9 @@ ChartExports::ChartExports(TForm1& form) : QObject(&form), form_(form), lastDire
     askPath_ = [this](const QString& caption, const QString& suggested, const QString& filter) {
         return QFileDialog::getSaveFileName(&form_, caption, suggested, filter);
     };
+    askOpenPath_ = [this](const QString& caption, const QString& folder, const QString& filter) {
+        return QFileDialog::getOpenFileName(&form_, caption, folder, filter);
+    };
     showFailure_ = [this](const QString& message) {
         QMessageBox::critical(&form_, form_.windowTitle(), message);
     };
@@ -109,6 +117,11 @@ void ChartExports::SetPathAsker(PathAsker asker)
     askPath_ = std::move(asker);
 }
 
+void ChartExports::SetOpenPathAsker(OpenPathAsker asker)
+{
+    askOpenPath_ = std::move(asker);
+}
+
 void ChartExports::SetFailureSink(FailureSink sink)
 {
     showFailure_ = std::move(sink);
@@ -119,6 +132,8 @@ void ChartExports::AddActions(QMenu& menu)
     connect(menu.addAction("Save chart as picture..."), &QAction::triggered, this, [this] { SaveChartPicture(); });
     connect(menu.addAction("Save statistics as CSV..."), &QAction::triggered, this, [this] { SaveStatisticsCsv(); });
     connect(menu.addAction("Save world picture..."), &QAction::triggered, this, [this] { SaveWorldPicture(); });
+    connect(menu.addAction("Save run state..."), &QAction::triggered, this, [this] { SaveRunState(); });
+    connect(menu.addAction("Open run state..."), &QAction::triggered, this, [this] { OpenRunState(); });
     connect(menu.addAction("Copy run as command line"), &QAction::triggered, this, [this] { CopyRunCommandLine(); });
 }
 
@@ -177,4 +192,38 @@ bool ChartExports::SaveWorldPicture()
         // The panel paints the agent layer over the cell layer, as on screen.
         return WriteImage(form_.zeichenPanel()->grab().toImage(), file);
     });
+}
+
+bool ChartExports::SaveRunState()
+{
+    const QString name = QStringLiteral("landuse-state-step-%1.lus").arg(form_.simulation().run.stepCount);
+    return SaveAs("Save run state", name, kStateFilter, [this](QIODevice& file) {
+        std::string bytes;
+        try {
+            bytes = EncodeRunState(form_.simulation(), form_.chart()->PlottedSteps());
+        } catch (const RunStateError& error) {
+            return QString::fromStdString(error.what());
+        }
+        return WriteAll(file, QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    });
+}
+
+bool ChartExports::OpenRunState()
+{
+    const QString path = askOpenPath_("Open run state", lastDirectory_, kStateFilter);
+    if (path.isEmpty()) return false;
+    lastDirectory_ = QFileInfo(path).absolutePath();
+    const auto fail = [&](const QString& reason) {
+        showFailure_(QStringLiteral("Could not open \"%1\": %2").arg(QDir::toNativeSeparators(path), reason));
+        return false;
+    };
+    QFile file(path);
+    if (!QFileInfo(path).isFile()) return fail(QStringLiteral("it is not a file"));
+    if (file.size() > kMaxStateBytes) return fail(QStringLiteral("it is too large for a run state"));
+    if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) return fail(file.errorString());
+    const QString error = form_.OpenRunState(bytes);
+    if (!error.isEmpty()) return fail(error);
+    return true;
 }

@@ -9,8 +9,8 @@ class QPoint;
 class TForm1;
 
 // The chart's context menu (right button on the chart): the chart as a picture,
-// the plotted statistics as CSV and the world as a picture, each saved to a file
-// the user names. A file is written under a temporary name and renamed only when
+// the plotted statistics as CSV, the world as a picture and the run's state, each
+// saved to a file the user names, and a saved run state opened. A file is written under a temporary name and renamed only when
 // it is complete, so a failure leaves no partial file; the failure's reason is
 // shown in a message box.
 class ChartExports : public QObject {
@@ -20,6 +20,8 @@ public:
     // answer cancels. A file dialog by default.
     using PathAsker =
         std::function<QString(const QString& caption, const QString& suggested, const QString& filter)>;
+    // Asks which file to open (caption, folder, filter); an empty answer cancels.
+    using OpenPathAsker = std::function<QString(const QString& caption, const QString& folder, const QString& filter)>;
     // Shows a failure to the user. A modal message box by default.
     using FailureSink = std::function<void(const QString& message)>;
 
@@ -27,6 +29,7 @@ public:
     explicit ChartExports(TForm1& form);
 
     void SetPathAsker(PathAsker asker);
+    void SetOpenPathAsker(OpenPathAsker asker);
     void SetFailureSink(FailureSink sink);
 
     // Puts the menu's actions, in order, into the menu.
@@ -36,6 +39,12 @@ public:
     bool SaveChartPicture();
     bool SaveStatisticsCsv();
     bool SaveWorldPicture();
+    // The whole run (controls, world, agents, generator, plotted statistics), to go
+    // on with later here or in landuse-headless --load-state.
+    bool SaveRunState();
+    // Replaces the run with a saved one; a file that is no run state this program
+    // reads changes nothing and is reported.
+    bool OpenRunState();
     // A landuse-headless command for the current set-up and settings, to the clipboard.
     void CopyRunCommandLine();
 
@@ -49,6 +58,7 @@ private:
 
     TForm1& form_;
     PathAsker askPath_;
+    OpenPathAsker askOpenPath_;
     FailureSink showFailure_;
     QString lastDirectory_;
 };

@@ -4,12 +4,14 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <vector>
 
 #include "simulation.h"
 #include "usage_grid.h"
 
 ControlBinder::ControlBinder(Simulation& sim, QWidget* panelRoot, UsageGrid* usageGrid, Guard guard)
-    : QObject(panelRoot), sim_(sim), panelRoot_(panelRoot), guard_(std::move(guard))
+    : QObject(panelRoot), sim_(sim), panelRoot_(panelRoot), usageGrid_(usageGrid), guard_(std::move(guard))
 {
     for (const ControlDefinition& control : ControlTable()) {
         if (control.kind == ControlKind::UsageCell) continue;  // the grid is one widget, below
@@ -90,4 +92,39 @@ void ControlBinder::SyncEdits()
         const QString wanted = QString::fromStdString(sim_.controls.*control.text);
         if (edit && edit->text() != wanted) edit->setText(wanted);  // raises the change again, as typing would
     }
+}
+
+void ControlBinder::ShowValues()
+{
+    const ControlState& controls = sim_.controls;
+    // Every widget stays quiet until all show their values: a radio button switched
+    // on switches its partner off, which would otherwise raise the partner's change.
+    std::vector<QSignalBlocker> quiet;
+    quiet.emplace_back(usageGrid_);
+    for (const ControlDefinition& control : ControlTable())
+        if (control.kind != ControlKind::UsageCell)
+            if (QWidget* widget = panelRoot_->findChild<QWidget*>(control.name)) quiet.emplace_back(widget);
+    for (const ControlDefinition& control : ControlTable()) {
+        QWidget* widget = control.kind == ControlKind::UsageCell ? nullptr : panelRoot_->findChild<QWidget*>(control.name);
+        if (!widget) continue;
+        switch (control.kind) {
+        case ControlKind::IntegerEdit:
+        case ControlKind::RealEdit:
+            qobject_cast<QLineEdit*>(widget)->setText(QString::fromStdString(controls.*control.text));
+            break;
+        case ControlKind::CheckBox:
+        case ControlKind::RadioButton:
+            qobject_cast<QAbstractButton*>(widget)->setChecked(controls.*control.checked);
+            break;
+        case ControlKind::ScrollBar:
+            qobject_cast<QScrollBar*>(widget)->setValue(controls.*control.number);
+            break;
+        case ControlKind::FieldChooser:
+            qobject_cast<QComboBox*>(widget)->setCurrentIndex(controls.*control.number);
+            break;
+        case ControlKind::UsageCell:
+            break;
+        }
+    }
+    usageGrid_->SetTexts(controls.StringGrid1);
 }

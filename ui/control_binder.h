@@ -20,6 +20,10 @@ public:
 
     ControlBinder(Simulation& sim, QWidget* panelRoot, UsageGrid* usageGrid, Guard guard);
 
+    // Shows every control's value as the control state holds it (a loaded run's),
+    // without raising the widgets' changes: no change handler runs.
+    void ShowValues();
+
 private:
     void BindEdit(const ControlDefinition& control, QWidget* widget);
     void BindCheckable(const ControlDefinition& control, QWidget* widget);
@@ -30,5 +34,6 @@ private:
 
     Simulation& sim_;
     QWidget* panelRoot_;
+    UsageGrid* usageGrid_;
     Guard guard_;
 };

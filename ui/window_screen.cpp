@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QTimer>
 #include <utility>
+#include <vector>
 
 #include "cell_drawing.h"
 #include "drawing_layers.h"
@@ -39,6 +40,21 @@ void WindowScreen::ShowStepCount()
 void WindowScreen::ShowDrawing()
 {
     parts_.panel->ScheduleRepaint();
+}
+
+void WindowScreen::ShowLoadedRun(std::span<const StepStatistics> history)
+{
+    parts_.layers->Create();
+    std::vector<std::uint32_t> everyCell(sim_.run.cells.InPassOrder().size());
+    for (std::size_t i = 0; i < everyCell.size(); ++i) everyCell[i] = static_cast<std::uint32_t>(i);
+    parts_.layers->PaintCells(std::as_const(sim_), everyCell);
+    if (sim_.controls.CB_showAg) parts_.layers->DrawAgents(std::as_const(sim_), 0, sim_.run.agents.size());
+    ShowDrawing();
+    parts_.chart->CreateChartSeries();
+    for (const StepStatistics& step : history) parts_.chart->PlotStatistics(step);
+    parts_.chart->Flush();
+    stepCount_ = sim_.run.stepCount;
+    ShowStepCount();
 }
 
 void WindowScreen::CreateLayers()

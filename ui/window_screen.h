@@ -1,5 +1,6 @@
 #pragma once
 #include <QTimer>
+#include <span>
 
 #include "run_events.h"
 #include "screen_hooks.h"
@@ -28,6 +29,12 @@ public:
     // While the timer runs, the step label and the chart catch up a few times a
     // second instead of at every step; switching it off brings both up to date.
     void SetCoalescing(bool on);
+
+    // A run loaded from a state: both layers painted afresh from what the cells
+    // recorded at their last drawing (nothing is recorded again, so the run goes
+    // on as the saved one would), the agents if shown, the step count, and the
+    // chart with the saved statistics.
+    void ShowLoadedRun(std::span<const StepStatistics> history);
 
     // ScreenHooks
     bool PaintsCells() const override { return true; }

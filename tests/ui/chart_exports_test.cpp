@@ -17,6 +17,8 @@
 
 #include "chart_exports.h"
 #include "headless_runner.h"
+#include "output_tables.h"
+#include "run_state.h"
 #include "test_window.h"
 
 namespace {
@@ -31,7 +33,24 @@ struct ExportingWindow : TestWindow {
             suggestions << suggested;
             return paths.isEmpty() ? QString() : paths.takeFirst();
         });
+        exports->SetOpenPathAsker([this](const QString&, const QString&, const QString&) {
+            return paths.isEmpty() ? QString() : paths.takeFirst();
+        });
         exports->SetFailureSink([this](const QString& message) { failures << message; });
+    }
+
+    // What the runner prints with --agents --cells after the statistics of the last `steps` steps.
+    std::string Tables(int steps)
+    {
+        std::ostringstream out;
+        WriteStatisticsHeader(out, {});
+        const std::vector<StepStatistics>& plotted = form.chart()->PlottedSteps();
+        for (std::size_t i = plotted.size() - steps; i < plotted.size(); ++i) WriteStatisticsLine(out, "", plotted[i]);
+        out << "\n";
+        WriteAgents(out, form.simulation().run);
+        out << "\n";
+        WriteCells(out, form.simulation().run);
+        return out.str();
     }
 
     void Steps(int count)
@@ -124,7 +143,7 @@ private slots:
         QStringList texts;
         for (QAction* action : menu->actions()) texts << action->text();
         QCOMPARE(texts, QStringList({"Save chart as picture...", "Save statistics as CSV...", "Save world picture...",
-                                     "Copy run as command line"}));
+                                     "Save run state...", "Open run state...", "Copy run as command line"}));
         menu->close();
 
         // The drawing panel's right button is mouse editing: it opens no menu.
@@ -177,6 +196,57 @@ private slots:
         QVERIFY(lines[2].startsWith("2,"));
         QCOMPARE(w.suggestions.size(), 2);
         QVERIFY(w.suggestions[1].startsWith(dir.path()));  // the next dialog starts where the last file went
+    }
+
+    // A run saved by the window, edited with the mouse, goes on alike in the window
+    // itself, in the runner and in another window that opens it; a file that is no
+    // run state changes nothing.
+    void aSavedRunGoesOnAlikeInTheWindowAndTheRunner()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.lus");
+        ExportingWindow w;
+        w.get<QLineEdit>("E_CProbab")->setText("0,3");
+        w.get<QCheckBox>("CB_showAg")->setChecked(true);
+        w.Steps(20);
+        QTest::mousePress(w.form.zeichenPanel(), Qt::LeftButton, {}, QPoint(100, 100));
+        QTest::mouseMove(w.form.zeichenPanel(), QPoint(104, 100));
+        QTest::mouseRelease(w.form.zeichenPanel(), Qt::LeftButton, {}, QPoint(104, 100));
+        w.Steps(5);
+        w.paths << path;
+        QVERIFY(w.exports->SaveRunState());
+        w.Steps(15);
+        const std::string inTheWindow = w.Tables(15);
+
+        std::ostringstream out, err;
+        QCOMPARE(RunHeadless({"--load-state", path.toStdString(), "--steps", "15", "--agents", "--cells"}, out, err), 0);
+        QCOMPARE(out.str(), inTheWindow);
+
+        ExportingWindow other;
+        other.paths << path;
+        QVERIFY(other.exports->OpenRunState());
+        QCOMPARE(other.get<QLabel>("lbl_Steps")->text(), QString("25"));
+        QCOMPARE(other.get<QLineEdit>("E_CProbab")->text(), QString("0,3"));
+        QVERIFY(other.get<QCheckBox>("CB_showAg")->isChecked());
+        QCOMPARE(other.form.chart()->PlottedSteps().size(), std::size_t{25});
+        other.Steps(15);
+        QCOMPARE(other.Tables(15), inTheWindow);
+        QCOMPARE(other.form.chart()->PlottedSteps(), w.form.chart()->PlottedSteps());
+
+        // A cut file: the message says why, and the run, the timer and the panel stay.
+        QFile cut(dir.filePath("cut.lus"));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(ReadAll(path).left(1000));
+        cut.close();
+        const std::string before = EncodeRunState(other.form.simulation(), {});
+        other.form.timer()->start(1000000);  // running, though no tick comes during the test
+        other.paths << cut.fileName();
+        QVERIFY(!other.exports->OpenRunState());
+        QCOMPARE(other.failures.size(), 1);
+        QVERIFY(other.failures[0].contains("Could not open") && other.failures[0].contains("ends early"));
+        QVERIFY(other.form.timer()->isActive());
+        QCOMPARE(EncodeRunState(other.form.simulation(), {}), before);
+        other.form.timer()->stop();
     }
 
     void picturesShowTheChartAndBothLayersOfTheWorld()
