@@ -10,6 +10,7 @@
 #include "growth.h"
 #include "movement.h"
 #include "potential_fields.h"
+#include "run_state.h"
 #include "scenes.h"
 #include "statistics.h"
 #include "time_step.h"
@@ -133,6 +134,40 @@ BENCHMARK(BM_Phase<MoveAgents>)->Name("Phase/MoveAgents (1200 agents)")->Unit(be
 BENCHMARK(BM_Phase<NormalizeTrackValues, MoveAgents>)->Name("Phase/NormalizeTracks")->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_Phase<NormalizeTrackValuesPlain, MoveAgents>)->Name("Phase/NormalizeTracksPlain")->Unit(benchmark::kMicrosecond)->Iterations(100);
 BENCHMARK(BM_Phase<Statistics>)->Name("Phase/CollectStatistics")->Unit(benchmark::kMicrosecond)->Iterations(100);
+
+// Saving and loading the whole run state of the default run at its last step (800),
+// in memory: what a file's write or read adds is the disk's.
+struct FinishedDefaultRun {
+    FinishedDefaultRun() : sim(SetUpScene(DefaultRunScene(), 1))
+    {
+        for (int i = 0; i < DefaultRunScene().steps; ++i) TimeStep(*sim);
+        bytes = EncodeRunState(*sim, {});
+    }
+    std::unique_ptr<Simulation> sim;
+    std::string bytes;
+};
+
+FinishedDefaultRun& Finished()
+{
+    static FinishedDefaultRun run;
+    return run;
+}
+
+void BM_SaveRunState(benchmark::State& state)
+{
+    FinishedDefaultRun& run = Finished();
+    for (auto _ : state) benchmark::DoNotOptimize(EncodeRunState(*run.sim, {}));
+    state.counters["bytes"] = static_cast<double>(run.bytes.size());
+}
+BENCHMARK(BM_SaveRunState)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_LoadRunState(benchmark::State& state)
+{
+    FinishedDefaultRun& run = Finished();
+    Simulation loaded;
+    for (auto _ : state) benchmark::DoNotOptimize(DecodeRunState(loaded, run.bytes));
+}
+BENCHMARK(BM_LoadRunState)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 }  // namespace
 

@@ -56,14 +56,17 @@ if [ "$fuzz_seconds" -gt 0 ]; then
   findings="$root/$build/fuzz-findings"
   work="$(mktemp -d)"
   trap 'rm -rf "$work"' EXIT
-  fuzzers=(conversion_runner_fuzzer model_driver_fuzzer)
+  fuzzers=(conversion_runner_fuzzer model_driver_fuzzer run_state_fuzzer)
   # The fuzzers run side by side, one per core, each for the same time.
   pids=()
   for name in "${fuzzers[@]}"; do
+    # A run state holds at least a 40 x 40 grid of cells: its inputs are larger.
+    max_len=4096
+    [ "$name" = run_state_fuzzer ] && max_len=262144
     mkdir -p "$work/$name/corpus" "$findings"
     cp -r "fuzz/corpus/$name/." "$work/$name/corpus/"
     (cd "$work/$name" && exec "$root/$build/fuzz/$name" -max_total_time="$fuzz_seconds" -timeout=5 \
-       -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 -artifact_prefix="$findings/$name-" corpus \
+       -rss_limit_mb=2048 -max_len=$max_len -print_final_stats=1 -artifact_prefix="$findings/$name-" corpus \
        > "$work/$name/log" 2>&1) &
     pids+=($!)
   done

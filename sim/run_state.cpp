@@ -21,6 +21,15 @@ namespace {
 constexpr char kMagic[8] = {'\x89', 'L', 'U', 'S', '\r', '\n', '\x1a', '\n'};
 constexpr std::size_t kExtendedBytes = 10;
 
+// Record sizes: to refuse a count the rest of the file cannot hold before
+// anything is allocated for it, and to size a state before it is written.
+constexpr std::size_t kCellBytes = 5 * 8 + 4 * 4 + 8 + 4 + 1 + 3 * 4;
+constexpr std::size_t kAgentBytes = 14 * 4 + TAgent::kMaxCandidates * (8 + 8) + 4 + 8;
+constexpr std::size_t kDestinationBytes = 3 * 4;
+constexpr std::size_t kStatisticsBytes = 4 * 4 + 8 + 2 * 4 + 6 * 4;
+// Room for the controls, the usage table and the run-wide values.
+constexpr std::size_t kFewValuesBytes = 4096;
+
 // ---- writing ----
 
 class Writer {
@@ -46,6 +55,7 @@ public:
         out_.append(text);
     }
     std::string& bytes() { return out_; }
+    void Reserve(std::size_t size) { out_.reserve(size); }
 
 private:
     std::string out_;
@@ -125,12 +135,6 @@ void WriteStatistics(Writer& w, const StepStatistics& s)
 
 // ---- reading ----
 
-// Record sizes, to refuse a count the rest of the file cannot hold before
-// anything is allocated for it.
-constexpr std::size_t kCellBytes = 5 * 8 + 4 * 4 + 8 + 4 + 1 + 3 * 4;
-constexpr std::size_t kAgentBytes = 14 * 4 + TAgent::kMaxCandidates * (8 + 8) + 4 + 8;
-constexpr std::size_t kDestinationBytes = 3 * 4;
-constexpr std::size_t kStatisticsBytes = 4 * 4 + 8 + 2 * 4 + 6 * 4;
 constexpr std::int64_t kFarthestHeading = 1'000'000'000;
 
 class Reader {
@@ -393,6 +397,8 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
     const Run& run = sim.run;
     if (!run.ready) throw RunStateError("there is no run to save: it is not set up");
     Writer w;
+    w.Reserve(kFewValuesBytes + run.cells.InPassOrder().size() * kCellBytes + run.agents.size() * kAgentBytes +
+              run.destinations.size() * kDestinationBytes + history.size() * kStatisticsBytes);
     WriteControls(w, sim.controls);
     w.Number(sim.random.seed);
     WriteUsage(w, sim.usage);
@@ -416,7 +422,11 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
     header.Number(kRunStateVersion);
     header.Number(static_cast<std::uint64_t>(payload.size()));
     header.Number(RunStateChecksum(payload));
-    return header.bytes() + payload;
+    std::string file;
+    file.reserve(header.bytes().size() + payload.size());
+    file += header.bytes();
+    file += payload;
+    return file;
 }
 
 std::vector<StepStatistics> DecodeRunState(Simulation& sim, std::string_view bytes)
