@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  g++ make cmake
+  g++ make cmake libpng-dev
   libgtest-dev libbenchmark-dev libcli11-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
