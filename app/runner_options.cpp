@@ -96,7 +96,8 @@ std::uint64_t ParseDecimal(const std::string& option, const std::string& text, s
 const char* const kRunnerUsage =
     "usage: landuse-headless [--steps N] [--params FILE]... [--set NAME=TEXT]... [--seed S | --replicate K]\n"
     "                        [--threads N] [--stats FILE] [--agents [FILE]] [--cells [FILE]]\n"
-    "                        [--cells-every N --cells-dir DIR] [--tag KEY=VALUE]... [--progress | --no-progress]\n"
+    "                        [--cells-every N --cells-dir DIR] [--pictures-every N --pictures-dir DIR]\n"
+    "                        [--tag KEY=VALUE]... [--progress | --no-progress]\n"
     "                        [--print-params] [--help] [--version]\n";
 
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options, std::ostream& out)
@@ -107,7 +108,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 
     // Whole numbers are taken as text and read in decimal here: CLI11 would read
     // "010" as octal.
-    std::string steps, seed, replicate, threads, cellsEvery;
+    std::string steps, seed, replicate, threads, cellsEvery, picturesEvery;
     std::vector<std::string> sets;
     std::vector<std::string> tags;
     app.add_option("--steps", steps, "time steps to run, 0..2147483647 (default: the stop time E_stop)")
@@ -147,6 +148,15 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         app.add_option("--cells-dir", options.cellsDirectory, "...into DIR, as cells-STEP.csv")->type_name("DIR");
     everyOption->needs(directoryOption);
     directoryOption->needs(everyOption);
+    auto* picturesEveryOption =
+        app.add_option("--pictures-every", picturesEvery,
+                       "a picture of the drawing panel every N steps, 1..2147483647 (404 x 404 RGB PNG)...")
+            ->type_name("N");
+    auto* picturesDirectoryOption =
+        app.add_option("--pictures-dir", options.picturesDirectory, "...into DIR, as picture-STEP.png")
+            ->type_name("DIR");
+    picturesEveryOption->needs(picturesDirectoryOption);
+    picturesDirectoryOption->needs(picturesEveryOption);
     app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
@@ -177,6 +187,11 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         options.cellsEvery = static_cast<std::int64_t>(ParseDecimal("--cells-every", cellsEvery, 1, kMaxSteps));
     if (directoryOption->count() && options.cellsDirectory.empty())
         throw UsageError("--cells-dir must name a folder, found ''");
+    if (picturesEveryOption->count())
+        options.picturesEvery =
+            static_cast<std::int64_t>(ParseDecimal("--pictures-every", picturesEvery, 1, kMaxSteps));
+    if (picturesDirectoryOption->count() && options.picturesDirectory.empty())
+        throw UsageError("--pictures-dir must name a folder, found ''");
     for (const std::string& set : sets) {
         ControlSetting setting;
         if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");

@@ -24,6 +24,9 @@ struct RunnerOptions {
     std::string cellsFile;
     std::int64_t cellsEvery = 0;
     std::string cellsDirectory;
+    // A picture of the panel every N steps into the folder; 0: none.
+    std::int64_t picturesEvery = 0;
+    std::string picturesDirectory;
     Tags tags;
     std::optional<bool> progress;  // unset: on when stderr is a terminal
     bool printParams = false;
