@@ -135,15 +135,20 @@ class Simulation:
     ``threads`` (1 or 2) is how many workers the diffusion uses; by default 1.
     Every count gives the same run.
 
+    ``pictures=True`` records the cells' drawing at every step, as the window
+    does, so that ``picture()`` shows the tracks in gray; the run is the same
+    either way. Without it nothing is recorded (a step costs nothing more) and a
+    picture shows the cells' kinds and the agents on white.
+
     One Simulation may be used from several threads: its calls take turns (a
     ``step(n)`` lets others in between its steps). It cannot be copied or pickled;
     make another with the same seed and controls instead.
     """
 
-    def __init__(self, seed=0, threads=None, **controls):
+    def __init__(self, seed=0, threads=None, pictures=False, **controls):
         if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
             raise ValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
-        self._run = _ModelRun(int(seed), control_settings(controls))
+        self._run = _ModelRun(int(seed), control_settings(controls), bool(pictures))
         if threads is not None:
             if not isinstance(threads, numbers.Integral):
                 raise ValueError(f"threads takes 1 or 2, not {threads!r}")
@@ -214,6 +219,17 @@ class Simulation:
     def controls(self):
         """Every control's value in effect, as the text the control holds."""
         return dict(self._run.controls())
+
+    def picture(self):
+        """The drawing panel as the window shows it, as a numpy uint8 array of
+        shape (404, 404, 3) indexed [y, x, channel] (RGB): every cell as last
+        drawn (its kind's colour, or its gray with ``pictures=True``), under the
+        agents' dots when the control CB_showAg is on."""
+        return self._run.picture()
+
+    def _repr_png_(self):
+        """The picture as PNG bytes, for notebooks and anything that shows PNGs."""
+        return self._run.picture_png()
 
     def __repr__(self):
         return f"<landuse.Simulation seed={self.seed} step {self.step_count} of {self.stop_time}>"
