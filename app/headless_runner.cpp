@@ -15,9 +15,11 @@
 #include "params_file.h"
 #include "runner_options.h"
 #include "signal_cleanup.h"
+#include "png_encoding.h"
 #include "program_start.h"
 #include "run_state_files.h"
 #include "time_step.h"
+#include "world_picture.h"
 
 namespace {
 
@@ -102,6 +104,22 @@ std::string CellsFileName(const std::string& directory, std::int32_t step)
     return directory + "/" + name;
 }
 
+std::string PictureFileName(const std::string& directory, std::int32_t step)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "picture-%06d.png", step);
+    return directory + "/" + name;
+}
+
+// The panel as the window would show it after this step, as a PNG file.
+void WritePicture(const std::string& directory, const Simulation& sim)
+{
+    const std::vector<std::uint8_t> png = EncodePng(WorldPictureRgb(sim), kPictureSide, kPictureSide);
+    OutputFile picture(PictureFileName(directory, sim.run.stepCount));
+    picture.stream().write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    picture.Commit();
+}
+
 // Every path the run will write is checked before anything runs.
 void CheckOutputs(const RunnerOptions& options)
 {
@@ -111,6 +129,7 @@ void CheckOutputs(const RunnerOptions& options)
     if (!options.saveState.empty()) targets.push_back({"--save-state", options.saveState});
     CheckOutputTargets(targets);
     if (options.cellsEvery > 0) CheckOutputFolder("--cells-dir", options.cellsDirectory);
+    if (options.picturesEvery > 0) CheckOutputFolder("--pictures-dir", options.picturesDirectory);
     if (options.saveStateEvery > 0) CheckOutputFolder("--state-dir", options.stateDirectory);
 }
 
@@ -165,6 +184,10 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     StatisticsWriter writer(stats, options.tags);
     writer.keeping = !options.saveState.empty() || options.saveStateEvery > 0;
     Simulation sim(nullptr, &writer);
+    // Pictures need the cells' drawing recorded from the set-up on, as the window
+    // records it; without pictures nothing is recorded and nothing painted.
+    DrawingRecorder recorder(sim);
+    if (options.picturesEvery > 0) sim.SetScreen(&recorder);
     sim.random.seed = options.seed;
     if (options.threads) sim.SetWorkerCount(*options.threads);
     StartRun(sim, options, settings, writer);
@@ -202,6 +225,8 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
             WriteState(snapshot, sim, writer.history);
             snapshot.Commit();
         }
+        if (options.picturesEvery > 0 && sim.run.stepCount % options.picturesEvery == 0)
+            WritePicture(options.picturesDirectory, sim);
         if (progress) progress->Show(i + 1);
     }
     if (progress) progress->Finish();

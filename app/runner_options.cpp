@@ -98,9 +98,9 @@ std::uint64_t ParseDecimal(const std::string& option, const std::string& text, s
 const char* const kRunnerUsage =
     "usage: landuse-headless [--steps N] [--params FILE]... [--set NAME=TEXT]... [--seed S | --replicate K]\n"
     "                        [--threads N] [--stats FILE] [--agents [FILE]] [--cells [FILE]]\n"
-    "                        [--cells-every N --cells-dir DIR] [--load-state FILE] [--save-state FILE]\n"
-    "                        [--save-state-every N --state-dir DIR] [--tag KEY=VALUE]...\n"
-    "                        [--progress | --no-progress]\n"
+    "                        [--cells-every N --cells-dir DIR] [--pictures-every N --pictures-dir DIR]\n"
+    "                        [--load-state FILE] [--save-state FILE] [--save-state-every N --state-dir DIR]\n"
+    "                        [--tag KEY=VALUE]... [--progress | --no-progress]\n"
     "                        [--print-params] [--help] [--version]\n";
 
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options, std::ostream& out)
@@ -111,7 +111,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 
     // Whole numbers are taken as text and read in decimal here: CLI11 would read
     // "010" as octal.
-    std::string steps, seed, replicate, threads, cellsEvery, stateEvery;
+    std::string steps, seed, replicate, threads, cellsEvery, picturesEvery, stateEvery;
     std::vector<std::string> sets;
     std::vector<std::string> tags;
     app.add_option("--steps", steps,
@@ -169,6 +169,15 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         app.add_option("--state-dir", options.stateDirectory, "...into DIR, as state-STEP.lus")->type_name("DIR");
     stateEveryOption->needs(stateDirectoryOption);
     stateDirectoryOption->needs(stateEveryOption);
+    auto* picturesEveryOption =
+        app.add_option("--pictures-every", picturesEvery,
+                       "a picture of the drawing panel every N steps, 1..2147483647 (404 x 404 RGB PNG)...")
+            ->type_name("N");
+    auto* picturesDirectoryOption =
+        app.add_option("--pictures-dir", options.picturesDirectory, "...into DIR, as picture-STEP.png")
+            ->type_name("DIR");
+    picturesEveryOption->needs(picturesDirectoryOption);
+    picturesDirectoryOption->needs(picturesEveryOption);
     app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
@@ -205,6 +214,11 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         throw UsageError("--state-dir must name a folder, found ''");
     if (loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
     if (saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
+    if (picturesEveryOption->count())
+        options.picturesEvery =
+            static_cast<std::int64_t>(ParseDecimal("--pictures-every", picturesEvery, 1, kMaxSteps));
+    if (picturesDirectoryOption->count() && options.picturesDirectory.empty())
+        throw UsageError("--pictures-dir must name a folder, found ''");
     for (const std::string& set : sets) {
         ControlSetting setting;
         if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");

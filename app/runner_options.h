@@ -30,6 +30,9 @@ struct RunnerOptions {
     std::string saveState;
     std::int64_t saveStateEvery = 0;
     std::string stateDirectory;
+    // A picture of the panel every N steps into the folder; 0: none.
+    std::int64_t picturesEvery = 0;
+    std::string picturesDirectory;
     Tags tags;
     std::optional<bool> progress;  // unset: on when stderr is a terminal
     bool printParams = false;

@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "program_start.h"
 #include "conversion.h"
 #include "growth.h"
+#include "png_encoding.h"
 #include "random_streams.h"
 #include "run_state.h"
 #include "setup.h"
@@ -28,6 +30,7 @@
 #include "statistics_csv.h"
 #include "time_step.h"
 #include "version.h"
+#include "world_picture.h"
 
 namespace py = pybind11;
 
@@ -85,9 +88,12 @@ private:
 // several Python threads take turns: each holds the run's mutex, a step for one step.
 class ModelRun {
 public:
-    ModelRun(std::uint32_t seed, const std::vector<std::pair<std::string, std::string>>& controls)
-        : sim_(nullptr, &recorder_), seed_(seed)
+    // With `pictures`, the cells' drawing is recorded from the set-up on, as the
+    // window records it, so that pictures show the tracks.
+    ModelRun(std::uint32_t seed, const std::vector<std::pair<std::string, std::string>>& controls, bool pictures)
+        : sim_(nullptr, &recorder_), drawing_(sim_), seed_(seed)
     {
+        if (pictures) sim_.SetScreen(&drawing_);
         sim_.random.seed = seed;
         std::vector<ControlSetting> settings;
         for (const auto& [name, text] : controls) settings.push_back({name, text});
@@ -95,8 +101,9 @@ public:
     }
 
     // A run continued from a saved state: its statistics so far come with it.
-    explicit ModelRun(const py::bytes& state) : sim_(nullptr, &recorder_)
+    ModelRun(const py::bytes& state, bool pictures) : sim_(nullptr, &recorder_), drawing_(sim_)
     {
+        if (pictures) sim_.SetScreen(&drawing_);
         const std::string_view bytes = state;
         recorder_.steps = DecodeRunState(sim_, bytes);
         seed_ = sim_.run.startSeed;
@@ -241,6 +248,30 @@ public:
         return grids;
     }
 
+    // The drawing panel as RGB, indexed [row, column, channel].
+    py::array_t<std::uint8_t> Picture() const
+    {
+        std::vector<std::uint8_t> rgb;
+        {
+            CallLock lock(mutex_);
+            rgb = WorldPictureRgb(sim_);
+        }
+        py::array_t<std::uint8_t> picture({py::ssize_t{kPictureSide}, py::ssize_t{kPictureSide}, py::ssize_t{3}});
+        std::copy(rgb.begin(), rgb.end(), picture.mutable_data());
+        return picture;
+    }
+
+    py::bytes PicturePng() const
+    {
+        std::vector<std::uint8_t> rgb;
+        {
+            CallLock lock(mutex_);
+            rgb = WorldPictureRgb(sim_);
+        }
+        const std::vector<std::uint8_t> png = EncodePng(rgb, kPictureSide, kPictureSide);
+        return py::bytes(reinterpret_cast<const char*>(png.data()), png.size());
+    }
+
     py::dict Controls() const
     {
         CallLock lock(mutex_);
@@ -259,6 +290,7 @@ private:
 
     StatisticsRecorder recorder_;  // before the simulation, which holds a pointer to it
     Simulation sim_;
+    DrawingRecorder drawing_;  // the simulation's screen when pictures are asked for
     std::uint32_t seed_ = 0;
     mutable std::mutex mutex_;
 };
@@ -313,9 +345,9 @@ PYBIND11_MODULE(_core, m)
     });
 
     py::class_<ModelRun>(m, "ModelRun")
-        .def(py::init<std::uint32_t, const std::vector<std::pair<std::string, std::string>>&>(), py::arg("seed"),
-             py::arg("controls"))
-        .def(py::init<const py::bytes&>(), py::arg("state"))
+        .def(py::init<std::uint32_t, const std::vector<std::pair<std::string, std::string>>&, bool>(),
+             py::arg("seed"), py::arg("controls"), py::arg("pictures") = false)
+        .def(py::init<const py::bytes&, bool>(), py::arg("state"), py::arg("pictures") = false)
         .def("state", &ModelRun::State)
         .def("set", &ModelRun::Set, py::arg("name"), py::arg("text"))
         .def("set_threads", &ModelRun::SetThreads, py::arg("count"))
@@ -327,7 +359,9 @@ PYBIND11_MODULE(_core, m)
         .def("statistics", &ModelRun::Statistics)
         .def("agents", &ModelRun::Agents)
         .def("cells", &ModelRun::Cells)
-        .def("controls", &ModelRun::Controls);
+        .def("controls", &ModelRun::Controls)
+        .def("picture", &ModelRun::Picture)
+        .def("picture_png", &ModelRun::PicturePng);
 
     m.def("replicate_seed", &ReplicateSeed, py::arg("replicate"),
           "The generator's starting seed for replicate K (0 for replicate 0).");

@@ -5,8 +5,8 @@
 set -euo pipefail
 
 packages=(
-  g++ make cmake
-  libgtest-dev libbenchmark-dev libcli11-dev zlib1g-dev
+  g++ make cmake libpng-dev zlib1g-dev
+  libgtest-dev libbenchmark-dev libcli11-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
   python3-dev pybind11-dev python3-numpy python3-pandas python3-distributed python3-pytest

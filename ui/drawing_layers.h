@@ -16,7 +16,7 @@
 // recorded before them (cell_drawing.h).
 class DrawingLayers {
 public:
-    static constexpr int kSide = 404;
+    static constexpr int kSide = kPictureSide;
 
     // Both layers white, panel-sized.
     void Create();

@@ -39,7 +39,7 @@ void DrawingPanel::paintEvent(QPaintEvent*)
         const QRgb* __restrict below = reinterpret_cast<const QRgb*>(cells.constScanLine(y));
         const QRgb* __restrict above = reinterpret_cast<const QRgb*>(agents.constScanLine(y));
         QRgb* __restrict out = reinterpret_cast<QRgb*>(composed_.scanLine(y));
-        for (int x = 0; x < width; ++x) out[x] = above[x] == colors::kWhite ? below[x] : above[x];
+        for (int x = 0; x < width; ++x) out[x] = Composed(below[x], above[x]);
     }
     painter.drawImage(0, 0, composed_);
 }

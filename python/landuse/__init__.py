@@ -138,6 +138,11 @@ class Simulation:
     ``threads`` (1 or 2) is how many workers the diffusion uses; by default 1.
     Every count gives the same run.
 
+    ``pictures=True`` records the cells' drawing at every step, as the window
+    does, so that ``picture()`` shows the tracks in gray; the run is the same
+    either way. Without it nothing is recorded (a step costs nothing more) and a
+    picture shows the cells' kinds and the agents on white.
+
     One Simulation may be used from several threads: its calls take turns (a
     ``step(n)`` lets others in between its steps).
 
@@ -149,10 +154,11 @@ class Simulation:
     shares nothing with its original, and uses one worker.
     """
 
-    def __init__(self, seed=0, threads=None, **controls):
+    def __init__(self, seed=0, threads=None, pictures=False, **controls):
         if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
             raise ValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
-        self._run = _ModelRun(int(seed), control_settings(controls))
+        self._run = _ModelRun(int(seed), control_settings(controls), bool(pictures))
+        self._pictures = bool(pictures)
         if threads is not None:
             if not isinstance(threads, numbers.Integral):
                 raise ValueError(f"threads takes 1 or 2, not {threads!r}")
@@ -229,14 +235,15 @@ class Simulation:
         return self._run.state()
 
     @classmethod
-    def from_state(cls, state):
-        """The run a state holds (bytes, as ``state()`` gives them), to go on with.
-        A state that is damaged, of another format version or no state at all raises
-        ``RunStateError`` (a ``ValueError``)."""
+    def from_state(cls, state, pictures=False):
+        """The run a state holds (bytes, as ``state()`` gives them), to go on with;
+        ``pictures`` as for a new Simulation. A state that is damaged, of another
+        format version or no state at all raises ``RunStateError`` (a ``ValueError``)."""
         if not isinstance(state, (bytes, bytearray, memoryview)):
             raise TypeError(f"a run state is bytes, not {type(state).__name__}")
         sim = cls.__new__(cls)
-        sim._run = _ModelRun(bytes(state))
+        sim._run = _ModelRun(bytes(state), bool(pictures))
+        sim._pictures = bool(pictures)
         return sim
 
     def save(self, path):
@@ -263,22 +270,32 @@ class Simulation:
             raise
 
     @classmethod
-    def load(cls, path):
+    def load(cls, path, pictures=False):
         """The run saved in the state file at ``path``, to go on with bit for bit."""
         with open(path, "rb") as source:
-            return cls.from_state(source.read())
+            return cls.from_state(source.read(), pictures)
+    def picture(self):
+        """The drawing panel as the window shows it, as a numpy uint8 array of
+        shape (404, 404, 3) indexed [y, x, channel] (RGB): every cell as last
+        drawn (its kind's colour, or its gray with ``pictures=True``), under the
+        agents' dots when the control CB_showAg is on."""
+        return self._run.picture()
+
+    def _repr_png_(self):
+        """The picture as PNG bytes, for notebooks and anything that shows PNGs."""
+        return self._run.picture_png()
 
     def __repr__(self):
         return f"<landuse.Simulation seed={self.seed} step {self.step_count} of {self.stop_time}>"
 
     def __reduce__(self):
-        return (_simulation_from_state, (self.state(),))
+        return (_simulation_from_state, (self.state(), self._pictures))
 
     def __copy__(self):
-        return self.from_state(self.state())
+        return self.from_state(self.state(), self._pictures)
 
     def __deepcopy__(self, memo):
-        return self.from_state(self.state())
+        return self.from_state(self.state(), self._pictures)
 
 
 def _umask():
@@ -293,9 +310,9 @@ def _umask():
     return 0o022
 
 
-def _simulation_from_state(state):
+def _simulation_from_state(state, pictures=False):
     """Unpickles a Simulation."""
-    return Simulation.from_state(state)
+    return Simulation.from_state(state, pictures)
 
 
 from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)

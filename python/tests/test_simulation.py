@@ -315,3 +315,35 @@ def test_damaged_states_are_refused_by_what_is_wrong(tmp_path):
         landuse.Simulation.from_state("a text")
     landuse.Simulation(Edit_size=10).save(path)
     assert landuse.Simulation.load(path).state() == state
+def test_picture_is_the_panel_and_its_png_the_runners_picture(runner, tmp_path):
+    """The panel as RGB, indexed [y, x]: each cell's kind in its colour at the cell's
+    corner pixel, the tracks in gray with pictures=True, white without; the PNG is the
+    runner's file of the same step, and recording the drawing leaves the run as it is."""
+    sim = landuse.Simulation(pictures=True, CB_showAg=True)
+    sim.step(150)
+    png = sim._repr_png_()
+    assert png[:8] == b"\x89PNG\r\n\x1a\n"
+    subprocess.run([runner, "--steps", "150", "--set", "CB_showAg=1", "--stats", str(tmp_path / "stats.csv"),
+                    "--pictures-every", "150", "--pictures-dir", str(tmp_path)], check=True, timeout=300)
+    assert (tmp_path / "picture-000150.png").read_bytes() == png
+    with_agents = sim.picture()
+
+    sim.set("CB_showAg", False)
+    picture = sim.picture()
+    assert picture.shape == (404, 404, 3) and picture.dtype == np.uint8
+    assert (with_agents != picture).any()
+    size = int(sim.controls()["Edit_size"])
+    kinds = sim.cells()["kind"]
+    corners = picture[::size, ::size][: kinds.shape[0], : kinds.shape[1]]
+    colours = {1: (0, 0, 128), 2: (0, 128, 0), 3: (0, 255, 0), 4: (255, 0, 0), 5: (0, 102, 204)}
+    assert (kinds == 2).any()
+    for kind, colour in colours.items():
+        assert (corners[kinds == kind] == colour).all(), kind
+    empty = corners[kinds == 0]
+    assert (empty[:, 0] == empty[:, 1]).all() and (empty[:, 1] == empty[:, 2]).all()
+    assert (empty[:, 0] < 255).any()  # tracks
+
+    plain = landuse.Simulation()
+    plain.step(150)
+    pd.testing.assert_frame_equal(plain.statistics, sim.statistics, check_exact=True)
+    assert (plain.picture()[::size, ::size][: kinds.shape[0], : kinds.shape[1]][kinds == 0] == 255).all()

@@ -363,6 +363,9 @@ TEST(HeadlessRunner, WholeNumbersAreDecimalWithinTheirRanges)
              {{"--threads", "3"}, "--threads must be 1..2"},
              {{"--cells-every", "0", "--cells-dir", "/tmp"}, "--cells-every must be 1..2147483647"},
              {{"--cells-every", "1", "--cells-dir", "", "--steps", "1"}, "--cells-dir must name a folder"},
+             {{"--pictures-every", "0", "--pictures-dir", "/tmp"}, "--pictures-every must be 1..2147483647"},
+             {{"--pictures-every", "1", "--pictures-dir", "", "--steps", "1"}, "--pictures-dir must name a folder"},
+             {{"--pictures-every", "1", "--steps", "1"}, "--pictures-every requires --pictures-dir"},
              {{"--tag", "step=9"}, "the statistics already have a column 'step'"},
              {{"--tag", "max_mark=9"}, "the statistics already have a column 'max_mark'"},
              {{"--tag", "a=1", "--tag", "b=2", "--tag", "a=3"}, "--tag a=...: the key is given twice"},
@@ -428,6 +431,8 @@ TEST(HeadlessRunner, OutputPathsAreCheckedBeforeTheRunAndNeverClobbered)
              {{"--agents", folder.File("none/a.csv")}, 1, "does not exist"},
              {{"--cells-every", "1", "--cells-dir", folder.File("none")}, 1, "No such file or directory"},
              {{"--cells-every", "1", "--cells-dir", x + "-file"}, 1, "not a folder"},
+             {{"--pictures-every", "1", "--pictures-dir", folder.File("none")}, 1, "No such file or directory"},
+             {{"--pictures-every", "1", "--pictures-dir", x + "-file"}, 1, "not a folder"},
          }) {
         WriteFile(x + "-file", "");
         const Result r = RunRunner(With({"--steps", "2", "--set", "Edit_size=10"}, c.arguments));

@@ -17,8 +17,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
 #include "headless_runner.h"
+#include "program_start.h"
 #include "scratch_folder.h"
+#include "time_step.h"
+#include "world_picture.h"
 
 // AddressSanitizer reserves terabytes of address space at start: under a small
 // RLIMIT_AS such a build cannot even start.
@@ -86,6 +91,21 @@ std::vector<std::string> With(std::vector<std::string> arguments, const std::vec
 {
     arguments.insert(arguments.end(), more.begin(), more.end());
     return arguments;
+}
+
+// The RGB pixels of a PNG file, rows top to bottom; empty when it is no 404 x 404 PNG.
+std::vector<std::uint8_t> DecodedPicture(const std::string& file)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_memory(&image, file.data(), file.size()) == 0) return {};
+    image.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    const bool read = png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
+    const bool panelSized = image.width == kPictureSide && image.height == kPictureSide;
+    png_image_free(&image);
+    if (!read || !panelSized) return {};
+    return rgb;
 }
 
 }  // namespace
@@ -185,4 +205,47 @@ TEST(RunnerFiles, BatchesBeyondTheMemoryLimitAreRefused)
     rmdir(group.c_str());
     EXPECT_EQ(inGroup.exitCode, 1) << "signal " << inGroup.signal;
     EXPECT_NE(inGroup.err.find("Not enough memory to create 6000000 agents"), std::string::npos) << inGroup.err;
+}
+
+// Pictures land at their steps, each the painter's picture of the run as it
+// stands then (the run stepped again here with its drawing recorded); they leave
+// the statistics as they are, and one that cannot be written fails the run.
+TEST(RunnerFiles, PicturesAreThePaintersPicturesOfTheirSteps)
+{
+    ScratchFolder folder;
+    fs::create_directory(folder.File("pictures"));
+    const std::vector<std::string> run = {"--steps", "7", "--set", "CB_showAg=1", "--set", "Edit_anzAg=40"};
+    std::ostringstream out, err;
+    ASSERT_EQ(RunHeadless(With(run, {"--stats", folder.File("pictured.csv"), "--pictures-every", "3", "--pictures-dir",
+                                     folder.File("pictures")}),
+                          out, err),
+              0)
+        << err.str();
+    ASSERT_EQ(RunHeadless(With(run, {"--stats", folder.File("plain.csv")}), out, err), 0) << err.str();
+    EXPECT_EQ(ReadFile(folder.File("pictured.csv")), ReadFile(folder.File("plain.csv")));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"pictured.csv", "pictures", "pictures/picture-000003.png",
+                                                        "pictures/picture-000006.png", "plain.csv"}));
+
+    Simulation sim;
+    DrawingRecorder recorder(sim);
+    sim.SetScreen(&recorder);
+    StartProgram(sim, {{"CB_showAg", "1"}, {"Edit_anzAg", "40"}});
+    for (int step = 1; step <= 6; ++step) {
+        TimeStep(sim);
+        if (step % 3 != 0) continue;
+        const std::vector<std::uint8_t> decoded =
+            DecodedPicture(ReadFile(folder.File("pictures/picture-00000" + std::to_string(step) + ".png")));
+        ASSERT_FALSE(decoded.empty()) << "step " << step;
+        EXPECT_TRUE(decoded == WorldPictureRgb(sim)) << "step " << step;
+    }
+
+    // A folder where step 3's picture would go: the run stops there, with exit code 1.
+    fs::create_directory(folder.File("pictures/blocked"));
+    fs::create_directory(folder.File("pictures/blocked/picture-000003.png"));
+    std::ostringstream blockedErr;
+    EXPECT_EQ(RunHeadless(With(run, {"--stats", "/dev/null", "--pictures-every", "3", "--pictures-dir",
+                                     folder.File("pictures/blocked")}),
+                          out, blockedErr),
+              1);
+    EXPECT_NE(blockedErr.str().find("picture-000003.png"), std::string::npos) << blockedErr.str();
 }
