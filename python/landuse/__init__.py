@@ -33,6 +33,8 @@ __all__ = [
     "control_settings",
     "control_table",
     "control_text",
+    "designs",
+    "measures",
     "draws_between",
     "read_statistics",
     "replicate_seed",
@@ -199,11 +201,39 @@ class Simulation:
             raise ValueError(f"step takes a whole number 0..{left} (the step count ends at {LARGEST_STEP}), not {n!r}")
         self._run.step(int(n))
 
-    def run(self):
-        """Runs the steps left to the stop time."""
-        if self.stop_time <= 0:
-            raise ValueError(f"the stop time {self.stop_time} never stops the run: use step(n)")
-        self.step(max(0, self.stop_time - self.step_count))
+    def run(self, steps=None, measures=None, every=1, stop_when=None):
+        """Runs ``steps`` steps (by default those left to the stop time) and returns
+        their table: the statistics of each step, then the columns of ``measures``
+        (a function ``f(sim) -> dict``, evaluated every ``every`` steps of the run's
+        count and at the last step; empty on the other rows) and ``stopped``, true on
+        the last row when ``stop_when`` (a function ``g(sim) -> bool``, or a
+        condition's text such as ``"agents >= 2000"``, see ``landuse.measures``),
+        evaluated at the same steps, ended the run early. A measure or stop
+        condition that raises raises ``landuse.measures.MeasureError`` naming it;
+        the steps run stay in ``statistics``."""
+        from .measures import check_every, check_functions, step_measured
+
+        measures, stop_when = check_functions(measures, stop_when)
+        every = check_every(every)
+        if steps is None:
+            if self.stop_time <= 0:
+                raise ValueError(f"the stop time {self.stop_time} never stops the run: use step(n)")
+            steps = max(0, self.stop_time - self.step_count)
+        left = LARGEST_STEP - self.step_count
+        if isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or not 0 <= steps <= left:
+            raise ValueError(f"run takes a whole number of steps 0..{left}, not {steps!r}")
+        first = self.step_count
+        reserved = {*STATISTICS_COLUMNS, "stopped"}
+        measured, stopped = step_measured(self, int(steps), measures, every, stop_when, reserved)
+        table = self.statistics
+        table = table[table["step"] > first].reset_index(drop=True)
+        names = list(dict.fromkeys(name for values in measured.values() for name in values))
+        for name in names:
+            column = pd.Series([measured.get(step, {}).get(name) for step in table["step"]], dtype="object")
+            numeric = pd.to_numeric(column, errors="coerce")
+            table[name] = numeric if numeric.notna().sum() == column.notna().sum() else column
+        table["stopped"] = [stopped and i == len(table) - 1 for i in range(len(table))]
+        return table
 
     @property
     def statistics(self):
@@ -315,4 +345,14 @@ def _simulation_from_state(state, pictures=False):
     return Simulation.from_state(state, pictures)
 
 
+from . import designs, measures  # noqa: E402  (both use the package's names)
 from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)
+
+
+def __getattr__(name):
+    """landuse.sensitivity (scipy) and landuse.plot (matplotlib) are imported when first used."""
+    if name in ("sensitivity", "plot"):
+        import importlib
+
+        return importlib.import_module(f".{name}", __name__)
+    raise AttributeError(f"module 'landuse' has no attribute {name!r}")

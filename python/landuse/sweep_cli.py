@@ -1,6 +1,7 @@
 """The command line of sweeps: a TOML file in, one CSV table out.
 
-    python3 -m landuse.sweep SWEEP.toml --out results.csv [--resume] [--scheduler ADDRESS] [--workers N] [--quiet]
+    python3 -m landuse.sweep SWEEP.toml --out results.csv [--resume] [--scheduler ADDRESS] [--workers N]
+                             [--plot DIR] [--quiet]
 
 The file (every key but one of the two tables is optional):
 
@@ -19,6 +20,27 @@ or, instead of [parameters], one table per point:
     "StringGrid1.2.1" = "0,5"   # usage cells by name; quote names with dots
 
 Values are texts as the panel takes them ("0,1"), numbers or true/false.
+
+or, instead of either, a sampling design over ranges (see landuse.designs):
+
+    [design]
+    kind = "latin_hypercube"   # or "sobol" (points a power of two) or "random"
+    points = 20
+    seed = 1
+    [ranges]
+    E_CProbab = [0.01, 0.5]    # a real in [low, high]
+    E_crAgs = [1, 10, "int"]   # a whole number low..high
+    rb_rulette = {choices = [0, 1]}
+
+and, with any of them:
+
+    every = 10                 # how often the stop condition is looked at; default 1
+    keep = "final"             # one row per run, its last; default "every" step
+    stop_when = "agents >= 2000 or step >= 600"   # ends a run early (see landuse.measures)
+
+A stop condition compares statistics columns with numbers (< <= > >= == !=),
+joined by "and" and "or"; a condition the grammar does not take is a mistake in
+the file (exit 2).
 
 Each finished run is appended to the journal results.csv.journal as it finishes;
 after an interruption (Ctrl-C, a lost scheduler, a job out of time) the same
@@ -43,11 +65,13 @@ import tempfile
 import tomllib
 import warnings
 
-from . import sweeps
+import pandas as pd
+
+from . import designs, sweeps
 from .local_cluster import default_workers, local_client
 from .sweep_journal import check_writable, current_umask
 
-KNOWN_KEYS = {"replicates", "steps", "parameters", "points"}
+KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when"}
 JOURNAL_SUFFIX = ".journal"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
@@ -70,7 +94,8 @@ def _stop(number, frame):
 
 
 def read_sweep_file(path):
-    """The sweep() arguments a TOML file gives: parameters, replicates, steps."""
+    """The sweep() arguments a TOML file gives: parameters (value lists, points or a
+    design) and the keywords replicates, steps, every, keep and stop_when."""
     try:
         with open(path, "rb") as f:
             document = tomllib.load(f)
@@ -81,24 +106,36 @@ def read_sweep_file(path):
     unknown = sorted(set(document) - KNOWN_KEYS)
     if unknown:
         raise SweepFileError(f"{path}: unknown key(s) {', '.join(unknown)}; known: {', '.join(sorted(KNOWN_KEYS))}")
-    if ("parameters" in document) == ("points" in document):
-        raise SweepFileError(f"{path}: give either a [parameters] table or [[points]] tables")
+    given = [key for key in ("parameters", "points", "design") if key in document]
+    if len(given) != 1:
+        raise SweepFileError(f"{path}: give one of a [parameters] table, [[points]] tables or a [design] table")
+    if ("ranges" in document) != ("design" in document):
+        raise SweepFileError(f"{path}: a [design] table takes a [ranges] table, and [ranges] a [design]")
     parameters = document.get("parameters", document.get("points"))
     if "parameters" in document and not isinstance(parameters, dict):
         raise SweepFileError(f"{path}: parameters must be a table")
     if "points" in document and not (isinstance(parameters, list) and all(isinstance(p, dict) for p in parameters)):
         raise SweepFileError(f"{path}: points must be an array of tables ([[points]])")
+    if "design" in document:
+        if not isinstance(document["design"], dict) or not isinstance(document["ranges"], dict):
+            raise SweepFileError(f"{path}: design and ranges must be tables")
+        try:
+            parameters = designs.from_table({**document["design"], "ranges": document["ranges"]})
+        except (TypeError, ValueError) as e:
+            raise SweepFileError(f"{path}: {e}") from None
     replicates = document.get("replicates", 1)
-    steps = document.get("steps")
     if not isinstance(replicates, int) or isinstance(replicates, bool) or replicates < 1:
         raise SweepFileError(f"{path}: replicates takes a whole number of 1 or more")
-    if steps is not None and (not isinstance(steps, int) or isinstance(steps, bool) or steps < 0):
-        raise SweepFileError(f"{path}: steps takes a whole number of 0 or more")
+    stop_when = document.get("stop_when")
+    if stop_when is not None and not isinstance(stop_when, str):
+        raise SweepFileError(f"{path}: stop_when takes a condition's text, e.g. \"agents >= 2000\"")
     try:
+        plan = sweeps.RunPlan(document.get("steps"), None, document.get("every", 1), stop_when,
+                              document.get("keep", "every"))
         sweeps.SweepPoints(parameters)
     except (TypeError, ValueError) as e:
         raise SweepFileError(f"{path}: {e}") from None
-    return parameters, replicates, steps
+    return parameters, replicates, plan
 
 
 def write_output(write, out):
@@ -141,13 +178,14 @@ def main(argv=None):
                         help="go on with the journal an interrupted sweep left beside --out")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
+    parser.add_argument("--plot", metavar="DIR", help="PNG plots of the table into DIR (landuse.plot)")
     parser.add_argument("--quiet", action="store_true", help="no progress line")
     arguments = parser.parse_args(argv)
     out = arguments.out
     journal = out + JOURNAL_SUFFIX
 
     try:
-        parameters, replicates, steps = read_sweep_file(arguments.sweep_file)
+        parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
         points = sweeps.SweepPoints(parameters)
         check_writable(out, "--out")
     except (SweepFileError, ValueError) as e:
@@ -177,8 +215,10 @@ def main(argv=None):
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:
-        summary = sweeps.run_into_journal(points, replicates, steps, client, not arguments.quiet, journal)
-        write_output(lambda f: sweeps.write_journal_table(journal, points.names, f), out)
+        summary = sweeps.run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
+        tables = []
+        keep_table = tables.append if arguments.plot else None
+        write_output(lambda f: sweeps.write_journal_table(journal, sweeps.TableLayout.of(points), f, keep_table), out)
     except ValueError as e:
         parser.error(str(e))
     except OSError as e:
@@ -193,6 +233,15 @@ def main(argv=None):
         if cluster is not None:
             cluster.close()
     os.unlink(journal)
+    if arguments.plot:
+        from . import plot
+
+        try:
+            written = plot.write_sweep_plots(pd.concat(tables, ignore_index=True), arguments.plot)
+        except OSError as e:
+            print(f"{parser.prog}: error: the plots: {e}", file=sys.stderr)
+            return CANNOT_GO_ON
+        print(f"landuse sweep: {len(written)} plots written to {arguments.plot}", file=sys.stderr)
     print(f"landuse {sweeps.__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}",
           file=sys.stderr)
     return FAILED_RUNS if summary.failed else 0

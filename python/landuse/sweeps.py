@@ -22,12 +22,14 @@ import pandas as pd
 from . import (STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table, control_text,
                replicate_seed, streams_overlap)
 from .local_cluster import default_workers, local_client
+from .measures import MeasureError, check_every, check_functions, function_name, step_measured
 from .sweep_journal import Journal, journal_records
 
 STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
 # Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
 RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
-RESERVED_COLUMNS = {"run", *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"}
+RESERVED_COLUMNS = {"run", "point", *RUN_COLUMNS, *STATISTICS_COLUMNS, "stopped", "error"}
+KEEP_CHOICES = ("every", "final")
 # Seconds to wait for a scheduler that does not answer.
 CONNECT_TIMEOUT = 10
 
@@ -67,6 +69,9 @@ class SweepPoints:
     """
 
     def __init__(self, parameters):
+        # A design's points carry their coordinates in the unit cube, one column each.
+        self.coordinate_names = list(getattr(parameters, "coordinate_names", []))
+        self.coordinates = [list(map(float, row)) for row in getattr(parameters, "coordinates", [])]
         if isinstance(parameters, dict):
             self.names = list(parameters)
             self._lists = [_value_list(name, values) for name, values in parameters.items()]
@@ -115,6 +120,10 @@ class SweepPoints:
                     yield {self.names[level]: value, **rest}
         yield from grid(0)
 
+    def coordinates_of(self, index):
+        """The design coordinates of point `index` ([] for a sweep that is no design)."""
+        return self.coordinates[index] if self.coordinates else []
+
     def fingerprint(self, replicates, steps):
         """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's."""
         if self._points is None:
@@ -122,7 +131,8 @@ class SweepPoints:
         else:
             values = [[control_text(point[name]) if name in point else None for name in self.names]
                       for point in self._points]
-        description = [__version__, replicates, steps, self._points is None, self.names, values]
+        description = [__version__, replicates, steps, self._points is None, self.names, values,
+                       self.coordinate_names, self.coordinates]
         return hashlib.sha256(json.dumps(description).encode()).hexdigest()
 
 
@@ -172,59 +182,124 @@ def _recorded_values(point, names, in_effect):
     return values, changes
 
 
-def run_one(run_id, point, replicate, steps, names):
+class RunPlan:
+    """What every run of a sweep does besides its point: how many steps, the
+    measures and the stop condition with how often they are evaluated, and which
+    rows it keeps ("every" step, or only the "final" one)."""
+
+    def __init__(self, steps=None, measures=None, every=1, stop_when=None, keep="every"):
+        if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or steps < 0):
+            raise ValueError(f"steps takes a whole number of 0 or more, not {steps!r}")
+        if keep not in KEEP_CHOICES:
+            raise ValueError(f"keep takes 'every' or 'final', not {keep!r}")
+        self.steps = None if steps is None else int(steps)
+        self.measures, self.stop_when = check_functions(measures, stop_when)
+        self.every = check_every(every)
+        self.keep = keep
+
+    def description(self):
+        """What decides the runs' rows, for the journal's fingerprint."""
+        named = [None if f is None else function_name(f) for f in (self.measures, self.stop_when)]
+        return [self.steps, *named, self.every, self.keep]
+
+
+def run_one(run_id, point, replicate, plan, names, coordinates=()):
     """One run of a sweep, in whichever process runs it: its record (plain values
     that JSON keeps exactly), from which ``run_frame`` makes its rows.
 
     A value that the model refuses (a text that does not convert, a value a control
-    cannot hold, a batch too large for memory) does not fail the task: the steps
-    completed before it are kept and the record carries the error. The task
-    depends on its arguments alone, so the scheduler may run it again anywhere.
+    cannot hold, a batch too large for memory), or a measure or stop condition that
+    raises, does not fail the task: the steps completed before it are kept and the
+    record carries the error. The task depends on its arguments alone, so the
+    scheduler may run it again anywhere.
     """
     seed = replicate_seed(replicate)
-    error, sim, in_effect = "", None, None
+    error, sim, in_effect, measured, stopped = "", None, None, {}, False
     try:
         # Every worker runs one task at a time on its own core, so each run keeps to one thread.
         sim = Simulation(seed=seed, threads=1, **point)
         in_effect = sim.controls()
-        if steps is None:
-            sim.run()
-        else:
-            sim.step(steps)
-    except (ValueError, MemoryError) as e:
+        steps = plan.steps if plan.steps is not None else max(0, sim.stop_time - sim.step_count)
+        if plan.steps is None and sim.stop_time <= 0:
+            sim.run()  # refuses a stop time that never stops the run
+        measured, stopped = step_measured(sim, steps, plan.measures, plan.every, plan.stop_when,
+                                          reserved=RESERVED_COLUMNS | set(names))
+    except (ValueError, MemoryError, MeasureError) as e:
         control = getattr(e, "control", "")
         error = f"{control}: {e}" if control else str(e)
     values, changes = _recorded_values(point, names, in_effect)
     statistics = sim.statistics if sim is not None else pd.DataFrame(columns=STATISTICS_COLUMNS)
+    if plan.keep == "final":
+        statistics = statistics.tail(1)
+    kept_steps = set(statistics["step"].tolist())
     return {
-        "run": run_id, "values": values, "replicate": replicate, "seed": seed, "version": __version__,
-        "draws": sim.draws if sim is not None else 0,
+        "run": run_id, "values": values, "coordinates": list(coordinates), "replicate": replicate, "seed": seed,
+        "version": __version__, "draws": sim.draws if sim is not None else 0,
         "statistics": {name: statistics[name].tolist() for name in STATISTICS_COLUMNS},
-        "error": error, "changes": changes,
+        "measures": [[step, measured[step]] for step in sorted(measured) if step in kept_steps],
+        "stopped": stopped, "error": error, "changes": changes,
     }
 
 
-def _failed_record(run_id, point, replicate, names, error):
+def _failed_record(run_id, point, replicate, names, error, coordinates=()):
     """The record of a run that left no result of its own (its task failed)."""
     values, _ = _recorded_values(point, names, None)
     return {
-        "run": run_id, "values": values, "replicate": replicate, "seed": replicate_seed(replicate),
-        "version": __version__, "draws": 0, "statistics": {name: [] for name in STATISTICS_COLUMNS},
+        "run": run_id, "values": values, "coordinates": list(coordinates), "replicate": replicate,
+        "seed": replicate_seed(replicate), "version": __version__, "draws": 0,
+        "statistics": {name: [] for name in STATISTICS_COLUMNS}, "measures": [], "stopped": False,
         "error": error, "changes": [],
     }
 
 
+class TableLayout:
+    """The columns of a sweep's table: run, the design's point and coordinates (for
+    a design), the swept controls, the run's own columns, the statistics, the
+    measures (in the order they first appear, by run), stopped and error."""
+
+    def __init__(self, names, coordinate_names=(), measure_names=()):
+        self.names = list(names)
+        self.coordinate_names = list(coordinate_names)
+        self.measure_names = list(measure_names)
+
+    @classmethod
+    def of(cls, points, records=()):
+        layout = cls(points.names, points.coordinate_names)
+        for record in records:
+            layout.take_measures(record)
+        return layout
+
+    def take_measures(self, record):
+        known = set(self.measure_names)
+        for _, values in record.get("measures", []):
+            for name in values:
+                if name not in known:
+                    self.measure_names.append(name)
+                    known.add(name)
+
+    def columns(self):
+        design = ["point", *self.coordinate_names] if self.coordinate_names else []
+        return ["run", *design, *self.names, *RUN_COLUMNS, *STATISTICS_COLUMNS, *self.measure_names, "stopped",
+                "error"]
+
+
 def table_columns(names):
-    return ["run", *names, *RUN_COLUMNS, *STATISTICS_COLUMNS, "error"]
+    return TableLayout(names).columns()
 
 
-def run_frame(record, names):
-    """A run's rows of the tidy table: one per step, and one more carrying the error of a run that failed."""
+def run_frame(record, layout):
+    """A run's rows of the tidy table: one per kept step, and one more carrying the error of a run that failed."""
+    if not isinstance(layout, TableLayout):
+        layout = TableLayout(layout)
     statistics = record["statistics"]
     steps = len(statistics["step"])
     rows = steps + (1 if record["error"] else 0)
     frame = {"run": pd.Series([record["run"]] * rows, dtype="int64")}
-    for name, value in zip(names, record["values"]):
+    if layout.coordinate_names:
+        frame["point"] = pd.Series([record.get("point", -1)] * rows, dtype="int64")
+        for name, value in zip(layout.coordinate_names, record.get("coordinates", [])):
+            frame[name] = pd.Series([value] * rows, dtype="float64")
+    for name, value in zip(layout.names, record["values"]):
         # Kept as objects, each written as it is: a batch of runs writes the same text as the whole table.
         frame[name] = pd.Series([value] * rows, dtype="object")
     frame["replicate"] = pd.Series([record["replicate"]] * rows, dtype="int64")
@@ -234,16 +309,36 @@ def run_frame(record, names):
     padding = [None] * (rows - steps)
     for name in STATISTICS_COLUMNS:
         frame[name] = pd.Series(statistics[name] + padding, dtype="float64" if name == "max_mark" else "Int64")
+    measured = {step: values for step, values in record.get("measures", [])}
+    for name in layout.measure_names:
+        column = [measured.get(step, {}).get(name) for step in statistics["step"]] + padding
+        frame[name] = pd.Series(column, dtype="object")
+    stopped = record.get("stopped", False)
+    frame["stopped"] = [stopped and i == steps - 1 for i in range(steps)] + [False] * (rows - steps)
     frame["error"] = [""] * steps + [record["error"]] * (rows - steps)
-    return pd.DataFrame(frame)
+    return pd.DataFrame(frame)[layout.columns()]
 
 
-def make_table(records, names):
+def _typed(table, layout):
+    """Measure columns as numbers where every value is one."""
+    for name in layout.measure_names:
+        converted = pd.to_numeric(table[name], errors="coerce")
+        if converted.notna().sum() == table[name].notna().sum():
+            table[name] = converted
+    return table
+
+
+def make_table(records, layout):
     """The sweep's table from its runs' records, in run order and step order."""
-    frames = [run_frame(record, names) for record in sorted(records, key=lambda record: record["run"])]
+    records = sorted(records, key=lambda record: record["run"])
+    if not isinstance(layout, TableLayout):
+        layout = TableLayout(layout)
+    for record in records:
+        layout.take_measures(record)
+    frames = [run_frame(record, layout) for record in records]
     if not frames:
-        return pd.DataFrame(columns=table_columns(names))
-    return pd.concat(frames, ignore_index=True)[table_columns(names)]
+        return pd.DataFrame(columns=layout.columns())
+    return _typed(pd.concat(frames, ignore_index=True)[layout.columns()], layout)
 
 
 def overlapping_replicates(draws_by_replicate):
@@ -298,15 +393,25 @@ class SweepSummary:
         warn_of_changes(self.changes)
 
 
-def write_journal_table(path, names, out):
+def write_journal_table(path, layout, out, keep_table=None):
     """Writes the table of a journal's runs as CSV to the open file ``out``, a batch
-    of runs at a time: the same text as ``make_table`` of all of them would give."""
+    of runs at a time: the same text as ``make_table`` of all of them would give
+    (the measures' columns are gathered from every run first). ``keep_table``, when
+    given, is handed each batch's table too (for plots)."""
+    if not isinstance(layout, TableLayout):
+        layout = TableLayout(layout)
+    for records in journal_records(path):
+        for record in records:
+            layout.take_measures(record)
     header = True
     for records in journal_records(path):
-        make_table(records, names).to_csv(out, index=False, header=header)
+        table = make_table(records, layout)
+        table.to_csv(out, index=False, header=header)
+        if keep_table is not None:
+            keep_table(table)
         header = False
     if header:
-        make_table([], names).to_csv(out, index=False)
+        make_table([], layout).to_csv(out, index=False)
 
 
 class _Progress:
@@ -389,7 +494,8 @@ def _connect(client):
     return client, None, False
 
 
-def sweep(parameters, replicates=1, steps=None, client=None, progress=True, journal=None):
+def sweep(parameters, replicates=1, steps=None, client=None, progress=True, journal=None, measures=None, every=1,
+          stop_when=None, keep="every"):
     """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
     DataFrame: run, the swept controls, replicate, seed, version (of landuse),
     draws (the random numbers the run drew), then the statistics of every step
@@ -412,6 +518,16 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     ``progress``: a progress line on stderr while the runs complete.
     ``journal``: a file that keeps each finished run as it finishes; if it exists,
     its runs are taken from it and only the others run, giving the same table.
+    ``measures``: a function ``f(sim) -> dict`` whose values become columns of their
+    own, evaluated every ``every`` steps (by the run's step count) and at the last
+    step; other rows leave them empty. ``stop_when``: a function ``g(sim) -> bool``
+    (or a condition's text, see ``landuse.measures``), evaluated at the same steps,
+    that ends a run early; its last row has ``stopped`` true. A measure or stop
+    condition that raises makes that run's error row, naming the function. The
+    functions travel to the workers as Dask sends tasks (cloudpickle).
+    ``keep``: "every" keeps a row for every step; "final" one row per run, its last.
+    A design (``landuse.designs``) adds a column ``point`` (its index in the design)
+    and its coordinates in the unit cube (``u_NAME``).
 
     A worker that dies is replaced and its runs run again; a run that ended its
     worker each time it was tried becomes an error row. The model must be
@@ -419,47 +535,50 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     """
     if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
         raise ValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
-    if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or steps < 0):
-        raise ValueError(f"steps takes a whole number of 0 or more, not {steps!r}")
-    replicates, steps = int(replicates), None if steps is None else int(steps)
+    plan = steps if isinstance(steps, RunPlan) else RunPlan(steps, measures, every, stop_when, keep)
+    replicates = int(replicates)
     points = SweepPoints(parameters)
     if journal is None:
         records = []
-        _run_sweep(points, replicates, steps, client, progress, SweepSummary(points.count * replicates),
+        _run_sweep(points, replicates, plan, client, progress, SweepSummary(points.count * replicates),
                    keep=records.append)
-        return make_table(records, points.names)
-    run_into_journal(points, replicates, steps, client, progress, journal)
-    return make_table([record for records in journal_records(journal) for record in records], points.names)
+        return make_table(records, TableLayout.of(points))
+    run_into_journal(points, replicates, plan, client, progress, journal)
+    return make_table([record for records in journal_records(journal) for record in records], TableLayout.of(points))
 
 
-def run_into_journal(points, replicates, steps, client, progress, path):
+def run_into_journal(points, replicates, plan, client, progress, path):
     """Runs the sweep's runs that the journal at path lacks, appending each to it;
     its summary, with the journal's runs. The journal is made if it is missing."""
+    if not isinstance(plan, RunPlan):
+        plan = RunPlan(plan)
     summary = SweepSummary(points.count * replicates)
-    journal = Journal(path, points.fingerprint(replicates, steps), summary)
+    journal = Journal(path, points.fingerprint(replicates, plan.description()), summary)
     try:
-        return _run_sweep(points, replicates, steps, client, progress, summary, keep=journal.append_line,
+        return _run_sweep(points, replicates, plan, client, progress, summary, keep=journal.append_line,
                           as_json=True)
     finally:
         journal.close()
 
 
-def _run_sweep(points, replicates, steps, client, progress, summary, keep, as_json=False):
+def _run_sweep(points, replicates, plan, client, progress, summary, keep, as_json=False):
     """Runs every run the summary has not seen, passing each record (or its JSON
     line) to keep as it finishes; then warns of overlaps and changed values."""
     names = points.names
     bar = _Progress(summary.runs, progress)
     bar.done, bar.failed = summary.done, summary.failed
-    tasks = ((run_id, point, replicate, steps, names)
+    tasks = ((run_id, point, replicate, plan, names, points.coordinates_of(run_id // replicates))
              for run_id, (point, replicate) in enumerate((point, replicate) for point in points
                                                          for replicate in range(replicates))
              if not summary.finished[run_id])
 
     client, cluster, own_client = _connect(client)
     try:
-        for (run_id, point, replicate, _, _), result, failure in stream_runs(client, tasks, task=run_one):
+        for (run_id, point, replicate, _, _, coordinates), result, failure in stream_runs(client, tasks,
+                                                                                          task=run_one):
             if failure is not None:
-                result = _failed_record(run_id, point, replicate, names, _task_failure(failure))
+                result = _failed_record(run_id, point, replicate, names, _task_failure(failure), coordinates)
+            result["point"] = run_id // replicates
             # The table takes every record as JSON reads it back, whether from the journal or not.
             line = json.dumps(result)
             record = json.loads(line)

@@ -202,17 +202,42 @@ def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path, capsys):
     good = tmp_path / "good.toml"
     good.write_text('replicates = 3\nsteps = 10\n[parameters]\nE_CProbab = [0.1, "0,2"]\nEdit_size = 10\n'
                     '"StringGrid1.2.1" = ["0,5"]\n')
-    assert read_sweep_file(good) == ({"E_CProbab": [0.1, "0,2"], "Edit_size": 10, "StringGrid1.2.1": ["0,5"]}, 3, 10)
+    parameters, replicates, plan = read_sweep_file(good)
+    assert (parameters, replicates, plan.steps) == ({"E_CProbab": [0.1, "0,2"], "Edit_size": 10,
+                                                     "StringGrid1.2.1": ["0,5"]}, 3, 10)
     points = tmp_path / "points.toml"
     points.write_text('[[points]]\nE_crAgs = 1\n[[points]]\nCB_migrate = true\n')
-    assert read_sweep_file(points) == ([{"E_crAgs": 1}, {"CB_migrate": True}], 1, None)
+    parameters, replicates, plan = read_sweep_file(points)
+    assert (parameters, replicates, plan.steps) == ([{"E_crAgs": 1}, {"CB_migrate": True}], 1, None)
+    design = tmp_path / "design.toml"
+    design.write_text('every = 5\nkeep = "final"\nstop_when = "agents >= 20 and step > 3 or residential == 7"\n'
+                      '[design]\nkind = "sobol"\npoints = 8\nseed = 2\n'
+                      '[ranges]\nE_CProbab = [0.01, 0.5]\nE_crAgs = [1, 10, "int"]\nrb_rulette = {choices = [0, 1]}\n')
+    parameters, replicates, plan = read_sweep_file(design)
+    assert (len(parameters), parameters.names, plan.every, plan.keep) == (8, ["E_CProbab", "E_crAgs", "rb_rulette"],
+                                                                          5, "final")
+    assert plan.stop_when.clauses == [[("agents", ">=", 20), ("step", ">", 3)], [("residential", "==", 7)]]
 
     # Every mistake ends the command with status 2 and one line, before any run.
     bad = tmp_path / "bad.toml"
     for text, message in [
         (b"replicate = 2\n[parameters]\nE_crAgs = [1]\n", "unknown key"),
-        (b"[parameters]\nE_crAgs = [1]\n[[points]]\nE_crAgs = 1\n", "either"),
-        (b"steps = 10\n", "either"),
+        (b"[parameters]\nE_crAgs = [1]\n[[points]]\nE_crAgs = 1\n", "give one of"),
+        (b"steps = 10\n", "give one of"),
+        (b'stop_when = "agents >>= 5"\n[parameters]\nE_crAgs = [1]\n', "no number"),
+        (b'stop_when = "agents >= 5;"\n[parameters]\nE_crAgs = [1]\n', "cannot read"),
+        (b'stop_when = "population > 3"\n[parameters]\nE_crAgs = [1]\n', "no statistics column"),
+        (b'stop_when = "agents > many"\n[parameters]\nE_crAgs = [1]\n', "no number"),
+        (b'stop_when = "agents > 1 and"\n[parameters]\nE_crAgs = [1]\n', "COLUMN OPERATOR NUMBER"),
+        (b'stop_when = "agents > 1 but step > 2"\n[parameters]\nE_crAgs = [1]\n', "expected 'and' or 'or'"),
+        (b'stop_when = ""\n[parameters]\nE_crAgs = [1]\n', "cannot be empty"),
+        (b'keep = "last"\n[parameters]\nE_crAgs = [1]\n', "keep"),
+        (b'every = 0\n[parameters]\nE_crAgs = [1]\n', "every"),
+        (b'[design]\nkind = "sobol"\npoints = 6\n[ranges]\nE_crAgs = [1, 3, "int"]\n', "power of two"),
+        (b'[design]\nkind = "grid"\npoints = 4\n[ranges]\nE_crAgs = [1, 3]\n', "kind"),
+        (b'[design]\nkind = "random"\npoints = 4\n[ranges]\nE_crAgs = [3, 1]\n', "above the high"),
+        (b'[design]\nkind = "random"\npoints = 4\n[ranges]\nE_crAgs = [1, 2, 3, 4]\n', "low, high"),
+        (b'[design]\nkind = "random"\npoints = 4\n', "table takes a"),
         (b"replicates = 0\n[parameters]\nE_crAgs = [1]\n", "replicates"),
         (b"replicates = '2'\n[parameters]\nE_crAgs = [1]\n", "replicates"),
         (b"steps = -1\n[parameters]\nE_crAgs = [1]\n", "steps"),

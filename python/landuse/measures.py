@@ -1,0 +1,197 @@
+"""Measures of one's own and stop conditions, for a run and for every run of a sweep.
+
+A measure is a function ``f(sim) -> dict`` of column names to plain values
+(numbers, texts, booleans), evaluated every ``every`` steps and at the last step;
+a stop condition is a function ``g(sim) -> bool``, evaluated at the same steps,
+that ends the run when it returns true. Both may read anything of the run:
+``cells()``, ``agents()``, ``statistics``, the land-use counts among them.
+
+For the command line, a stop condition is written as text in a small grammar
+(never given to ``eval``)::
+
+    condition  := clause ("or" clause)*
+    clause     := comparison ("and" comparison)*
+    comparison := COLUMN OPERATOR NUMBER
+    OPERATOR   := "<" | "<=" | ">" | ">=" | "==" | "!="
+
+where COLUMN is a column of the statistics (``agents``, ``residential``, ...)
+read at the step just completed, e.g. ``"agents >= 2000"`` or
+``"residential > 500 and step >= 100"``; ``and`` binds tighter than ``or``.
+"""
+
+import math
+import numbers
+import operator
+import re
+
+import numpy as np
+
+from . import STATISTICS_COLUMNS
+
+OPERATORS = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
+             "<": operator.lt, ">": operator.gt}
+_TOKEN = re.compile(r"\s*(?:(<=|>=|==|!=|<|>)|([A-Za-z_][A-Za-z_0-9]*)|([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))")
+
+
+class StopConditionError(ValueError):
+    """A stop condition's text that the grammar does not take."""
+
+
+class StopCondition:
+    """A stop condition written as text (see the module's grammar); picklable, so it
+    travels to a sweep's workers."""
+
+    def __init__(self, text):
+        if not isinstance(text, str):
+            raise StopConditionError(f"a stop condition is a text, not {type(text).__name__}")
+        self.text = text
+        self.clauses = self._parse(text)
+
+    @staticmethod
+    def _tokens(text):
+        at, tokens = 0, []
+        while at < len(text.rstrip()):
+            match = _TOKEN.match(text, at)
+            if not match:
+                raise StopConditionError(f"stop condition {text!r}: cannot read {text[at:].strip()!r}")
+            tokens.append(match.group(1) or match.group(2) or match.group(3))
+            at = match.end()
+        return tokens
+
+    @classmethod
+    def _parse(cls, text):
+        tokens = cls._tokens(text)
+        if not tokens:
+            raise StopConditionError("a stop condition cannot be empty")
+        clauses, clause, at = [], [], 0
+        while True:
+            if at + 3 > len(tokens):
+                raise StopConditionError(f"stop condition {text!r}: a comparison is COLUMN OPERATOR NUMBER")
+            column, symbol, number = tokens[at:at + 3]
+            if column not in STATISTICS_COLUMNS:
+                raise StopConditionError(f"stop condition {text!r}: {column!r} is no statistics column "
+                                         f"({', '.join(STATISTICS_COLUMNS)})")
+            if symbol not in OPERATORS:
+                raise StopConditionError(f"stop condition {text!r}: {symbol!r} is no comparison "
+                                         f"({' '.join(OPERATORS)})")
+            try:
+                value = float(number)
+            except ValueError:
+                raise StopConditionError(f"stop condition {text!r}: {number!r} is no number") from None
+            clause.append((column, symbol, value))
+            at += 3
+            if at == len(tokens):
+                clauses.append(clause)
+                return clauses
+            joiner = tokens[at]
+            if joiner == "or":
+                clauses.append(clause)
+                clause = []
+            elif joiner != "and":
+                raise StopConditionError(f"stop condition {text!r}: expected 'and' or 'or', found {joiner!r}")
+            at += 1
+
+    def __call__(self, sim):
+        last = last_statistics(sim)
+        if last is None:
+            return False
+        return any(all(OPERATORS[symbol](last[column], value) for column, symbol, value in clause)
+                   for clause in self.clauses)
+
+    def __repr__(self):
+        return f"StopCondition({self.text!r})"
+
+
+def last_statistics(sim):
+    """The statistics of the step just completed, as {column: value}; None before the first step."""
+    columns = sim._run.statistics()
+    if len(columns["step"]) == 0:
+        return None
+    return {name: values[-1].item() for name, values in columns.items()}
+
+
+def function_name(function):
+    """How an error names a measure or a stop condition."""
+    if isinstance(function, StopCondition):
+        return repr(function)
+    return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
+
+
+class MeasureError(Exception):
+    """A measure or a stop condition that raised or returned what a table cannot hold."""
+
+
+def _plain_value(name, value, function):
+    if isinstance(value, np.generic):
+        value = value.item()
+    if value is None or isinstance(value, (bool, numbers.Integral, numbers.Real, str)):
+        if isinstance(value, float) and not math.isfinite(value):
+            return value
+        return value
+    raise MeasureError(f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
+                       "not a number, a text or a boolean")
+
+
+def evaluate(measures, sim, reserved):
+    """The measures' values at this step: {column: value}."""
+    try:
+        values = measures(sim)
+    except Exception as e:
+        raise MeasureError(f"{function_name(measures)} raised {type(e).__name__}: {e}") from None
+    if not isinstance(values, dict):
+        raise MeasureError(f"{function_name(measures)} returned a {type(values).__name__}, not a dict")
+    plain = {}
+    for name, value in values.items():
+        if not isinstance(name, str) or name in reserved:
+            raise MeasureError(f"{function_name(measures)}: {name!r} cannot be a measure's column "
+                               "(it is a column of the table already)" if isinstance(name, str)
+                               else f"{function_name(measures)}: a measure's name is a text, not {name!r}")
+        plain[name] = _plain_value(name, value, measures)
+    return plain
+
+
+def should_stop(stop_when, sim):
+    try:
+        return bool(stop_when(sim))
+    except Exception as e:
+        raise MeasureError(f"{function_name(stop_when)} raised {type(e).__name__}: {e}") from None
+
+
+def check_every(every):
+    if isinstance(every, bool) or not isinstance(every, numbers.Integral) or every < 1:
+        raise ValueError(f"every takes a whole number of 1 or more, not {every!r}")
+    return int(every)
+
+
+def check_functions(measures, stop_when):
+    if measures is not None and not callable(measures):
+        raise TypeError(f"measures takes a function sim -> dict, not {measures!r}")
+    if isinstance(stop_when, str):
+        stop_when = StopCondition(stop_when)
+    if stop_when is not None and not callable(stop_when):
+        raise TypeError(f"stop_when takes a function sim -> bool or a condition's text, not {stop_when!r}")
+    return measures, stop_when
+
+
+def step_measured(sim, steps, measures=None, every=1, stop_when=None, reserved=()):
+    """Runs ``steps`` steps of sim, evaluating the measures and the stop condition
+    after every ``every``-th step of the run (by its step count) and after the last
+    step. Returns ({step: {column: value}}, stopped): the measures by step, and
+    whether the stop condition ended the run. A measure or stop condition that
+    raises ends it with MeasureError; the steps run stay in sim.statistics."""
+    measured, stopped = {}, False
+    target = sim.step_count + steps
+    while sim.step_count < target:
+        left = target - sim.step_count
+        to_next = every - sim.step_count % every
+        sim.step(min(left, to_next))
+        due = sim.step_count % every == 0 or sim.step_count == target
+        if not due:
+            continue
+        if stop_when is not None and should_stop(stop_when, sim):
+            stopped = True
+        if measures is not None and (due or stopped):
+            measured[sim.step_count] = evaluate(measures, sim, reserved)
+        if stopped:
+            break
+    return measured, stopped
