@@ -12,7 +12,6 @@ The package calls the model's own simulation library (the extension module
 
 import numbers
 import os
-import tempfile
 
 import numpy as np
 import pandas as pd
@@ -22,6 +21,7 @@ from ._core import ModelRun as _ModelRun
 from ._core import check_control_value as _check_control_value
 from ._core import control_table as _control_table
 from ._core import statistics_columns as _statistics_columns
+from .files import write_atomically
 
 __all__ = [
     "ConversionError",
@@ -281,23 +281,7 @@ class Simulation:
         whole state is written and synced (a temporary file beside it is renamed over
         it), so a failed save leaves the old file as it was."""
         data = self.state()
-        path = os.fspath(path)
-        if os.path.exists(path) and not os.path.isfile(path):
-            with open(path, "wb") as target:  # a device or a pipe: written into
-                target.write(data)
-            return
-        folder = os.path.dirname(os.path.abspath(path))
-        handle, temporary = tempfile.mkstemp(prefix=".state-", dir=folder)
-        try:
-            os.chmod(temporary, 0o666 & ~_umask())
-            with os.fdopen(handle, "wb") as target:
-                target.write(data)
-                target.flush()
-                os.fsync(target.fileno())
-            os.replace(temporary, path)
-        except BaseException:
-            os.unlink(temporary)
-            raise
+        write_atomically(os.fspath(path), lambda f: f.write(data), binary=True)
 
     @classmethod
     def load(cls, path, pictures=False):
@@ -326,18 +310,6 @@ class Simulation:
 
     def __deepcopy__(self, memo):
         return self.from_state(self.state(), self._pictures)
-
-
-def _umask():
-    """The process's umask, read without changing it (os.umask would, for a moment)."""
-    try:
-        with open("/proc/self/status") as status:
-            for line in status:
-                if line.startswith("Umask:"):
-                    return int(line.split()[1], 8)
-    except OSError:
-        pass
-    return 0o022
 
 
 def _simulation_from_state(state, pictures=False):

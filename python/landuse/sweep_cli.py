@@ -61,7 +61,6 @@ import argparse
 import os
 import signal
 import sys
-import tempfile
 import tomllib
 import warnings
 
@@ -69,7 +68,8 @@ import pandas as pd
 
 from . import designs, sweeps
 from .local_cluster import default_workers, local_client
-from .sweep_journal import check_writable, current_umask
+from .files import write_atomically
+from .sweep_journal import check_writable
 
 KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when"}
 JOURNAL_SUFFIX = ".journal"
@@ -139,25 +139,8 @@ def read_sweep_file(path):
 
 
 def write_output(write, out):
-    """Calls write(file) to write out, with the permissions the umask leaves. A
-    regular file (or a new one) is written to a temporary file beside it and renamed,
-    so out never holds half a table; anything else (a device, a pipe) is written into."""
-    if os.path.exists(out) and not os.path.isfile(out):
-        with open(out, "w", newline="") as f:
-            write(f)
-        return
-    directory = os.path.dirname(os.path.abspath(out))
-    descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + os.path.basename(out) + ".", suffix=".tmp")
-    try:
-        os.fchmod(descriptor, 0o666 & ~current_umask())
-        with os.fdopen(descriptor, "w", newline="") as f:
-            write(f)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(temporary, out)
-    except BaseException:
-        os.unlink(temporary)
-        raise
+    """Calls write(file) to write out: never half a table (see files.write_atomically)."""
+    write_atomically(out, write)
 
 
 class _Parser(argparse.ArgumentParser):

@@ -11,20 +11,6 @@ from . import __version__
 JOURNAL_FORMAT = "landuse sweep journal 1"
 
 
-def current_umask():
-    """The process's umask, read without changing it where the system tells it."""
-    try:
-        with open("/proc/self/status") as status:
-            for line in status:
-                if line.startswith("Umask:"):
-                    return int(line.split()[1], 8)
-    except OSError:
-        pass
-    mask = os.umask(0o022)
-    os.umask(mask)
-    return mask
-
-
 def check_writable(path, what):
     """Raises ValueError unless a file can be written at path (its directory exists and is writable)."""
     path = os.fspath(path)
