@@ -93,6 +93,30 @@ std::uint64_t ParseDecimal(const std::string& option, const std::string& text, s
     return value;
 }
 
+// A table or file written every N steps into a folder: --X-every N with --X-dir DIR,
+// each needing the other.
+struct PeriodicOutput {
+    std::string everyText;
+    CLI::Option* every = nullptr;
+    CLI::Option* folder = nullptr;
+
+    PeriodicOutput(CLI::App& app, const std::string& everyName, const std::string& what, const std::string& folderName,
+                   const std::string& fileNames, std::string& folderPath)
+    {
+        every = app.add_option(everyName, everyText, what + " every N steps, 1..2147483647...")->type_name("N");
+        folder = app.add_option(folderName, folderPath, "...into DIR, as " + fileNames)->type_name("DIR");
+        every->needs(folder);
+        folder->needs(every);
+    }
+
+    void Read(std::int64_t& steps, const std::string& folderPath) const
+    {
+        if (every->count())
+            steps = static_cast<std::int64_t>(ParseDecimal(every->get_name(), everyText, 1, kMaxSteps));
+        if (folder->count() && folderPath.empty()) throw UsageError(folder->get_name() + " must name a folder, found ''");
+    }
+};
+
 }  // namespace
 
 const char* const kRunnerUsage =
@@ -111,7 +135,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 
     // Whole numbers are taken as text and read in decimal here: CLI11 would read
     // "010" as octal.
-    std::string steps, seed, replicate, threads, cellsEvery, picturesEvery, stateEvery;
+    std::string steps, seed, replicate, threads;
     std::vector<std::string> sets;
     std::vector<std::string> tags;
     app.add_option("--steps", steps,
@@ -147,12 +171,10 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         app.add_option("--cells", options.cellsFile, "every cell after the last step (to FILE if given)")
             ->type_name("[FILE]")
             ->expected(0, 1);
-    auto* everyOption = app.add_option("--cells-every", cellsEvery, "a cell table every N steps, 1..2147483647...")
-                            ->type_name("N");
-    auto* directoryOption =
-        app.add_option("--cells-dir", options.cellsDirectory, "...into DIR, as cells-STEP.csv")->type_name("DIR");
-    everyOption->needs(directoryOption);
-    directoryOption->needs(everyOption);
+    const PeriodicOutput cellTables(app, "--cells-every", "a cell table", "--cells-dir", "cells-STEP.csv",
+                                    options.cellsDirectory);
+    const PeriodicOutput pictures(app, "--pictures-every", "a picture of the drawing panel (404 x 404 RGB PNG)",
+                                  "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
     auto* loadOption =
         app.add_option("--load-state", options.loadState,
                        "start from the run state in FILE instead of the set-up; --params and --set then change\n"
@@ -162,22 +184,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     loadOption->excludes(replicateOption);
     auto* saveOption =
         app.add_option("--save-state", options.saveState, "the run state after the last step to FILE")->type_name("FILE");
-    auto* stateEveryOption =
-        app.add_option("--save-state-every", stateEvery, "a run state every N steps, 1..2147483647...")
-            ->type_name("N");
-    auto* stateDirectoryOption =
-        app.add_option("--state-dir", options.stateDirectory, "...into DIR, as state-STEP.lus")->type_name("DIR");
-    stateEveryOption->needs(stateDirectoryOption);
-    stateDirectoryOption->needs(stateEveryOption);
-    auto* picturesEveryOption =
-        app.add_option("--pictures-every", picturesEvery,
-                       "a picture of the drawing panel every N steps, 1..2147483647 (404 x 404 RGB PNG)...")
-            ->type_name("N");
-    auto* picturesDirectoryOption =
-        app.add_option("--pictures-dir", options.picturesDirectory, "...into DIR, as picture-STEP.png")
-            ->type_name("DIR");
-    picturesEveryOption->needs(picturesDirectoryOption);
-    picturesDirectoryOption->needs(picturesEveryOption);
+    const PeriodicOutput states(app, "--save-state-every", "a run state", "--state-dir", "state-STEP.lus",
+                                options.stateDirectory);
     app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false);
@@ -204,21 +212,11 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     }
 
     if (app.count("--steps")) options.steps = static_cast<std::int64_t>(ParseDecimal("--steps", steps, 0, kMaxSteps));
-    if (everyOption->count())
-        options.cellsEvery = static_cast<std::int64_t>(ParseDecimal("--cells-every", cellsEvery, 1, kMaxSteps));
-    if (directoryOption->count() && options.cellsDirectory.empty())
-        throw UsageError("--cells-dir must name a folder, found ''");
-    if (stateEveryOption->count())
-        options.saveStateEvery = static_cast<std::int64_t>(ParseDecimal("--save-state-every", stateEvery, 1, kMaxSteps));
-    if (stateDirectoryOption->count() && options.stateDirectory.empty())
-        throw UsageError("--state-dir must name a folder, found ''");
+    cellTables.Read(options.cellsEvery, options.cellsDirectory);
+    pictures.Read(options.picturesEvery, options.picturesDirectory);
+    states.Read(options.saveStateEvery, options.stateDirectory);
     if (loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
     if (saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
-    if (picturesEveryOption->count())
-        options.picturesEvery =
-            static_cast<std::int64_t>(ParseDecimal("--pictures-every", picturesEvery, 1, kMaxSteps));
-    if (picturesDirectoryOption->count() && options.picturesDirectory.empty())
-        throw UsageError("--pictures-dir must name a folder, found ''");
     for (const std::string& set : sets) {
         ControlSetting setting;
         if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");
