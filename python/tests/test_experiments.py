@@ -149,3 +149,16 @@ def test_the_command_plots_a_design_and_landuse_does_without_matplotlib(tmp_path
     plain = subprocess.run([sys.executable, "-c", "import sys, landuse; print('matplotlib' in sys.modules)"],
                            capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT))
     assert plain.stdout.strip() == "False", plain.stderr
+
+
+def test_a_simulation_travels_to_a_worker_and_goes_on_there_as_here(client):
+    sim = landuse.Simulation(Edit_size=10, CB_migrate=1)
+    sim.step(7)
+
+    def go_on(s):
+        s.step(5)
+        return s
+
+    there = client.submit(go_on, sim, pure=False).result()
+    sim.step(5)
+    assert there.state() == sim.state()
