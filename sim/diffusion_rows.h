@@ -28,7 +28,7 @@ struct DiffusionRows {
         std::array<Row, 3> rows;
         std::vector<std::uint32_t> seeds;  // the draws of the row being diffused
     };
-    // The rows bordering one block, 3 values a cell.
+    // The rows bordering one block, field after field.
     struct Borders {
         std::vector<double> above;  // the row before the block
         std::vector<double> below;  // the row after it

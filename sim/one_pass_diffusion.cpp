@@ -63,18 +63,14 @@ void FillFlags(Row& row, int f, std::int32_t columns)
     if (columns > 1) exact[last] = own[last - 1] & own[last] & own[0];
 }
 
-// Fills a ring row from the three fields of each cell of a row, as valueOf(column, field)
-// gives them, with their integer forms and the sums across three columns. A field whose values all
-// have integer forms leaves its flags for FillFlags.
-template <typename ValueOf>
-void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
+// Fills a ring row from the three fields of a row, fields[f][column], with their
+// integer forms and the sums across three columns. A field whose values all have
+// integer forms leaves its flags for FillFlags.
+void LoadRow(Row& row, std::int32_t columns, const std::array<const double*, 3>& fields)
 {
-    double* __restrict values[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
-    for (std::int32_t c = 0; c < columns; ++c)
-        for (int f = 0; f < 3; ++f) values[f][c] = valueOf(c, f);
     for (int f = 0; f < 3; ++f) {
-        // Each field's values side by side, converted in one run.
-        const double* value = values[f];
+        const double* value = row.value[f].data();
+        std::copy_n(fields[f], columns, row.value[f].data());
         std::int64_t* __restrict u = row.units[f].data();
         const bool all = diffusion_kernels::ToUnitsRow(value, u, columns) && exact_diffusion::kAvailable;
         diffusion_kernels::SumsAcross(u, row.across[f].data(), columns);
@@ -86,20 +82,22 @@ void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
 
 void LoadGridRow(Row& row, const TCellList& cells, std::int32_t r)
 {
-    const TCell* first = &cells(0, r);
-    LoadRow(row, cells.Columns(), [first](std::int32_t c, int f) { return first[c].potential[f]; });
+    const std::size_t first = cells.IndexOf(0, r);
+    LoadRow(row, cells.Columns(), {cells.Field(0) + first, cells.Field(1) + first, cells.Field(2) + first});
 }
 
 void LoadCopiedRow(Row& row, std::int32_t columns, const std::vector<double>& copy)
 {
     const double* values = copy.data();
-    LoadRow(row, columns, [values](std::int32_t c, int f) { return values[3 * c + f]; });
+    LoadRow(row, columns, {values, values + columns, values + 2 * static_cast<std::size_t>(columns)});
 }
 
+// Copies grid row r, field after field.
 void CopyRow(std::vector<double>& copy, const TCellList& cells, std::int32_t r)
 {
-    for (std::int32_t c = 0; c < cells.Columns(); ++c)
-        for (int f = 0; f < 3; ++f) copy[3 * static_cast<std::size_t>(c) + f] = cells(c, r).potential[f];
+    const auto columns = static_cast<std::size_t>(cells.Columns());
+    const std::size_t first = cells.IndexOf(0, r);
+    for (int f = 0; f < 3; ++f) std::copy_n(cells.Field(f) + first, columns, copy.data() + f * columns);
 }
 
 // What one block of rows learns of the fields it writes (see DiffusionSummary).
@@ -234,7 +232,8 @@ void DiffuseRow(TCellList& cells, std::int32_t r, Row& up, Row& mid, Row& down,
 {
     const std::int32_t columns = cells.Columns();
     random.FillSeeds(seeds, static_cast<std::size_t>(columns));
-    TCell* out = &cells(0, r);
+    const std::size_t first = cells.IndexOf(0, r);
+    const TCell* out = &cells.InPassOrder()[first];
     for (int f = 0; f < 3; ++f) {
         const FieldRows rows{up, mid, down, f};
         RowExtremes extremes;
@@ -245,14 +244,7 @@ void DiffuseRow(TCellList& cells, std::int32_t r, Row& up, Row& mid, Row& down,
         const std::uint32_t rowStart = static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(columns);
         summary.candidates[f].OfferRow(mid.result[f].data(), out, rowStart, columns, extremes.max);
     }
-    const double* __restrict result0 = mid.result[0].data();
-    const double* __restrict result1 = mid.result[1].data();
-    const double* __restrict result2 = mid.result[2].data();
-    for (std::int32_t c = 0; c < columns; ++c) {
-        out[c].potential[0] = result0[c];
-        out[c].potential[1] = result1[c];
-        out[c].potential[2] = result2[c];
-    }
+    for (int f = 0; f < 3; ++f) std::copy_n(mid.result[f].data(), columns, cells.Field(f) + first);
 }
 
 // Joins the blocks' summaries, in row order, as one scan in row-major order would
