@@ -57,8 +57,8 @@ void WriteCells(std::ostream& out, const Run& run)
         for (std::int32_t c = 0; c < run.columns; ++c) {
             const TCell& cell = run.cells(c, r);
             std::snprintf(line, sizeof line, "%d,%d,%d,%.17g,%.17g,%.17g,%.17g,%.17g,%d\n", c, r, cell.kind,
-                          cell.allTracks, cell.returnTracks, cell.potential[0], cell.potential[1],
-                          cell.potential[2], cell.agentCount);
+                          cell.allTracks, cell.returnTracks, run.cells.Potential(c, r, 0),
+                          run.cells.Potential(c, r, 1), run.cells.Potential(c, r, 2), cell.agentCount);
             out << line;
         }
     }

@@ -30,11 +30,11 @@ inline std::optional<PotentialField> FieldOfKind(std::int32_t kind)
 }
 
 // One square of the world. Plain record; every field starts at zero except
-// what the constructor sets. The fields that the step's whole-grid passes read
-// (the drawing pass's test for a changed cell included) come first, the rest of
-// the drawing state follows. Cells are packed, not padded to whole cache lines:
-// the passes stream the grid, and a smaller grid streams faster even though some
-// cells' first fields then straddle two lines.
+// what the constructor sets. A cell's three potentials are held by the grid
+// beside the cells, field by field (TCellList::Potential), so that the passes over
+// the fields stream 8 bytes a cell and field rather than whole records. The
+// fields that the step's whole-grid passes read (the drawing pass's test for a
+// changed cell included) come first, the rest of the drawing state follows.
 struct TCell {
     TCell() = default;
     TCell(std::int32_t positionX, std::int32_t positionY, std::int32_t size)
@@ -42,7 +42,6 @@ struct TCell {
     {
     }
 
-    std::array<double, 3> potential{};      // population, service, industry
     double allTracks = 0.0;                 // traffic of all moves
     double returnTracks = 0.0;              // traffic of returning agents
     std::int32_t kind = kEmpty;
@@ -60,5 +59,5 @@ struct TCell {
     std::int32_t Size = 0;                  // half cell: half the drawn square's side
 };
 
-static_assert(sizeof(TCell) == 88, "a cell is packed");
-static_assert(offsetof(TCell, grayLevel) == 64, "the fields of the step's passes come first");
+static_assert(sizeof(TCell) == 64, "a cell is packed");
+static_assert(offsetof(TCell, grayLevel) == 40, "the fields of the step's passes come first");

@@ -28,20 +28,20 @@ void NeighbourMean(std::int32_t column, std::int32_t row, std::int32_t columns, 
     WrapCoords(right, down, columns, rows);
     const std::int32_t blockColumns[3] = {left, column, right};
     const std::int32_t blockRows[3] = {up, row, down};
-    const TCell* block[9];
+    std::size_t block[9];
     for (int dy = 0; dy < 3; ++dy)
-        for (int dx = 0; dx < 3; ++dx) block[dy * 3 + dx] = &grid(blockColumns[dx], blockRows[dy]);
+        for (int dx = 0; dx < 3; ++dx) block[dy * 3 + dx] = grid.IndexOf(blockColumns[dx], blockRows[dy]);
 
     long double sum0 = 0.0L, sum1 = 0.0L, sum2 = 0.0L;
-    for (const TCell* cell : block) {
-        sum0 += cell->potential[0];
-        sum1 += cell->potential[1];
-        sum2 += cell->potential[2];
+    for (const std::size_t cell : block) {
+        sum0 += grid.PotentialAt(cell, 0);
+        sum1 += grid.PotentialAt(cell, 1);
+        sum2 += grid.PotentialAt(cell, 2);
     }
-    const TCell& centre = *block[4];
-    means.at(0, column, row) = (sum0 - centre.potential[0]) / 8.0L;
-    means.at(1, column, row) = (sum1 - centre.potential[1]) / 8.0L;
-    means.at(2, column, row) = (sum2 - centre.potential[2]) / 8.0L;
+    const std::size_t centre = block[4];
+    means.at(0, column, row) = (sum0 - grid.PotentialAt(centre, 0)) / 8.0L;
+    means.at(1, column, row) = (sum1 - grid.PotentialAt(centre, 1)) / 8.0L;
+    means.at(2, column, row) = (sum2 - grid.PotentialAt(centre, 2)) / 8.0L;
 }
 
 std::int32_t NeighbourAgentCount(std::int32_t column, std::int32_t row, const TCellList& grid)

@@ -232,9 +232,9 @@ public:
                 n(r, c) = cell.agentCount;
                 at(r, c) = cell.allTracks;
                 rt(r, c) = cell.returnTracks;
-                p(r, c) = cell.potential[kPopulationField];
-                s(r, c) = cell.potential[kServiceField];
-                i(r, c) = cell.potential[kIndustryField];
+                p(r, c) = run.cells.Potential(c, r, kPopulationField);
+                s(r, c) = run.cells.Potential(c, r, kServiceField);
+                i(r, c) = run.cells.Potential(c, r, kIndustryField);
             }
         }
         py::dict grids;

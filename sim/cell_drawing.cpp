@@ -33,27 +33,27 @@ struct PassRule {
 };
 
 // Records the listed cells, which moved since drawn, in place; returns their count.
-std::uint32_t RecordMovedCells(std::vector<TCell>& cells, std::uint32_t* listed, std::uint32_t count,
-                               const PassRule& passRule)
+std::uint32_t RecordMovedCells(TCellList& cells, std::uint32_t* listed, std::uint32_t count, const PassRule& passRule)
 {
     const PassRule rule = passRule;  // a local copy: the cells' writes cannot alias it
-    for (std::uint32_t k = 0; k < count; ++k) RecordCellDraw(cells[listed[k]], rule.mode, rule.noDestinations, rule.scale);
+    for (std::uint32_t k = 0; k < count; ++k) RecordCellDraw(cells, listed[k], rule.mode, rule.noDestinations, rule.scale);
     return count;
 }
 
 // Records the cells [begin, end) of the pass order and lists the drawn ones at
 // `painted`, in order; returns how many it listed.
-std::uint32_t RecordCells(std::vector<TCell>& cells, std::uint32_t begin, std::uint32_t end, const PassRule& passRule,
+std::uint32_t RecordCells(TCellList& grid, std::uint32_t begin, std::uint32_t end, const PassRule& passRule,
                           std::uint32_t* __restrict painted)
 {
     const PassRule rule = passRule;  // a local copy: the cells' writes cannot alias it
+    const std::vector<TCell>& cells = grid.InPassOrder();
     std::uint32_t count = 0;
     for (std::uint32_t i = begin; i < end; ++i) {
-        TCell& cell = cells[i];
+        const TCell& cell = cells[i];
         if (rule.pass == CellPass::Redraw || (rule.onlyKinds && cell.kind != kEmpty)) {
-            RecordCellDraw(cell, rule.mode, rule.noDestinations, rule.scale);
+            RecordCellDraw(grid, i, rule.mode, rule.noDestinations, rule.scale);
             painted[count++] = i;
-        } else if (!rule.onlyKinds && RecordCellDrawIfChanged(cell, rule.mode, rule.noDestinations, rule.scale)) {
+        } else if (!rule.onlyKinds && RecordCellDrawIfChanged(grid, i, rule.mode, rule.noDestinations, rule.scale)) {
             painted[count++] = i;
         }
     }
@@ -102,8 +102,8 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
         pass == CellPass::Step && !rule.onlyKinds && moved.listed && moved.blocks == blockCount;
 
     // Each block lists its cells from its own first index on (JoinBlockLists).
-    std::vector<TCell>& cells = run.cells.InPassOrder();
-    if (painted.size() < cells.size()) painted.resize(cells.size());  // set-up sizes it; this is for a hand-made grid
+    TCellList& cells = run.cells;
+    if (painted.size() < cells.InPassOrder().size()) painted.resize(cells.InPassOrder().size());  // set-up sizes it; this is for a hand-made grid
     const auto columns = static_cast<std::uint32_t>(run.columns);
     std::array<std::uint32_t, RowSplitter::kMaxBlocks> listed{};
     auto record = [&](const RowBlock& block) {
@@ -135,8 +135,7 @@ bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row)
 {
     Run& run = sim.run;
     if (!run.cells.Contains(column, row)) return false;
-    TCell& cell = run.cells(column, row);
     const GrayScale scale = GrayScale::Of(run.cellsDisplayRange.max, run.cellsDisplayRange.min);
-    RecordCellDraw(cell, DrawMode::AllTracks, sim.controls.cb_noDesti, scale);
+    RecordCellDraw(run.cells, run.cells.IndexOf(column, row), DrawMode::AllTracks, sim.controls.cb_noDesti, scale);
     return true;
 }

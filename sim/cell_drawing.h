@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <span>
 
-#include "cell.h"
+#include "cell_grid.h"
 #include "control_state.h"
 
 struct Simulation;
@@ -47,13 +47,15 @@ inline CellLook LookOf(const TCell& cell, bool noDestinations)
     return CellLook::KindColour;
 }
 
-// Records one drawing of the cell: its gray level when it shows gray, and always
-// its last drawn all-tracks value. The scale must be that of the cell's own copy
-// of the display range.
-inline void RecordCellDraw(TCell& cell, DrawMode mode, bool noDestinations, const GrayScale& scale);
+// Records one drawing of the cell of the grid at pass-order index `index`: its gray
+// level when it shows gray, and always its last drawn all-tracks value. The scale
+// must be that of the cell's own copy of the display range.
+inline void RecordCellDraw(TCellList& cells, std::size_t index, DrawMode mode, bool noDestinations,
+                           const GrayScale& scale);
 // The same when the cell's all-tracks value moved by more than 1 since it was last
 // drawn; true when it did.
-inline bool RecordCellDrawIfChanged(TCell& cell, DrawMode mode, bool noDestinations, const GrayScale& scale);
+inline bool RecordCellDrawIfChanged(TCellList& cells, std::size_t index, DrawMode mode, bool noDestinations,
+                                    const GrayScale& scale);
 
 // The passes that draw cells.
 enum class CellPass {
@@ -97,13 +99,15 @@ inline int InvertedGray(double g)
     return below + static_cast<int>(fraction < 0.5) + (static_cast<int>(fraction == 0.5) & (below & 1));
 }
 
-inline double ShownValue(const TCell& cell, DrawMode mode)
+inline double ShownValue(const TCellList& cells, std::size_t index, DrawMode mode)
 {
+    const TCell& cell = cells.InPassOrder()[index];
     switch (mode) {
     case DrawMode::ReturnTracks:
         return cell.returnTracks;
     case DrawMode::PotentialField:
-        return cell.potential[cell.shownFieldNumber >= 0 && cell.shownFieldNumber <= 2 ? cell.shownFieldNumber : 0];
+        return cells.PotentialAt(index,
+                                 cell.shownFieldNumber >= 0 && cell.shownFieldNumber <= 2 ? cell.shownFieldNumber : 0);
     case DrawMode::AllTracks:
         break;
     }
@@ -122,17 +126,21 @@ inline int GrayScale::Level(double value) const
     return cell_drawing_detail::InvertedGray(g);
 }
 
-inline void RecordCellDraw(TCell& cell, DrawMode mode, bool noDestinations, const GrayScale& scale)
+inline void RecordCellDraw(TCellList& cells, std::size_t index, DrawMode mode, bool noDestinations,
+                           const GrayScale& scale)
 {
+    TCell& cell = cells.InPassOrder()[index];
     if (LookOf(cell, noDestinations) == CellLook::Gray)
-        cell.grayLevel = scale.Level(cell_drawing_detail::ShownValue(cell, mode));
+        cell.grayLevel = scale.Level(cell_drawing_detail::ShownValue(cells, index, mode));
     cell.lastDrawnAllTracks = cell.allTracks;
 }
 
-inline bool RecordCellDrawIfChanged(TCell& cell, DrawMode mode, bool noDestinations, const GrayScale& scale)
+inline bool RecordCellDrawIfChanged(TCellList& cells, std::size_t index, DrawMode mode, bool noDestinations,
+                                    const GrayScale& scale)
 {
+    const TCell& cell = cells.InPassOrder()[index];
     const double moved = cell.allTracks - cell.lastDrawnAllTracks;
     if (!(moved > 1.0 || moved < -1.0)) return false;
-    RecordCellDraw(cell, mode, noDestinations, scale);
+    RecordCellDraw(cells, index, mode, noDestinations, scale);
     return true;
 }

@@ -13,7 +13,6 @@ void DiffusionRows::Resize(std::int32_t newColumns, std::int32_t newRows)
                 row.own[f].assign(n, 0);
                 row.across[f].assign(n, 0);
                 row.exact[f].assign(n, 0);
-                row.result[f].assign(n, 0.0);
             }
             row.redo.assign(n, 0);
         }

@@ -16,10 +16,11 @@ template <typename ValueOf>
 Range EmptyCellRange(std::vector<TCell>& cells, std::int32_t field, ValueOf valueOf)
 {
     Range range;
-    for (TCell& cell : cells) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        TCell& cell = cells[i];
         if (cell.shownFieldNumber != field) cell.shownFieldNumber = field;  // spares a write to every cell
         if (cell.kind != kEmpty) continue;
-        const double value = valueOf(cell);
+        const double value = valueOf(cell, i);
         if (value > range.max) range.max = value;
         if (value < range.min) range.min = value;
     }
@@ -52,12 +53,13 @@ void ComputeDisplayRange(Simulation& sim)
     const DisplayedValue shown = SelectDisplayedValue(sim);
     const std::int32_t field = shown.field;
     std::vector<TCell>& cells = sim.run.cells.InPassOrder();
+    const double* potential = sim.run.cells.Field(field);
     Range range;
     if (shown.mode == DrawMode::PotentialField)
-        range = EmptyCellRange(cells, field, [field](const TCell& c) { return c.potential[field]; });
+        range = EmptyCellRange(cells, field, [potential](const TCell&, std::size_t i) { return potential[i]; });
     else if (shown.mode == DrawMode::ReturnTracks)
-        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.returnTracks; });
+        range = EmptyCellRange(cells, field, [](const TCell& c, std::size_t) { return c.returnTracks; });
     else
-        range = EmptyCellRange(cells, field, [](const TCell& c) { return c.allTracks; });
+        range = EmptyCellRange(cells, field, [](const TCell& c, std::size_t) { return c.allTracks; });
     StoreDisplayRange(sim.run, range.max, range.min);
 }

@@ -14,13 +14,6 @@ void ComputeDisplayRange(Simulation& sim);
 struct DisplayedValue {
     DrawMode mode;
     std::int32_t field;  // the shown field number
-
-    const double& Of(const TCell& cell) const
-    {
-        return mode == DrawMode::PotentialField ? cell.potential[field]
-               : mode == DrawMode::ReturnTracks ? cell.returnTracks
-                                                : cell.allTracks;
-    }
 };
 DisplayedValue SelectDisplayedValue(Simulation& sim);
 

@@ -21,10 +21,11 @@ struct FieldExtremes {
     std::array<double, 3> max{kScanStartMax, kScanStartMax, kScanStartMax};
     std::array<double, 3> min{kScanStartMin, kScanStartMin, kScanStartMin};
 
-    void Take(const TCell& cell)
+    // The cell at pass-order index i.
+    void Take(const TCellList& cells, std::size_t i)
     {
         for (int f = 0; f < 3; ++f) {
-            const double value = cell.potential[f];
+            const double value = cells.PotentialAt(i, f);
             if (value > max[f]) max[f] = value;
             if (value < min[f]) min[f] = value;
         }
@@ -101,11 +102,11 @@ FieldExtremes CurrentExtremes(Simulation& sim)
     summary.candidatesValid = false;
     if (known) return extremes;
 
-    const std::vector<TCell>& cells = run.cells.InPassOrder();
+    const TCellList& cells = run.cells;
     const auto columns = static_cast<std::size_t>(run.columns);
     std::array<FieldExtremes, RowSplitter::kMaxBlocks> blocks{};
     auto scan = [&](const RowBlock& block) {
-        for (std::size_t i = block.begin * columns; i < block.end * columns; ++i) blocks[block.index].Take(cells[i]);
+        for (std::size_t i = block.begin * columns; i < block.end * columns; ++i) blocks[block.index].Take(cells, i);
     };
     sim.splitter.ForBlocks(run.rows, scan);
     extremes = blocks[0];
@@ -121,42 +122,68 @@ struct BlockRange {
     std::uint32_t moved = 0;
 };
 
-// Where in a cell the shown value lies, so that the pass reads it without a test of
-// the draw mode per cell.
-std::size_t ShownValueOffset(const DisplayedValue& shown)
+// Where the shown value of every cell lies: the cell at pass-order index i holds it
+// at base + i * stride, in its record or in its field's array, so that the pass
+// reads it without a test of the draw mode per cell.
+struct ShownValues {
+    const char* base;
+    std::size_t stride;
+};
+
+ShownValues ShownValuesOf(TCellList& cells, const DisplayedValue& shown)
 {
-    const TCell cell;
-    const double& value = shown.Of(cell);  // a field of the cell itself
-    return static_cast<std::size_t>(reinterpret_cast<const char*>(&value) - reinterpret_cast<const char*>(&cell));
+    if (shown.mode == DrawMode::PotentialField)
+        return {reinterpret_cast<const char*>(cells.Field(shown.field)), sizeof(double)};
+    const TCell* first = cells.InPassOrder().data();
+    const double* value = shown.mode == DrawMode::ReturnTracks ? &first->returnTracks : &first->allTracks;
+    return {reinterpret_cast<const char*>(value), sizeof(TCell)};
+}
+
+// value = (value - low) * factor for the values [begin, end) of one field: a loop
+// of its own, so that it runs several values at a time.
+[[gnu::always_inline]] inline void RescaleValues(double* __restrict values, std::size_t begin, std::size_t end,
+                                                 double low, double factor)
+{
+    for (std::size_t i = begin; i < end; ++i) values[i] = (values[i] - low) * factor;
 }
 
 // The pass over the cells [begin, end), with what it lists and which fields it
-// rescales fixed for the whole loop.
+// rescales fixed for the whole loop. It goes a stretch of cells at a time: first
+// the stretch's fields are rescaled, then its cells are visited, while the
+// stretch is in the nearest cache.
 template <bool kList, bool kAll>
-[[gnu::always_inline]] inline BlockRange RescaleCells(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescaleIn,
-                        std::size_t shownOffset, std::int32_t shownField, std::uint32_t* __restrict listed)
+[[gnu::always_inline]] inline BlockRange RescaleCells(TCellList& grid, std::size_t begin, std::size_t end,
+                                                      const Rescale& rescaleIn, ShownValues shown,
+                                                      std::int32_t shownField, std::uint32_t* __restrict listed)
 {
     // Everything the loop reads besides the cells is held in locals: the cells'
     // doubles could otherwise alias it, and each write would force a reload.
     const Rescale rescale = rescaleIn;
+    TCell* const cells = grid.InPassOrder().data();
+    double* const fields[3] = {grid.Field(0), grid.Field(1), grid.Field(2)};
     double shownMax = -std::numeric_limits<double>::infinity();
     double shownMin = std::numeric_limits<double>::infinity();
     std::uint32_t count = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        TCell& cell = cells[i];
-        if constexpr (kList) {
-            const double traffic = cell.allTracks - cell.lastDrawnAllTracks;
-            if (traffic > 1.0 || traffic < -1.0) listed[count++] = static_cast<std::uint32_t>(i);
-        }
+    constexpr std::size_t kStretch = 256;
+    for (std::size_t stretch = begin; stretch < end; stretch += kStretch) {
+        const std::size_t stretchEnd = end - stretch < kStretch ? end : stretch + kStretch;
         for (int f = 0; f < 3; ++f)
-            if (kAll || rescale.change[f]) cell.potential[f] = (cell.potential[f] - rescale.low[f]) * rescale.factor[f];
-        if (cell.shownFieldNumber != shownField) cell.shownFieldNumber = shownField;
-        // Only empty cells count; chosen without a branch, as kinds mix at random.
-        const bool empty = cell.kind == kEmpty;
-        double value;
-        std::memcpy(&value, reinterpret_cast<const char*>(&cell) + shownOffset, sizeof value);
-        shownMax = empty && value > shownMax ? value : shownMax;
-        shownMin = empty && value < shownMin ? value : shownMin;
+            if (kAll || rescale.change[f])
+                RescaleValues(fields[f], stretch, stretchEnd, rescale.low[f], rescale.factor[f]);
+        for (std::size_t i = stretch; i < stretchEnd; ++i) {
+            TCell& cell = cells[i];
+            if constexpr (kList) {
+                const double traffic = cell.allTracks - cell.lastDrawnAllTracks;
+                if (traffic > 1.0 || traffic < -1.0) listed[count++] = static_cast<std::uint32_t>(i);
+            }
+            if (cell.shownFieldNumber != shownField) cell.shownFieldNumber = shownField;
+            // Only empty cells count; chosen without a branch, as kinds mix at random.
+            const bool empty = cell.kind == kEmpty;
+            double value;
+            std::memcpy(&value, shown.base + i * shown.stride, sizeof value);
+            shownMax = empty && value > shownMax ? value : shownMax;
+            shownMin = empty && value < shownMin ? value : shownMin;
+        }
     }
     return {shownMax, shownMin, count};
 }
@@ -167,16 +194,16 @@ template <bool kList, bool kAll>
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)  // target_clones needs ifunc
 __attribute__((target_clones("avx2", "default")))
 #endif
-BlockRange RescaleAndTakeRange(std::vector<TCell>& cells, std::size_t begin, std::size_t end, const Rescale& rescale,
+BlockRange RescaleAndTakeRange(TCellList& cells, std::size_t begin, std::size_t end, const Rescale& rescale,
                                const DisplayedValue& shown, std::uint32_t* listed)
 {
-    const std::size_t offset = ShownValueOffset(shown);
+    const ShownValues values = ShownValuesOf(cells, shown);
     if (listed != nullptr) {
-        return rescale.All() ? RescaleCells<true, true>(cells, begin, end, rescale, offset, shown.field, listed)
-                             : RescaleCells<true, false>(cells, begin, end, rescale, offset, shown.field, listed);
+        return rescale.All() ? RescaleCells<true, true>(cells, begin, end, rescale, values, shown.field, listed)
+                             : RescaleCells<true, false>(cells, begin, end, rescale, values, shown.field, listed);
     }
-    return rescale.All() ? RescaleCells<false, true>(cells, begin, end, rescale, offset, shown.field, nullptr)
-                         : RescaleCells<false, false>(cells, begin, end, rescale, offset, shown.field, nullptr);
+    return rescale.All() ? RescaleCells<false, true>(cells, begin, end, rescale, values, shown.field, nullptr)
+                         : RescaleCells<false, false>(cells, begin, end, rescale, values, shown.field, nullptr);
 }
 
 }  // namespace
@@ -185,13 +212,17 @@ void NormalizePotentials(Simulation& sim)
 {
     // Each field is rescaled on its own; the three share one scan and one pass
     // because no field's result depends on another's.
-    std::vector<TCell>& cells = sim.run.cells.InPassOrder();
+    TCellList& cells = sim.run.cells;
+    const std::size_t count = cells.InPassOrder().size();
     FieldExtremes extremes;
-    for (const TCell& cell : cells) extremes.Take(cell);
+    for (std::size_t i = 0; i < count; ++i) extremes.Take(cells, i);
     const Rescale rescale = Rescale::Of(extremes);
-    for (TCell& cell : cells)
+    for (std::size_t i = 0; i < count; ++i)
         for (int f = 0; f < 3; ++f)
-            if (rescale.change[f]) cell.potential[f] = (cell.potential[f] - rescale.low[f]) * rescale.factor[f];
+            if (rescale.change[f]) {
+                double& value = cells.PotentialAt(i, f);
+                value = (value - rescale.low[f]) * rescale.factor[f];
+            }
 }
 
 void NormalizePotentialsAndDisplayRange(Simulation& sim)
@@ -214,11 +245,12 @@ void NormalizePotentialsInDisplayPass(Simulation& sim)
     // the cells whose traffic moved since drawn; nothing changes traffic between
     // here and the step's drawing pass.
     const DisplayedValue shown = SelectDisplayedValue(sim);
-    std::vector<TCell>& cells = run.cells.InPassOrder();
+    TCellList& cells = run.cells;
     const auto columns = static_cast<std::size_t>(run.columns);
     const bool listMoved = sim.screen().PaintsCells();
     std::vector<std::uint32_t>& moved = run.cellsToPaint;
-    if (listMoved && moved.size() < cells.size()) moved.resize(cells.size());  // set-up sizes it
+    const std::size_t cellCount = cells.InPassOrder().size();
+    if (listMoved && moved.size() < cellCount) moved.resize(cellCount);  // set-up sizes it
     const int blockCount = sim.splitter.BlockCount(run.rows);
     std::array<BlockRange, RowSplitter::kMaxBlocks> blocks{};
     auto pass = [&](const RowBlock& block) {

@@ -69,17 +69,16 @@ void PlaceBatch(Simulation& sim, int field, std::int32_t count, Place place)
 // precision, and notes the change for the normalisation's extremes.
 void AddWeights(Run& run, CellPosition at, const UsageParameters& usage, KindCreated created)
 {
-    TCell& cell = run.cells(at.column, at.row);
     DiffusionSummary& summary = run.diffusionSummary;
-    const std::array<double, 3> before = cell.potential;
+    const std::size_t cell = run.cells.IndexOf(at.column, at.row);
+    const std::array<double, 3> before = run.cells.PotentialsAt(cell);
     const auto k = static_cast<std::size_t>(created);
     for (int f = 0; f < 3; ++f)
-        cell.potential[f] = static_cast<double>(static_cast<long double>(cell.potential[f]) +
-                                                static_cast<long double>(usage.weight[f][k]));
+        run.cells.PotentialAt(cell, f) = static_cast<double>(static_cast<long double>(before[f]) +
+                                                             static_cast<long double>(usage.weight[f][k]));
     if (summary.changeCount < DiffusionSummary::kMaxChanges) {
-        const auto index = static_cast<std::uint32_t>(at.row) * static_cast<std::uint32_t>(run.columns) +
-                           static_cast<std::uint32_t>(at.column);
-        summary.changes[summary.changeCount] = {index, before, cell.potential};
+        const auto index = static_cast<std::uint32_t>(cell);
+        summary.changes[summary.changeCount] = {index, before, run.cells.PotentialsAt(cell)};
         summary.changeCount += 1;
     } else {
         summary.extremesValid = false;
@@ -159,12 +158,13 @@ CellPosition FindMaxPotentialCell(const Simulation& sim, int field)
     double best = 0.0;
     CellPosition result;
     const std::vector<TCell>& cells = run.cells.InPassOrder();
+    const double* potential = run.cells.Field(field);
     std::size_t index = 0;
     std::size_t bestIndex = 0;
     bool found = false;
     for (const TCell& cell : cells) {
-        if (cell.potential[field] > best && cell.kind == kEmpty) {
-            best = cell.potential[field];
+        if (potential[index] > best && cell.kind == kEmpty) {
+            best = potential[index];
             bestIndex = index;
             found = true;
         }

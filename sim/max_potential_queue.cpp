@@ -18,9 +18,10 @@ void MaxPotentialQueue::Fill(const TCellList& cells, int field)
 {
     heap_.clear();
     const std::vector<TCell>& all = cells.InPassOrder();
+    const double* potential = cells.Field(field);
     for (std::size_t i = 0; i < all.size(); ++i) {
         // "> 0.0" also leaves out a value that is not a number, as the scan's test does.
-        if (all[i].kind == kEmpty && all[i].potential[field] > 0.0) heap_.push_back({all[i].potential[field], i});
+        if (all[i].kind == kEmpty && potential[i] > 0.0) heap_.push_back({potential[i], i});
     }
     std::make_heap(heap_.begin(), heap_.end(), ComesAfter);
 }

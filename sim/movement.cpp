@@ -104,13 +104,16 @@ void TryMigrate(Simulation& sim, TAgent& agent)
     // A home erased or repainted to a kind without a field moves without touching any.
     const std::optional<PotentialField> field = FieldOfKind(kind);
     if (field) {
-        double& old = oldHome.potential[*field];
+        double& old = run.cells.Potential(agent.homeColumn, agent.homeRow, *field);
         old = old > 1.0 ? old - 1.0 : 0.0;
     }
     agent.homeColumn = agent.column;
     agent.homeRow = agent.row;
     agent.migrated = 1;
     SetCellKind(run.landUse, current, kind);
-    if (field) current.potential[*field] = current.potential[*field] + 1.0;
+    if (field) {
+        double& now = run.cells.Potential(agent.column, agent.row, *field);
+        now = now + 1.0;
+    }
     sim.screen().DrawCell(agent.column, agent.row);
 }

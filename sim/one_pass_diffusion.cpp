@@ -63,43 +63,56 @@ void FillFlags(Row& row, int f, std::int32_t columns)
     if (columns > 1) exact[last] = own[last - 1] & own[last] & own[0];
 }
 
-// Fills a ring row from the three fields of each cell of a row, as valueOf(column, field)
-// gives them, with their integer forms and the sums across three columns. A field whose values all
-// have integer forms leaves its flags for FillFlags.
-template <typename ValueOf>
-void LoadRow(Row& row, std::int32_t columns, ValueOf valueOf)
+// Fills the values of one field of a ring row whose values all have integer forms,
+// from those forms: each is the value in units of 2^-55 exactly (ToUnits), so the
+// product by 2^-55 gives the value's bits back, +0.0 included.
+void FillValues(Row& row, int f, std::int32_t columns)
 {
-    double* __restrict values[3] = {row.value[0].data(), row.value[1].data(), row.value[2].data()};
-    for (std::int32_t c = 0; c < columns; ++c)
-        for (int f = 0; f < 3; ++f) values[f][c] = valueOf(c, f);
+    if (row.valuesFilled[f]) return;
+    row.valuesFilled[f] = true;
+    const std::int64_t* __restrict units = row.units[f].data();
+    double* __restrict value = row.value[f].data();
+    for (std::int32_t c = 0; c < columns; ++c) value[c] = static_cast<double>(units[c]) * 0x1p-55;
+}
+
+// Fills a ring row from the three fields of a row, fields[f][column], with their
+// integer forms and the sums across three columns. A field whose values all have
+// integer forms leaves its values for FillValues and its flags for FillFlags: the
+// exact kernels need neither.
+void LoadRow(Row& row, std::int32_t columns, const std::array<const double*, 3>& fields)
+{
     for (int f = 0; f < 3; ++f) {
-        // Each field's values side by side, converted in one run.
-        const double* value = values[f];
         std::int64_t* __restrict u = row.units[f].data();
-        const bool all = diffusion_kernels::ToUnitsRow(value, u, columns) && exact_diffusion::kAvailable;
+        const bool all = diffusion_kernels::ToUnitsRow(fields[f], u, columns) && exact_diffusion::kAvailable;
         diffusion_kernels::SumsAcross(u, row.across[f].data(), columns);
         row.allExact[f] = all;
         row.flagsFilled[f] = false;
-        if (!all) FillFlags(row, f, columns);
+        row.valuesFilled[f] = !all;
+        if (!all) {
+            std::copy_n(fields[f], columns, row.value[f].data());
+            FillFlags(row, f, columns);
+        }
     }
 }
 
 void LoadGridRow(Row& row, const TCellList& cells, std::int32_t r)
 {
-    const TCell* first = &cells(0, r);
-    LoadRow(row, cells.Columns(), [first](std::int32_t c, int f) { return first[c].potential[f]; });
+    const std::size_t first = cells.IndexOf(0, r);
+    LoadRow(row, cells.Columns(), {cells.Field(0) + first, cells.Field(1) + first, cells.Field(2) + first});
 }
 
 void LoadCopiedRow(Row& row, std::int32_t columns, const std::vector<double>& copy)
 {
     const double* values = copy.data();
-    LoadRow(row, columns, [values](std::int32_t c, int f) { return values[3 * c + f]; });
+    LoadRow(row, columns, {values, values + columns, values + 2 * static_cast<std::size_t>(columns)});
 }
 
+// Copies grid row r, field after field.
 void CopyRow(std::vector<double>& copy, const TCellList& cells, std::int32_t r)
 {
-    for (std::int32_t c = 0; c < cells.Columns(); ++c)
-        for (int f = 0; f < 3; ++f) copy[3 * static_cast<std::size_t>(c) + f] = cells(c, r).potential[f];
+    const auto columns = static_cast<std::size_t>(cells.Columns());
+    const std::size_t first = cells.IndexOf(0, r);
+    for (int f = 0; f < 3; ++f) std::copy_n(cells.Field(f) + first, columns, copy.data() + f * columns);
 }
 
 // What one block of rows learns of the fields it writes (see DiffusionSummary).
@@ -116,12 +129,14 @@ struct BlockSummary {
     }
 };
 
-// One field of the three rows around the row being diffused.
+// One field of the three rows around the row being diffused, and where the row's
+// results go.
 struct FieldRows {
     Row& up;
     Row& mid;
     Row& down;
     int f;
+    double* result;
 };
 
 // The largest and smallest results of a row, taken in the loops that compute them.
@@ -161,7 +176,7 @@ bool UpdateFieldRow(const FieldRows& rows, const UpdateParameters& p, const std:
     if (kernel && rows.up.allExact[f] && rows.mid.allExact[f] && rows.down.allExact[f]) {
         // Every cell's neighbourhood is exact: the kernel needs no flags, and only a
         // sum out of range sends the row through the flagged kernel below.
-        diffusion_kernels::UpdateRowOutputs out{rows.mid.result[f].data(), nullptr, extremes.max, extremes.min, false};
+        diffusion_kernels::UpdateRowOutputs out{rows.result, nullptr, extremes.max, extremes.min, false};
         if (p.integerUpdate[f]) diffusion_kernels::IntegerUpdateExactRow(inputs(), out, columns);
         else diffusion_kernels::ScaledUnitUpdateExactRow(inputs(), static_cast<double>(p.noise[f]), out, columns);
         if (!out.anyRedo) {
@@ -169,7 +184,10 @@ bool UpdateFieldRow(const FieldRows& rows, const UpdateParameters& p, const std:
             return false;
         }
     }
-    for (Row* row : {&rows.up, &rows.mid, &rows.down}) FillFlags(*row, f, columns);
+    for (Row* row : {&rows.up, &rows.mid, &rows.down}) {
+        FillValues(*row, f, columns);
+        FillFlags(*row, f, columns);
+    }
     const std::uint8_t* __restrict upExact = rows.up.exact[f].data();
     const std::uint8_t* __restrict midExact = rows.mid.exact[f].data();
     const std::uint8_t* __restrict downExact = rows.down.exact[f].data();
@@ -177,7 +195,7 @@ bool UpdateFieldRow(const FieldRows& rows, const UpdateParameters& p, const std:
     const std::int64_t* __restrict midAcross = rows.mid.across[f].data();
     const std::int64_t* __restrict downAcross = rows.down.across[f].data();
     const std::int64_t* __restrict centre = rows.mid.units[f].data();
-    double* __restrict result = rows.mid.result[f].data();
+    double* __restrict result = rows.result;
     std::uint8_t* __restrict redo = rows.mid.redo.data();
     if (kernel) {
         diffusion_kernels::UpdateRowOutputs out{result, redo, extremes.max, extremes.min, false};
@@ -210,7 +228,7 @@ void RedoFieldRow(const FieldRows& rows, const UpdateParameters& p, const std::u
 {
     const int f = rows.f;
     const Row& mid = rows.mid;
-    double* result = rows.mid.result[f].data();
+    double* result = rows.result;
     extremes = {};
     for (std::int32_t c = 0; c < columns; ++c) {
         if (mid.redo[c]) {
@@ -227,31 +245,26 @@ void RedoFieldRow(const FieldRows& rows, const UpdateParameters& p, const std::u
 }
 
 // Diffuses grid row r from the ring rows around it, drawing one real per cell
-// (their seeds first), one field at a time into the row's results; notes the
-// results' extremes and growth's candidates, then writes each cell once.
+// (their seeds first), one field at a time straight into the grid's row (the ring
+// holds what the row's neighbours need of it); notes the results' extremes and
+// growth's candidates.
 void DiffuseRow(TCellList& cells, std::int32_t r, Row& up, Row& mid, Row& down,
                 const UpdateParameters& p, RandomGenerator& random, std::uint32_t* seeds, BlockSummary& summary)
 {
     const std::int32_t columns = cells.Columns();
     random.FillSeeds(seeds, static_cast<std::size_t>(columns));
-    TCell* out = &cells(0, r);
+    const std::size_t first = cells.IndexOf(0, r);
+    const TCell* out = &cells.InPassOrder()[first];
     for (int f = 0; f < 3; ++f) {
-        const FieldRows rows{up, mid, down, f};
+        double* result = cells.Field(f) + first;
+        const FieldRows rows{up, mid, down, f, result};
         RowExtremes extremes;
         if (UpdateFieldRow(rows, p, seeds, columns, extremes)) RedoFieldRow(rows, p, seeds, columns, extremes);
         // Joined to the running extremes as a scan in row-major order would.
         if (extremes.max > summary.max[f]) summary.max[f] = extremes.max;
         if (extremes.min < summary.min[f]) summary.min[f] = extremes.min;
         const std::uint32_t rowStart = static_cast<std::uint32_t>(r) * static_cast<std::uint32_t>(columns);
-        summary.candidates[f].OfferRow(mid.result[f].data(), out, rowStart, columns, extremes.max);
-    }
-    const double* __restrict result0 = mid.result[0].data();
-    const double* __restrict result1 = mid.result[1].data();
-    const double* __restrict result2 = mid.result[2].data();
-    for (std::int32_t c = 0; c < columns; ++c) {
-        out[c].potential[0] = result0[c];
-        out[c].potential[1] = result1[c];
-        out[c].potential[2] = result2[c];
+        summary.candidates[f].OfferRow(result, out, rowStart, columns, extremes.max);
     }
 }
 

@@ -36,10 +36,11 @@ void DiffusePotentialsPlain(Simulation& sim)
         for (std::int32_t r = block.begin; r < block.end; ++r) {
             for (std::int32_t c = 0; c < columns; ++c) {
                 const long double draw = random.RandomReal();
-                TCell& cell = run.cells(c, r);
-                for (int f = 0; f < 3; ++f)
-                    cell.potential[f] = field_arithmetic::DiffusedValue(run.means.at(f, c, r), usage.diffusion[f],
-                                                                        cell.potential[f], draw, usage.noise[f]);
+                for (int f = 0; f < 3; ++f) {
+                    double& potential = run.cells.Potential(c, r, f);
+                    potential = field_arithmetic::DiffusedValue(run.means.at(f, c, r), usage.diffusion[f], potential,
+                                                                draw, usage.noise[f]);
+                }
             }
         }
     };

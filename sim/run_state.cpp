@@ -99,9 +99,10 @@ void WriteRunValues(Writer& w, const Run& run)
     w.Number(run.drawCount.countedTo);
 }
 
-void WriteCell(Writer& w, const TCell& cell)
+void WriteCell(Writer& w, const TCellList& cells, std::size_t index)
 {
-    for (double d : cell.potential) w.Number(d);
+    const TCell& cell = cells.InPassOrder()[index];
+    for (double d : cells.PotentialsAt(index)) w.Number(d);
     w.Number(cell.allTracks);
     w.Number(cell.returnTracks);
     for (std::int32_t v : {cell.kind, cell.agentCount, cell.destinationIndex, cell.shownFieldNumber}) w.Number(v);
@@ -265,9 +266,10 @@ void ReadRunValues(Reader& r, Run& run)
     Require(Within(run.shownField, 0, 2), "a shown field of " + std::to_string(run.shownField));
 }
 
-void ReadCell(Reader& r, TCell& cell, std::int32_t column, std::int32_t row, const Run& run)
+void ReadCell(Reader& r, Run& run, std::int32_t column, std::int32_t row)
 {
-    for (double& d : cell.potential) d = r.Number<double>();
+    TCell& cell = run.cells(column, row);
+    for (int f = 0; f < 3; ++f) run.cells.Potential(column, row, f) = r.Number<double>();
     cell.allTracks = r.Number<double>();
     cell.returnTracks = r.Number<double>();
     for (std::int32_t* v : {&cell.kind, &cell.agentCount, &cell.destinationIndex, &cell.shownFieldNumber})
@@ -343,7 +345,7 @@ void ReadPayload(Reader& r, DecodedState& state)
             "its cells do not fill its grid");
     run.cells = TCellList(run.columns, run.rows);
     for (std::int32_t row = 0; row < run.rows; ++row)
-        for (std::int32_t column = 0; column < run.columns; ++column) ReadCell(r, run.cells(column, row), column, row, run);
+        for (std::int32_t column = 0; column < run.columns; ++column) ReadCell(r, run, column, row);
 
     const std::uint32_t agentCount = r.Count(kAgentBytes, "agents");
     run.agents.resize(agentCount);
@@ -404,7 +406,7 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
     WriteUsage(w, sim.usage);
     WriteRunValues(w, run);
     w.Number(static_cast<std::uint32_t>(run.cells.InPassOrder().size()));
-    for (const TCell& cell : run.cells.InPassOrder()) WriteCell(w, cell);
+    for (std::size_t i = 0; i < run.cells.InPassOrder().size(); ++i) WriteCell(w, run.cells, i);
     w.Number(static_cast<std::uint32_t>(run.agents.size()));
     for (const TAgent& agent : run.agents) WriteAgent(w, agent);
     w.Number(static_cast<std::uint32_t>(run.destinations.size()));

@@ -144,7 +144,8 @@ void CreateDestinations(Simulation& sim)
                 TCell& cell = run.cells(bc, br);
                 SetCellKind(run.landUse, cell, kDestination);
                 cell.destinationIndex = i;
-                cell.potential[kIndustryField] = cell.potential[kIndustryField] + 1.0;
+                double& industry = run.cells.Potential(bc, br, kIndustryField);
+                industry = industry + 1.0;
                 sim.screen().DrawCell(bc, br);
             }
         }

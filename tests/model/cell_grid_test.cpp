@@ -39,8 +39,8 @@ TEST(CellGrid, AccessIsColumnThenRow)
 TEST(CellGrid, NeighbourhoodsWrapAroundTheEdges)
 {
     TCellList grid(5, 4);
-    grid(4, 3).potential[0] = 8.0;  // diagonal neighbour of (0, 0) across both edges
-    grid(0, 0).potential[0] = 100.0;  // the centre itself does not count
+    grid.Potential(4, 3, 0) = 8.0;  // diagonal neighbour of (0, 0) across both edges
+    grid.Potential(0, 0, 0) = 100.0;  // the centre itself does not count
     TLimbo means;
     means.Resize(5, 4);
     NeighbourMean(0, 0, 5, 4, means, grid);

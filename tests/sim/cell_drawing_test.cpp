@@ -28,7 +28,8 @@ void MakeVariedRun(Simulation& sim, std::int32_t columns, std::int32_t rows)
         cell.kind = random() % 2 ? kEmpty : static_cast<std::int32_t>(random() % 6);
         cell.allTracks = value(random);
         cell.returnTracks = value(random);
-        cell.potential = {value(random), value(random), value(random)};
+        const std::size_t i = sim.run.cells.IndexOf(cell);
+        for (int f = 0; f < 3; ++f) sim.run.cells.PotentialAt(i, f) = value(random);
         cell.lastDrawnAllTracks = cell.allTracks - movedBy[random() % 5];
         cell.shownFieldNumber = static_cast<std::int32_t>(random() % 3);
         cell.allBlack = random() % 5 == 0;
@@ -41,23 +42,23 @@ void MakeVariedRun(Simulation& sim, std::int32_t columns, std::int32_t rows)
 
 struct Drawn {
     std::vector<std::uint32_t> listed;
-    std::vector<TCell> cells;
+    TCellList cells;
 };
 
 // The pass as a plain scan in pass order: each cell it draws recorded as drawn once.
 Drawn PlainPass(const Simulation& sim, CellPass pass)
 {
     const ControlState& controls = sim.controls;
-    Drawn drawn{{}, sim.run.cells.InPassOrder()};
+    Drawn drawn{{}, sim.run.cells};
     if (pass == CellPass::Step && controls.CB_noTracks) return drawn;
     const bool every = pass == CellPass::Redraw || controls.CB_potField;
     const GrayScale scale = GrayScale::Of(sim.run.displayMax, sim.run.displayMin);
-    for (std::uint32_t i = 0; i < drawn.cells.size(); ++i) {
-        TCell& cell = drawn.cells[i];
+    for (std::uint32_t i = 0; i < drawn.cells.InPassOrder().size(); ++i) {
+        const TCell& cell = drawn.cells.InPassOrder()[i];
         const bool draws = every || (controls.CB_showOrig ? cell.kind != kEmpty
                                                           : std::fabs(cell.allTracks - cell.lastDrawnAllTracks) > 1.0);
         if (!draws) continue;
-        RecordCellDraw(cell, SelectedDrawMode(controls), controls.cb_noDesti, scale);
+        RecordCellDraw(drawn.cells, i, SelectedDrawMode(controls), controls.cb_noDesti, scale);
         drawn.listed.push_back(i);
     }
     return drawn;
@@ -147,7 +148,7 @@ TEST(CellDrawing, EveryPassListsAndRecordsWhatAPlainScanDoes)
                     if (painting) {
                         EXPECT_EQ(painted.InOrder(), expected.listed);
                     }
-                    ExpectSameRecords(sim.run.cells.InPassOrder(), expected.cells);
+                    ExpectSameRecords(sim.run.cells.InPassOrder(), expected.cells.InPassOrder());
                     // A pass that draws copies the range into every cell; "all cells white" draws nothing.
                     const bool drawsNothing = pass == CellPass::Step && controls.CB_noTracks;
                     EXPECT_EQ(sim.run.cellsDisplayRange.max, drawsNothing ? 1.0L : 9.0L);

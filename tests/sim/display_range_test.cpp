@@ -17,13 +17,13 @@ void MakeShowableRun(Simulation& sim)
     for (TCell& cell : sim.run.cells.InPassOrder()) {
         cell.allTracks = n;
         cell.returnTracks = 10.0 * n;
-        for (int f = 0; f < 3; ++f) cell.potential[f] = 100.0 * (f + 1) * n;
+        for (int f = 0; f < 3; ++f) sim.run.cells.PotentialAt(sim.run.cells.IndexOf(cell), f) = 100.0 * (f + 1) * n;
         ++n;
     }
     TCell& obstacle = sim.run.cells(1, 0);
     obstacle.kind = kObstacle;
     obstacle.allTracks = obstacle.returnTracks = 1e6;
-    for (double& value : obstacle.potential) value = -1e6;
+    sim.run.cells.SetPotentials(1, 0, {-1e6, -1e6, -1e6});
     sim.controls.CB_potField = false;
     sim.controls.CB_showAB = false;
     sim.controls.CB_FieldNr = 0;

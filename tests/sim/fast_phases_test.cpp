@@ -43,10 +43,11 @@ void CopyState(Simulation& to, const Simulation& from)
     const auto& cb = b.run.cells.InPassOrder();
     for (std::size_t i = 0; i < ca.size(); ++i) {
         const TCell &x = ca[i], &y = cb[i];
-        for (int f = 0; f < 3; ++f)
-            if (Bits(x.potential[f]) != Bits(y.potential[f]))
-                return ::testing::AssertionFailure() << "cell " << i << " field " << f << ": " << x.potential[f]
-                                                     << " against " << y.potential[f];
+        for (int f = 0; f < 3; ++f) {
+            const double px = a.run.cells.PotentialAt(i, f), py = b.run.cells.PotentialAt(i, f);
+            if (Bits(px) != Bits(py))
+                return ::testing::AssertionFailure() << "cell " << i << " field " << f << ": " << px << " against " << py;
+        }
         if (Bits(x.allTracks) != Bits(y.allTracks) || Bits(x.returnTracks) != Bits(y.returnTracks))
             return ::testing::AssertionFailure() << "cell " << i << " tracks";
         if (x.kind != y.kind || x.agentCount != y.agentCount || x.shownFieldNumber != y.shownFieldNumber)
@@ -193,9 +194,10 @@ TEST(FastPhases, OnePassDiffusionMatchesThePlainOneOnHostileFieldsAndTinyGrids)
                         fast.usage.diffusion = {coefficient, 1.0, coefficient};
                         fast.usage.noise = {noise, 5.0, noise};
                         fast.random.seed = static_cast<std::uint32_t>(random());
-                        for (TCell& cell : fast.run.cells.InPassOrder())
-                            for (double& v : cell.potential)
-                                v = hostile && random() % 3 == 0 ? specials[special(random)] : typical(random);
+                        for (std::size_t i = 0; i < fast.run.cells.InPassOrder().size(); ++i)
+                            for (int f = 0; f < 3; ++f)
+                                fast.run.cells.PotentialAt(i, f) =
+                                    hostile && random() % 3 == 0 ? specials[special(random)] : typical(random);
                         fast.SetWorkerCount(workers);
                         CopyState(plain, fast);
                         DiffusePotentialsInOnePass(fast);
@@ -232,10 +234,10 @@ TEST(FastPhases, FusedNormalisationFollowsGrowthOntoTheExtremes)
         MakeEmptyRun(fast, 6, 5);
         fast.usage.noise = {0.0, 0.0, 0.0};
         double v = 1.0;
-        for (TCell& cell : fast.run.cells.InPassOrder())
-            for (double& p : cell.potential) p = (v += 0.25);
-        fast.run.cells(0, 0).potential = {0.125, 0.125, 0.125};
-        fast.run.cells(2, 2).potential = {15.0, 15.0, 15.0};
+        for (std::size_t i = 0; i < fast.run.cells.InPassOrder().size(); ++i)
+            for (int f = 0; f < 3; ++f) fast.run.cells.PotentialAt(i, f) = (v += 0.25);
+        fast.run.cells.SetPotentials(0, 0, {0.125, 0.125, 0.125});
+        fast.run.cells.SetPotentials(2, 2, {15.0, 15.0, 15.0});
         fast.SetWorkerCount(1);
         DiffusePotentialsInOnePass(fast);
         CopyState(plain, fast);
@@ -255,7 +257,7 @@ TEST(FastPhases, FusedNormalisationFollowsGrowthOntoTheExtremes)
     MakeEmptyRun(fast, 4, 4);
     fast.usage.noise = {0.0, 0.0, 0.0};
     fast.usage.diffusion = {0.0, 0.0, 0.0};
-    fast.run.cells(3, 3).potential = {5.0, 5.0, 5.0};
+    fast.run.cells.SetPotentials(3, 3, {5.0, 5.0, 5.0});
     fast.SetWorkerCount(2);
     DiffusePotentialsInOnePass(fast);  // all +0.0 but one cell
     CopyState(plain, fast);
@@ -317,7 +319,8 @@ TEST(FastPhases, CandidateListsCutShortFallBackToTheScanWhenEarlierBatchesTookTh
     fast.usage.noise = {0.0, 0.0, 0.0};
     fast.usage.diffusion = {0.0, 0.0, 0.0};
     double v = 0.5;
-    for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {v, v, v}, v += 0.25;
+    for (std::size_t i = 0; i < fast.run.cells.InPassOrder().size(); ++i, v += 0.25)
+        for (int f = 0; f < 3; ++f) fast.run.cells.PotentialAt(i, f) = v;
     fast.controls.E_crAgs = fast.controls.E_crServ = fast.controls.E_crIndu = "8";
     CopyState(plain, fast);
     DiffusePotentialsInOnePass(fast);
@@ -336,9 +339,10 @@ TEST(FastPhases, FusedNormalisationScansWhenGrowthMakesAZeroTieWithTheMinimum)
     // first, so the rescale subtracts +0.0, not -0.0.
     Simulation fast, plain;
     MakeEmptyRun(fast, 6, 5);
-    for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {2.0, 2.0, 2.0};
-    fast.run.cells(5, 4).potential[1] = -0.0;
-    fast.run.cells(3, 3).potential[1] = 3.0;  // the maximum is elsewhere
+    for (std::size_t i = 0; i < fast.run.cells.InPassOrder().size(); ++i)
+        for (int f = 0; f < 3; ++f) fast.run.cells.PotentialAt(i, f) = 2.0;
+    fast.run.cells.Potential(5, 4, 1) = -0.0;
+    fast.run.cells.Potential(3, 3, 1) = 3.0;  // the maximum is elsewhere
     fast.usage.diffusion = {1.0, -0.0, 1.0};
     fast.usage.noise = {6.0, -0.0, 6.0};
     fast.usage.weight = {};
@@ -347,9 +351,9 @@ TEST(FastPhases, FusedNormalisationScansWhenGrowthMakesAZeroTieWithTheMinimum)
     CopyState(plain, fast);
     DiffusePotentialsInOnePass(fast);
     DiffusePotentialsPlain(plain);
-    ASSERT_EQ(Bits(fast.run.cells(5, 4).potential[1]), Bits(-0.0));
+    ASSERT_EQ(Bits(fast.run.cells.Potential(5, 4, 1)), Bits(-0.0));
     for (Simulation* sim : {&fast, &plain}) MarkHomeCell(*sim, 0, 0);
-    ASSERT_EQ(Bits(fast.run.cells(0, 0).potential[1]), Bits(0.0));
+    ASSERT_EQ(Bits(fast.run.cells.Potential(0, 0, 1)), Bits(0.0));
     NormalizePotentialsInDisplayPass(fast);
     NormalizePotentials(plain);
     ComputeDisplayRange(plain);
@@ -380,9 +384,10 @@ TEST(FastPhases, HalvesOfTheNormalisationJoinAsOneScanInRowMajorOrder)
     for (const bool potentialShown : {false, true}) {
         Simulation fast, plain;
         MakeEmptyRun(fast, 6, 6);
-        for (TCell& cell : fast.run.cells.InPassOrder()) cell.potential = {1.0, 2.0, 3.0};
-        fast.run.cells(1, 0).potential[0] = -0.0;
-        fast.run.cells(4, 5).potential[0] = 0.0;
+        for (std::size_t i = 0; i < fast.run.cells.InPassOrder().size(); ++i)
+            for (int f = 0; f < 3; ++f) fast.run.cells.PotentialAt(i, f) = 1.0 + f;
+        fast.run.cells.Potential(1, 0, 0) = -0.0;
+        fast.run.cells.Potential(4, 5, 0) = 0.0;
         fast.run.cells(0, 0).returnTracks = -0.0;  // the first zero a scan meets
         fast.controls.CB_potField = potentialShown;
         fast.controls.CB_FieldNr = 0;
@@ -417,7 +422,8 @@ TEST(FastPhases, DiffusionSummaryIsTheSameForEveryCutOfTheRows)
             one.controls.E_crIndu = "5";
             one.usage.noise = {0.0, 0.0, 0.0};
             for (TCell& cell : one.run.cells.InPassOrder()) {
-                for (double& v : cell.potential) v = static_cast<double>(random() % 3);
+                for (int f = 0; f < 3; ++f)
+                    one.run.cells.PotentialAt(one.run.cells.IndexOf(cell), f) = static_cast<double>(random() % 3);
                 cell.kind = random() % 4 == 0 ? kResidential : kEmpty;
             }
             CopyState(two, one);

@@ -14,12 +14,12 @@ TEST(Growth, FindMaxTakesTheFirstStrictlyGreatestEmptyCell)
     Simulation sim;
     MakeEmptyRun(sim, 5, 4);
     EXPECT_EQ(FindMaxPotentialCell(sim, 0), (CellPosition{0, 0}));  // nothing above 0
-    sim.run.cells(3, 1).potential[0] = 2.0;
-    sim.run.cells(1, 2).potential[0] = 2.0;  // same value, later row
-    sim.run.cells(4, 3).potential[0] = 9.0;
+    sim.run.cells.Potential(3, 1, 0) = 2.0;
+    sim.run.cells.Potential(1, 2, 0) = 2.0;  // same value, later row
+    sim.run.cells.Potential(4, 3, 0) = 9.0;
     sim.run.cells(4, 3).kind = kObstacle;    // not empty
     EXPECT_EQ(FindMaxPotentialCell(sim, 0), (CellPosition{3, 1}));
-    sim.run.cells(2, 1).potential[0] = 2.0;  // same value, same row, lower column
+    sim.run.cells.Potential(2, 1, 0) = 2.0;  // same value, same row, lower column
     EXPECT_EQ(FindMaxPotentialCell(sim, 0), (CellPosition{2, 1}));
     EXPECT_EQ(FindMaxPotentialCell(sim, 1), (CellPosition{0, 0}));
 }
@@ -29,10 +29,10 @@ TEST(Growth, BatchPlacesAgentsOnDistinctCellsThenServicesAndIndustry)
     RecordingHooks hooks;
     Simulation sim(&hooks, &hooks);
     MakeEmptyRun(sim, 10, 10);
-    sim.run.cells(1, 1).potential = {5.0, 1.0, 0.5};
-    sim.run.cells(2, 2).potential = {4.0, 3.0, 0.2};
-    sim.run.cells(3, 3).potential = {3.0, 0.1, 0.1};
-    sim.run.cells(4, 4).potential = {0.0, 0.0, 6.0};
+    sim.run.cells.SetPotentials(1, 1, {5.0, 1.0, 0.5});
+    sim.run.cells.SetPotentials(2, 2, {4.0, 3.0, 0.2});
+    sim.run.cells.SetPotentials(3, 3, {3.0, 0.1, 0.1});
+    sim.run.cells.SetPotentials(4, 4, {0.0, 0.0, 6.0});
     RandomGenerator expected = sim.random;
     CreateAgents(sim);
     ASSERT_EQ(sim.run.agents.size(), 3u);
@@ -49,12 +49,12 @@ TEST(Growth, BatchPlacesAgentsOnDistinctCellsThenServicesAndIndustry)
     }
     EXPECT_EQ(sim.random.seed, expected.seed);
     // Home weights: +1.0 population, +0.5 service, +0.5 industry.
-    EXPECT_EQ(sim.run.cells(1, 1).potential[0], 6.0);
-    EXPECT_EQ(sim.run.cells(1, 1).potential[1], 1.5);
-    EXPECT_EQ(sim.run.cells(1, 1).potential[2], 1.0);
+    EXPECT_EQ(sim.run.cells.Potential(1, 1, 0), 6.0);
+    EXPECT_EQ(sim.run.cells.Potential(1, 1, 1), 1.5);
+    EXPECT_EQ(sim.run.cells.Potential(1, 1, 2), 1.0);
     // Homes took the best service cells, so the service cell lands on the next empty maximum.
     EXPECT_EQ(sim.run.cells(4, 4).kind, kIndustry);
-    EXPECT_EQ(sim.run.cells(4, 4).potential[2], 7.0);
+    EXPECT_EQ(sim.run.cells.Potential(4, 4, 2), 7.0);
     int services = 0;
     for (const TCell& cell : sim.run.cells.InPassOrder()) services += cell.kind == kService;
     EXPECT_EQ(services, 1);
@@ -76,7 +76,7 @@ TEST(Growth, BatchSizesComeFromTheirFields)
     EXPECT_TRUE(sim.run.agents.empty());
     // Two services on an all-zero field: both on (0, 0), which gets the weights twice.
     EXPECT_EQ(sim.run.cells(0, 0).kind, kService);
-    EXPECT_EQ(sim.run.cells(0, 0).potential[1], 2.0);
+    EXPECT_EQ(sim.run.cells.Potential(0, 0, 1), 2.0);
 }
 
 TEST(Growth, ConversionErrorsKeepWhatWasCreatedBefore)
@@ -105,9 +105,9 @@ TEST(Growth, NegativeWeightsLowerTheField)
     sim.controls.E_crServ = "0";
     sim.controls.E_crIndu = "0";
     sim.usage.weight[1][0] = -2.0;
-    sim.run.cells(2, 2).potential = {1.0, 1.0, 1.0};
+    sim.run.cells.SetPotentials(2, 2, {1.0, 1.0, 1.0});
     CreateAgents(sim);
-    EXPECT_EQ(sim.run.cells(2, 2).potential[1], -1.0);
+    EXPECT_EQ(sim.run.cells.Potential(2, 2, 1), -1.0);
 }
 
 namespace {
@@ -120,7 +120,7 @@ void FillAwkwardGrid(Simulation& sim, std::uint32_t seed)
     values.seed = seed;
     const double choices[] = {-1.0, 0.0, 0.0, std::nan(""), 0.5, 1.0, 1.0, 2.0, 2.0, 3.5, 1e-310, 7.0};
     for (TCell& cell : sim.run.cells.InPassOrder()) {
-        for (double& value : cell.potential) value = choices[values.Random(12)];
+        for (int f = 0; f < 3; ++f) sim.run.cells.PotentialAt(sim.run.cells.IndexOf(cell), f) = choices[values.Random(12)];
         cell.kind = values.Random(4) == 0 ? values.Random(6) : kEmpty;
     }
 }
@@ -134,8 +134,10 @@ void ExpectSameWorld(const Simulation& a, const Simulation& b)
         ASSERT_EQ(cellsA[i].kind, cellsB[i].kind) << "cell " << i;
         ASSERT_EQ(cellsA[i].agentCount, cellsB[i].agentCount) << "cell " << i;
         for (int f = 0; f < 3; ++f) {
-            if (std::isnan(cellsA[i].potential[f])) ASSERT_TRUE(std::isnan(cellsB[i].potential[f]));
-            else ASSERT_EQ(cellsA[i].potential[f], cellsB[i].potential[f]) << "cell " << i << " field " << f;
+            const double valueA = a.run.cells.PotentialAt(i, f);
+            const double valueB = b.run.cells.PotentialAt(i, f);
+            if (std::isnan(valueA)) ASSERT_TRUE(std::isnan(valueB));
+            else ASSERT_EQ(valueA, valueB) << "cell " << i << " field " << f;
         }
     }
     ASSERT_EQ(a.run.agents.size(), b.run.agents.size());
@@ -197,7 +199,7 @@ TEST(Growth, HundredThousandPlacementsInOneBatch)
     std::int64_t agentsCounted = 0;
     for (const TCell& cell : sim.run.cells.InPassOrder()) {
         if (cell.kind == kEmpty) {
-            for (const double value : cell.potential) EXPECT_FALSE(value > 0.0);
+            for (const double value : sim.run.cells.PotentialsAt(sim.run.cells.IndexOf(cell))) EXPECT_FALSE(value > 0.0);
         }
         agentsCounted += cell.agentCount;
     }

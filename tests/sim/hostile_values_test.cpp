@@ -62,7 +62,7 @@ void ExpectSoundRun(const Run& run, bool fieldsMayOverflow = false)
     std::int64_t agentsOnCells = 0;
     for (const TCell& cell : run.cells.InPassOrder()) {
         if (!fieldsMayOverflow) {
-            for (const double value : cell.potential) ASSERT_TRUE(std::isfinite(value));
+            for (const double value : run.cells.PotentialsAt(run.cells.IndexOf(cell))) ASSERT_TRUE(std::isfinite(value));
         }
         ASSERT_TRUE(std::isfinite(cell.allTracks));
         ASSERT_TRUE(std::isfinite(cell.returnTracks));

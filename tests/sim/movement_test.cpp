@@ -157,15 +157,15 @@ TEST(Movement, MigrationMovesTheHomeOnceToTheEmptyCellUnderfoot)
     sim.controls.E_migTh = "0";
     AddAgentAt(sim, 5, 5, 0);
     sim.run.cells(5, 5).kind = kResidential;
-    sim.run.cells(5, 5).potential[0] = 3.5;
+    sim.run.cells.Potential(5, 5, 0) = 3.5;
     MoveAgents(sim);
     TAgent& after = sim.run.agents[0];
     EXPECT_EQ(after.migrated, 1);
     EXPECT_EQ(after.homeColumn, 6);
     EXPECT_EQ(sim.run.cells(5, 5).kind, kEmpty);
-    EXPECT_EQ(sim.run.cells(5, 5).potential[0], 2.5);
+    EXPECT_EQ(sim.run.cells.Potential(5, 5, 0), 2.5);
     EXPECT_EQ(sim.run.cells(6, 5).kind, kResidential);
-    EXPECT_EQ(sim.run.cells(6, 5).potential[0], 1.0);
+    EXPECT_EQ(sim.run.cells.Potential(6, 5, 0), 1.0);
     MoveAgents(sim);  // at most once in a life
     EXPECT_EQ(sim.run.agents[0].homeColumn, 6);
 }
@@ -179,7 +179,7 @@ TEST(Movement, MigrationNeedsCrowdAndEmptyGround)
     sim.controls.E_CProbab = "0";
     AddAgentAt(sim, 5, 5, 0);
     sim.run.cells(5, 5).kind = kResidential;
-    sim.run.cells(5, 5).potential[0] = 1.0;
+    sim.run.cells.Potential(5, 5, 0) = 1.0;
     sim.run.cells(7, 6).agentCount = 1;  // one other agent near the target: not enough
     MoveAgents(sim);
     EXPECT_EQ(sim.run.agents[0].migrated, 0);
@@ -190,7 +190,7 @@ TEST(Movement, MigrationNeedsCrowdAndEmptyGround)
     sim.run.cells(8, 5).agentCount = 1;  // onto (8, 5): empty and crowded
     MoveAgents(sim);
     EXPECT_EQ(sim.run.agents[0].migrated, 1);
-    EXPECT_EQ(sim.run.cells(5, 5).potential[0], 0.0);  // 1.0 or less falls to 0
+    EXPECT_EQ(sim.run.cells.Potential(5, 5, 0), 0.0);  // 1.0 or less falls to 0
 }
 
 TEST(Movement, MigrationFromAHomeOfAnyKindTouchesNoFieldOutsideTheThree)
@@ -202,11 +202,11 @@ TEST(Movement, MigrationFromAHomeOfAnyKindTouchesNoFieldOutsideTheThree)
         sim.controls.E_migTh = "0";
         AddAgentAt(sim, 5, 5, 0);
         sim.run.cells(5, 5).kind = kind;
-        sim.run.cells(5, 5).potential = {4.0, 4.0, 4.0};
+        sim.run.cells.SetPotentials(5, 5, {4.0, 4.0, 4.0});
         MoveAgents(sim);
         EXPECT_EQ(sim.run.cells(6, 5).kind, kind);
-        EXPECT_EQ(sim.run.cells(5, 5).potential, (std::array<double, 3>{4.0, 4.0, 4.0}));
-        EXPECT_EQ(sim.run.cells(6, 5).potential, (std::array<double, 3>{0.0, 0.0, 0.0}));
+        EXPECT_EQ(sim.run.cells.Potentials(5, 5), (std::array<double, 3>{4.0, 4.0, 4.0}));
+        EXPECT_EQ(sim.run.cells.Potentials(6, 5), (std::array<double, 3>{0.0, 0.0, 0.0}));
     }
 }
 

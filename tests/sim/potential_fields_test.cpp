@@ -22,8 +22,8 @@ TEST(PotentialFields, ZeroFieldsWithoutNoiseStayZero)
     NoNoise(sim);
     DiffusePotentials(sim);
     NormalizePotentials(sim);
-    for (const TCell& cell : sim.run.cells.InPassOrder())
-        for (double v : cell.potential) EXPECT_EQ(v, 0.0);
+    for (std::size_t i = 0; i < sim.run.cells.InPassOrder().size(); ++i)
+        for (double v : sim.run.cells.PotentialsAt(i)) EXPECT_EQ(v, 0.0);
     EXPECT_EQ(sim.random.seed, RandomGenerator{}.JumpedAhead(30).seed);  // one draw per cell
 }
 
@@ -32,14 +32,14 @@ TEST(PotentialFields, OnePeakSpreadsAnEighthToEachNeighbourAcrossTheEdges)
     Simulation sim;
     MakeEmptyRun(sim, 6, 5);
     NoNoise(sim);
-    sim.run.cells(0, 0).potential[0] = 10.0;
+    sim.run.cells.Potential(0, 0, 0) = 10.0;
     DiffusePotentials(sim);
     NormalizePotentials(sim);
     for (std::int32_t r = 0; r < 5; ++r) {
         for (std::int32_t c = 0; c < 6; ++c) {
             const bool centre = c == 0 && r == 0;
             const bool neighbour = !centre && (c <= 1 || c == 5) && (r <= 1 || r == 4);
-            EXPECT_EQ(sim.run.cells(c, r).potential[0], centre ? 10.0 : neighbour ? 1.25 : 0.0) << c << "," << r;
+            EXPECT_EQ(sim.run.cells.Potential(c, r, 0), centre ? 10.0 : neighbour ? 1.25 : 0.0) << c << "," << r;
         }
     }
 }
@@ -80,11 +80,11 @@ TEST(PotentialFields, FieldsOfACellShareItsDraw)
     DiffusePotentials(sim);
     for (std::int32_t r = 0; r < 4; ++r) {
         for (std::int32_t c = 0; c < 4; ++c) {
-            const TCell& cell = sim.run.cells(c, r);
+            const std::array<double, 3> cell = sim.run.cells.Potentials(c, r);
             const Expected& e = expected[r * 4 + c];
-            EXPECT_EQ(cell.potential[0], e.threeR) << c << "," << r;
-            EXPECT_EQ(cell.potential[1], e.threeR) << c << "," << r;
-            EXPECT_EQ(cell.potential[2], e.r) << c << "," << r;
+            EXPECT_EQ(cell[0], e.threeR) << c << "," << r;
+            EXPECT_EQ(cell[1], e.threeR) << c << "," << r;
+            EXPECT_EQ(cell[2], e.r) << c << "," << r;
         }
     }
 }
@@ -103,7 +103,7 @@ TEST(PotentialFields, NewValueIsWeightedMeanPlusOldPlusNoise)
     MakeEmptyRun(sim, 3, 3);
     sim.usage.diffusion = {0.5, 0.25, 0.0};
     sim.usage.noise = {2.0, 0.0, 1.0};
-    for (double& value : sim.run.cells(1, 1).potential) value = 8.0;
+    sim.run.cells.SetPotentials(1, 1, {8.0, 8.0, 8.0});
     const double expected[9][3] = {
         {0.5000000004656613, 0.25, 2.3283064365386963e-10},
         {0.5627598790451884, 0.25, 0.031379939522594213},
@@ -119,7 +119,7 @@ TEST(PotentialFields, NewValueIsWeightedMeanPlusOldPlusNoise)
     for (std::int32_t r = 0; r < 3; ++r)
         for (std::int32_t c = 0; c < 3; ++c)
             for (int f = 0; f < 3; ++f)
-                EXPECT_EQ(sim.run.cells(c, r).potential[f], expected[r * 3 + c][f]) << c << "," << r << " field " << f;
+                EXPECT_EQ(sim.run.cells.Potential(c, r, f), expected[r * 3 + c][f]) << c << "," << r << " field " << f;
     EXPECT_EQ(sim.random.seed, 1598751577u);  // the ninth seed from 0: one draw per cell
 }
 
@@ -132,31 +132,31 @@ TEST(PotentialFields, UpdateIsEvaluatedInExtendedPrecision)
     MakeEmptyRun(sim, 3, 3);
     sim.usage.diffusion = {1.0, 1.0, 1.0};
     sim.usage.noise = {std::ldexp(1.0, -52), 0.0, 0.0};
-    for (TCell& cell : sim.run.cells.InPassOrder()) cell.potential[0] = 1.0;
-    sim.run.cells(0, 0).potential[0] = std::ldexp(1.0, -53);
+    for (std::size_t i = 0; i < sim.run.cells.InPassOrder().size(); ++i) sim.run.cells.PotentialAt(i, 0) = 1.0;
+    sim.run.cells.Potential(0, 0, 0) = std::ldexp(1.0, -53);
     sim.random = GeneratorDrawingOneHalf();
     DiffusePotentials(sim);
-    EXPECT_EQ(sim.run.cells(0, 0).potential[0], 1.0 + std::ldexp(1.0, -52));
+    EXPECT_EQ(sim.run.cells.Potential(0, 0, 0), 1.0 + std::ldexp(1.0, -52));
 }
 
 TEST(PotentialFields, NormalisationRescalesToTen)
 {
     Simulation sim;
     MakeEmptyRun(sim, 3, 1);
-    sim.run.cells(0, 0).potential[1] = 2.0;
-    sim.run.cells(1, 0).potential[1] = 4.0;
-    sim.run.cells(2, 0).potential[1] = 6.0;
+    sim.run.cells.Potential(0, 0, 1) = 2.0;
+    sim.run.cells.Potential(1, 0, 1) = 4.0;
+    sim.run.cells.Potential(2, 0, 1) = 6.0;
     // A field at or below 1e-8 is not stretched.
-    sim.run.cells(0, 0).potential[2] = 0.0;
-    sim.run.cells(1, 0).potential[2] = 5e-9;
-    sim.run.cells(2, 0).potential[2] = 0.0;
+    sim.run.cells.Potential(0, 0, 2) = 0.0;
+    sim.run.cells.Potential(1, 0, 2) = 5e-9;
+    sim.run.cells.Potential(2, 0, 2) = 0.0;
     // A uniform field above 1e-8 has no scale and is left alone.
-    for (TCell& cell : sim.run.cells.InPassOrder()) cell.potential[0] = 3.0;
+    for (std::size_t i = 0; i < sim.run.cells.InPassOrder().size(); ++i) sim.run.cells.PotentialAt(i, 0) = 3.0;
     NormalizePotentials(sim);
-    EXPECT_EQ(sim.run.cells(0, 0).potential[1], 0.0);
-    EXPECT_EQ(sim.run.cells(1, 0).potential[1], 5.0);
-    EXPECT_EQ(sim.run.cells(2, 0).potential[1], 10.0);
+    EXPECT_EQ(sim.run.cells.Potential(0, 0, 1), 0.0);
+    EXPECT_EQ(sim.run.cells.Potential(1, 0, 1), 5.0);
+    EXPECT_EQ(sim.run.cells.Potential(2, 0, 1), 10.0);
     // max stays at its start 1e-8 and min is 0: 5e-9 * (10 / 1e-8) is 5 in doubles.
-    EXPECT_EQ(sim.run.cells(1, 0).potential[2], 5.0);
-    for (const TCell& cell : sim.run.cells.InPassOrder()) EXPECT_EQ(cell.potential[0], 3.0);
+    EXPECT_EQ(sim.run.cells.Potential(1, 0, 2), 5.0);
+    for (std::size_t i = 0; i < sim.run.cells.InPassOrder().size(); ++i) EXPECT_EQ(sim.run.cells.PotentialAt(i, 0), 3.0);
 }

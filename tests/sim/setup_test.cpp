@@ -35,11 +35,11 @@ void ExpectBlocksAround(const ::Run& run, const std::vector<Place>& places)
             const TCell& cell = run.cells(c, r);
             if (covering == 0) {
                 ASSERT_EQ(cell.kind, kEmpty) << c << "," << r;
-                ASSERT_EQ(cell.potential[kIndustryField], 0.0) << c << "," << r;
+                ASSERT_EQ(run.cells.Potential(c, r, kIndustryField), 0.0) << c << "," << r;
             } else {
                 ASSERT_EQ(cell.kind, kDestination) << c << "," << r;
                 ASSERT_EQ(cell.destinationIndex, lastCovering) << c << "," << r;
-                ASSERT_EQ(cell.potential[kIndustryField], double(covering)) << c << "," << r;
+                ASSERT_EQ(run.cells.Potential(c, r, kIndustryField), double(covering)) << c << "," << r;
             }
         }
     }
@@ -126,10 +126,10 @@ TEST(Setup, DestinationBlocksOfTheFirstTwoSetUps)
     EXPECT_EQ(CountKind(sim.run, kDestination), 88);
     for (const std::int32_t row : {13, 14}) {
         EXPECT_EQ(sim.run.cells(42, row).destinationIndex, 6);
-        EXPECT_EQ(sim.run.cells(42, row).potential[kIndustryField], 2.0);
+        EXPECT_EQ(sim.run.cells.Potential(42, row, kIndustryField), 2.0);
     }
     EXPECT_EQ(sim.run.cells(40, 13).destinationIndex, 4);
-    EXPECT_EQ(sim.run.cells(40, 13).potential[kIndustryField], 1.0);
+    EXPECT_EQ(sim.run.cells.Potential(40, 13, kIndustryField), 1.0);
 }
 
 TEST(Setup, OnlyDestinationBlocksLeaveTheEmptyKind)
@@ -151,10 +151,10 @@ TEST(Setup, OnlyDestinationBlocksLeaveTheEmptyKind)
             if (cell.kind == kDestination) {
                 ++destinationCells;
                 // A cell in several blocks has the later index and one unit of industry per block.
-                industry += cell.potential[kIndustryField];
+                industry += run.cells.Potential(c, r, kIndustryField);
             } else {
                 EXPECT_EQ(cell.kind, kEmpty);
-                EXPECT_EQ(cell.potential[kIndustryField], 0.0);
+                EXPECT_EQ(run.cells.Potential(c, r, kIndustryField), 0.0);
             }
         }
     }
@@ -174,7 +174,7 @@ TEST(Setup, OverlappingBlocksKeepTheLaterIndex)
         for (std::int32_t r = 0; r < run.rows; ++r) {
             for (std::int32_t c = 0; c < run.columns; ++c) {
                 const TCell& cell = run.cells(c, r);
-                if (cell.potential[kIndustryField] < 2.0) continue;
+                if (run.cells.Potential(c, r, kIndustryField) < 2.0) continue;
                 sawOverlap = true;
                 int lastCovering = -1;
                 for (int i = 0; i < 10; ++i) {
@@ -217,8 +217,8 @@ TEST(Setup, NewSetupContinuesTheGeneratorAndStartsClean)
         EXPECT_EQ(cell.allTracks, 0.0);
         EXPECT_EQ(cell.returnTracks, 0.0);
         EXPECT_EQ(cell.agentCount, 0);
-        EXPECT_EQ(cell.potential[0], 0.0);
-        EXPECT_EQ(cell.potential[1], 0.0);
+        EXPECT_EQ(sim.run.cells.PotentialAt(sim.run.cells.IndexOf(cell), 0), 0.0);
+        EXPECT_EQ(sim.run.cells.PotentialAt(sim.run.cells.IndexOf(cell), 1), 0.0);
     }
     EXPECT_TRUE(sim.run.ready);
 }

@@ -23,7 +23,8 @@ bool SameState(const Run& a, const Run& b)
     const auto& ca = a.cells.InPassOrder();
     const auto& cb = b.cells.InPassOrder();
     for (std::size_t i = 0; i < ca.size(); ++i) {
-        if (ca[i].kind != cb[i].kind || std::memcmp(&ca[i].potential, &cb[i].potential, sizeof ca[i].potential) ||
+        const std::array<double, 3> pa = a.cells.PotentialsAt(i), pb = b.cells.PotentialsAt(i);
+        if (ca[i].kind != cb[i].kind || std::memcmp(pa.data(), pb.data(), sizeof pa) ||
             ca[i].allTracks != cb[i].allTracks || ca[i].returnTracks != cb[i].returnTracks)
             return false;
     }

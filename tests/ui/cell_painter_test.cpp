@@ -26,11 +26,30 @@ TCell CellAt(int column, int row, int cellSize, std::int32_t kind = kEmpty)
     return cell;
 }
 
+// Records one drawing of the cell as the only cell of a grid, with no potentials.
+void Record(TCell& cell, DrawMode mode, bool noDestinations, const GrayScale& scale)
+{
+    TCellList grid(1, 1);
+    grid(0, 0) = cell;
+    RecordCellDraw(grid, 0, mode, noDestinations, scale);
+    cell = grid(0, 0);
+}
+
+// The same when the cell's traffic moved by more than 1; true when it did.
+bool RecordIfChanged(TCell& cell, DrawMode mode, bool noDestinations, const GrayScale& scale)
+{
+    TCellList grid(1, 1);
+    grid(0, 0) = cell;
+    const bool drawn = RecordCellDrawIfChanged(grid, 0, mode, noDestinations, scale);
+    cell = grid(0, 0);
+    return drawn;
+}
+
 // One drawing of the cell with the display range 0..10: recorded in the cell, then
 // painted.
 void Draw(QImage& layer, TCell& cell, DrawMode mode, bool noDestinations)
 {
-    RecordCellDraw(cell, mode, noDestinations, GrayScale::Of(10.0L, 0.0L));
+    Record(cell, mode, noDestinations, GrayScale::Of(10.0L, 0.0L));
     PixelTarget target(layer);
     PaintCell(target, cell, noDestinations);
 }
@@ -161,10 +180,10 @@ private slots:
         cell.lastDrawnAllTracks = 3.0;
         cell.allTracks = 4.0;
         cell.returnTracks = 10.0;  // would be black in the return-tracks mode
-        if (RecordCellDrawIfChanged(cell, DrawMode::ReturnTracks, false, scale)) PaintCell(target, cell, false);
+        if (RecordIfChanged(cell, DrawMode::ReturnTracks, false, scale)) PaintCell(target, cell, false);
         QCOMPARE(layer.pixel(0, 0), colors::kWhite);
         cell.allTracks = 1.5;
-        if (RecordCellDrawIfChanged(cell, DrawMode::ReturnTracks, false, scale)) PaintCell(target, cell, false);
+        if (RecordIfChanged(cell, DrawMode::ReturnTracks, false, scale)) PaintCell(target, cell, false);
         QCOMPARE(layer.pixel(0, 0), colors::kBlack);
         QCOMPARE(cell.lastDrawnAllTracks, 1.5);
     }
@@ -208,9 +227,10 @@ private slots:
                     std::mt19937 same = draws;
                     MakeRun(*sim, 9, rows);
                     sim->controls.CB_potField = potentialField;
-                    for (TCell& cell : sim->run.cells.InPassOrder()) {
+                    for (std::size_t i = 0; i < sim->run.cells.InPassOrder().size(); ++i) {
+                        TCell& cell = sim->run.cells.InPassOrder()[i];
                         cell.allTracks = static_cast<double>(same() % 4);  // only changes above 1 redraw
-                        cell.potential[0] = static_cast<double>(same() % 11);
+                        sim->run.cells.PotentialAt(i, 0) = static_cast<double>(same() % 11);
                         cell.kind = same() % 5 == 0 ? kResidential : kEmpty;
                     }
                 }

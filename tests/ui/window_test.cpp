@@ -474,10 +474,11 @@ private slots:
         // 255 / (max - min) held as a double, g = (v - min) * scale held as a double
         // and clamped to 0..255, the gray Round(255 - g) with halves to even.
         long double max = 0.1L, min = 99999999999.0L;
+        const double* population = w.run().cells.Field(kPopulationField);
         for (const TCell& cell : w.run().cells.InPassOrder()) {
             if (cell.kind != kEmpty) continue;
-            max = std::max<long double>(max, cell.potential[0]);
-            min = std::min<long double>(min, cell.potential[0]);
+            max = std::max<long double>(max, population[w.run().cells.IndexOf(cell)]);
+            min = std::min<long double>(min, population[w.run().cells.IndexOf(cell)]);
         }
         QCOMPARE(w.run().displayMax, max);
         QCOMPARE(w.run().displayMin, min);
@@ -487,7 +488,8 @@ private slots:
         std::vector<bool> seen(256, false);
         for (const TCell& cell : w.run().cells.InPassOrder()) {
             if (cell.kind != kEmpty) continue;
-            const double g = std::clamp(static_cast<double>((cell.potential[0] - min) * scale), 0.0, 255.0);
+            const double value = population[w.run().cells.IndexOf(cell)];
+            const double g = std::clamp(static_cast<double>((value - min) * scale), 0.0, 255.0);
             const int gray = static_cast<int>(std::nearbyint(255.0L - g));  // ties to even
             QVERIFY(w.squareIs(cell, qRgb(gray, gray, gray)));
             if (!seen[gray]) ++grays;
@@ -516,7 +518,7 @@ private slots:
         };
         for (const Case& c : cases) {
             QCOMPARE(w.run().cells(c.column, c.row).kind, kEmpty);
-            w.run().cells(c.column, c.row).potential[0] = c.value;
+            w.run().cells.Potential(c.column, c.row, 0) = c.value;
         }
         QTest::mouseClick(w.get<QCheckBox>("CB_potField"), Qt::LeftButton);
         QCOMPARE(w.run().displayMax, 255.0L);
@@ -531,7 +533,7 @@ private slots:
         // 0 elsewhere. The empty cells, the range's only members, hold 0 but one at
         // 0.0625, so the range stays at 0..0.1: 0 is white, and 0.0625 gives
         // g = 0.0625 * 2550 = 159.375 and the gray Round(95.625) = 96.
-        w.run().cells(30, 30).potential[2] = 0.0625;
+        w.run().cells.Potential(30, 30, 2) = 0.0625;
         w.get<QComboBox>("CB_FieldNr")->setCurrentIndex(2);
         QTest::mouseClick(w.get<QPushButton>("B_repaint"), Qt::LeftButton);
         QCOMPARE(w.run().displayMax, 0.1L);
