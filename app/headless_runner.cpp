@@ -1,5 +1,6 @@
 #include "headless_runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <limits>
@@ -29,17 +30,19 @@ constexpr int kExitConversionError = 2;
 constexpr int kExitUsageError = 64;
 constexpr int kExitStateFileError = 65;
 
-// Writes every step's statistics as a CSV line, and keeps them when run states
-// are saved, which hold the statistics so far.
+// Writes every step's statistics as a CSV line, and holds the last step's for the
+// history that run states keep (gathered between steps: the step allocates nothing).
 class StatisticsWriter : public RunEvents {
 public:
     StatisticsWriter(std::ostream& out, const Tags& tags) : out_(out), tagValues_(TagColumns(tags, false)) {}
     void StepDone(const StepStatistics& s) override
     {
         WriteStatisticsLine(out_, tagValues_, s);
-        if (keeping) history.push_back(s);
+        last = s;
     }
 
+    StepStatistics last;
+    // The statistics so far, when run states are saved.
     bool keeping = false;
     std::vector<StepStatistics> history;
 
@@ -97,17 +100,12 @@ std::vector<ControlSetting> CollectSettings(const RunnerOptions& options)
     return settings;
 }
 
-std::string CellsFileName(const std::string& directory, std::int32_t step)
+// DIR/STEM-STEP.EXTENSION, the step written with six digits at least, for the
+// files written every N steps.
+std::string StepFileName(const std::string& directory, const char* stem, std::int32_t step, const char* extension)
 {
-    char name[32];
-    std::snprintf(name, sizeof name, "cells-%06d.csv", step);
-    return directory + "/" + name;
-}
-
-std::string PictureFileName(const std::string& directory, std::int32_t step)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "picture-%06d.png", step);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s-%06d.%s", stem, step, extension);
     return directory + "/" + name;
 }
 
@@ -115,7 +113,7 @@ std::string PictureFileName(const std::string& directory, std::int32_t step)
 void WritePicture(const std::string& directory, const Simulation& sim)
 {
     const std::vector<std::uint8_t> png = EncodePng(WorldPictureRgb(sim), kPictureSide, kPictureSide);
-    OutputFile picture(PictureFileName(directory, sim.run.stepCount));
+    OutputFile picture(StepFileName(directory, "picture", sim.run.stepCount, "png"));
     picture.stream().write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     picture.Commit();
 }
@@ -194,6 +192,14 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
 
     if (options.printParams) {
         try {
+            // The world of a loaded run is in its file, not in its controls.
+            if (!options.loadState.empty()) {
+                std::string path = options.loadState;  // on one comment line, whatever it holds
+                std::replace(path.begin(), path.end(), '\n', '?');
+                std::replace(path.begin(), path.end(), '\r', '?');
+                out << "# the controls of the run in " << path << ", which goes on only from that file "
+                    << "(--load-state)\n";
+            }
             WriteParams(out, sim.controls, options.seed);
         } catch (const ParamsFileError& e) {
             throw UsageError(std::string("--print-params: ") + e.what());
@@ -215,13 +221,14 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     for (std::int64_t i = 0; i < steps; ++i) {
         TimeStep(sim);
         CheckStatisticsWritten(stats, statsFile.get());
+        if (writer.keeping) writer.history.push_back(writer.last);
         if (options.cellsEvery > 0 && sim.run.stepCount % options.cellsEvery == 0) {
-            OutputFile snapshot(CellsFileName(options.cellsDirectory, sim.run.stepCount));
+            OutputFile snapshot(StepFileName(options.cellsDirectory, "cells", sim.run.stepCount, "csv"));
             WriteCells(snapshot.stream(), sim.run);
             snapshot.Commit();
         }
         if (options.saveStateEvery > 0 && sim.run.stepCount % options.saveStateEvery == 0) {
-            OutputFile snapshot(StateFileName(options.stateDirectory, sim.run.stepCount));
+            OutputFile snapshot(StepFileName(options.stateDirectory, "state", sim.run.stepCount, "lus"));
             WriteState(snapshot, sim, writer.history);
             snapshot.Commit();
         }

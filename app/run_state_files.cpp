@@ -1,7 +1,5 @@
 #include "run_state_files.h"
 
-#include <cstdio>
-
 #include "input_file.h"
 
 namespace {
@@ -29,11 +27,4 @@ void WriteState(OutputFile& file, const Simulation& sim, std::span<const StepSta
     const std::string bytes = EncodeRunState(sim, history);
     file.stream().write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.CheckWrites();
-}
-
-std::string StateFileName(const std::string& directory, std::int32_t step)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "state-%06d.lus", step);
-    return directory + "/" + name;
 }

@@ -27,5 +27,3 @@ std::vector<StepStatistics> LoadStateFile(Simulation& sim, const std::string& pa
 // Writes the run's state into the file (committing is the caller's).
 void WriteState(OutputFile& file, const Simulation& sim, std::span<const StepStatistics> history);
 
-// DIR/state-STEP.lus, the step written with six digits at least.
-std::string StateFileName(const std::string& directory, std::int32_t step);

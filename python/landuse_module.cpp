@@ -192,6 +192,27 @@ public:
         return table;
     }
 
+    // The statistics of the last step as {column: value}; None before the first step.
+    py::object LastStatistics() const
+    {
+        CallLock lock(mutex_);
+        if (recorder_.steps.empty()) return py::none();
+        const StepStatistics& s = recorder_.steps.back();
+        const LandUse& land = s.landUse;
+        // In the order of the CSV header's names.
+        const py::object values[] = {
+            py::int_(s.step),      py::int_(s.agents),    py::int_(s.successful), py::int_(s.averageTravel),
+            py::float_(s.maxMark), py::int_(s.migrated),  py::int_(s.returning),  py::int_(land[kEmpty]),
+            py::int_(land[kObstacle]), py::int_(land[kResidential]), py::int_(land[kDestination]),
+            py::int_(land[kService]),  py::int_(land[kIndustry]),
+        };
+        const std::vector<std::string> names = StatisticsColumnNames();
+        if (names.size() != std::size(values)) throw std::logic_error("the statistics columns and the CSV header differ");
+        py::dict row;
+        for (std::size_t i = 0; i < names.size(); ++i) row[py::str(names[i])] = values[i];
+        return row;
+    }
+
     py::dict Agents() const
     {
         CallLock lock(mutex_);
@@ -357,6 +378,7 @@ PYBIND11_MODULE(_core, m)
         .def_property_readonly("seed", &ModelRun::Seed)
         .def_property_readonly("draws", &ModelRun::Draws)
         .def("statistics", &ModelRun::Statistics)
+        .def("last_statistics", &ModelRun::LastStatistics)
         .def("agents", &ModelRun::Agents)
         .def("cells", &ModelRun::Cells)
         .def("controls", &ModelRun::Controls)

@@ -399,8 +399,11 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
     const Run& run = sim.run;
     if (!run.ready) throw RunStateError("there is no run to save: it is not set up");
     Writer w;
-    w.Reserve(kFewValuesBytes + run.cells.InPassOrder().size() * kCellBytes + run.agents.size() * kAgentBytes +
-              run.destinations.size() * kDestinationBytes + history.size() * kStatisticsBytes);
+    w.Reserve(kRunStateHeaderSize + kFewValuesBytes + run.cells.InPassOrder().size() * kCellBytes +
+              run.agents.size() * kAgentBytes + run.destinations.size() * kDestinationBytes +
+              history.size() * kStatisticsBytes);
+    // The header's place, filled in once the payload after it is known.
+    w.bytes().append(kRunStateHeaderSize, '\0');
     WriteControls(w, sim.controls);
     w.Number(sim.random.seed);
     WriteUsage(w, sim.usage);
@@ -418,17 +421,15 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
     w.Number(static_cast<std::uint32_t>(history.size()));
     for (const StepStatistics& s : history) WriteStatistics(w, s);
 
-    const std::string& payload = w.bytes();
+    std::string& file = w.bytes();
+    const std::string_view payload = std::string_view(file).substr(kRunStateHeaderSize);
     Writer header;
     header.bytes().append(kMagic, sizeof kMagic);
     header.Number(kRunStateVersion);
     header.Number(static_cast<std::uint64_t>(payload.size()));
     header.Number(RunStateChecksum(payload));
-    std::string file;
-    file.reserve(header.bytes().size() + payload.size());
-    file += header.bytes();
-    file += payload;
-    return file;
+    file.replace(0, kRunStateHeaderSize, header.bytes());
+    return std::move(file);
 }
 
 std::vector<StepStatistics> DecodeRunState(Simulation& sim, std::string_view bytes)

@@ -19,7 +19,6 @@ read at the step just completed, e.g. ``"agents >= 2000"`` or
 ``"residential > 500 and step >= 100"``; ``and`` binds tighter than ``or``.
 """
 
-import math
 import numbers
 import operator
 import re
@@ -104,10 +103,7 @@ class StopCondition:
 
 def last_statistics(sim):
     """The statistics of the step just completed, as {column: value}; None before the first step."""
-    columns = sim._run.statistics()
-    if len(columns["step"]) == 0:
-        return None
-    return {name: values[-1].item() for name, values in columns.items()}
+    return sim._run.last_statistics()
 
 
 def function_name(function):
@@ -124,9 +120,7 @@ class MeasureError(Exception):
 def _plain_value(name, value, function):
     if isinstance(value, np.generic):
         value = value.item()
-    if value is None or isinstance(value, (bool, numbers.Integral, numbers.Real, str)):
-        if isinstance(value, float) and not math.isfinite(value):
-            return value
+    if value is None or isinstance(value, (bool, numbers.Real, str)):
         return value
     raise MeasureError(f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
                        "not a number, a text or a boolean")
@@ -190,7 +184,7 @@ def step_measured(sim, steps, measures=None, every=1, stop_when=None, reserved=(
             continue
         if stop_when is not None and should_stop(stop_when, sim):
             stopped = True
-        if measures is not None and (due or stopped):
+        if measures is not None:
             measured[sim.step_count] = evaluate(measures, sim, reserved)
         if stopped:
             break

@@ -126,6 +126,12 @@ def sobol(ranges, output, n, replicates=1, client=None, seed=0, steps=None, cont
     from .sweeps import sweep
 
     wanted = Output(output)
+    # Mistakes the runs would show only at their end are refused before them.
+    if measures is None and wanted.column not in STATISTICS_COLUMNS:
+        raise ValueError(f"output {output!r}: {wanted.column!r} is no statistics column "
+                         f"({', '.join(STATISTICS_COLUMNS)}) and no measures are given")
+    if steps is not None and wanted.step is not None and wanted.step > steps:
+        raise ValueError(f"output {output!r}: the runs end at step {steps}, before step {wanted.step}")
     design = saltelli_design(ranges, n, seed)
     fixed = dict(controls or {})
     clash = sorted(set(fixed) & set(design.names))

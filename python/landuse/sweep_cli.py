@@ -175,6 +175,19 @@ def main(argv=None):
         parser.error(str(e))
     if arguments.workers is not None and arguments.workers < 1:
         parser.error("--workers takes 1 or more")
+    if arguments.plot is not None:
+        # Found now rather than after the whole sweep.
+        try:
+            import matplotlib  # noqa: F401
+        except ImportError:
+            parser.error("--plot needs matplotlib (Debian: python3-matplotlib)")
+        if os.path.exists(arguments.plot) and not os.path.isdir(arguments.plot):
+            parser.error(f"--plot {arguments.plot}: not a folder")
+        nearest = os.path.abspath(arguments.plot)  # the folder, or the nearest one the plots' folder goes in
+        while not os.path.exists(nearest):
+            nearest = os.path.dirname(nearest)
+        if not os.path.isdir(nearest) or not os.access(nearest, os.W_OK | os.X_OK):
+            parser.error(f"--plot {arguments.plot}: no folder this process may write in")
     if os.path.exists(journal) and not arguments.resume:
         parser.error(f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; "
                      "remove it to start again")

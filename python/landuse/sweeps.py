@@ -219,9 +219,11 @@ def run_one(run_id, point, replicate, plan, names, coordinates=()):
         # Every worker runs one task at a time on its own core, so each run keeps to one thread.
         sim = Simulation(seed=seed, threads=1, **point)
         in_effect = sim.controls()
-        steps = plan.steps if plan.steps is not None else max(0, sim.stop_time - sim.step_count)
-        if plan.steps is None and sim.stop_time <= 0:
-            sim.run()  # refuses a stop time that never stops the run
+        steps = plan.steps
+        if steps is None:
+            if sim.stop_time <= 0:
+                raise ValueError(f"the stop time {sim.stop_time} never stops the run: give steps")
+            steps = max(0, sim.stop_time - sim.step_count)
         measured, stopped = step_measured(sim, steps, plan.measures, plan.every, plan.stop_when,
                                           reserved=RESERVED_COLUMNS | set(names))
     except (ValueError, MemoryError, MeasureError) as e:

@@ -121,6 +121,10 @@ def test_sobol_indices_of_the_model_and_their_plots(client, tmp_path):
                                 client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50)
     table = indices.attrs["table"]
     assert list(indices.index) == ["E_crAgs", "E_noise"] and table["run"].nunique() == 16
+    for output, steps, message in (("residental at step 6", None, "no statistics column"),
+                                   ("residential at step 6", 5, "before step 6")):
+        with pytest.raises(ValueError, match=message):  # refused before any run
+            sensitivity.sobol({"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client=None, progress=False)
     # Growth adds E_crAgs homes a step, whatever the agents' return noise: f(B) equals
     # f(A_B) for E_crAgs, and f(A) equals f(A_B) for E_noise, exactly.
     assert indices.loc["E_crAgs", "S1"] == 1.0 and indices.loc["E_noise", "ST"] == 0.0
@@ -142,6 +146,10 @@ def test_the_command_plots_a_design_and_landuse_does_without_matplotlib(tmp_path
     sweep_file.write_text('steps = 4\nkeep = "final"\n[design]\nkind = "latin_hypercube"\npoints = 3\nseed = 1\n'
                           '[ranges]\nE_crAgs = [1, 4, "int"]\nEdit_size = [10, 10, "int"]\n')
     out = tmp_path / "out.csv"
+    (tmp_path / "a-file").write_text("")
+    with pytest.raises(SystemExit) as exited:  # before any run
+        main([str(sweep_file), "--out", str(out), "--quiet", "--plot", str(tmp_path / "a-file")])
+    assert exited.value.code == 2 and not out.exists()
     assert main([str(sweep_file), "--out", str(out), "--quiet", "--workers", "1", "--plot", str(tmp_path / "p")]) == 0
     table = pd.read_csv(out)
     assert list(table["point"]) == [0, 1, 2] and (table["step"] == 4).all()
