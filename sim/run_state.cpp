@@ -9,6 +9,7 @@
 
 #include "control_table.h"
 #include "land_use.h"
+#include "run_state_values.h"
 #include "setup.h"
 
 static_assert(std::endian::native == std::endian::little, "state files are written as the machine holds numbers");
@@ -398,6 +399,9 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
 {
     const Run& run = sim.run;
     if (!run.ready) throw RunStateError("there is no run to save: it is not set up");
+    // What the loader would refuse is not written: a save that cannot be opened is lost work unseen.
+    if (const auto impossible = ImpossibleSavedValue(sim.controls, sim.usage, run, history))
+        throw RunStateError("the run cannot be saved: it holds " + *impossible);
     Writer w;
     w.Reserve(kRunStateHeaderSize + kFewValuesBytes + run.cells.InPassOrder().size() * kCellBytes +
               run.agents.size() * kAgentBytes + run.destinations.size() * kDestinationBytes +
@@ -451,6 +455,8 @@ std::vector<StepStatistics> DecodeRunState(Simulation& sim, std::string_view byt
     DecodedState state;
     Reader reader(payload);
     ReadPayload(reader, state);
+    if (const auto impossible = ImpossibleSavedValue(state.controls, state.usage, state.run, state.history))
+        Reader::Fail(*impossible);
 
     // All read and checked: the simulation takes it over whole.
     Run& run = state.run;
