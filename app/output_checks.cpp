@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "output_name.h"
+
 namespace {
 
-// What makes two paths one file: device and inode when it exists, else the path
-// made absolute with its links and dot-dots resolved.
+// What makes two paths one file: device and inode when it exists, else the name
+// its links lead to, made absolute with its links and dot-dots resolved.
 struct FileIdentity {
     dev_t device = 0;
     ino_t inode = 0;
@@ -46,12 +48,15 @@ FileIdentity IdentityOf(const OutputTarget& target)
             throw std::runtime_error("cannot write " + target.path + ": it is a folder");
         return identity;
     }
-    const std::string folder = FolderOf(target.path);
+    // Nothing there yet: the file will be made where the name's links lead, so a
+    // dangling link and the name it leads to are one file.
+    const std::string named = LinkedName(target.path);
+    const std::string folder = FolderOf(named);
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         throw std::runtime_error("cannot write " + target.path + ": the folder " + folder + " does not exist");
     std::error_code error;
-    identity.path = std::filesystem::weakly_canonical(std::filesystem::absolute(target.path), error).string();
-    if (error) identity.path = std::filesystem::absolute(target.path).lexically_normal().string();
+    identity.path = std::filesystem::weakly_canonical(std::filesystem::absolute(named), error).string();
+    if (error) identity.path = std::filesystem::absolute(named).lexically_normal().string();
     return identity;
 }
 

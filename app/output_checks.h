@@ -13,7 +13,7 @@ struct OutputTarget {
 
 // Throws std::runtime_error when a path names a folder or lies in a folder that does
 // not exist, or when two tables would land in one file (the same device and inode
-// when the file exists, else the same normalised path; stdout counts when it is a
+// when the file exists, else the same name once its links are followed; stdout counts when it is a
 // regular file). Character devices such as /dev/null may take several tables.
 void CheckOutputTargets(const std::vector<OutputTarget>& targets);
 

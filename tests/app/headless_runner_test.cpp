@@ -198,12 +198,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
-
 const std::vector<std::string> kVariedRun = {"--steps", "30", "--set", "Edit_size=8", "--set", "rb_rulette=1",
                                              "--set", "CB_migrate=1", "--set", "E_migTh=1", "--set",
                                              "StringGrid1.2.1=0,25", "--set", "E_CProbab=0,3", "--agents", "--cells"};

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -143,6 +144,92 @@ TEST(RunnerFiles, WriteErrorsOnStdoutFailTheRun)
         RunProgram(With(kSmallRun, {"--stats", folder.File("s.csv")}), [] { close(STDOUT_FILENO); });
     EXPECT_EQ(unused.exitCode, 0) << unused.err;
     EXPECT_EQ(ReadFile(folder.File("s.csv")).substr(0, 5), "step,");
+}
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Hands the folder to `nobody` when the tests run as root, so that the runner can be
+// run as an ordinary user: a runner that replaced a link it was given would then
+// fail on a system link instead of replacing it for the whole machine.
+bool CanRunAsNobody(const ScratchFolder& folder)
+{
+    if (getuid() != 0) return false;
+    bool handed = lchown(folder.path.c_str(), kNobody, kNobody) == 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.path))
+        handed = handed && lchown(entry.path().c_str(), kNobody, kNobody) == 0;
+    return handed && access(LANDUSE_HEADLESS_PROGRAM, X_OK) == 0;
+}
+
+void BecomeNobody()
+{
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
+}
+
+}  // namespace
+
+// An output name that is a link is written through: the file it leads to is
+// replaced (or made, where it dangles) and the link stays a link, with /dev/stdout
+// first among them. Two names of one file are refused, and a file keeps its mode.
+TEST(RunnerFiles, LinksAreWrittenThroughNeverReplaced)
+{
+    ScratchFolder folder;
+    fs::create_directory(folder.File("sub"));
+    WriteFile(folder.File("target.csv"), "old");
+    ASSERT_EQ(chmod(folder.File("target.csv").c_str(), 0600), 0);
+    fs::create_symlink(folder.File("target.csv"), folder.File("to-target"));
+    fs::create_symlink("sub/made.csv", folder.File("dangling"));
+    fs::create_symlink("/dev/null", folder.File("to-null"));
+    fs::create_symlink("to-target", folder.File("to-link"));  // two hops
+    const bool asNobody = CanRunAsNobody(folder);
+    const std::function<void()> asUser = asNobody ? std::function<void()>(BecomeNobody) : [] {};
+    const std::string out = folder.File("out.csv");
+    const auto stdoutToFile = [&] {
+        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDOUT_FILENO);
+        close(fd);
+        asUser();
+    };
+    WriteFile(out, "");
+    if (asNobody) {
+        ASSERT_EQ(lchown(out.c_str(), kNobody, kNobody), 0);
+    }
+
+    const struct {
+        std::vector<std::string> outputs;
+        std::string written;  // the file that must hold the table
+        std::vector<std::string> links;
+    } cases[] = {
+        {{"--stats", "/dev/stdout"}, out, {}},
+        {{"--stats", folder.File("to-target")}, folder.File("target.csv"), {"to-target"}},
+        {{"--agents", folder.File("to-link")}, folder.File("target.csv"), {"to-target", "to-link"}},
+        {{"--stats", folder.File("dangling")}, folder.File("sub/made.csv"), {"dangling"}},
+        {{"--stats", folder.File("to-null"), "--agents", folder.File("to-null")}, "", {"to-null"}},
+    };
+    for (const auto& c : cases) {
+        const Finished run = RunProgram(With(kSmallRun, c.outputs), stdoutToFile);
+        EXPECT_EQ(run.exitCode, 0) << c.outputs[1] << ": " << run.err;
+        const std::string header = c.outputs[0] == "--agents" ? "index," : "step,";
+        if (!c.written.empty()) {
+            EXPECT_EQ(ReadFile(c.written).substr(0, header.size()), header) << c.outputs[1];
+        }
+        for (const std::string& link : c.links) EXPECT_TRUE(fs::is_symlink(folder.File(link))) << link;
+    }
+    EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    struct stat info {};
+    ASSERT_EQ(stat(folder.File("target.csv").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"dangling", "out.csv", "sub", "sub/made.csv", "target.csv",
+                                                        "to-link", "to-null", "to-target"}));
+
+    // A dangling link and the name it leads to are one file.
+    fs::create_symlink("sub/later.csv", folder.File("dangling-too"));
+    const Finished twice = RunProgram(With(kSmallRun, {"--stats", folder.File("dangling-too"), "--agents",
+                                                       folder.File("sub/later.csv")}));
+    EXPECT_EQ(twice.exitCode, 1);
+    EXPECT_NE(twice.err.find("are the same file"), std::string::npos) << twice.err;
 }
 
 TEST(RunnerFiles, SignalsLeaveNoTemporaryFiles)

@@ -25,12 +25,17 @@ struct ScratchFolder {
     {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
-            names.push_back(std::filesystem::relative(entry.path(), path).string());
+            names.push_back(entry.path().lexically_relative(path).string());
         std::sort(names.begin(), names.end());
         return names;
     }
     std::string path;
 };
+
+inline void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path) << text;
+}
 
 inline std::string ReadFile(const std::string& path)
 {
