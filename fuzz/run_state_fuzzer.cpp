@@ -1,18 +1,23 @@
 // Loads arbitrary bytes as a run state. The first byte picks how: even, the rest
 // is taken as a whole file; odd, the rest is a payload given a correct header
 // (magic, version, length, checksum), so that the checks of the payload itself
-// are reached rather than stopped by the checksum. A state that loads must run
-// two time steps without fault and save to the very bytes it was loaded from.
+// are reached rather than stopped by the checksum, values as well as structure. A
+// state that loads must save to the very bytes it was loaded from, and run two
+// time steps without fault into a run that holds only values a state may hold: a
+// value the loader let through that a step turns into a NaN or an overflow shows.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "control_table.h"
 #include "conversion.h"
 #include "growth.h"
 #include "run_state.h"
+#include "run_state_values.h"
+#include "statistics.h"
 #include "time_step.h"
 
 namespace {
@@ -49,11 +54,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Bounded work per input: a few new agents and cells a step.
     for (const char* name : {"E_crAgs", "E_crServ", "E_crIndu"}) SetControl(sim, name, "2");
+    bool stepsCompleted = true;
+    std::vector<StepStatistics> history;
     for (int i = 0; i < 2; ++i) {
         try {
             TimeStep(sim);
+            history.push_back(ComputeStatistics(sim.run));
         } catch (const ConversionError&) {
+            stepsCompleted = false;
         } catch (const GrowthError&) {
+            stepsCompleted = false;
+        }
+    }
+    // A step abandoned halfway leaves its fields unscaled, as it would in any run.
+    if (stepsCompleted) {
+        if (const auto impossible = ImpossibleSavedValue(sim.controls, sim.usage, sim.run, history)) {
+            std::fprintf(stderr, "a loaded state stepped into %s\n", impossible->c_str());
+            std::abort();
         }
     }
     return 0;
