@@ -42,7 +42,8 @@ def write_atomically(path, write, binary=False):
     a failure; a replaced file keeps its permission bits, a new one gets those the
     umask leaves. Anything else (a device, a pipe, /dev/stdout to a terminal) is
     written into. What was opened is checked, not the name, so a link swapped
-    meanwhile is never written through unseen."""
+    meanwhile is never written through unseen. A file this process may not write
+    raises PermissionError, as the shell's `>` would."""
     path = os.fspath(path)
     mode = "wb" if binary else "w"
     newline = None if binary else ""
@@ -61,13 +62,14 @@ def write_atomically(path, write, binary=False):
     # A dangling link names the file to make at the end of its chain (a relative
     # target is relative to its link's folder), as opening it with O_CREAT would.
     target = os.path.realpath(path)
-    if descriptor is not None:
-        try:
-            named = os.stat(target)
-        except OSError:
-            named = None
-        if named is None or (named.st_dev, named.st_ino) != (opened.st_dev, opened.st_ino):
-            raise OSError(errno.EAGAIN, "the file changed while it was opened, or its name cannot be found", path)
+    try:
+        named = os.lstat(target)
+        found = (named.st_dev, named.st_ino)
+    except FileNotFoundError:
+        found = None
+    # The name must still lead to what was opened (or to nothing, as it did).
+    if found != (None if descriptor is None else (opened.st_dev, opened.st_ino)):
+        raise OSError(errno.EAGAIN, "the file changed while it was opened, or its name cannot be found", path)
     directory, name = os.path.split(target)
     descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + name + ".", suffix=".tmp")
     try:

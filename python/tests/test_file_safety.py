@@ -141,3 +141,11 @@ def test_load_reads_a_saved_state_and_a_missing_file_stays_an_os_error(tmp_path,
     assert landuse.Simulation.load(tmp_path / "run.lus").state() == state
     with pytest.raises(FileNotFoundError):
         landuse.Simulation.load(tmp_path / "missing.lus")
+
+
+def test_a_name_that_no_longer_leads_to_the_file_opened_is_refused(tmp_path):
+    with open(tmp_path / "gone.lus", "wb") as opened:
+        os.unlink(tmp_path / "gone.lus")
+        with pytest.raises(OSError, match="changed while it was opened"):
+            landuse.Simulation(Edit_size=10).save(f"/proc/self/fd/{opened.fileno()}")
+    assert list(tmp_path.iterdir()) == []
