@@ -6,11 +6,12 @@ import importlib
 import json
 import os
 import pathlib
+import signal
+import socket
+import ssl
 import subprocess
 import sys
 import time
-import urllib.error
-import urllib.request
 import warnings
 
 import numpy as np
@@ -184,18 +185,66 @@ def test_a_journal_keeps_finished_runs_and_a_resumed_sweep_gives_the_same_table(
                       journal=journal)
 
 
-def test_the_local_cluster_listens_on_loopback_only_and_serves_no_pages(client):
+def listening_sockets(processes):
+    return {(c.laddr.ip, c.laddr.port) for p in processes for c in p.connections("inet") if c.status == "LISTEN"}
+
+
+def test_the_local_cluster_listens_with_tls_on_loopback_only_and_serves_no_pages(client):
+    """Nothing of the cluster listens but the scheduler, the nannies and the workers,
+    each on a port of the loopback interface that speaks TLS: no HTTP server at all."""
+    import psutil
+
     info = client.scheduler_info()
-    addresses = [info["address"], *info["workers"]]
-    assert all(address.startswith("tcp://127.0.0.1:") for address in addresses), addresses
-    servers = client.run(lambda dask_worker: [s.getsockname()[0] for s in dask_worker.http_server._sockets.values()])
-    servers["scheduler"] = client.run_on_scheduler(
-        lambda dask_scheduler: [s.getsockname()[0] for s in dask_scheduler.http_server._sockets.values()])
-    assert all(hosts == ["127.0.0.1"] for hosts in servers.values()), servers
-    port = client.run_on_scheduler(
-        lambda dask_scheduler: next(iter(dask_scheduler.http_server._sockets.values())).getsockname()[1])
-    with pytest.raises(urllib.error.HTTPError, match="404"):
-        urllib.request.urlopen(f"http://127.0.0.1:{port}/json/identity.json", timeout=10)
+    addresses = [info["address"], *info["workers"], *(worker["nanny"] for worker in info["workers"].values())]
+    assert len(addresses) == 5 and all(address.startswith("tls://127.0.0.1:") for address in addresses), addresses
+    ours = psutil.Process()
+    expected = {("127.0.0.1", int(address.rsplit(":", 1)[1])) for address in addresses}
+    assert listening_sockets([ours, *ours.children(recursive=True)]) == expected
+
+
+def plain_dask_client(address):
+    from distributed import Client
+
+    Client(address.replace("tls://", "tcp://"), timeout=3)
+
+
+def dask_client_of_another_cluster(address):
+    from distributed import Client
+    from distributed.security import Security
+
+    Client(address, security=Security.temporary(), timeout=3)
+
+
+def raw_bytes(address):
+    host, port = address[len("tls://"):].rsplit(":", 1)
+    with socket.create_connection((host, int(port)), timeout=5) as connection:
+        connection.sendall(b"\x01\x00\x00\x00\x00\x00\x00\x00" + b"\x81\xa2op\xa8identity" * 8)
+        return connection.recv(1000)
+
+
+def tls_without_a_certificate(address):
+    host, port = address[len("tls://"):].rsplit(":", 1)
+    context = ssl.create_default_context()
+    context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+    with context.wrap_socket(socket.create_connection((host, int(port)), timeout=5)) as connection:
+        connection.sendall(b"\x01\x00\x00\x00\x00\x00\x00\x00" + b"\x81\xa2op\xa8identity" * 8)
+        return connection.recv(1000)
+
+
+@pytest.mark.parametrize("intruder, every_node", [(plain_dask_client, False), (dask_client_of_another_cluster, False),
+                                                  (raw_bytes, True), (tls_without_a_certificate, True)])
+def test_the_local_cluster_lets_in_no_one_without_its_certificate(client, intruder, every_node):
+    """Whoever connects to the scheduler (or a nanny or a worker) without the
+    cluster's own certificate is refused: no reply, no client."""
+    info = client.scheduler_info()
+    nodes = [*info["workers"], *(worker["nanny"] for worker in info["workers"].values())] if every_node else []
+    for address in [info["address"], *nodes]:
+        try:
+            reply = intruder(address)
+        except OSError:
+            continue
+        assert reply == b"", (address, reply)
+    assert client.submit(sum, [1, 2]).result() == 3  # and the cluster goes on
 
 
 def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path, capsys):
@@ -304,6 +353,32 @@ def test_the_command_stopped_keeps_its_runs_and_resumed_writes_the_whole_table(c
     assert out.read_text() == whole.to_csv(index=False)
     status, errors = run_command([tmp_path / "sweep.toml", "--out", out, "--quiet", "--resume"])
     assert status == 0 and "nothing to resume" in errors
+
+
+def test_ctrl_c_at_the_terminal_stops_the_command_quietly(tmp_path):
+    """Ctrl-C reaches the whole process group, the local cluster's worker processes
+    too: the command alone says it was interrupted, and no worker prints a traceback."""
+    (tmp_path / "sweep.toml").write_text("replicates = 2\nsteps = 200\n[parameters]\nEdit_size = 10\n"
+                                         f"E_crAgs = {list(range(1, 11))}\n")
+    journal = tmp_path / "results.csv.journal"
+    command = [sys.executable, "-m", "landuse.sweep", tmp_path / "sweep.toml", "--out", tmp_path / "results.csv",
+               "--quiet", "--workers", 2]
+    sweep_process = subprocess.Popen(list(map(str, command)), env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+                                     stderr=subprocess.PIPE, text=True, start_new_session=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not journal.exists() or journal.read_text().count("\n") < 3:
+            assert time.monotonic() < deadline and sweep_process.poll() is None
+            time.sleep(0.05)
+        os.killpg(sweep_process.pid, signal.SIGINT)
+        _, errors = sweep_process.communicate(timeout=60)
+    finally:
+        if sweep_process.poll() is None:
+            os.killpg(sweep_process.pid, signal.SIGKILL)
+            sweep_process.wait()
+    assert sweep_process.returncode == 130 and "Traceback" not in errors, errors
+    assert errors.strip().splitlines() == [f"python3 -m landuse.sweep: interrupted; the finished runs are kept in "
+                                           f"{journal}: the same command with --resume runs the others"]
 
 
 def test_an_unreachable_scheduler_and_a_script_on_stdin(tmp_path):
