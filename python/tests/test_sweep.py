@@ -403,8 +403,9 @@ def test_landuse_sweep_is_the_function_and_stays_so():
 
 def test_the_slurm_script_exits_with_the_sweeps_status(tmp_path):
     """Against stand-ins for srun, dask and python3: a stale scheduler file is never
-    read, the address is waited for until it is complete, and the job ends with the
-    sweep's status."""
+    read, the address is waited for until it is complete, every node and the sweep
+    are given the job's own TLS key in a folder only its user reads, removed at the
+    end, and the job ends with the sweep's status."""
     script = ROOT / "scripts" / "slurm-sweep.sh"
     assert subprocess.run(["bash", "-n", str(script)]).returncode == 0
     stubs = tmp_path / "bin"
@@ -424,6 +425,7 @@ exec sleep 60
     (stubs / "python3").write_text(f"""#!/bin/sh
 if [ "$1" = -c ]; then exec {sys.executable} "$@"; fi
 echo "python3 $*" >> {calls}
+for a; do case $a in */key.pem) stat -c "mode %a %n" "${{a%/*}}" "$a" >> {calls};; esac; done
 for i in $(seq 100); do grep -q "dask worker" {calls} && break; sleep 0.1; done  # the workers' start is logged
 exit "$SWEEP_STATUS"
 """)
@@ -439,18 +441,27 @@ exit "$SWEEP_STATUS"
                               text=True, timeout=60, cwd=tmp_path)
         assert done.returncode == status, done.stderr
         lines = calls.read_text().splitlines()
-        assert any(line.startswith("dask scheduler --port 0 ") for line in lines), lines
-        assert any(line.startswith("dask worker --scheduler-file") for line in lines), lines
-        assert ("python3 -m landuse.sweep sweep.toml --out out.csv --scheduler tcp://10.0.0.7:40001 --resume"
+        keys = [line.split()[-1] for line in lines if line.startswith("mode 600 ")]
+        assert len(keys) == 1 and keys[0].startswith(f"{tmp_path}/landuse-tls-"), lines
+        folder = os.path.dirname(keys[0])
+        tls = f"--tls-ca-file {folder}/cert.pem --tls-cert {folder}/cert.pem --tls-key {folder}/key.pem"
+        no_pages = "--no-dashboard --dashboard-address 127.0.0.1:0"
+        assert f"mode 700 {folder}" in lines, lines
+        assert any(line.startswith(f"dask scheduler --protocol tls --port 0 {tls} {no_pages} ") for line in lines)
+        assert any(line.startswith(f"dask worker --scheduler-file {scheduler_file} --nthreads 1 {tls} {no_pages}")
+                   for line in lines), lines
+        assert (f"python3 -m landuse.sweep sweep.toml --out out.csv --scheduler tcp://10.0.0.7:40001 {tls} --resume"
                 in lines), lines
-        assert not scheduler_file.exists()
+        assert not scheduler_file.exists() and not os.path.exists(folder)
 
 
 @contextlib.contextmanager
-def scheduler_with_workers(directory, workers):
+def scheduler_with_workers(directory, workers, tls=()):
     """A `dask scheduler` and `dask worker` processes (no nanny, one thread each) on
-    localhost, as on a cluster of machines; every process ends with the block."""
+    localhost, as on a cluster of machines; every process ends with the block. With
+    `tls` (Dask's --tls-* options), all of them speak TLS."""
     from distributed import Client
+    from landuse.sweep_cli import tls_security
 
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [PACKAGE_PARENT,
                                                                             os.environ.get("PYTHONPATH")])))
@@ -466,17 +477,18 @@ def scheduler_with_workers(directory, workers):
 
     try:
         start("dask_scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
-              "--scheduler-file", str(scheduler_file))
+              "--scheduler-file", str(scheduler_file), *(["--protocol", "tls", *tls] if tls else []))
         worker_processes = {}
         for i in range(workers):
             worker_processes[f"worker-{i}"] = start("dask_worker", "--scheduler-file", str(scheduler_file),
                                                     "--host", "127.0.0.1", "--nthreads", "1", "--no-nanny",
-                                                    "--no-dashboard", "--name", f"worker-{i}")
+                                                    "--no-dashboard", "--name", f"worker-{i}", *tls)
         deadline = time.monotonic() + 120
         while not scheduler_file.exists():
             assert time.monotonic() < deadline, "the scheduler did not start"
             time.sleep(0.1)
-        client = Client(scheduler_file=str(scheduler_file), timeout=120)
+        security = tls_security(*tls[1::2]) if tls else None
+        client = Client(scheduler_file=str(scheduler_file), timeout=120, security=security)
         client.wait_for_workers(workers, timeout=120)
         yield client, worker_processes
     finally:
@@ -530,3 +542,23 @@ def test_a_sweep_file_on_a_scheduler_survives_a_worker_killed_mid_sweep(tmp_path
     assert [p.name for p in tmp_path.iterdir() if "results" in p.name] == ["results.csv"]  # no temporary left
     table = pd.read_csv(out, float_precision="round_trip", keep_default_na=False, na_values={"step": [""]})
     assert_runs_complete_and_equal(table, points, 3, 120)
+
+
+def test_the_command_reaches_a_tls_scheduler_with_the_files_it_is_given(tmp_path):
+    from distributed.security import Security
+
+    temporary = Security.temporary()
+    (tmp_path / "cert.pem").write_text(temporary.tls_client_cert)
+    (tmp_path / "key.pem").write_text(temporary.tls_client_key)
+    tls = ["--tls-ca-file", str(tmp_path / "cert.pem"), "--tls-cert", str(tmp_path / "cert.pem"),
+           "--tls-key", str(tmp_path / "key.pem")]
+    (tmp_path / "sweep.toml").write_text("steps = 2\n[parameters]\nE_crAgs = [1, 2]\n")
+    with scheduler_with_workers(tmp_path, workers=1, tls=tls) as (client, _):
+        assert client.scheduler.address.startswith("tls://")
+        for options, status, message in [([], 3, "cannot reach the cluster"), (tls[:4], 2, "given together"),
+                                         (tls, 0, "2 runs (0 failed)")]:
+            found, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", "--quiet",
+                                         "--scheduler", client.scheduler.address, *options])
+            assert found == status and message in errors and errors.count("\n") == 1, errors
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", *tls])
+    assert status == 2 and "with --scheduler" in errors
