@@ -98,6 +98,9 @@ def as_nobody():
 
 
 def test_dev_stdout_to_a_file_is_written_and_stays_a_link(state):
+    package = pathlib.Path(PACKAGE_PARENT)
+    if os.geteuid() == 0 and not all(os.stat(p).st_mode & 0o005 == 0o005 for p in [package, *package.parents]):
+        pytest.skip("nobody cannot import landuse from this build tree")
     script = "import landuse\nlanduse.Simulation(Edit_size=10).save('/dev/stdout')\n"
     link = os.readlink("/dev/stdout")
     with tempfile.TemporaryDirectory() as folder:
