@@ -202,37 +202,32 @@ def test_the_local_cluster_listens_with_tls_on_loopback_only_and_serves_no_pages
     assert listening_sockets([ours, *ours.children(recursive=True)]) == expected
 
 
-def plain_dask_client(address):
-    from distributed import Client
-
-    Client(address.replace("tls://", "tcp://"), timeout=3)
-
-
-def dask_client_of_another_cluster(address):
+def dask_client(address, scheme, another_certificate):
     from distributed import Client
     from distributed.security import Security
 
-    Client(address, security=Security.temporary(), timeout=3)
+    Client(scheme + address.split("://")[1], security=Security.temporary() if another_certificate else None, timeout=3)
 
 
-def raw_bytes(address):
-    host, port = address[len("tls://"):].rsplit(":", 1)
-    with socket.create_connection((host, int(port)), timeout=5) as connection:
+def raw_frame(address, tls):
+    """A Dask message's bytes sent as they are, or over TLS with no certificate; the reply."""
+    host, port = address.split("://")[1].rsplit(":", 1)
+    connection = socket.create_connection((host, int(port)), timeout=5)
+    if tls:
+        context = ssl.create_default_context()
+        context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+        connection = context.wrap_socket(connection)
+    with connection:
         connection.sendall(b"\x01\x00\x00\x00\x00\x00\x00\x00" + b"\x81\xa2op\xa8identity" * 8)
         return connection.recv(1000)
 
 
-def tls_without_a_certificate(address):
-    host, port = address[len("tls://"):].rsplit(":", 1)
-    context = ssl.create_default_context()
-    context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
-    with context.wrap_socket(socket.create_connection((host, int(port)), timeout=5)) as connection:
-        connection.sendall(b"\x01\x00\x00\x00\x00\x00\x00\x00" + b"\x81\xa2op\xa8identity" * 8)
-        return connection.recv(1000)
-
-
-@pytest.mark.parametrize("intruder, every_node", [(plain_dask_client, False), (dask_client_of_another_cluster, False),
-                                                  (raw_bytes, True), (tls_without_a_certificate, True)])
+@pytest.mark.parametrize("intruder, every_node", [
+    (lambda address: dask_client(address, "tcp://", False), False),
+    (lambda address: dask_client(address, "tls://", True), False),  # a certificate of another cluster
+    (lambda address: raw_frame(address, tls=False), True),
+    (lambda address: raw_frame(address, tls=True), True),
+], ids=["plain-client", "another-certificate", "raw-bytes", "tls-without-certificate"])
 def test_the_local_cluster_lets_in_no_one_without_its_certificate(client, intruder, every_node):
     """Whoever connects to the scheduler (or a nanny or a worker) without the
     cluster's own certificate is refused: no reply, no client."""
