@@ -46,7 +46,11 @@ def local_client(workers):
                            "call it under `if __name__ == \"__main__\":`")
     processes = main_is_importable()
     if processes:
-        security = Security.temporary()
+        try:
+            security = Security.temporary()
+        except ImportError:
+            raise RuntimeError("the local cluster's TLS certificate needs cryptography (Debian: "
+                               "python3-cryptography)") from None
         where = {"host": "127.0.0.1", "protocol": "tls://", "security": security}
     else:
         security = None
