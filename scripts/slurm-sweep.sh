@@ -12,6 +12,12 @@
 # with the landuse package importable on every node (PYTHONPATH=<build>/python on
 # a shared file system, or installed); the scheduler file and the output must be
 # on a file system every node sees (the job's working directory by default).
+#
+# The cluster speaks TLS with a key and certificate made for the job (openssl), in
+# a folder beside the scheduler file that only this user can read, removed at the
+# end: the scheduler and the workers let in no one without them. Dask's HTTP
+# servers, which start even without a dashboard, listen on the loopback interface
+# only, on ports of their own choosing, and have no pages.
 #SBATCH --job-name=landuse-sweep
 #SBATCH --ntasks=8
 #SBATCH --cpus-per-task=1
@@ -31,18 +37,27 @@ startup_limit=${LANDUSE_SCHEDULER_WAIT:-300}
 
 scheduler=""
 workers=""
+tls=""
 stop() {
     [[ -n $workers ]] && kill "$workers" 2>/dev/null || true
     [[ -n $scheduler ]] && kill "$scheduler" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -f "$scheduler_file"
+    if [[ -n $tls ]]; then rm -rf "$tls"; fi
 }
 trap stop EXIT
 
 # A requeued job may find the file of a scheduler that is gone: never read that one.
 rm -f "$scheduler_file"
+# The job's own key and certificate, on the file system the workers see.
+tls=$(umask 077 && mktemp -d "$(dirname "$scheduler_file")/landuse-tls-XXXXXX")
+(umask 077 && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=landuse-sweep \
+    -keyout "$tls/key.pem" -out "$tls/cert.pem" 2>/dev/null)
+tls_options=(--tls-ca-file "$tls/cert.pem" --tls-cert "$tls/cert.pem" --tls-key "$tls/key.pem")
+export DASK_DISTRIBUTED__SCHEDULER__HTTP__ROUTES='[]' DASK_DISTRIBUTED__WORKER__HTTP__ROUTES='[]'
+no_pages=(--no-dashboard --dashboard-address 127.0.0.1:0)
 # Port 0: any free port, so two jobs on one node never wait for each other.
-dask scheduler --port 0 --no-dashboard --scheduler-file "$scheduler_file" &
+dask scheduler --protocol tls --port 0 "${tls_options[@]}" "${no_pages[@]}" --scheduler-file "$scheduler_file" &
 scheduler=$!
 
 # The file may exist before its address is written in full: wait until it reads as JSON with an address.
@@ -66,9 +81,10 @@ done
 
 # One worker per task, one thread each (a run uses one core); the nanny restarts a
 # worker that a run ended, and the sweep records a run that ends it every time.
-srun dask worker --scheduler-file "$scheduler_file" --nthreads 1 --no-dashboard &
+srun dask worker --scheduler-file "$scheduler_file" --nthreads 1 "${tls_options[@]}" "${no_pages[@]}" &
 workers=$!
 
 status=0
-"$python" -m landuse.sweep "$sweep_file" --out "$out" --scheduler "$address" --resume || status=$?
+"$python" -m landuse.sweep "$sweep_file" --out "$out" --scheduler "$address" "${tls_options[@]}" --resume \
+    || status=$?
 exit "$status"

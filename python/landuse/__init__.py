@@ -21,7 +21,7 @@ from ._core import ModelRun as _ModelRun
 from ._core import check_control_value as _check_control_value
 from ._core import control_table as _control_table
 from ._core import statistics_columns as _statistics_columns
-from .files import write_atomically
+from .files import FileSizeError, read_regular_file, write_atomically
 
 __all__ = [
     "ConversionError",
@@ -48,6 +48,9 @@ STATISTICS_COLUMNS = list(_statistics_columns)
 STATISTICS_DTYPES = {name: ("float64" if name == "max_mark" else "int64") for name in STATISTICS_COLUMNS}
 # The step count is a 32-bit number in the model.
 LARGEST_STEP = 2**31 - 1
+# The largest run state file read, as the headless runner's: far above any grid's
+# state (a 202 x 202 grid with 100 000 agents takes 23 MiB).
+MAX_STATE_FILE_BYTES = 1 << 30
 
 
 def control_text(value):
@@ -279,15 +282,24 @@ class Simulation:
     def save(self, path):
         """Writes the run state to ``path``. A regular file is replaced only once the
         whole state is written and synced (a temporary file beside it is renamed over
-        it), so a failed save leaves the old file as it was."""
+        it), so a failed save leaves the old file as it was; it keeps its permission
+        bits. A link is written through: the file it names is written, the link stays.
+        A device or a pipe (/dev/stdout to a pipe) is written into."""
         data = self.state()
         write_atomically(os.fspath(path), lambda f: f.write(data), binary=True)
 
     @classmethod
     def load(cls, path, pictures=False):
-        """The run saved in the state file at ``path``, to go on with bit for bit."""
-        with open(path, "rb") as source:
-            return cls.from_state(source.read(), pictures)
+        """The run saved in the state file at ``path``, to go on with bit for bit.
+        A file that is no regular file (a device, a pipe, a folder) or is larger than
+        ``MAX_STATE_FILE_BYTES`` raises ``RunStateError`` before anything is read; a
+        missing one ``FileNotFoundError``."""
+        try:
+            state = read_regular_file(path, MAX_STATE_FILE_BYTES, "a run state")
+        except FileSizeError as e:
+            raise RunStateError(str(e)) from None
+        return cls.from_state(state, pictures)
+
     def picture(self):
         """The drawing panel as the window shows it, as a numpy uint8 array of
         shape (404, 404, 3) indexed [y, x, channel] (RGB): every cell as last

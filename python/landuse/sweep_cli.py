@@ -1,7 +1,7 @@
 """The command line of sweeps: a TOML file in, one CSV table out.
 
     python3 -m landuse.sweep SWEEP.toml --out results.csv [--resume] [--scheduler ADDRESS] [--workers N]
-                             [--plot DIR] [--quiet]
+                             [--tls-ca-file FILE --tls-cert FILE --tls-key FILE] [--plot DIR] [--quiet]
 
 The file (every key but one of the two tables is optional):
 
@@ -48,7 +48,10 @@ command with --resume runs only the runs the journal lacks. When every run is
 done the table is written to a temporary file beside --out and renamed, so --out
 exists only for a finished sweep, and the journal is removed. Without
 --scheduler a local cluster with one worker process per usable CPU (or --workers
-N) runs the sweep, on the loopback interface only.
+N) runs the sweep, on the loopback interface only, with TLS and a certificate
+made for it alone: no other process can join it. A scheduler that asks for TLS
+(tls://host:port) is reached with the CA, certificate and key of --tls-ca-file,
+--tls-cert and --tls-key, as `dask scheduler` and `dask worker` take them.
 
 Exit status: 0 every run went well; 1 the table is written but some runs failed
 (their "error" says why); 2 a mistake in the command or the sweep file, found
@@ -74,6 +77,20 @@ from .sweep_journal import check_writable
 KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when"}
 JOURNAL_SUFFIX = ".journal"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
+
+
+# The options that give the TLS files of a scheduler's cluster, named as Dask's commands name them.
+TLS_OPTIONS = {"--tls-ca-file": "the certificate authority", "--tls-cert": "the certificate",
+               "--tls-key": "the private key"}
+
+
+def tls_security(ca_file, cert, key):
+    """The client's security for a cluster's TLS files; with none, Dask's own configuration."""
+    if ca_file is None:
+        return None
+    from distributed.security import Security
+
+    return Security(tls_ca_file=ca_file, tls_client_cert=cert, tls_client_key=key, require_encryption=True)
 
 
 class SweepFileError(Exception):
@@ -161,6 +178,8 @@ def main(argv=None):
                         help="go on with the journal an interrupted sweep left beside --out")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
+    for option, meaning in TLS_OPTIONS.items():
+        parser.add_argument(option, metavar="FILE", help=f"{meaning} (PEM) for a --scheduler that asks for TLS")
     parser.add_argument("--plot", metavar="DIR", help="PNG plots of the table into DIR (landuse.plot)")
     parser.add_argument("--quiet", action="store_true", help="no progress line")
     arguments = parser.parse_args(argv)
@@ -173,6 +192,9 @@ def main(argv=None):
         check_writable(out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
+    tls_files = [getattr(arguments, option[2:].replace("-", "_")) for option in TLS_OPTIONS]
+    if any(tls_files) and (not all(tls_files) or arguments.scheduler is None):
+        parser.error(f"{', '.join(TLS_OPTIONS)} are given together, with --scheduler")
     if arguments.workers is not None and arguments.workers < 1:
         parser.error("--workers takes 1 or more")
     if arguments.plot is not None:
@@ -204,10 +226,10 @@ def main(argv=None):
         if arguments.scheduler is not None:
             from distributed import Client
 
-            client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT)
+            client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT, security=tls_security(*tls_files))
         else:
             client, cluster = local_client(arguments.workers or default_workers())
-    except (OSError, RuntimeError) as e:
+    except (OSError, RuntimeError, TypeError) as e:  # TypeError: a tls:// address and no TLS files
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:

@@ -6,11 +6,12 @@ import importlib
 import json
 import os
 import pathlib
+import signal
+import socket
+import ssl
 import subprocess
 import sys
 import time
-import urllib.error
-import urllib.request
 import warnings
 
 import numpy as np
@@ -184,18 +185,61 @@ def test_a_journal_keeps_finished_runs_and_a_resumed_sweep_gives_the_same_table(
                       journal=journal)
 
 
-def test_the_local_cluster_listens_on_loopback_only_and_serves_no_pages(client):
+def listening_sockets(processes):
+    return {(c.laddr.ip, c.laddr.port) for p in processes for c in p.connections("inet") if c.status == "LISTEN"}
+
+
+def test_the_local_cluster_listens_with_tls_on_loopback_only_and_serves_no_pages(client):
+    """Nothing of the cluster listens but the scheduler, the nannies and the workers,
+    each on a port of the loopback interface that speaks TLS: no HTTP server at all."""
+    import psutil
+
     info = client.scheduler_info()
-    addresses = [info["address"], *info["workers"]]
-    assert all(address.startswith("tcp://127.0.0.1:") for address in addresses), addresses
-    servers = client.run(lambda dask_worker: [s.getsockname()[0] for s in dask_worker.http_server._sockets.values()])
-    servers["scheduler"] = client.run_on_scheduler(
-        lambda dask_scheduler: [s.getsockname()[0] for s in dask_scheduler.http_server._sockets.values()])
-    assert all(hosts == ["127.0.0.1"] for hosts in servers.values()), servers
-    port = client.run_on_scheduler(
-        lambda dask_scheduler: next(iter(dask_scheduler.http_server._sockets.values())).getsockname()[1])
-    with pytest.raises(urllib.error.HTTPError, match="404"):
-        urllib.request.urlopen(f"http://127.0.0.1:{port}/json/identity.json", timeout=10)
+    addresses = [info["address"], *info["workers"], *(worker["nanny"] for worker in info["workers"].values())]
+    assert len(addresses) == 5 and all(address.startswith("tls://127.0.0.1:") for address in addresses), addresses
+    ours = psutil.Process()
+    expected = {("127.0.0.1", int(address.rsplit(":", 1)[1])) for address in addresses}
+    assert listening_sockets([ours, *ours.children(recursive=True)]) == expected
+
+
+def dask_client(address, scheme, another_certificate):
+    from distributed import Client
+    from distributed.security import Security
+
+    Client(scheme + address.split("://")[1], security=Security.temporary() if another_certificate else None, timeout=3)
+
+
+def raw_frame(address, tls):
+    """A Dask message's bytes sent as they are, or over TLS with no certificate; the reply."""
+    host, port = address.split("://")[1].rsplit(":", 1)
+    connection = socket.create_connection((host, int(port)), timeout=5)
+    if tls:
+        context = ssl.create_default_context()
+        context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+        connection = context.wrap_socket(connection)
+    with connection:
+        connection.sendall(b"\x01\x00\x00\x00\x00\x00\x00\x00" + b"\x81\xa2op\xa8identity" * 8)
+        return connection.recv(1000)
+
+
+@pytest.mark.parametrize("intruder, every_node", [
+    (lambda address: dask_client(address, "tcp://", False), False),
+    (lambda address: dask_client(address, "tls://", True), False),  # a certificate of another cluster
+    (lambda address: raw_frame(address, tls=False), True),
+    (lambda address: raw_frame(address, tls=True), True),
+], ids=["plain-client", "another-certificate", "raw-bytes", "tls-without-certificate"])
+def test_the_local_cluster_lets_in_no_one_without_its_certificate(client, intruder, every_node):
+    """Whoever connects to the scheduler (or a nanny or a worker) without the
+    cluster's own certificate is refused: no reply, no client."""
+    info = client.scheduler_info()
+    nodes = [*info["workers"], *(worker["nanny"] for worker in info["workers"].values())] if every_node else []
+    for address in [info["address"], *nodes]:
+        try:
+            reply = intruder(address)
+        except OSError:
+            continue
+        assert reply == b"", (address, reply)
+    assert client.submit(sum, [1, 2]).result() == 3  # and the cluster goes on
 
 
 def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path, capsys):
@@ -306,6 +350,32 @@ def test_the_command_stopped_keeps_its_runs_and_resumed_writes_the_whole_table(c
     assert status == 0 and "nothing to resume" in errors
 
 
+def test_ctrl_c_at_the_terminal_stops_the_command_quietly(tmp_path):
+    """Ctrl-C reaches the whole process group, the local cluster's worker processes
+    too: the command alone says it was interrupted, and no worker prints a traceback."""
+    (tmp_path / "sweep.toml").write_text("replicates = 2\nsteps = 200\n[parameters]\nEdit_size = 10\n"
+                                         f"E_crAgs = {list(range(1, 11))}\n")
+    journal = tmp_path / "results.csv.journal"
+    command = [sys.executable, "-m", "landuse.sweep", tmp_path / "sweep.toml", "--out", tmp_path / "results.csv",
+               "--quiet", "--workers", 2]
+    sweep_process = subprocess.Popen(list(map(str, command)), env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+                                     stderr=subprocess.PIPE, text=True, start_new_session=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not journal.exists() or journal.read_text().count("\n") < 3:
+            assert time.monotonic() < deadline and sweep_process.poll() is None
+            time.sleep(0.05)
+        os.killpg(sweep_process.pid, signal.SIGINT)
+        _, errors = sweep_process.communicate(timeout=60)
+    finally:
+        if sweep_process.poll() is None:
+            os.killpg(sweep_process.pid, signal.SIGKILL)
+            sweep_process.wait()
+    assert sweep_process.returncode == 130 and "Traceback" not in errors, errors
+    assert errors.strip().splitlines() == [f"python3 -m landuse.sweep: interrupted; the finished runs are kept in "
+                                           f"{journal}: the same command with --resume runs the others"]
+
+
 def test_an_unreachable_scheduler_and_a_script_on_stdin(tmp_path):
     (tmp_path / "sweep.toml").write_text("steps = 2\n[parameters]\nE_crAgs = [1]\n")
     status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv",
@@ -328,8 +398,9 @@ def test_landuse_sweep_is_the_function_and_stays_so():
 
 def test_the_slurm_script_exits_with_the_sweeps_status(tmp_path):
     """Against stand-ins for srun, dask and python3: a stale scheduler file is never
-    read, the address is waited for until it is complete, and the job ends with the
-    sweep's status."""
+    read, the address is waited for until it is complete, every node and the sweep
+    are given the job's own TLS key in a folder only its user reads, removed at the
+    end, and the job ends with the sweep's status."""
     script = ROOT / "scripts" / "slurm-sweep.sh"
     assert subprocess.run(["bash", "-n", str(script)]).returncode == 0
     stubs = tmp_path / "bin"
@@ -349,6 +420,7 @@ exec sleep 60
     (stubs / "python3").write_text(f"""#!/bin/sh
 if [ "$1" = -c ]; then exec {sys.executable} "$@"; fi
 echo "python3 $*" >> {calls}
+for a; do case $a in */key.pem) stat -c "mode %a %n" "${{a%/*}}" "$a" >> {calls};; esac; done
 for i in $(seq 100); do grep -q "dask worker" {calls} && break; sleep 0.1; done  # the workers' start is logged
 exit "$SWEEP_STATUS"
 """)
@@ -364,18 +436,27 @@ exit "$SWEEP_STATUS"
                               text=True, timeout=60, cwd=tmp_path)
         assert done.returncode == status, done.stderr
         lines = calls.read_text().splitlines()
-        assert any(line.startswith("dask scheduler --port 0 ") for line in lines), lines
-        assert any(line.startswith("dask worker --scheduler-file") for line in lines), lines
-        assert ("python3 -m landuse.sweep sweep.toml --out out.csv --scheduler tcp://10.0.0.7:40001 --resume"
+        keys = [line.split()[-1] for line in lines if line.startswith("mode 600 ")]
+        assert len(keys) == 1 and keys[0].startswith(f"{tmp_path}/landuse-tls-"), lines
+        folder = os.path.dirname(keys[0])
+        tls = f"--tls-ca-file {folder}/cert.pem --tls-cert {folder}/cert.pem --tls-key {folder}/key.pem"
+        no_pages = "--no-dashboard --dashboard-address 127.0.0.1:0"
+        assert f"mode 700 {folder}" in lines, lines
+        assert any(line.startswith(f"dask scheduler --protocol tls --port 0 {tls} {no_pages} ") for line in lines)
+        assert any(line.startswith(f"dask worker --scheduler-file {scheduler_file} --nthreads 1 {tls} {no_pages}")
+                   for line in lines), lines
+        assert (f"python3 -m landuse.sweep sweep.toml --out out.csv --scheduler tcp://10.0.0.7:40001 {tls} --resume"
                 in lines), lines
-        assert not scheduler_file.exists()
+        assert not scheduler_file.exists() and not os.path.exists(folder)
 
 
 @contextlib.contextmanager
-def scheduler_with_workers(directory, workers):
+def scheduler_with_workers(directory, workers, tls=()):
     """A `dask scheduler` and `dask worker` processes (no nanny, one thread each) on
-    localhost, as on a cluster of machines; every process ends with the block."""
+    localhost, as on a cluster of machines; every process ends with the block. With
+    `tls` (Dask's --tls-* options), all of them speak TLS."""
     from distributed import Client
+    from landuse.sweep_cli import tls_security
 
     environment = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [PACKAGE_PARENT,
                                                                             os.environ.get("PYTHONPATH")])))
@@ -391,17 +472,18 @@ def scheduler_with_workers(directory, workers):
 
     try:
         start("dask_scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
-              "--scheduler-file", str(scheduler_file))
+              "--scheduler-file", str(scheduler_file), *(["--protocol", "tls", *tls] if tls else []))
         worker_processes = {}
         for i in range(workers):
             worker_processes[f"worker-{i}"] = start("dask_worker", "--scheduler-file", str(scheduler_file),
                                                     "--host", "127.0.0.1", "--nthreads", "1", "--no-nanny",
-                                                    "--no-dashboard", "--name", f"worker-{i}")
+                                                    "--no-dashboard", "--name", f"worker-{i}", *tls)
         deadline = time.monotonic() + 120
         while not scheduler_file.exists():
             assert time.monotonic() < deadline, "the scheduler did not start"
             time.sleep(0.1)
-        client = Client(scheduler_file=str(scheduler_file), timeout=120)
+        security = tls_security(*tls[1::2]) if tls else None
+        client = Client(scheduler_file=str(scheduler_file), timeout=120, security=security)
         client.wait_for_workers(workers, timeout=120)
         yield client, worker_processes
     finally:
@@ -455,3 +537,23 @@ def test_a_sweep_file_on_a_scheduler_survives_a_worker_killed_mid_sweep(tmp_path
     assert [p.name for p in tmp_path.iterdir() if "results" in p.name] == ["results.csv"]  # no temporary left
     table = pd.read_csv(out, float_precision="round_trip", keep_default_na=False, na_values={"step": [""]})
     assert_runs_complete_and_equal(table, points, 3, 120)
+
+
+def test_the_command_reaches_a_tls_scheduler_with_the_files_it_is_given(tmp_path):
+    from distributed.security import Security
+
+    temporary = Security.temporary()
+    (tmp_path / "cert.pem").write_text(temporary.tls_client_cert)
+    (tmp_path / "key.pem").write_text(temporary.tls_client_key)
+    tls = ["--tls-ca-file", str(tmp_path / "cert.pem"), "--tls-cert", str(tmp_path / "cert.pem"),
+           "--tls-key", str(tmp_path / "key.pem")]
+    (tmp_path / "sweep.toml").write_text("steps = 2\n[parameters]\nE_crAgs = [1, 2]\n")
+    with scheduler_with_workers(tmp_path, workers=1, tls=tls) as (client, _):
+        assert client.scheduler.address.startswith("tls://")
+        for options, status, message in [([], 3, "cannot reach the cluster"), (tls[:4], 2, "given together"),
+                                         (tls, 0, "2 runs (0 failed)")]:
+            found, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", "--quiet",
+                                         "--scheduler", client.scheduler.address, *options])
+            assert found == status and message in errors and errors.count("\n") == 1, errors
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", *tls])
+    assert status == 2 and "with --scheduler" in errors
