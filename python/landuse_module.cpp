@@ -23,6 +23,7 @@
 #include "growth.h"
 #include "png_encoding.h"
 #include "random_streams.h"
+#include "land_patterns.h"
 #include "run_state.h"
 #include "setup.h"
 #include "simulation.h"
@@ -231,6 +232,28 @@ public:
     }
 
     // Every cell value as a [row, column] grid.
+    // The pattern measures of the run as it stands, by name in column order.
+    py::dict Patterns(double trackThreshold) const
+    {
+        PatternValues values;
+        {
+            CallLock lock(mutex_);
+            values = MeasurePatterns(sim_.run, PatternSettings{trackThreshold});
+        }
+        py::dict measures;
+        for (std::size_t i = 0; i < kPatternMeasureCount; ++i) measures[PatternMeasures()[i].name] = values[i];
+        return measures;
+    }
+
+    // The arrivals at each destination so far, in list order.
+    std::vector<std::int32_t> Arrivals() const
+    {
+        CallLock lock(mutex_);
+        std::vector<std::int32_t> arrivals;
+        for (const Destination& d : sim_.run.destinations) arrivals.push_back(d.arrivals);
+        return arrivals;
+    }
+
     py::dict Cells() const
     {
         CallLock lock(mutex_);
@@ -381,6 +404,8 @@ PYBIND11_MODULE(_core, m)
         .def("last_statistics", &ModelRun::LastStatistics)
         .def("agents", &ModelRun::Agents)
         .def("cells", &ModelRun::Cells)
+        .def("patterns", &ModelRun::Patterns, py::arg("track_threshold"))
+        .def("arrivals", &ModelRun::Arrivals)
         .def("controls", &ModelRun::Controls)
         .def("picture", &ModelRun::Picture)
         .def("picture_png", &ModelRun::PicturePng);
@@ -397,4 +422,8 @@ PYBIND11_MODULE(_core, m)
     m.def("check_control_value", &CheckControlValue, py::arg("name"), py::arg("text"),
           "Raises ControlValueError for an unknown control or a value it cannot hold; changes nothing.");
     m.attr("statistics_columns") = py::tuple(py::cast(StatisticsColumnNames()));
+    py::list patternMeasures;
+    for (const PatternMeasure& measure : PatternMeasures())
+        patternMeasures.append(py::make_tuple(measure.name, measure.unit, measure.meaning));
+    m.attr("pattern_measures") = py::tuple(patternMeasures);
 }
