@@ -125,6 +125,7 @@ void CheckOutputs(const RunnerOptions& options)
     if (options.agents) targets.push_back({"--agents", options.agentsFile});
     if (options.cells) targets.push_back({"--cells", options.cellsFile});
     if (!options.saveState.empty()) targets.push_back({"--save-state", options.saveState});
+    if (!options.patternsFile.empty()) targets.push_back({"--patterns", options.patternsFile});
     CheckOutputTargets(targets);
     if (options.cellsEvery > 0) CheckOutputFolder("--cells-dir", options.cellsDirectory);
     if (options.picturesEvery > 0) CheckOutputFolder("--pictures-dir", options.picturesDirectory);
@@ -213,6 +214,14 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     const std::unique_ptr<OutputFile> agentsFile = OpenIfNamed(options.agents, options.agentsFile);
     const std::unique_ptr<OutputFile> cellsFile = OpenIfNamed(options.cells, options.cellsFile);
     const std::unique_ptr<OutputFile> stateFile = OpenIfNamed(!options.saveState.empty(), options.saveState);
+    const std::unique_ptr<OutputFile> patternsFile = OpenIfNamed(true, options.patternsFile);
+    const std::string tagValues = TagColumns(options.tags, false);
+    const auto measurePatterns = [&] {
+        WritePatternsLine(patternsFile->stream(), tagValues, sim.run.stepCount,
+                          MeasurePatterns(sim.run, PatternSettings{options.trackThreshold}));
+        patternsFile->CheckWrites();
+    };
+    if (patternsFile) WritePatternsHeader(patternsFile->stream(), options.tags);
 
     WriteStatisticsHeader(stats, options.tags);
     bool stdoutUsed = !statsFile;
@@ -234,9 +243,11 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         }
         if (options.picturesEvery > 0 && sim.run.stepCount % options.picturesEvery == 0)
             WritePicture(options.picturesDirectory, sim);
+        if (patternsFile && options.patternsEvery > 0 && sim.run.stepCount % options.patternsEvery == 0) measurePatterns();
         if (progress) progress->Show(i + 1);
     }
     if (progress) progress->Finish();
+    if (patternsFile && options.patternsEvery == 0) measurePatterns();
 
     // Tables sharing stdout are parted by an empty line.
     const auto onStdout = [&](auto write) {
@@ -258,7 +269,7 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     CheckStatisticsWritten(out, nullptr);
     // The files of a run appear together: a signal meanwhile waits for the last rename.
     const SignalsHeldBack heldBack;
-    for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get(), stateFile.get()})
+    for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get(), stateFile.get(), patternsFile.get()})
         if (file) file->Commit();
     return kExitSuccess;
 }

@@ -37,6 +37,24 @@ void WriteStatisticsLine(std::ostream& out, const std::string& tagValues, const 
     out << tagValues << StatisticsCsvChars(s).data();
 }
 
+void WritePatternsHeader(std::ostream& out, const Tags& tags)
+{
+    out << TagColumns(tags, true) << "step";
+    for (const PatternMeasure& measure : PatternMeasures()) out << ',' << measure.name;
+    out << '\n';
+}
+
+void WritePatternsLine(std::ostream& out, const std::string& tagValues, std::int32_t step, const PatternValues& values)
+{
+    out << tagValues << step;
+    char number[32];
+    for (const double value : values) {
+        std::snprintf(number, sizeof number, ",%.17g", value);
+        out << number;
+    }
+    out << '\n';
+}
+
 void WriteAgents(std::ostream& out, const Run& run)
 {
     out << "index,column,row,home_column,home_row,mode,heading,travel_steps,success,migrated\n";

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "land_patterns.h"
 #include "simulation.h"
 #include "statistics.h"
 
@@ -19,4 +20,8 @@ std::string TagColumns(const Tags& tags, bool keys);
 // nothing, as it runs inside the time step.
 void WriteStatisticsLine(std::ostream& out, const std::string& tagValues, const StepStatistics& s);
 void WriteAgents(std::ostream& out, const Run& run);
+// The pattern measures' table: the tags, `step`, then every measure; a NaN (a
+// measure with nothing to measure) is written "nan".
+void WritePatternsHeader(std::ostream& out, const Tags& tags);
+void WritePatternsLine(std::ostream& out, const std::string& tagValues, std::int32_t step, const PatternValues& values);
 void WriteCells(std::ostream& out, const Run& run);

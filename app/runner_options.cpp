@@ -2,6 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <sstream>
 
 #include "control_table.h"
@@ -93,6 +96,17 @@ std::uint64_t ParseDecimal(const std::string& option, const std::string& text, s
     return value;
 }
 
+// A finite real in C's notation ("22", "0.5", "1e3"); anything else is refused.
+double ParseFiniteReal(const std::string& option, const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(value))
+        throw UsageError(option + " must be a finite number, found '" + text + "'");
+    return value;
+}
+
 // A table or file written every N steps into a folder: --X-every N with --X-dir DIR,
 // each needing the other.
 struct PeriodicOutput {
@@ -123,6 +137,7 @@ const char* const kRunnerUsage =
     "usage: landuse-headless [--steps N] [--params FILE]... [--set NAME=TEXT]... [--seed S | --replicate K]\n"
     "                        [--threads N] [--stats FILE] [--agents [FILE]] [--cells [FILE]]\n"
     "                        [--cells-every N --cells-dir DIR] [--pictures-every N --pictures-dir DIR]\n"
+    "                        [--patterns FILE [--patterns-every N] [--track-threshold T]]\n"
     "                        [--load-state FILE] [--save-state FILE] [--save-state-every N --state-dir DIR]\n"
     "                        [--tag KEY=VALUE]... [--progress | --no-progress]\n"
     "                        [--print-params] [--help] [--version]\n";
@@ -175,6 +190,20 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
                                     options.cellsDirectory);
     const PeriodicOutput pictures(app, "--pictures-every", "a picture of the drawing panel (404 x 404 RGB PNG)",
                                   "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
+    std::string patternsEvery, trackThreshold;
+    auto* patternsOption =
+        app.add_option("--patterns", options.patternsFile,
+                       "the pattern measures (patches, edges, aggregation, distances, track networks, arrivals)\n"
+                       "to FILE, one row per measured step")
+            ->type_name("FILE");
+    app.add_option("--patterns-every", patternsEvery, "measure the pattern every N steps, 1..2147483647 (default: after\n"
+                                                      "the last step only)")
+        ->type_name("N")
+        ->needs(patternsOption);
+    app.add_option("--track-threshold", trackThreshold,
+                   "the all-tracks value from which a cell counts as a track cell (default 22)")
+        ->type_name("T")
+        ->needs(patternsOption);
     auto* loadOption =
         app.add_option("--load-state", options.loadState,
                        "start from the run state in FILE instead of the set-up; --params and --set then change\n"
@@ -215,6 +244,10 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     cellTables.Read(options.cellsEvery, options.cellsDirectory);
     pictures.Read(options.picturesEvery, options.picturesDirectory);
     states.Read(options.saveStateEvery, options.stateDirectory);
+    if (patternsOption->count() && options.patternsFile.empty()) throw UsageError("--patterns must name a file, found ''");
+    if (app.count("--patterns-every"))
+        options.patternsEvery = static_cast<std::int64_t>(ParseDecimal("--patterns-every", patternsEvery, 1, kMaxSteps));
+    if (app.count("--track-threshold")) options.trackThreshold = ParseFiniteReal("--track-threshold", trackThreshold);
     if (loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
     if (saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
     for (const std::string& set : sets) {

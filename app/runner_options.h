@@ -33,6 +33,10 @@ struct RunnerOptions {
     // A picture of the panel every N steps into the folder; 0: none.
     std::int64_t picturesEvery = 0;
     std::string picturesDirectory;
+    // The pattern measures into a file: every N steps, or after the last step alone (0).
+    std::string patternsFile;
+    std::int64_t patternsEvery = 0;
+    double trackThreshold = 22.0;
     Tags tags;
     std::optional<bool> progress;  // unset: on when stderr is a terminal
     bool printParams = false;

@@ -166,11 +166,12 @@ std::vector<std::int64_t> SquaredDistances(const std::vector<std::uint8_t>& isTa
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     for (std::size_t r = 0; r < height; ++r) {
         if (!wanted[r]) continue;
+        // The row's squared column distances, then the wrap's copies of its ends either side.
         const std::int16_t* row = down.data() + r * width;
-        for (std::size_t x = 0, c = width - reach % width; x < span; ++x, c = c + 1 == width ? 0 : c + 1) {
-            const std::int64_t d = row[c];
-            lift[x] = d == kNone ? kFar : d * d;
-        }
+        std::int64_t* middle = lift.data() + reach;
+        for (std::size_t c = 0; c < width; ++c) middle[c] = row[c] == kNone ? kFar : std::int64_t{row[c]} * row[c];
+        std::copy(middle + width - reach, middle + width, lift.begin());
+        std::copy(middle, middle + reach, middle + width);
         std::size_t k = 0;
         bool first = true;
         for (std::size_t x = 0; x < span; ++x) {
@@ -233,6 +234,33 @@ Distances NearestDistances(const std::vector<std::uint32_t>& from, const std::ve
     return d;
 }
 
+// The same from the listed cells to the listed targets one pair at a time: for
+// few pairs cheaper than the transform of the whole grid, and the same numbers.
+Distances NearestByPairs(const std::vector<std::uint32_t>& from, const std::vector<std::uint32_t>& targets,
+                         std::int32_t columns, std::int32_t rows)
+{
+    Distances d;
+    if (from.empty() || targets.empty()) return d;
+    double sum = 0.0;
+    std::int64_t farthest = 0;
+    for (const std::uint32_t i : from) {
+        const std::int32_t x = static_cast<std::int32_t>(i % columns), y = static_cast<std::int32_t>(i / columns);
+        std::int64_t best = kFar;
+        for (const std::uint32_t t : targets) {
+            std::int32_t dx = std::abs(x - static_cast<std::int32_t>(t % columns));
+            std::int32_t dy = std::abs(y - static_cast<std::int32_t>(t / columns));
+            dx = std::min(dx, columns - dx);
+            dy = std::min(dy, rows - dy);
+            best = std::min<std::int64_t>(best, dx * dx + dy * dy);
+        }
+        sum += std::sqrt(static_cast<double>(best));
+        farthest = std::max(farthest, best);
+    }
+    d.mean = sum / static_cast<double>(from.size());
+    d.max = std::sqrt(static_cast<double>(farthest));
+    return d;
+}
+
 // Gini coefficient: the mean absolute difference over twice the mean.
 double Gini(std::vector<double> values)
 {
@@ -278,7 +306,7 @@ PatternValues MeasurePatterns(const Run& run, const PatternSettings& settings)
     // cells, and the targets of the distances.
     std::vector<std::uint8_t> classOf(n), isTrack(n), isDestination(n), isService(n);
     std::array<std::vector<std::uint32_t>, kPatternClasses> members;  // residential, services, industry, built
-    std::vector<std::uint32_t> trackCells;
+    std::vector<std::uint32_t> trackCells, destinationCells;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t cls = ClassOf(cells[i].kind);
         classOf[i] = cls;
@@ -290,6 +318,7 @@ PatternValues MeasurePatterns(const Run& run, const PatternSettings& settings)
             members[3].push_back(static_cast<std::uint32_t>(i));
         }
         if (isTrack[i]) trackCells.push_back(static_cast<std::uint32_t>(i));
+        if (isDestination[i]) destinationCells.push_back(static_cast<std::uint32_t>(i));
     }
 
     Patches patches(n);
@@ -318,13 +347,18 @@ PatternValues MeasurePatterns(const Run& run, const PatternSettings& settings)
         values[at++] = Ratio(static_cast<double>(like), static_cast<double>(MostLikeAdjacencies(count)));
     }
 
-    // Distances are wanted only in the rows that hold homes.
+    // Homes to their nearest destination and service cells: pair by pair where the
+    // pairs are few, else by the distance transform in the rows that hold homes.
     std::vector<std::uint8_t> homeRows(static_cast<std::size_t>(rows), 0);
     for (const std::uint32_t i : members[0]) homeRows[i / columns] = 1;
-    const Distances toDestination = NearestDistances(members[0], SquaredDistances(isDestination, homeRows, columns, rows));
+    const auto fromHomes = [&](const std::vector<std::uint8_t>& isTarget, const std::vector<std::uint32_t>& targets) {
+        if (members[0].size() * targets.size() <= 4 * n) return NearestByPairs(members[0], targets, columns, rows);
+        return NearestDistances(members[0], SquaredDistances(isTarget, homeRows, columns, rows));
+    };
+    const Distances toDestination = fromHomes(isDestination, destinationCells);
     values[at++] = toDestination.mean;
     values[at++] = toDestination.max;
-    values[at++] = NearestDistances(members[0], SquaredDistances(isService, homeRows, columns, rows)).mean;
+    values[at++] = fromHomes(isService, members[1]).mean;
 
     values[at++] = static_cast<double>(trackCells.size()) / gridCells;
     values[at++] = static_cast<double>(
