@@ -133,15 +133,28 @@ void CheckOutputs(const RunnerOptions& options)
 }
 
 // The program's start, or a loaded run with the settings typed in after it.
-void StartRun(Simulation& sim, const RunnerOptions& options, const std::vector<ControlSetting>& settings,
-              StatisticsWriter& writer)
+// Pictures need the cells' drawing recorded, as the window records it: from the
+// set-up on, or from the load. A loaded run that was recording goes on recording
+// while it writes states, so they keep their drawing; one without a record,
+// asked for pictures, starts one with every cell drawn afresh.
+void StartRun(Simulation& sim, DrawingRecorder& recorder, const RunnerOptions& options,
+              const std::vector<ControlSetting>& settings, StatisticsWriter& writer)
 {
     if (options.loadState.empty()) {
+        if (options.picturesEvery > 0) sim.SetScreen(&recorder);
         StartProgram(sim, settings);
         return;
     }
     std::vector<StepStatistics> history = LoadStateFile(sim, options.loadState);
     if (writer.keeping) writer.history = std::move(history);
+    const bool savesStates = !options.saveState.empty() || options.saveStateEvery > 0;
+    if (options.picturesEvery > 0 || (sim.run.drawingRecorded && savesStates)) {
+        sim.SetScreen(&recorder);
+        if (!sim.run.drawingRecorded) {
+            recorder.RedrawCells();
+            sim.run.drawingRecorded = true;
+        }
+    }
     for (const ControlSetting& setting : settings) SetControl(sim, setting.name, setting.text);
 }
 
@@ -183,13 +196,11 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     StatisticsWriter writer(stats, options.tags);
     writer.keeping = !options.saveState.empty() || options.saveStateEvery > 0;
     Simulation sim(nullptr, &writer);
-    // Pictures need the cells' drawing recorded from the set-up on, as the window
-    // records it; without pictures nothing is recorded and nothing painted.
+    // Without pictures nothing is recorded and nothing painted.
     DrawingRecorder recorder(sim);
-    if (options.picturesEvery > 0) sim.SetScreen(&recorder);
     sim.random.seed = options.seed;
     if (options.threads) sim.SetWorkerCount(*options.threads);
-    StartRun(sim, options, settings, writer);
+    StartRun(sim, recorder, options, settings, writer);
 
     if (options.printParams) {
         try {

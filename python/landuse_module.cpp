@@ -101,13 +101,28 @@ public:
         StartProgram(sim_, settings);
     }
 
-    // A run continued from a saved state: its statistics so far come with it.
-    ModelRun(const py::bytes& state, bool pictures) : sim_(nullptr, &recorder_), drawing_(sim_)
+    // A run continued from a saved state: its statistics so far come with it. It
+    // records its drawing when asked, or, unasked, when the state was recording.
+    // A state without a drawing record starts one with every cell drawn afresh.
+    ModelRun(const py::bytes& state, std::optional<bool> pictures) : sim_(nullptr, &recorder_), drawing_(sim_)
     {
-        if (pictures) sim_.SetScreen(&drawing_);
         const std::string_view bytes = state;
         recorder_.steps = DecodeRunState(sim_, bytes);
         seed_ = sim_.run.startSeed;
+        if (pictures.value_or(sim_.run.drawingRecorded)) {
+            sim_.SetScreen(&drawing_);
+            if (!sim_.run.drawingRecorded) {
+                drawing_.RedrawCells();
+                sim_.run.drawingRecorded = true;
+            }
+        }
+    }
+
+    // Whether the run records its drawing (and so its pictures show the tracks).
+    bool Recording()
+    {
+        CallLock lock(mutex_);
+        return sim_.screen().PaintsCells();
     }
 
     // The run's whole state with its statistics, as a state file holds it.
@@ -391,8 +406,9 @@ PYBIND11_MODULE(_core, m)
     py::class_<ModelRun>(m, "ModelRun")
         .def(py::init<std::uint32_t, const std::vector<std::pair<std::string, std::string>>&, bool>(),
              py::arg("seed"), py::arg("controls"), py::arg("pictures") = false)
-        .def(py::init<const py::bytes&, bool>(), py::arg("state"), py::arg("pictures") = false)
+        .def(py::init<const py::bytes&, std::optional<bool>>(), py::arg("state"), py::arg("pictures") = py::none())
         .def("state", &ModelRun::State)
+        .def("recording", &ModelRun::Recording)
         .def("set", &ModelRun::Set, py::arg("name"), py::arg("text"))
         .def("set_threads", &ModelRun::SetThreads, py::arg("count"))
         .def("step", &ModelRun::Step, py::arg("count"))

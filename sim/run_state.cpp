@@ -96,6 +96,7 @@ void WriteRunValues(Writer& w, const Run& run)
     w.Extended(run.cellsDisplayRange.min);
     w.Number(run.startSeed);
     w.Flag(run.editedByHand);
+    w.Flag(run.drawingRecorded);
     w.Number(run.drawCount.counted);
     w.Number(run.drawCount.countedTo);
 }
@@ -241,7 +242,7 @@ void ReadUsage(Reader& r, UsageParameters& usage)
     for (double& d : usage.noise) d = r.Number<double>();
 }
 
-void ReadRunValues(Reader& r, Run& run)
+void ReadRunValues(Reader& r, Run& run, std::uint32_t version)
 {
     for (std::int32_t* v : {&run.cellSize, &run.halfCell, &run.columns, &run.rows, &run.stepCount, &run.stopTime})
         *v = r.Number<std::int32_t>();
@@ -253,6 +254,7 @@ void ReadRunValues(Reader& r, Run& run)
     run.cellsDisplayRange.min = r.Extended();
     run.startSeed = r.Number<std::uint32_t>();
     run.editedByHand = r.Flag();
+    run.drawingRecorded = version >= 2 ? r.Flag() : false;
     run.drawCount.counted = r.Number<std::uint64_t>();
     run.drawCount.countedTo = r.Number<std::uint32_t>();
 
@@ -333,13 +335,13 @@ struct DecodedState {
     std::vector<StepStatistics> history;
 };
 
-void ReadPayload(Reader& r, DecodedState& state)
+void ReadPayload(Reader& r, DecodedState& state, std::uint32_t version)
 {
     ReadControls(r, state.controls);
     state.random.seed = r.Number<std::uint32_t>();
     ReadUsage(r, state.usage);
     Run& run = state.run;
-    ReadRunValues(r, run);
+    ReadRunValues(r, run, version);
 
     const std::uint32_t cellCount = r.Count(kCellBytes, "cells");
     Require(cellCount == static_cast<std::uint32_t>(run.columns) * static_cast<std::uint32_t>(run.rows),
@@ -442,9 +444,9 @@ std::vector<StepStatistics> DecodeRunState(Simulation& sim, std::string_view byt
         throw RunStateError("this is not a run state file");
     if (bytes.size() < kRunStateHeaderSize) Reader::Fail("it ends early");
     const std::uint32_t version = ReadHeaderNumber32(bytes, 8);
-    if (version != kRunStateVersion)
-        throw RunStateError("the run state has format version " + std::to_string(version) +
-                            "; this program reads version " + std::to_string(kRunStateVersion));
+    if (version < kOldestRunStateVersion || version > kRunStateVersion)
+        throw RunStateError("the run state has format version " + std::to_string(version) + "; this program reads versions " +
+                            std::to_string(kOldestRunStateVersion) + " to " + std::to_string(kRunStateVersion));
     std::uint64_t payloadSize;
     std::memcpy(&payloadSize, bytes.data() + 12, sizeof payloadSize);
     const std::string_view payload = bytes.substr(kRunStateHeaderSize);
@@ -454,7 +456,7 @@ std::vector<StepStatistics> DecodeRunState(Simulation& sim, std::string_view byt
 
     DecodedState state;
     Reader reader(payload);
-    ReadPayload(reader, state);
+    ReadPayload(reader, state, version);
     if (const auto impossible = ImpossibleSavedValue(state.controls, state.usage, state.run, state.history))
         Reader::Fail(*impossible);
 

@@ -17,7 +17,10 @@
 // very bits of their doubles and 80-bit extended values, and a CRC-32 of the
 // payload closes the header, so a cut or changed file is refused, never run.
 
-inline constexpr std::uint32_t kRunStateVersion = 1;
+// Version 2 added whether the cells' drawing was recorded; version 1 files load as
+// runs without a drawing record.
+inline constexpr std::uint32_t kRunStateVersion = 2;
+inline constexpr std::uint32_t kOldestRunStateVersion = 1;
 inline constexpr std::size_t kRunStateHeaderSize = 24;
 
 // A file that is no run state this program can continue: cut short, changed,

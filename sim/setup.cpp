@@ -31,6 +31,7 @@ void BuildRun(Simulation& sim, const SetupValues& values)
     run.startSeed = sim.random.seed;
     run.drawCount = {0, sim.random.seed};
     run.editedByHand = false;
+    run.drawingRecorded = sim.screen().PaintsCells();
     run.cellSize = values.cellSize;
     run.halfCell = HalfCell(run.cellSize);
     run.columns = CellsAlong(kPanelSize, run.cellSize);

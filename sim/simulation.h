@@ -71,6 +71,10 @@ struct Run {
     // edited with the mouse since: what a command line needs to set up the same run.
     std::uint32_t startSeed = 0;
     bool editedByHand = false;
+    // Whether the cells' drawing fields (gray levels, traffic at the last drawing)
+    // follow the run: set up, stepped and edited under a screen that records them.
+    // A run stepped without one keeps the drawing of its last recorded step.
+    bool drawingRecorded = false;
     // The numbers drawn since set-up: counted up to the state `countedTo`.
     struct DrawCount {
         std::uint64_t counted = 0;

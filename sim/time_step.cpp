@@ -15,6 +15,7 @@ void TimeStep(Simulation& sim)
     if (!run.ready) return;
     const ControlState& controls = sim.controls;
     ScreenHooks& screen = sim.screen();
+    if (!screen.PaintsCells()) run.drawingRecorded = false;
 
     DiffusePotentials(sim);
     const std::int32_t maxAgents = ReadInteger(controls, &ControlState::Edit_anzAg);

@@ -268,15 +268,18 @@ class Simulation:
         return self._run.state()
 
     @classmethod
-    def from_state(cls, state, pictures=False):
-        """The run a state holds (bytes, as ``state()`` gives them), to go on with;
-        ``pictures`` as for a new Simulation. A state that is damaged, of another
-        format version or no state at all raises ``RunStateError`` (a ``ValueError``)."""
+    def from_state(cls, state, pictures=None):
+        """The run a state holds (bytes, as ``state()`` gives them), to go on with.
+        ``pictures`` as for a new Simulation; by default the run records its drawing
+        when the saved run recorded it, so its pictures are those of the whole run. A
+        state without a drawing record, asked for pictures, starts one with every cell
+        drawn afresh from its values. A state that is damaged, of another format
+        version or no state at all raises ``RunStateError`` (a ``ValueError``)."""
         if not isinstance(state, (bytes, bytearray, memoryview)):
             raise TypeError(f"a run state is bytes, not {type(state).__name__}")
         sim = cls.__new__(cls)
-        sim._run = _ModelRun(bytes(state), bool(pictures))
-        sim._pictures = bool(pictures)
+        sim._run = _ModelRun(bytes(state), None if pictures is None else bool(pictures))
+        sim._pictures = sim._run.recording()
         return sim
 
     def save(self, path):
@@ -289,7 +292,7 @@ class Simulation:
         write_atomically(os.fspath(path), lambda f: f.write(data), binary=True)
 
     @classmethod
-    def load(cls, path, pictures=False):
+    def load(cls, path, pictures=None):
         """The run saved in the state file at ``path``, to go on with bit for bit.
         A file that is no regular file (a device, a pipe, a folder) or is larger than
         ``MAX_STATE_FILE_BYTES`` raises ``RunStateError`` before anything is read; a
@@ -324,7 +327,7 @@ class Simulation:
         return self.from_state(self.state(), self._pictures)
 
 
-def _simulation_from_state(state, pictures=False):
+def _simulation_from_state(state, pictures=None):
     """Unpickles a Simulation."""
     return Simulation.from_state(state, pictures)
 

@@ -2,6 +2,7 @@
 // signals and memory limits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@
 
 #include "headless_runner.h"
 #include "program_start.h"
+#include "run_state.h"
 #include "scratch_folder.h"
 #include "time_step.h"
 #include "world_picture.h"
@@ -335,4 +337,62 @@ TEST(RunnerFiles, PicturesAreThePaintersPicturesOfTheirSteps)
                           out, blockedErr),
               1);
     EXPECT_NE(blockedErr.str().find("picture-000003.png"), std::string::npos) << blockedErr.str();
+}
+
+namespace {
+
+// The pictures a folder holds, in the order of their names.
+std::vector<std::string> PicturesIn(const std::string& folder)
+{
+    std::vector<std::string> pictures;
+    for (const auto& entry : fs::directory_iterator(folder)) pictures.push_back(entry.path().string());
+    std::sort(pictures.begin(), pictures.end());
+    return pictures;
+}
+
+}  // namespace
+
+// A run saved and continued draws what the whole run draws, picture for picture:
+// the state carries the cells' drawing, and a loaded run that was recording goes on
+// recording while it saves states, with or without pictures of its own.
+TEST(RunnerFiles, ALoadedRunDrawsWhatTheWholeRunDraws)
+{
+    ScratchFolder folder;
+    for (const char* name : {"whole", "states", "continued", "relay", "later"}) fs::create_directory(folder.File(name));
+    const std::vector<std::string> run = {"--set", "CB_showAg=1", "--set", "Edit_anzAg=60", "--stats", "/dev/null"};
+    std::ostringstream out, err;
+    const auto runner = [&](const std::vector<std::string>& more) {
+        ASSERT_EQ(RunHeadless(With(run, more), out, err), 0) << err.str();
+    };
+    runner({"--steps", "30", "--pictures-every", "10", "--pictures-dir", folder.File("whole"), "--save-state-every", "10",
+            "--state-dir", folder.File("states")});
+    const std::vector<std::string> states = PicturesIn(folder.File("states"));
+    ASSERT_EQ(states.size(), 3u);
+    // From step 10 with pictures; and from step 10 without them to a state at 20, then with them.
+    runner({"--load-state", states[0], "--steps", "20", "--pictures-every", "10", "--pictures-dir", folder.File("continued")});
+    runner({"--load-state", states[0], "--steps", "10", "--save-state", folder.File("relay/at-20.lus")});
+    runner({"--load-state", folder.File("relay/at-20.lus"), "--steps", "10", "--pictures-every", "10", "--pictures-dir",
+            folder.File("later")});
+
+    const std::vector<std::string> whole = PicturesIn(folder.File("whole"));
+    const std::vector<std::string> continued = PicturesIn(folder.File("continued"));
+    const std::vector<std::string> later = PicturesIn(folder.File("later"));
+    ASSERT_GE(whole.size(), 3u);
+    ASSERT_GE(continued.size(), 2u);
+    ASSERT_GE(later.size(), 1u);
+    // The last two pictures (steps 20 and 30), and the last one (step 30), are the whole run's.
+    EXPECT_TRUE(DecodedPicture(ReadFile(continued[continued.size() - 2])) == DecodedPicture(ReadFile(whole[whole.size() - 2])));
+    EXPECT_TRUE(DecodedPicture(ReadFile(continued.back())) == DecodedPicture(ReadFile(whole.back())));
+    EXPECT_TRUE(DecodedPicture(ReadFile(later.back())) == DecodedPicture(ReadFile(whole.back())));
+
+    // A state saved without pictures has no drawing record: continued with pictures,
+    // its cells are drawn afresh at the load, and its first picture shows the tracks.
+    runner({"--steps", "10", "--save-state", folder.File("relay/unrecorded.lus")});
+    Simulation sim;
+    std::string bytes = ReadFile(folder.File("relay/unrecorded.lus"));
+    DecodeRunState(sim, bytes);
+    EXPECT_FALSE(sim.run.drawingRecorded);
+    Simulation recorded;
+    DecodeRunState(recorded, ReadFile(states[0]));
+    EXPECT_TRUE(recorded.run.drawingRecorded);
 }
