@@ -1,9 +1,10 @@
 """The pattern measures: against independent numpy/scipy code on grids of real runs,
-and the same numbers from every front end."""
+the same numbers from every front end, and the README's table against the model's."""
 
 import math
 import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -170,3 +171,10 @@ def test_a_pattern_measure_is_the_output_of_a_sensitivity_analysis(client):
         sim.step(8)
         assert row["built_aggregation"] == sim.patterns()["built_aggregation"]
 
+
+def test_the_readme_lists_every_pattern_measure_with_its_unit_and_meaning():
+    readme = (ROOT / "README.md").read_text()
+    section = readme.split("#### Pattern measures\n", 1)[1].split("\n#", 1)[0]
+    rows = re.findall(r"^\| `([a-z_]+)` \| ([^|]+?) \| ([^|]+?) \|$", section, re.M)
+    assert rows == [tuple(measure) for measure in landuse._core.pattern_measures]
+    assert list(landuse.PATTERN_MEASURES.index) == [name for name, _, _ in rows]
