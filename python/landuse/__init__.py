@@ -20,6 +20,7 @@ from ._core import ConversionError, ControlValueError, RunStateError, __version_
 from ._core import ModelRun as _ModelRun
 from ._core import check_control_value as _check_control_value
 from ._core import control_table as _control_table
+from ._core import pattern_measures as _pattern_measures
 from ._core import statistics_columns as _statistics_columns
 from .files import FileSizeError, read_regular_file, write_atomically
 
@@ -35,6 +36,8 @@ __all__ = [
     "control_text",
     "designs",
     "measures",
+    "patterns",
+    "patterns_with",
     "draws_between",
     "read_statistics",
     "replicate_seed",
@@ -46,6 +49,11 @@ __all__ = [
 STATISTICS_COLUMNS = list(_statistics_columns)
 # Every column but max_mark is a whole number.
 STATISTICS_DTYPES = {name: ("float64" if name == "max_mark" else "int64") for name in STATISTICS_COLUMNS}
+# Every pattern measure in column order, from the model's own table: name (the
+# index), unit and meaning.
+PATTERN_MEASURES = pd.DataFrame(list(_pattern_measures), columns=["name", "unit", "meaning"]).set_index("name")
+# The all-tracks value from which a cell is a track cell, as the runner's default.
+DEFAULT_TRACK_THRESHOLD = 22.0
 # The step count is a 32-bit number in the model.
 LARGEST_STEP = 2**31 - 1
 # The largest run state file read, as the headless runner's: far above any grid's
@@ -238,6 +246,15 @@ class Simulation:
         table["stopped"] = [stopped and i == len(table) - 1 for i in range(len(table))]
         return table
 
+    def patterns(self, track_threshold=DEFAULT_TRACK_THRESHOLD):
+        """The pattern of land use as it stands: {name: value} of every measure of
+        ``PATTERN_MEASURES``, in its order (as the runner's ``--patterns``). Track
+        cells are those whose all-tracks value is ``track_threshold`` or more; a
+        measure with nothing to measure is NaN."""
+        from .measures import check_track_threshold
+
+        return self._run.patterns(check_track_threshold(track_threshold))
+
     @property
     def statistics(self):
         """One row per completed step: the columns and values of the headless
@@ -333,6 +350,7 @@ def _simulation_from_state(state, pictures=None):
 
 
 from . import designs, measures  # noqa: E402  (both use the package's names)
+from .measures import patterns, patterns_with  # noqa: E402
 from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)
 
 

@@ -17,6 +17,11 @@ For the command line, a stop condition is written as text in a small grammar
 where COLUMN is a column of the statistics (``agents``, ``residential``, ...)
 read at the step just completed, e.g. ``"agents >= 2000"`` or
 ``"residential > 500 and step >= 100"``; ``and`` binds tighter than ``or``.
+
+The pattern of land use is a measure ready made: ``patterns`` (every measure of
+``landuse.PATTERN_MEASURES`` at the default track threshold) or
+``patterns_with(track_threshold=T)``. A sweep file names measures by their name
+in ``NAMED_MEASURES``.
 """
 
 import numbers
@@ -111,6 +116,62 @@ def function_name(function):
     if isinstance(function, StopCondition):
         return repr(function)
     return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
+
+
+def patterns(sim):
+    """The pattern measures of the run as it stands (``Simulation.patterns()``), as a
+    measure: ``sim.run(measures=landuse.patterns)``, ``landuse.sweep(..., measures=landuse.patterns)``."""
+    return sim.patterns()
+
+
+class PatternsWith:
+    """``patterns`` at a track threshold of one's own; picklable, so it travels to a
+    sweep's workers, and named by its threshold in errors and journals."""
+
+    def __init__(self, track_threshold):
+        self.track_threshold = check_track_threshold(track_threshold)
+
+    def __call__(self, sim):
+        return sim.patterns(self.track_threshold)
+
+    def __repr__(self):
+        return f"patterns_with(track_threshold={self.track_threshold!r})"
+
+
+def patterns_with(track_threshold=22.0):
+    """The measure ``patterns`` with cells counted as tracks from an all-tracks value
+    of ``track_threshold`` (the runner's ``--track-threshold``)."""
+    return PatternsWith(track_threshold)
+
+
+def check_track_threshold(value):
+    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not np.isfinite(float(value)):
+        raise ValueError(f"track_threshold takes a finite number, not {value!r}")
+    return float(value)
+
+
+# The measures a sweep file may name, by name.
+NAMED_MEASURES = {"patterns": patterns}
+
+
+def named_measures(names, track_threshold=None):
+    """The measure the names of ``NAMED_MEASURES`` make together (None for no
+    names); ``track_threshold`` is that of ``patterns``. An unknown name raises
+    ``ValueError`` listing the known ones."""
+    if isinstance(names, str) or not isinstance(names, (list, tuple)) or not all(isinstance(n, str) for n in names):
+        raise ValueError(f"measures takes a list of measure names ({', '.join(NAMED_MEASURES)}), not {names!r}")
+    unknown = [name for name in names if name not in NAMED_MEASURES]
+    if unknown:
+        raise ValueError(f"{', '.join(map(repr, unknown))}: no measure of that name "
+                         f"(known: {', '.join(NAMED_MEASURES)})")
+    if len(set(names)) != len(names):
+        raise ValueError(f"measures {names!r}: a name given twice")
+    if track_threshold is not None and "patterns" not in names:
+        raise ValueError("track_threshold is a setting of the measure patterns, which measures does not name")
+    if not names:
+        return None
+    # One name is all there is to name so far: patterns.
+    return patterns if track_threshold is None else patterns_with(track_threshold)
 
 
 class MeasureError(Exception):

@@ -22,7 +22,7 @@ import re
 import numpy as np
 import pandas as pd
 
-from . import STATISTICS_COLUMNS
+from . import PATTERN_MEASURES, STATISTICS_COLUMNS
 from .designs import _count, _ranges, from_unit_cube
 
 _AT_STEP = re.compile(r"^\s*([A-Za-z_][A-Za-z_0-9.]*)\s*(?:at\s+step\s+(\d+))?\s*$")
@@ -120,16 +120,20 @@ def sobol(ranges, output, n, replicates=1, client=None, seed=0, steps=None, cont
     each on the sweep machinery (``client`` as for ``landuse.sweep``), the output
     averaged over a point's replicates, Jansen's estimators with bootstrap
     intervals at ``confidence``. ``controls`` are fixed for every run; ``steps``
-    defaults to the output's step (or the stop time). Returns a DataFrame indexed
+    defaults to the output's step (or the stop time). An output that is a pattern
+    measure (``landuse.PATTERN_MEASURES``) is measured by ``landuse.patterns``
+    unless other ``measures`` are given. Returns a DataFrame indexed
     by parameter: S1, S1_low, S1_high, ST, ST_low, ST_high; the sweep's table is
     in its ``attrs["table"]``."""
     from .sweeps import sweep
 
     wanted = Output(output)
+    if measures is None and wanted.column in PATTERN_MEASURES.index:
+        from .measures import patterns as measures
     # Mistakes the runs would show only at their end are refused before them.
     if measures is None and wanted.column not in STATISTICS_COLUMNS:
         raise ValueError(f"output {output!r}: {wanted.column!r} is no statistics column "
-                         f"({', '.join(STATISTICS_COLUMNS)}) and no measures are given")
+                         f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given")
     if steps is not None and wanted.step is not None and wanted.step > steps:
         raise ValueError(f"output {output!r}: the runs end at step {steps}, before step {wanted.step}")
     design = saltelli_design(ranges, n, seed)

@@ -34,9 +34,11 @@ or, instead of either, a sampling design over ranges (see landuse.designs):
 
 and, with any of them:
 
-    every = 10                 # how often the stop condition is looked at; default 1
+    every = 10                 # how often the stop condition and the measures are looked at; default 1
     keep = "final"             # one row per run, its last; default "every" step
     stop_when = "agents >= 2000 or step >= 600"   # ends a run early (see landuse.measures)
+    measures = ["patterns"]    # columns of named measures, every `every` steps: the pattern measures
+    track_threshold = 30       # the all-tracks value of a track cell for patterns; default 22
 
 A stop condition compares statistics columns with numbers (< <= > >= == !=),
 joined by "and" and "or"; a condition the grammar does not take is a mistake in
@@ -72,9 +74,11 @@ import pandas as pd
 from . import designs, sweeps
 from .local_cluster import default_workers, local_client
 from .files import write_atomically
+from .measures import named_measures
 from .sweep_journal import check_writable
 
-KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when"}
+KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when",
+              "measures", "track_threshold"}
 JOURNAL_SUFFIX = ".journal"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
@@ -112,7 +116,8 @@ def _stop(number, frame):
 
 def read_sweep_file(path):
     """The sweep() arguments a TOML file gives: parameters (value lists, points or a
-    design) and the keywords replicates, steps, every, keep and stop_when."""
+    design) and the keywords replicates, steps, every, keep, stop_when and the
+    measures named (with patterns' track_threshold)."""
     try:
         with open(path, "rb") as f:
             document = tomllib.load(f)
@@ -147,7 +152,8 @@ def read_sweep_file(path):
     if stop_when is not None and not isinstance(stop_when, str):
         raise SweepFileError(f"{path}: stop_when takes a condition's text, e.g. \"agents >= 2000\"")
     try:
-        plan = sweeps.RunPlan(document.get("steps"), None, document.get("every", 1), stop_when,
+        measures = named_measures(document.get("measures", []), document.get("track_threshold"))
+        plan = sweeps.RunPlan(document.get("steps"), measures, document.get("every", 1), stop_when,
                               document.get("keep", "every"))
         sweeps.SweepPoints(parameters)
     except (TypeError, ValueError) as e:

@@ -293,6 +293,12 @@ def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path, capsys):
         (b"[parameters]\nE_crAgs = [1]\nE_nothing = 2\n", "E_nothing: no control"),
         (b"[parameters]\nCB_migrate = 2\n", "CB_migrate"),
         (b"[parameters]\nE_crAgs = [1]\n# \xff\xfe\n", "utf-8"),
+        (b'measures = ["pattern"]\n[parameters]\nE_crAgs = [1]\n', "'pattern': no measure of that name"),
+        (b'measures = "patterns"\n[parameters]\nE_crAgs = [1]\n', "a list of measure names"),
+        (b'measures = ["patterns", "patterns"]\n[parameters]\nE_crAgs = [1]\n', "given twice"),
+        (b'track_threshold = 5\n[parameters]\nE_crAgs = [1]\n', "which measures does not name"),
+        (b'measures = ["patterns"]\ntrack_threshold = nan\n[parameters]\nE_crAgs = [1]\n', "a finite number"),
+        (b'measures = ["patterns"]\ntrack_threshold = "22"\n[parameters]\nE_crAgs = [1]\n', "a finite number"),
     ]:
         bad.write_bytes(text)
         with pytest.raises(SweepFileError, match=message):
