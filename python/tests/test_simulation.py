@@ -347,3 +347,26 @@ def test_picture_is_the_panel_and_its_png_the_runners_picture(runner, tmp_path):
     plain.step(150)
     pd.testing.assert_frame_equal(plain.statistics, sim.statistics, check_exact=True)
     assert (plain.picture()[::size, ::size][: kinds.shape[0], : kinds.shape[1]][kinds == 0] == 255).all()
+
+
+def test_a_loaded_run_draws_what_the_whole_run_draws(tmp_path):
+    """A state carries whether the run recorded its drawing: loaded (or copied)
+    without saying, a recording run goes on recording, picture for picture; one
+    that never recorded stays without pictures unless asked, and is then drawn afresh."""
+    whole = landuse.Simulation(seed=3, pictures=True, Edit_size=8, CB_showAg=True)
+    whole.step(10)
+    whole.save(tmp_path / "at-10.lus")
+    copied = copy.deepcopy(whole)
+    whole.step(10)
+    loaded = landuse.Simulation.load(tmp_path / "at-10.lus")
+    for continued in (loaded, copied):
+        continued.step(10)
+        assert np.array_equal(continued.picture(), whole.picture())
+
+    plain = landuse.Simulation(seed=3, Edit_size=8, CB_showAB=False)
+    plain.step(10)
+    assert not landuse.Simulation.from_state(plain.state())._run.recording()
+    drawn = landuse.Simulation.from_state(plain.state(), pictures=True)
+    assert drawn._run.recording()
+    # Drawn afresh: the tracks show in gray, where a run without a record shows white ground.
+    assert len(np.unique(drawn.picture().reshape(-1, 3), axis=0)) > len(np.unique(plain.picture().reshape(-1, 3), axis=0))

@@ -19,6 +19,7 @@
 #include "headless_runner.h"
 #include "output_tables.h"
 #include "run_state.h"
+#include "world_picture.h"
 #include "test_window.h"
 
 namespace {
@@ -232,6 +233,34 @@ private slots:
         other.Steps(15);
         QCOMPARE(other.Tables(15), inTheWindow);
         QCOMPARE(other.form.chart()->PlottedSteps(), w.form.chart()->PlottedSteps());
+        // The opened run draws what the whole run draws.
+        QVERIFY(other.form.layers().CellLayer() == w.form.layers().CellLayer());
+
+        // A runner's state saved without pictures holds no drawing: the window draws
+        // every cell afresh from its values, tracks included, and records from there.
+        const QString unrecorded = dir.filePath("unrecorded.lus");
+        QCOMPARE(RunHeadless({"--steps", "12", "--set", "CB_showAB=0", "--stats", "/dev/null", "--save-state",
+                             unrecorded.toStdString()},
+                            out, err),
+                 0);
+        ExportingWindow third;
+        third.paths << unrecorded;
+        QVERIFY(third.exports->OpenRunState());
+        QVERIFY(third.form.simulation().run.drawingRecorded);
+        std::vector<Pixel> painted(static_cast<std::size_t>(kPictureSide) * kPictureSide);
+        PaintCellLayer(PixelView(painted.data(), kPictureSide, kPictureSide, kPictureSide), third.form.simulation());
+        const QImage& shown = third.form.layers().CellLayer();
+        int grays = 0, differ = 0;
+        for (int y = 0; y < kPictureSide; ++y) {
+            for (int x = 0; x < kPictureSide; ++x) {
+                const Pixel p = painted[static_cast<std::size_t>(y) * kPictureSide + x];
+                differ += p != static_cast<Pixel>(shown.pixel(x, y));
+                grays += colors::RedOf(p) == colors::GreenOf(p) && colors::GreenOf(p) == colors::BlueOf(p) &&
+                         colors::RedOf(p) != 0 && colors::RedOf(p) != 255;
+            }
+        }
+        QCOMPARE(differ, 0);
+        QVERIFY(grays > 0);
 
         // A cut file: the message says why, and the run, the timer and the panel stay.
         QFile cut(dir.filePath("cut.lus"));
