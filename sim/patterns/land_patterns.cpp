@@ -241,17 +241,22 @@ Distances NearestByPairs(const std::vector<std::uint32_t>& from, const std::vect
 {
     Distances d;
     if (from.empty() || targets.empty()) return d;
+    std::vector<std::int32_t> tx(targets.size()), ty(targets.size());
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+        tx[t] = static_cast<std::int32_t>(targets[t] % columns);
+        ty[t] = static_cast<std::int32_t>(targets[t] / columns);
+    }
     double sum = 0.0;
-    std::int64_t farthest = 0;
+    std::int32_t farthest = 0;
     for (const std::uint32_t i : from) {
         const std::int32_t x = static_cast<std::int32_t>(i % columns), y = static_cast<std::int32_t>(i / columns);
-        std::int64_t best = kFar;
-        for (const std::uint32_t t : targets) {
-            std::int32_t dx = std::abs(x - static_cast<std::int32_t>(t % columns));
-            std::int32_t dy = std::abs(y - static_cast<std::int32_t>(t / columns));
+        std::int32_t best = std::numeric_limits<std::int32_t>::max();
+        for (std::size_t t = 0; t < tx.size(); ++t) {
+            std::int32_t dx = std::abs(x - tx[t]);
+            std::int32_t dy = std::abs(y - ty[t]);
             dx = std::min(dx, columns - dx);
             dy = std::min(dy, rows - dy);
-            best = std::min<std::int64_t>(best, dx * dx + dy * dy);
+            best = std::min(best, dx * dx + dy * dy);
         }
         sum += std::sqrt(static_cast<double>(best));
         farthest = std::max(farthest, best);
@@ -352,7 +357,7 @@ PatternValues MeasurePatterns(const Run& run, const PatternSettings& settings)
     std::vector<std::uint8_t> homeRows(static_cast<std::size_t>(rows), 0);
     for (const std::uint32_t i : members[0]) homeRows[i / columns] = 1;
     const auto fromHomes = [&](const std::vector<std::uint8_t>& isTarget, const std::vector<std::uint32_t>& targets) {
-        if (members[0].size() * targets.size() <= 4 * n) return NearestByPairs(members[0], targets, columns, rows);
+        if (members[0].size() * targets.size() <= 8 * n) return NearestByPairs(members[0], targets, columns, rows);
         return NearestDistances(members[0], SquaredDistances(isTarget, homeRows, columns, rows));
     };
     const Distances toDestination = fromHomes(isDestination, destinationCells);
