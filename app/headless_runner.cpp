@@ -112,7 +112,7 @@ std::string StepFileName(const std::string& directory, const char* stem, std::in
 // The panel as the window would show it after this step, as a PNG file.
 void WritePicture(const std::string& directory, const Simulation& sim)
 {
-    const std::vector<std::uint8_t> png = EncodePng(WorldPictureRgb(sim), kPictureSide, kPictureSide);
+    const std::vector<std::uint8_t> png = EncodePng(WorldPixels(sim), kPictureSide, kPictureSide);
     OutputFile picture(StepFileName(directory, "picture", sim.run.stepCount, "png"));
     picture.stream().write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     picture.Commit();

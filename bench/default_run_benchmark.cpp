@@ -176,7 +176,7 @@ void BM_LoadRunState(benchmark::State& state)
 BENCHMARK(BM_LoadRunState)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 // The default run with its cells' drawing recorded from the set-up on, as the
-// runner records it for pictures, and the panel's RGB pixels at steps 400 and 800.
+// runner records it for pictures, and the panel's pixels at steps 400 and 800.
 struct RecordedDefaultRun {
     RecordedDefaultRun() : recorder(sim)
     {
@@ -184,13 +184,13 @@ struct RecordedDefaultRun {
         StartProgram(sim, DefaultRunScene().settings);
         for (int step = 1; step <= DefaultRunScene().steps; ++step) {
             TimeStep(sim);
-            if (step == 400) halfWay = WorldPictureRgb(sim);
+            if (step == 400) halfWay = WorldPixels(sim);
         }
-        last = WorldPictureRgb(sim);
+        last = WorldPixels(sim);
     }
     Simulation sim;
     DrawingRecorder recorder;
-    std::vector<std::uint8_t> halfWay, last;
+    std::vector<Pixel> halfWay, last;
 };
 
 RecordedDefaultRun& Recorded()
@@ -202,23 +202,23 @@ RecordedDefaultRun& Recorded()
 // Encoding alone, of the picture at the step given; the file's size as a counter.
 void BM_EncodePicture(benchmark::State& state)
 {
-    const std::vector<std::uint8_t>& rgb = state.range(0) == 400 ? Recorded().halfWay : Recorded().last;
+    const std::vector<Pixel>& pixels = state.range(0) == 400 ? Recorded().halfWay : Recorded().last;
     std::size_t bytes = 0;
-    for (auto _ : state) bytes = EncodePng(rgb, kPictureSide, kPictureSide).size();
+    for (auto _ : state) bytes = EncodePng(pixels, kPictureSide, kPictureSide).size();
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_EncodePicture)->ArgName("step")->Arg(400)->Arg(800)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 void BM_PaintPicture(benchmark::State& state)
 {
-    for (auto _ : state) benchmark::DoNotOptimize(WorldPictureRgb(Recorded().sim));
+    for (auto _ : state) benchmark::DoNotOptimize(WorldPixels(Recorded().sim));
 }
 BENCHMARK(BM_PaintPicture)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 // What the runner does for one picture of step 800, short of writing the file.
 void BM_PaintAndEncodePicture(benchmark::State& state)
 {
-    for (auto _ : state) benchmark::DoNotOptimize(EncodePng(WorldPictureRgb(Recorded().sim), kPictureSide, kPictureSide));
+    for (auto _ : state) benchmark::DoNotOptimize(EncodePng(WorldPixels(Recorded().sim), kPictureSide, kPictureSide));
 }
 BENCHMARK(BM_PaintAndEncodePicture)->Unit(benchmark::kMillisecond)->Iterations(50);
 
@@ -239,7 +239,7 @@ void BM_DefaultRunPictures(benchmark::State& state)
         for (int step = 1; step <= scene.steps; ++step) {
             TimeStep(sim);
             if (every > 0 && step % every == 0)
-                benchmark::DoNotOptimize(EncodePng(WorldPictureRgb(sim), kPictureSide, kPictureSide));
+                benchmark::DoNotOptimize(EncodePng(WorldPixels(sim), kPictureSide, kPictureSide));
         }
     }
 }
