@@ -12,6 +12,7 @@
 #include "fd_stream.h"
 #include "output_checks.h"
 #include "output_file.h"
+#include "output_name.h"
 #include "output_tables.h"
 #include "params_file.h"
 #include "runner_options.h"
@@ -100,19 +101,10 @@ std::vector<ControlSetting> CollectSettings(const RunnerOptions& options)
     return settings;
 }
 
-// DIR/STEM-STEP.EXTENSION, the step written with six digits at least, for the
-// files written every N steps.
-std::string StepFileName(const std::string& directory, const char* stem, std::int32_t step, const char* extension)
-{
-    char name[64];
-    std::snprintf(name, sizeof name, "%s-%06d.%s", stem, step, extension);
-    return directory + "/" + name;
-}
-
 // The panel as the window would show it after this step, as a PNG file.
 void WritePicture(const std::string& directory, const Simulation& sim)
 {
-    const std::vector<std::uint8_t> png = EncodePng(WorldPictureRgb(sim), kPictureSide, kPictureSide);
+    const std::vector<std::uint8_t> png = EncodePng(WorldPixels(sim), kPictureSide, kPictureSide);
     OutputFile picture(StepFileName(directory, "picture", sim.run.stepCount, "png"));
     picture.stream().write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     picture.Commit();
@@ -238,6 +230,10 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     bool stdoutUsed = !statsFile;
     std::optional<ProgressLine> progress;
     if (options.progress.value_or(errIsTerminal)) progress.emplace(err, steps);
+    // A movie opens on the world as the run starts (set up, or as loaded). Cell
+    // tables and states keep to their multiples of N: --cells and --save-state
+    // with --steps 0 give the start's.
+    if (options.picturesEvery > 0) WritePicture(options.picturesDirectory, sim);
     for (std::int64_t i = 0; i < steps; ++i) {
         TimeStep(sim);
         CheckStatisticsWritten(stats, statsFile.get());

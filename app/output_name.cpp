@@ -1,6 +1,7 @@
 #include "output_name.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -39,4 +40,11 @@ std::string LinkedName(const std::string& path)
         name = next.front() == '/' ? next : FolderOf(name) + next;
     }
     throw std::runtime_error("cannot write " + path + ": " + std::strerror(ELOOP));
+}
+
+std::string StepFileName(const std::string& directory, const char* stem, std::int32_t step, const char* extension)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "%s-%010d.%s", stem, step, extension);
+    return directory + "/" + name;
 }

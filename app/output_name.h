@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 // The name a file is written at when the user names `path`: the path itself, or,
@@ -8,3 +9,8 @@
 // names is replaced, or created where a link dangles. Throws std::runtime_error
 // for a chain of links that does not end (a loop) or cannot be read.
 std::string LinkedName(const std::string& path);
+
+// DIR/STEM-STEP.EXTENSION, for the files written every N steps. The step takes
+// ten digits, as many as its largest count (2147483647), so the names sort by
+// step, as a glob of a movie's frames lists them.
+std::string StepFileName(const std::string& directory, const char* stem, std::int32_t step, const char* extension);

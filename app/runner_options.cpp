@@ -188,7 +188,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
             ->expected(0, 1);
     const PeriodicOutput cellTables(app, "--cells-every", "a cell table", "--cells-dir", "cells-STEP.csv",
                                     options.cellsDirectory);
-    const PeriodicOutput pictures(app, "--pictures-every", "a picture of the drawing panel (404 x 404 RGB PNG)",
+    const PeriodicOutput pictures(app, "--pictures-every", "a picture of the drawing panel (404 x 404 PNG) at the start and",
                                   "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
     std::string patternsEvery, trackThreshold;
     auto* patternsOption =

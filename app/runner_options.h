@@ -30,7 +30,7 @@ struct RunnerOptions {
     std::string saveState;
     std::int64_t saveStateEvery = 0;
     std::string stateDirectory;
-    // A picture of the panel every N steps into the folder; 0: none.
+    // A picture of the panel at the start and every N steps into the folder; 0: none.
     std::int64_t picturesEvery = 0;
     std::string picturesDirectory;
     // The pattern measures into a file: every N steps, or after the last step alone (0).

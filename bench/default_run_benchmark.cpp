@@ -1,20 +1,26 @@
 // The scenes of scenes/ as whole runs (the default run with one and with two
 // diffusion workers, the large first batch), and each phase of the time step on
 // the default run's state half-way through, restored before every iteration so
-// that each phase meets the state it meets in the run.
+// that each phase meets the state it meets in the run. Then the run state's
+// encoding and the pictures: one picture painted and encoded, and the default run
+// with a picture every 10 steps beside the plain run.
 #include <benchmark/benchmark.h>
 
 #include <memory>
+#include <vector>
 
 #include "display_range.h"
 #include "growth.h"
 #include "movement.h"
+#include "png_encoding.h"
 #include "potential_fields.h"
+#include "program_start.h"
 #include "run_state.h"
 #include "scenes.h"
 #include "statistics.h"
 #include "time_step.h"
 #include "tracks.h"
+#include "world_picture.h"
 
 namespace {
 
@@ -168,6 +174,83 @@ void BM_LoadRunState(benchmark::State& state)
     for (auto _ : state) benchmark::DoNotOptimize(DecodeRunState(loaded, run.bytes));
 }
 BENCHMARK(BM_LoadRunState)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+// The default run with its cells' drawing recorded from the set-up on, as the
+// runner records it for pictures, and the panel's pixels at steps 400 and 800.
+struct RecordedDefaultRun {
+    RecordedDefaultRun() : recorder(sim)
+    {
+        sim.SetScreen(&recorder);
+        StartProgram(sim, DefaultRunScene().settings);
+        for (int step = 1; step <= DefaultRunScene().steps; ++step) {
+            TimeStep(sim);
+            if (step == 400) halfWay = WorldPixels(sim);
+        }
+        last = WorldPixels(sim);
+    }
+    Simulation sim;
+    DrawingRecorder recorder;
+    std::vector<Pixel> halfWay, last;
+};
+
+RecordedDefaultRun& Recorded()
+{
+    static RecordedDefaultRun run;
+    return run;
+}
+
+// Encoding alone, of the picture at the step given; the file's size as a counter.
+void BM_EncodePicture(benchmark::State& state)
+{
+    const std::vector<Pixel>& pixels = state.range(0) == 400 ? Recorded().halfWay : Recorded().last;
+    std::size_t bytes = 0;
+    for (auto _ : state) bytes = EncodePng(pixels, kPictureSide, kPictureSide).size();
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_EncodePicture)->ArgName("step")->Arg(400)->Arg(800)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+void BM_PaintPicture(benchmark::State& state)
+{
+    for (auto _ : state) benchmark::DoNotOptimize(WorldPixels(Recorded().sim));
+}
+BENCHMARK(BM_PaintPicture)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// What the runner does for one picture of step 800, short of writing the file.
+void BM_PaintAndEncodePicture(benchmark::State& state)
+{
+    for (auto _ : state) benchmark::DoNotOptimize(EncodePng(WorldPixels(Recorded().sim), kPictureSide, kPictureSide));
+}
+BENCHMARK(BM_PaintAndEncodePicture)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// The default run plain, with the drawing recorded, and recorded with a picture
+// painted and encoded every 10 steps (to memory: the file's write is the disk's).
+void BM_DefaultRunPictures(benchmark::State& state)
+{
+    const bool recorded = state.range(0) != 0;
+    const int every = static_cast<int>(state.range(1));
+    const Scene& scene = DefaultRunScene();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Simulation sim;
+        DrawingRecorder recorder(sim);
+        if (recorded) sim.SetScreen(&recorder);
+        state.ResumeTiming();
+        StartProgram(sim, scene.settings);
+        for (int step = 1; step <= scene.steps; ++step) {
+            TimeStep(sim);
+            if (every > 0 && step % every == 0)
+                benchmark::DoNotOptimize(EncodePng(WorldPixels(sim), kPictureSide, kPictureSide));
+        }
+    }
+}
+BENCHMARK(BM_DefaultRunPictures)
+    ->ArgNames({"recorded", "pictures_every"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({1, 10})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 }  // namespace
 

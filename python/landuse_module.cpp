@@ -322,12 +322,12 @@ public:
 
     py::bytes PicturePng() const
     {
-        std::vector<std::uint8_t> rgb;
+        std::vector<Pixel> pixels;
         {
             CallLock lock(mutex_);
-            rgb = WorldPictureRgb(sim_);
+            pixels = WorldPixels(sim_);
         }
-        const std::vector<std::uint8_t> png = EncodePng(rgb, kPictureSide, kPictureSide);
+        const std::vector<std::uint8_t> png = EncodePng(pixels, kPictureSide, kPictureSide);
         return py::bytes(reinterpret_cast<const char*>(png.data()), png.size());
     }
 

@@ -38,19 +38,21 @@ void PaintAgentLayer(PixelView layer, const Simulation& sim)
 
 std::vector<Pixel> WorldPixels(const Simulation& sim)
 {
-    constexpr std::size_t kCount = static_cast<std::size_t>(kPictureSide) * kPictureSide;
-    std::vector<Pixel> cells(kCount), agents(kCount);
-    PaintCellLayer(PixelView(cells.data(), kPictureSide, kPictureSide, kPictureSide), sim);
-    PaintAgentLayer(PixelView(agents.data(), kPictureSide, kPictureSide, kPictureSide), sim);
-    for (std::size_t i = 0; i < kCount; ++i) cells[i] = Composed(cells[i], agents[i]);
-    return cells;
+    std::vector<Pixel> pixels(static_cast<std::size_t>(kPictureSide) * kPictureSide);
+    PixelView panel(pixels.data(), kPictureSide, kPictureSide, kPictureSide);
+    PaintCellLayer(panel, sim);
+    // The dots straight onto the cells: a dot is never white, so the last dot over
+    // a pixel is what the composition of the two layers would show there.
+    if (sim.run.ready && sim.controls.CB_showAg)
+        for (const TAgent& agent : sim.run.agents) DrawAgent(panel, agent);
+    return pixels;
 }
 
 std::vector<std::uint8_t> WorldPictureRgb(const Simulation& sim)
 {
     const std::vector<Pixel> pixels = WorldPixels(sim);
     std::vector<std::uint8_t> rgb(pixels.size() * 3);
-    std::uint8_t* out = rgb.data();
+    std::uint8_t* __restrict out = rgb.data();
     for (const Pixel p : pixels) {
         *out++ = colors::RedOf(p);
         *out++ = colors::GreenOf(p);

@@ -325,7 +325,7 @@ def test_picture_is_the_panel_and_its_png_the_runners_picture(runner, tmp_path):
     assert png[:8] == b"\x89PNG\r\n\x1a\n"
     subprocess.run([runner, "--steps", "150", "--set", "CB_showAg=1", "--stats", str(tmp_path / "stats.csv"),
                     "--pictures-every", "150", "--pictures-dir", str(tmp_path)], check=True, timeout=300)
-    assert (tmp_path / "picture-000150.png").read_bytes() == png
+    assert (tmp_path / "picture-0000000150.png").read_bytes() == png
     with_agents = sim.picture()
 
     sim.set("CB_showAg", False)

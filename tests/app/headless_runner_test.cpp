@@ -15,6 +15,7 @@
 
 #include "control_table.h"
 #include "headless_runner.h"
+#include "output_name.h"
 #include "random_streams.h"
 #include "scenes.h"
 #include "scratch_folder.h"
@@ -284,13 +285,35 @@ TEST(HeadlessRunner, CellTablesDuringTheRunAndTaggedStatistics)
     const Result r = RunRunner({"--steps", "7", "--set", "Edit_size=10", "--cells-every", "3", "--cells-dir",
                                 folder.path, "--tag", "study=a,b", "--tag", "point=4", "--cells"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"cells-000003.csv", "cells-000006.csv"}));
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"cells-0000000003.csv", "cells-0000000006.csv"}));
     const auto lines = Lines(r.out);
     EXPECT_EQ(lines[0], "study,point,step,agents,successful,avg_travel,max_mark,migrated,returning,empty,obstacles,residential,destinations,services,industry");
     EXPECT_EQ(lines[1].substr(0, 14), "\"a,b\",4,1,3,0,");
     // The last snapshot is the cell table of step 6, the final one that of step 7.
-    EXPECT_EQ(Lines(ReadFile(folder.File("cells-000006.csv"))).size(), 1u + 40 * 40);
+    EXPECT_EQ(Lines(ReadFile(folder.File("cells-0000000006.csv"))).size(), 1u + 40 * 40);
     EXPECT_EQ(RunRunner({"--steps", "1", "--cells-every", "3"}).code, 64);  // needs a folder
+}
+
+// Steps take ten digits, the widest step count, so the names sort as the steps
+// do, past step 999999 too; cell tables and states are named alike.
+TEST(HeadlessRunner, StepFileNamesSortByStep)
+{
+    const struct {
+        std::int32_t step;
+        const char* name;
+    } cases[] = {
+        {0, "pics/picture-0000000000.png"},       {7, "pics/picture-0000000007.png"},
+        {150, "pics/picture-0000000150.png"},     {999999, "pics/picture-0000999999.png"},
+        {1000000, "pics/picture-0001000000.png"}, {2147483647, "pics/picture-2147483647.png"},
+    };
+    std::vector<std::string> names;
+    for (const auto& c : cases) {
+        EXPECT_EQ(StepFileName("pics", "picture", c.step, "png"), c.name);
+        names.push_back(StepFileName("pics", "picture", c.step, "png"));
+    }
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_EQ(StepFileName("d", "cells", 1234567, "csv"), "d/cells-0001234567.csv");
+    EXPECT_EQ(StepFileName("d", "state", 1234567, "lus"), "d/state-0001234567.lus");
 }
 
 TEST(HeadlessRunner, SeedsAndReplicates)
@@ -525,13 +548,13 @@ TEST(HeadlessRunner, StateFilesDuringTheRunAndThoseThatCannotBeLoaded)
                          folder.path})
                   .code,
               0);
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"state-000004.lus", "state-000008.lus"}));
-    const Result rest = RunRunner({"--load-state", folder.File("state-000004.lus")});
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"state-0000000004.lus", "state-0000000008.lus"}));
+    const Result rest = RunRunner({"--load-state", folder.File("state-0000000004.lus")});
     ASSERT_EQ(rest.code, 0) << rest.err;
     EXPECT_EQ(Lines(rest.out).size(), 1u + 5);
     EXPECT_EQ(Lines(rest.out)[1].substr(0, 2), "5,");
 
-    const std::string state = ReadFile(folder.File("state-000004.lus"));
+    const std::string state = ReadFile(folder.File("state-0000000004.lus"));
     const struct {
         const char* name;
         std::string bytes;
@@ -552,6 +575,6 @@ TEST(HeadlessRunner, StateFilesDuringTheRunAndThoseThatCannotBeLoaded)
     EXPECT_EQ(RunRunner({"--load-state", folder.File("missing.lus")}).code, 65);
     EXPECT_EQ(RunRunner({"--load-state", folder.path}).code, 65);
     // The generator's state is the file's.
-    EXPECT_EQ(RunRunner({"--load-state", folder.File("state-000004.lus"), "--seed", "3"}).code, 64);
+    EXPECT_EQ(RunRunner({"--load-state", folder.File("state-0000000004.lus"), "--seed", "3"}).code, 64);
     EXPECT_EQ(RunRunner({"--save-state-every", "3"}).code, 64);
 }

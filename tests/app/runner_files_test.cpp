@@ -246,7 +246,7 @@ TEST(RunnerFiles, SignalsLeaveNoTemporaryFiles)
                                 [&] { close(pipeEnds[0]); }, pipeEnds[1]);
         close(pipeEnds[1]);
         // Waits until the run is well under way: some snapshots written.
-        while (!fs::exists(folder.File("cells/cells-000003.csv")))
+        while (!fs::exists(folder.File("cells/cells-0000000003.csv")))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         kill(pid, signal);
         const Finished finished = Wait(pid, pipeEnds[0]);
@@ -296,9 +296,10 @@ TEST(RunnerFiles, BatchesBeyondTheMemoryLimitAreRefused)
     EXPECT_NE(inGroup.err.find("Not enough memory to create 6000000 agents"), std::string::npos) << inGroup.err;
 }
 
-// Pictures land at their steps, each the painter's picture of the run as it
-// stands then (the run stepped again here with its drawing recorded); they leave
-// the statistics as they are, and one that cannot be written fails the run.
+// Pictures land at the start and at their steps, each the painter's picture of
+// the run as it stands then (the run stepped again here with its drawing
+// recorded); they leave the statistics as they are, and one that cannot be
+// written fails the run. A loaded run opens on the picture of its loaded step.
 TEST(RunnerFiles, PicturesAreThePaintersPicturesOfTheirSteps)
 {
     ScratchFolder folder;
@@ -306,37 +307,54 @@ TEST(RunnerFiles, PicturesAreThePaintersPicturesOfTheirSteps)
     const std::vector<std::string> run = {"--steps", "7", "--set", "CB_showAg=1", "--set", "Edit_anzAg=40"};
     std::ostringstream out, err;
     ASSERT_EQ(RunHeadless(With(run, {"--stats", folder.File("pictured.csv"), "--pictures-every", "3", "--pictures-dir",
-                                     folder.File("pictures")}),
+                                     folder.File("pictures"), "--save-state-every", "3", "--state-dir", folder.path}),
                           out, err),
               0)
         << err.str();
     ASSERT_EQ(RunHeadless(With(run, {"--stats", folder.File("plain.csv")}), out, err), 0) << err.str();
     EXPECT_EQ(ReadFile(folder.File("pictured.csv")), ReadFile(folder.File("plain.csv")));
-    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"pictured.csv", "pictures", "pictures/picture-000003.png",
-                                                        "pictures/picture-000006.png", "plain.csv"}));
+    EXPECT_EQ(folder.Names(),
+              (std::vector<std::string>{"pictured.csv", "pictures", "pictures/picture-0000000000.png",
+                                        "pictures/picture-0000000003.png", "pictures/picture-0000000006.png",
+                                        "plain.csv", "state-0000000003.lus", "state-0000000006.lus"}));
 
     Simulation sim;
     DrawingRecorder recorder(sim);
     sim.SetScreen(&recorder);
     StartProgram(sim, {{"CB_showAg", "1"}, {"Edit_anzAg", "40"}});
-    for (int step = 1; step <= 6; ++step) {
-        TimeStep(sim);
+    for (int step = 0; step <= 6; ++step) {
+        if (step > 0) TimeStep(sim);
         if (step % 3 != 0) continue;
         const std::vector<std::uint8_t> decoded =
-            DecodedPicture(ReadFile(folder.File("pictures/picture-00000" + std::to_string(step) + ".png")));
+            DecodedPicture(ReadFile(folder.File("pictures/picture-000000000" + std::to_string(step) + ".png")));
         ASSERT_FALSE(decoded.empty()) << "step " << step;
         EXPECT_TRUE(decoded == WorldPictureRgb(sim)) << "step " << step;
     }
 
+    // Loaded at step 3 and run to 5: the opening picture is the loaded step's, the
+    // same file as the first run's, and no multiple of 3 follows.
+    fs::create_directory(folder.File("loaded"));
+    ASSERT_EQ(RunHeadless({"--load-state", folder.File("state-0000000003.lus"), "--steps", "2", "--stats", "/dev/null",
+                           "--pictures-every", "3", "--pictures-dir", folder.File("loaded")},
+                          out, err),
+              0)
+        << err.str();
+    std::vector<std::string> loaded;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.File("loaded")))
+        loaded.push_back(entry.path().filename());
+    EXPECT_EQ(loaded, std::vector<std::string>{"picture-0000000003.png"});
+    EXPECT_EQ(ReadFile(folder.File("loaded/picture-0000000003.png")),
+              ReadFile(folder.File("pictures/picture-0000000003.png")));
+
     // A folder where step 3's picture would go: the run stops there, with exit code 1.
     fs::create_directory(folder.File("pictures/blocked"));
-    fs::create_directory(folder.File("pictures/blocked/picture-000003.png"));
+    fs::create_directory(folder.File("pictures/blocked/picture-0000000003.png"));
     std::ostringstream blockedErr;
     EXPECT_EQ(RunHeadless(With(run, {"--stats", "/dev/null", "--pictures-every", "3", "--pictures-dir",
                                      folder.File("pictures/blocked")}),
                           out, blockedErr),
               1);
-    EXPECT_NE(blockedErr.str().find("picture-000003.png"), std::string::npos) << blockedErr.str();
+    EXPECT_NE(blockedErr.str().find("picture-0000000003.png"), std::string::npos) << blockedErr.str();
 }
 
 namespace {
