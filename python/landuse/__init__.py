@@ -10,8 +10,10 @@ The package calls the model's own simulation library (the extension module
 ``landuse._core``); nothing of the model is written again in Python.
 """
 
+import functools
 import numbers
 import os
+import re
 
 import numpy as np
 import pandas as pd
@@ -48,6 +50,9 @@ STATISTICS_COLUMNS = list(_statistics_columns)
 STATISTICS_DTYPES = {name: ("float64" if name == "max_mark" else "int64") for name in STATISTICS_COLUMNS}
 # The step count is a 32-bit number in the model.
 LARGEST_STEP = 2**31 - 1
+# The model reads control texts as C strings and params files line by line: a NUL
+# would cut a text short, a line break would split a line.
+_CONTROL_CHARACTER = re.compile(r"[\x00-\x1f\x7f-\x9f]")
 
 
 def control_text(value):
@@ -72,7 +77,9 @@ def control_table():
     return pd.DataFrame(_control_table()).set_index("name")
 
 
+@functools.lru_cache(maxsize=1)
 def _radio_partners():
+    # Made once: the table is the model's own and never changes, and every point of a sweep is checked with it.
     return {row["name"]: row["partner"] for row in _control_table() if row["partner"]}
 
 
@@ -81,9 +88,16 @@ def control_settings(controls):
     button can only be switched on, which switches its partner off; one given as
     off ("0", 0, False) is set as its partner switched on, so that
     ``Simulation(**sim.controls())`` makes the same set-up. A pair given both on
-    or both off raises ``ControlValueError``."""
+    or both off, or a name or text with a control character (NUL, a line break),
+    raises ``ControlValueError``."""
     partners = _radio_partners()
     texts = {name: control_text(value) for name, value in controls.items()}
+    for name, text in texts.items():
+        for what, found in ((f"the control name {name[:40]!r}", name), (f"{name}'s text {text[:40]!r}", text)):
+            bad = _CONTROL_CHARACTER.search(found) if isinstance(found, str) else None
+            if bad:
+                raise ControlValueError(f"{what} holds the control character {bad.group()!r} at position "
+                                        f"{bad.start()}: names and texts take printable characters only")
     settings = []
     for name, text in texts.items():
         partner = partners.get(name)

@@ -19,6 +19,7 @@ read at the step just completed, e.g. ``"agents >= 2000"`` or
 ``"residential > 500 and step >= 100"``; ``and`` binds tighter than ``or``.
 """
 
+import math
 import numbers
 import operator
 import re
@@ -29,11 +30,18 @@ from . import STATISTICS_COLUMNS
 
 OPERATORS = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
              "<": operator.lt, ">": operator.gt}
+# How much of a stop condition's text an error shows: a long one is cut.
+SHOWN_TEXT = 80
 _TOKEN = re.compile(r"\s*(?:(<=|>=|==|!=|<|>)|([A-Za-z_][A-Za-z_0-9]*)|([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))")
 
 
 class StopConditionError(ValueError):
     """A stop condition's text that the grammar does not take."""
+
+
+def shown(text):
+    """A text as an error shows it: quoted, and cut after SHOWN_TEXT characters."""
+    return repr(text) if len(text) <= SHOWN_TEXT else repr(text[:SHOWN_TEXT]) + "\u2026"
 
 
 class StopCondition:
@@ -52,8 +60,8 @@ class StopCondition:
         while at < len(text.rstrip()):
             match = _TOKEN.match(text, at)
             if not match:
-                raise StopConditionError(f"stop condition {text!r}: cannot read {text[at:].strip()!r}")
-            tokens.append(match.group(1) or match.group(2) or match.group(3))
+                raise StopConditionError(f"stop condition {shown(text)}: cannot read {shown(text[at:].strip())}")
+            tokens.append((match.group(1) or match.group(2) or match.group(3), match.lastindex))
             at = match.end()
         return tokens
 
@@ -65,29 +73,33 @@ class StopCondition:
         clauses, clause, at = [], [], 0
         while True:
             if at + 3 > len(tokens):
-                raise StopConditionError(f"stop condition {text!r}: a comparison is COLUMN OPERATOR NUMBER")
-            column, symbol, number = tokens[at:at + 3]
+                raise StopConditionError(f"stop condition {shown(text)}: a comparison is COLUMN OPERATOR NUMBER")
+            (column, _), (symbol, _), (number, kind) = tokens[at:at + 3]
             if column not in STATISTICS_COLUMNS:
-                raise StopConditionError(f"stop condition {text!r}: {column!r} is no statistics column "
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(column)} is no statistics column "
                                          f"({', '.join(STATISTICS_COLUMNS)})")
             if symbol not in OPERATORS:
-                raise StopConditionError(f"stop condition {text!r}: {symbol!r} is no comparison "
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(symbol)} is no comparison "
                                          f"({' '.join(OPERATORS)})")
-            try:
-                value = float(number)
-            except ValueError:
-                raise StopConditionError(f"stop condition {text!r}: {number!r} is no number") from None
+            # A number's token only: float() would also read "nan" and "inf", which no column compares with.
+            if kind != 3:
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is no number")
+            value = float(number)
+            if not math.isfinite(value):
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is past the largest "
+                                         "number a column is compared with")
             clause.append((column, symbol, value))
             at += 3
             if at == len(tokens):
                 clauses.append(clause)
                 return clauses
-            joiner = tokens[at]
+            joiner = tokens[at][0]
             if joiner == "or":
                 clauses.append(clause)
                 clause = []
             elif joiner != "and":
-                raise StopConditionError(f"stop condition {text!r}: expected 'and' or 'or', found {joiner!r}")
+                raise StopConditionError(f"stop condition {shown(text)}: expected 'and' or 'or', "
+                                         f"found {shown(joiner)}")
             at += 1
 
     def __call__(self, sim):
@@ -109,7 +121,7 @@ def last_statistics(sim):
 def function_name(function):
     """How an error names a measure or a stop condition."""
     if isinstance(function, StopCondition):
-        return repr(function)
+        return f"StopCondition({shown(function.text)})"
     return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
 
 

@@ -132,7 +132,7 @@ def read_sweep_file(path):
     try:
         plan = sweeps.RunPlan(document.get("steps"), None, document.get("every", 1), stop_when,
                               document.get("keep", "every"))
-        sweeps.SweepPoints(parameters)
+        sweeps.check_run_count(sweeps.SweepPoints(parameters), replicates)
     except (TypeError, ValueError) as e:
         raise SweepFileError(f"{path}: {e}") from None
     return parameters, replicates, plan
@@ -175,6 +175,11 @@ def main(argv=None):
         parser.error(str(e))
     if arguments.workers is not None and arguments.workers < 1:
         parser.error("--workers takes 1 or more")
+    if arguments.scheduler is not None:
+        try:
+            sweeps.check_scheduler_address(arguments.scheduler)
+        except ValueError as e:
+            parser.error(f"--scheduler {e}")
     if arguments.plot is not None:
         # Found now rather than after the whole sweep.
         try:
@@ -194,6 +199,14 @@ def main(argv=None):
     if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
         print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
         return 0
+    if arguments.resume and os.path.exists(journal):
+        try:  # every line, before the cluster is started
+            sweeps.check_journal(journal, points, replicates, plan)
+        except ValueError as e:
+            parser.error(str(e))
+        except OSError as e:
+            print(f"{parser.prog}: error: {e}", file=sys.stderr)
+            return CANNOT_GO_ON
 
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
