@@ -57,21 +57,23 @@ class Range:
             _check_values(name, self.choices)
             return
         if not isinstance(spec, tuple) or len(spec) not in (2, 3) or (len(spec) == 3 and spec[2] is not int):
-            raise ValueError(f"{name}: a range is (low, high), (low, high, int) or a list of choices, not {spec!r}")
+            raise ValueError(f"{name}: a range is (low, high), (low, high, int) or a list of choices, "
+                             f"not {_shown(spec)}")
         low, high = spec[0], spec[1]
         if not all(isinstance(v, numbers.Real) and not isinstance(v, bool) and _finite(v) for v in (low, high)):
-            raise ValueError(f"{name}: the bounds of a range are finite numbers, not {spec!r}")
+            raise ValueError(f"{name}: the bounds of a range are finite numbers, not {_shown(spec)}")
         if low > high:
             raise ValueError(f"{name}: the low bound {low} is above the high bound {high}")
         if len(spec) == 3:
             if low != int(low) or high != int(high):
-                raise ValueError(f"{name}: the bounds of a whole-number range are whole numbers, not {spec!r}")
+                raise ValueError(f"{name}: the bounds of a whole-number range are whole numbers, "
+                                 f"not {_shown(spec)}")
             self.kind, self.low, self.high = "int", int(low), int(high)
         else:
             self.kind, self.low, self.high = "real", float(low), float(high)
             # A width past the largest double makes every value infinite (or NaN), and every run fail.
             if not math.isfinite(self.high - self.low):
-                raise ValueError(f"{name}: the range {low}..{high} is wider than the largest number, "
+                raise ValueError(f"{name}: the range {low!r}..{high!r} is wider than the largest number, "
                                  f"{float(np.finfo(float).max)!r}")
         _check_values(name, (self.low, self.high))
 
@@ -81,6 +83,12 @@ class Range:
         count = len(self.choices) if self.kind == "choice" else self.high - self.low + 1
         index = min(int(math.floor(u * count)), count - 1)
         return self.choices[index] if self.kind == "choice" else self.low + index
+
+
+def _shown(value, length=80):
+    """A value as an error shows it, cut after ``length`` characters."""
+    text = repr(value)
+    return text if len(text) <= length else text[:length] + "\u2026"
 
 
 def _finite(value):
@@ -109,7 +117,7 @@ def _check_values(name, values):
             try:
                 check_controls({name: value})
             except (TypeError, ValueError) as e:
-                raise type(e)(f"{name} = {value!r}, from its range: {e}") from None
+                raise type(e)(f"{name} = {_shown(value)}, from its range: {e}") from None
 
 
 def _ranges(ranges):
@@ -202,7 +210,7 @@ def from_table(design):
             ranges[name] = (spec[0], spec[1])
         else:
             raise ValueError(f"[ranges] {name}: takes [low, high], [low, high, \"int\"] or {{choices = [...]}}, "
-                             f"not {spec!r}")
+                             f"not {_shown(spec)}")
     seed = design.get("seed")
     if seed is not None and (isinstance(seed, bool) or not isinstance(seed, int)):
         raise ValueError(f"[design]: seed takes a whole number, not {seed!r}")

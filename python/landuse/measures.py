@@ -25,6 +25,7 @@ import operator
 import re
 
 import numpy as np
+import pandas as pd
 
 from . import STATISTICS_COLUMNS
 
@@ -136,6 +137,29 @@ def _plain_value(name, value, function):
         return value
     raise MeasureError(f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
                        "not a number, a text or a boolean")
+
+
+def measure_column(values):
+    """A measure's column (a list, None where not measured) as numbers where every
+    value is one (as pandas' to_numeric reads them), else as objects. Plain ints and
+    floats, the common case, are read without pandas: its cost per call would make a
+    measure of many columns slow to tabulate."""
+    kinds = {type(value) for value in values}
+    if kinds == {int} and all(-2**63 <= value < 2**63 for value in values):
+        return np.array(values, dtype=np.int64)
+    if (kinds and kinds <= {float, type(None)}) or (
+            kinds == {int, type(None)} and all(value is None or -2**53 <= value <= 2**53 for value in values)):
+        return np.array([np.nan if value is None else value for value in values], dtype=np.float64)
+    column = pd.Series(values, dtype="object")
+    numeric = pd.to_numeric(column, errors="coerce")
+    return numeric if numeric.notna().sum() == column.notna().sum() else column
+
+
+def measure_table(rows, names, index=None):
+    """The measures' columns of a table, all at once: ``rows`` holds each row's
+    {name: value}, ``names`` the columns in order."""
+    return pd.DataFrame({name: measure_column([row.get(name) for row in rows]) for name in names}, index=index,
+                        columns=list(names))
 
 
 def evaluate(measures, sim, reserved):

@@ -24,7 +24,8 @@ import pandas as pd
 from . import (LARGEST_STEP, STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table,
                control_text, draws_between, replicate_seed)
 from .local_cluster import default_workers, local_client
-from .measures import MeasureError, StopCondition, check_every, check_functions, function_name, step_measured
+from .measures import (MeasureError, StopCondition, check_every, check_functions, function_name, measure_table,
+                       step_measured)
 from .sweep_journal import Journal, RecordShape, journal_header, journal_records, read_journal
 
 STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
@@ -289,6 +290,7 @@ class TableLayout:
         self.names = list(names)
         self.coordinate_names = list(coordinate_names)
         self.measure_names = list(measure_names)
+        self._known = set(self.measure_names)
 
     @classmethod
     def of(cls, points, records=()):
@@ -298,7 +300,7 @@ class TableLayout:
         return layout
 
     def take_measures(self, record):
-        known = set(self.measure_names)
+        known = self._known
         for _, values in record.get("measures", []):
             for name in values:
                 if name not in known:
@@ -315,10 +317,10 @@ def table_columns(names):
     return TableLayout(names).columns()
 
 
-def run_frame(record, layout):
-    """A run's rows of the tidy table: one per kept step, and one more carrying the error of a run that failed."""
-    if not isinstance(layout, TableLayout):
-        layout = TableLayout(layout)
+def _statistics_frame(record, layout):
+    """A run's rows of the tidy table but the measures' columns, as a dict of
+    columns, and the rows' count: one per kept step, and one more carrying the
+    error of a run that failed."""
     statistics = record["statistics"]
     steps = len(statistics["step"])
     rows = steps + (1 if record["error"] else 0)
@@ -337,36 +339,51 @@ def run_frame(record, layout):
     padding = [None] * (rows - steps)
     for name in STATISTICS_COLUMNS:
         frame[name] = pd.Series(statistics[name] + padding, dtype="float64" if name == "max_mark" else "Int64")
-    measured = {step: values for step, values in record.get("measures", [])}
-    for name in layout.measure_names:
-        column = [measured.get(step, {}).get(name) for step in statistics["step"]] + padding
-        frame[name] = pd.Series(column, dtype="object")
     stopped = record.get("stopped", False)
     frame["stopped"] = [stopped and i == steps - 1 for i in range(steps)] + [False] * (rows - steps)
     frame["error"] = [""] * steps + [record["error"]] * (rows - steps)
-    return pd.DataFrame(frame)[layout.columns()]
+    return frame, rows
 
 
-def _typed(table, layout):
-    """Measure columns as numbers where every value is one."""
-    for name in layout.measure_names:
-        converted = pd.to_numeric(table[name], errors="coerce")
-        if converted.notna().sum() == table[name].notna().sum():
-            table[name] = converted
-    return table
+def _measure_rows(record, rows):
+    """Each of a run's rows' measures, {name: value} ({} on a row not measured)."""
+    measured = {step: values for step, values in record.get("measures", [])}
+    steps = record["statistics"]["step"]
+    return [measured.get(step, {}) for step in steps] + [{}] * (rows - len(steps))
+
+
+def run_frame(record, layout):
+    """A run's rows of the tidy table: one per kept step, and one more carrying the
+    error of a run that failed; its measures as objects, each as the run gave it."""
+    if not isinstance(layout, TableLayout):
+        layout = TableLayout(layout)
+    frame, rows = _statistics_frame(record, layout)
+    measure_rows = _measure_rows(record, rows)
+    measures = pd.DataFrame({name: pd.Series([row.get(name) for row in measure_rows], dtype="object")
+                             for name in layout.measure_names}, columns=layout.measure_names)
+    return pd.concat([pd.DataFrame(frame), measures], axis=1)[layout.columns()]
 
 
 def make_table(records, layout):
-    """The sweep's table from its runs' records, in run order and step order."""
+    """The sweep's table from its runs' records, in run order and step order; a
+    measure's column as numbers where every value is one. Built a whole column at
+    a time: inserting or converting columns one by one costs pandas time in
+    proportion to the columns already there, which a measure of many makes quadratic."""
     records = sorted(records, key=lambda record: record["run"])
     if not isinstance(layout, TableLayout):
         layout = TableLayout(layout)
     for record in records:
         layout.take_measures(record)
-    frames = [run_frame(record, layout) for record in records]
-    if not frames:
+    if not records:
         return pd.DataFrame(columns=layout.columns())
-    return _typed(pd.concat(frames, ignore_index=True)[layout.columns()], layout)
+    frames, measure_rows = [], []
+    for record in records:
+        frame, rows = _statistics_frame(record, layout)
+        frames.append(pd.DataFrame(frame))
+        measure_rows.extend(_measure_rows(record, rows))
+    table = pd.concat(frames, ignore_index=True)
+    measures = measure_table(measure_rows, layout.measure_names, table.index)
+    return pd.concat([table, measures], axis=1)[layout.columns()]
 
 
 # The generator's cycle: every stream is a stretch of these states.
