@@ -573,8 +573,8 @@ def journal_lines(client, tmp_path_factory):
     (4, lambda r, _: json.dumps({k: r[k] for k in reversed(list(r))}), 'begin with {"run": N}'),
     (5, lambda r, _: json.dumps(r)[:-1] + ",}", "not JSON"),
 ])
-def test_a_damaged_journal_line_is_refused_by_number_before_any_run(journal_lines, tmp_path, capsys, number,
-                                                                   change, message):
+def test_a_damaged_journal_line_is_refused_by_number_before_any_run(journal_lines, tmp_path, capsys,
+                                                                    number, change, message):
     (tmp_path / "sweep.toml").write_text("replicates = 2\nsteps = 2\n[parameters]\nE_crAgs = [1, 2]\n")
     journal = tmp_path / "results.csv.journal"
     journal.write_text("\n".join(_damaged(journal_lines, number, change)) + "\n")
