@@ -183,7 +183,7 @@ def grid(parameters):
     from .sweeps import SweepPoints
 
     points = SweepPoints(parameters)  # counted before any point is made
-    check_design_size(len(points))
+    check_design_size(points.count)
     return Design(points, kind="grid")
 
 

@@ -152,9 +152,9 @@ def check_replicates(replicates):
 def check_run_count(points, replicates):
     """Raises ValueError for a sweep of more than LARGEST_SWEEP runs, before anything is made for them."""
     replicates = check_replicates(replicates)
-    runs = len(points) * replicates
+    runs = points.count * replicates  # not len(), which a grid of more than 2**63 points would overflow
     if runs > LARGEST_SWEEP:
-        raise ValueError(f"a sweep of {len(points)} point(s) x {replicates} replicate(s) is {runs} runs, more than "
+        raise ValueError(f"a sweep of {points.count} point(s) x {replicates} replicate(s) is {runs} runs, more than "
                          f"the {LARGEST_SWEEP} a sweep takes (landuse.sweeps.LARGEST_SWEEP)")
     return replicates
 
