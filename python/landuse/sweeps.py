@@ -638,6 +638,10 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     A design (``landuse.designs``) adds a column ``point`` (its index in the design)
     and its coordinates in the unit cube (``u_NAME``).
 
+    Mistakes raise ValueError before any run: steps past ``landuse.LARGEST_STEP``,
+    more than ``LARGEST_SWEEP`` runs, a malformed scheduler address, a journal
+    with a damaged line (named by its number).
+
     A worker that dies is replaced and its runs run again; a run that ended its
     worker each time it was tried becomes an error row. The model must be
     importable on every worker (the landuse package on its PYTHONPATH).
