@@ -67,7 +67,7 @@ import warnings
 import pandas as pd
 
 from . import designs, sweeps
-from .local_cluster import default_workers, local_client
+from .local_cluster import default_workers
 from .files import write_atomically
 from .sweep_journal import check_writable
 
@@ -219,7 +219,7 @@ def main(argv=None):
 
             client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT)
         else:
-            client, cluster = local_client(arguments.workers or default_workers())
+            client, cluster = sweeps.quiet_local_client(arguments.workers or default_workers())
     except (OSError, RuntimeError) as e:
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON

@@ -608,3 +608,21 @@ def test_overlaps_found_from_sorted_starts_are_those_every_pair_shows(seed):
             involved = len({k for pair in pairs for k in pair})
             with pytest.warns(sweeps.StreamOverlapWarning, match=fr"\({involved} of the {len(draws)} replicates"):
                 sweeps.warn_of_overlaps(draws)
+
+
+def test_the_cluster_a_sweep_starts_samples_no_profiles_in_this_process():
+    """Dask's profiler would sample the local scheduler's event loop here and keep
+    its profiles, for a dashboard the local cluster does not serve."""
+    script = """import threading, landuse
+from landuse import sweeps
+started = sweeps.local_client
+def watched(workers):
+    client, cluster = started(workers)
+    print("Profile" in [thread.name for thread in threading.enumerate()])
+    return client, cluster
+sweeps.local_client = watched
+landuse.sweep({"E_crAgs": [1]}, steps=1, progress=False)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT))
+    assert done.returncode == 0 and done.stdout == "False\n", done.stderr[-2000:]
