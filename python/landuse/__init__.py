@@ -10,8 +10,10 @@ The package calls the model's own simulation library (the extension module
 ``landuse._core``); nothing of the model is written again in Python.
 """
 
+import functools
 import numbers
 import os
+import re
 
 import numpy as np
 import pandas as pd
@@ -59,6 +61,9 @@ LARGEST_STEP = 2**31 - 1
 # The largest run state file read, as the headless runner's: far above any grid's
 # state (a 202 x 202 grid with 100 000 agents takes 23 MiB).
 MAX_STATE_FILE_BYTES = 1 << 30
+# The model reads control texts as C strings and params files line by line: a NUL
+# would cut a text short, a line break would split a line.
+_CONTROL_CHARACTER = re.compile(r"[\x00-\x1f\x7f-\x9f]")
 
 
 def control_text(value):
@@ -83,7 +88,9 @@ def control_table():
     return pd.DataFrame(_control_table()).set_index("name")
 
 
+@functools.lru_cache(maxsize=1)
 def _radio_partners():
+    # Made once: the table is the model's own and never changes, and every point of a sweep is checked with it.
     return {row["name"]: row["partner"] for row in _control_table() if row["partner"]}
 
 
@@ -92,9 +99,16 @@ def control_settings(controls):
     button can only be switched on, which switches its partner off; one given as
     off ("0", 0, False) is set as its partner switched on, so that
     ``Simulation(**sim.controls())`` makes the same set-up. A pair given both on
-    or both off raises ``ControlValueError``."""
+    or both off, or a name or text with a control character (NUL, a line break),
+    raises ``ControlValueError``."""
     partners = _radio_partners()
     texts = {name: control_text(value) for name, value in controls.items()}
+    for name, text in texts.items():
+        for what, found in ((f"the control name {name[:40]!r}", name), (f"{name}'s text {text[:40]!r}", text)):
+            bad = _CONTROL_CHARACTER.search(found) if isinstance(found, str) else None
+            if bad:
+                raise ControlValueError(f"{what} holds the control character {bad.group()!r} at position "
+                                        f"{bad.start()}: names and texts take printable characters only")
     settings = []
     for name, text in texts.items():
         partner = partners.get(name)
@@ -222,7 +236,7 @@ class Simulation:
         evaluated at the same steps, ended the run early. A measure or stop
         condition that raises raises ``landuse.measures.MeasureError`` naming it;
         the steps run stay in ``statistics``."""
-        from .measures import check_every, check_functions, step_measured
+        from .measures import check_every, check_functions, measure_table, step_measured
 
         measures, stop_when = check_functions(measures, stop_when)
         every = check_every(every)
@@ -239,12 +253,10 @@ class Simulation:
         table = self.statistics
         table = table[table["step"] > first].reset_index(drop=True)
         names = list(dict.fromkeys(name for values in measured.values() for name in values))
-        for name in names:
-            column = pd.Series([measured.get(step, {}).get(name) for step in table["step"]], dtype="object")
-            numeric = pd.to_numeric(column, errors="coerce")
-            table[name] = numeric if numeric.notna().sum() == column.notna().sum() else column
-        table["stopped"] = [stopped and i == len(table) - 1 for i in range(len(table))]
-        return table
+        # Joined in one go: a column at a time costs pandas time in proportion to the columns already there.
+        rows = [measured.get(step, {}) for step in table["step"]]
+        stopped = pd.DataFrame({"stopped": [stopped and i == len(table) - 1 for i in range(len(table))]})
+        return pd.concat([table, measure_table(rows, names, table.index), stopped], axis=1)
 
     def patterns(self, track_threshold=DEFAULT_TRACK_THRESHOLD):
         """The pattern of land use as it stands: {name: value} of every measure of

@@ -19,10 +19,15 @@ design records them as columns ``u_NAME`` beside the design's ``point`` index.
 The same seed gives the same design.
 """
 
+import functools
 import math
 import numbers
 
 import numpy as np
+
+# The most points a design is made with: each point is a dict held in memory (a
+# million of three ranges take about 300 MB), so more is refused before any is made.
+LARGEST_DESIGN = 10**6
 
 
 class Design(list):
@@ -49,20 +54,28 @@ class Range:
             if not spec:
                 raise ValueError(f"{name}: a list of choices cannot be empty")
             self.kind, self.choices = "choice", list(spec)
+            _check_values(name, self.choices)
             return
         if not isinstance(spec, tuple) or len(spec) not in (2, 3) or (len(spec) == 3 and spec[2] is not int):
-            raise ValueError(f"{name}: a range is (low, high), (low, high, int) or a list of choices, not {spec!r}")
+            raise ValueError(f"{name}: a range is (low, high), (low, high, int) or a list of choices, "
+                             f"not {_shown(spec)}")
         low, high = spec[0], spec[1]
-        if not all(isinstance(v, numbers.Real) and not isinstance(v, bool) and math.isfinite(v) for v in (low, high)):
-            raise ValueError(f"{name}: the bounds of a range are finite numbers, not {spec!r}")
+        if not all(isinstance(v, numbers.Real) and not isinstance(v, bool) and _finite(v) for v in (low, high)):
+            raise ValueError(f"{name}: the bounds of a range are finite numbers, not {_shown(spec)}")
         if low > high:
             raise ValueError(f"{name}: the low bound {low} is above the high bound {high}")
         if len(spec) == 3:
             if low != int(low) or high != int(high):
-                raise ValueError(f"{name}: the bounds of a whole-number range are whole numbers, not {spec!r}")
+                raise ValueError(f"{name}: the bounds of a whole-number range are whole numbers, "
+                                 f"not {_shown(spec)}")
             self.kind, self.low, self.high = "int", int(low), int(high)
         else:
             self.kind, self.low, self.high = "real", float(low), float(high)
+            # A width past the largest double makes every value infinite (or NaN), and every run fail.
+            if not math.isfinite(self.high - self.low):
+                raise ValueError(f"{name}: the range {low!r}..{high!r} is wider than the largest number, "
+                                 f"{float(np.finfo(float).max)!r}")
+        _check_values(name, (self.low, self.high))
 
     def value(self, u):
         if self.kind == "real":
@@ -72,16 +85,60 @@ class Range:
         return self.choices[index] if self.kind == "choice" else self.low + index
 
 
+def _shown(value, length=80):
+    """A value as an error shows it, cut after ``length`` characters."""
+    text = repr(value)
+    return text if len(text) <= length else text[:length] + "\u2026"
+
+
+def _finite(value):
+    """Whether a number is finite and a double can hold it (a whole number of any size can be given)."""
+    try:
+        return math.isfinite(value)
+    except OverflowError:
+        return False
+
+
+@functools.lru_cache(maxsize=1)
+def _control_names():
+    from . import control_table
+
+    return frozenset(control_table().index)
+
+
+def _check_values(name, values):
+    """A range's ends, or its choices, checked as the control of that name takes
+    them, so that a value no run could take is refused before the design is made.
+    A name that is no control is left to the sweep (a design may serve any function)."""
+    from . import check_controls
+
+    if name in _control_names():
+        for value in values:
+            try:
+                check_controls({name: value})
+            except (TypeError, ValueError) as e:
+                raise type(e)(f"{name} = {_shown(value)}, from its range: {e}") from None
+
+
 def _ranges(ranges):
     if not isinstance(ranges, dict) or not ranges:
         raise ValueError("ranges takes a dict of control names to ranges, with at least one range")
     return [Range(name, spec) for name, spec in ranges.items()]
 
 
-def _count(n):
+def _count(n, per_point=1):
+    """n as an int, refused unless 1 or more and, with ``per_point`` design points
+    made for each, no more than LARGEST_DESIGN points in all."""
     if isinstance(n, bool) or not isinstance(n, numbers.Integral) or n < 1:
         raise ValueError(f"n takes a whole number of 1 or more, not {n!r}")
+    check_design_size(int(n) * per_point)
     return int(n)
+
+
+def check_design_size(points):
+    if points > LARGEST_DESIGN:
+        raise ValueError(f"a design of {points} points is more than the {LARGEST_DESIGN} a design takes "
+                         "(landuse.designs.LARGEST_DESIGN)")
 
 
 def from_unit_cube(ranges, unit, kind):
@@ -123,9 +180,11 @@ def random(ranges, n, seed=None):
 def grid(parameters):
     """Every combination of the value lists (the last name varying fastest), as a
     sweep of a dict of value lists makes them."""
-    from .sweeps import sweep_points
+    from .sweeps import SweepPoints
 
-    return Design(sweep_points(parameters), kind="grid")
+    points = SweepPoints(parameters)  # counted before any point is made
+    check_design_size(points.count)
+    return Design(points, kind="grid")
 
 
 def from_table(design):
@@ -151,7 +210,7 @@ def from_table(design):
             ranges[name] = (spec[0], spec[1])
         else:
             raise ValueError(f"[ranges] {name}: takes [low, high], [low, high, \"int\"] or {{choices = [...]}}, "
-                             f"not {spec!r}")
+                             f"not {_shown(spec)}")
     seed = design.get("seed")
     if seed is not None and (isinstance(seed, bool) or not isinstance(seed, int)):
         raise ValueError(f"[design]: seed takes a whole number, not {seed!r}")

@@ -24,21 +24,30 @@ The pattern of land use is a measure ready made: ``patterns`` (every measure of
 in ``NAMED_MEASURES``.
 """
 
+import math
 import numbers
 import operator
 import re
 
 import numpy as np
+import pandas as pd
 
 from . import STATISTICS_COLUMNS
 
 OPERATORS = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
              "<": operator.lt, ">": operator.gt}
+# How much of a stop condition's text an error shows: a long one is cut.
+SHOWN_TEXT = 80
 _TOKEN = re.compile(r"\s*(?:(<=|>=|==|!=|<|>)|([A-Za-z_][A-Za-z_0-9]*)|([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))")
 
 
 class StopConditionError(ValueError):
     """A stop condition's text that the grammar does not take."""
+
+
+def shown(text):
+    """A text as an error shows it: quoted, and cut after SHOWN_TEXT characters."""
+    return repr(text) if len(text) <= SHOWN_TEXT else repr(text[:SHOWN_TEXT]) + "\u2026"
 
 
 class StopCondition:
@@ -57,8 +66,8 @@ class StopCondition:
         while at < len(text.rstrip()):
             match = _TOKEN.match(text, at)
             if not match:
-                raise StopConditionError(f"stop condition {text!r}: cannot read {text[at:].strip()!r}")
-            tokens.append(match.group(1) or match.group(2) or match.group(3))
+                raise StopConditionError(f"stop condition {shown(text)}: cannot read {shown(text[at:].strip())}")
+            tokens.append((match.group(1) or match.group(2) or match.group(3), match.lastindex))
             at = match.end()
         return tokens
 
@@ -70,29 +79,33 @@ class StopCondition:
         clauses, clause, at = [], [], 0
         while True:
             if at + 3 > len(tokens):
-                raise StopConditionError(f"stop condition {text!r}: a comparison is COLUMN OPERATOR NUMBER")
-            column, symbol, number = tokens[at:at + 3]
+                raise StopConditionError(f"stop condition {shown(text)}: a comparison is COLUMN OPERATOR NUMBER")
+            (column, _), (symbol, _), (number, kind) = tokens[at:at + 3]
             if column not in STATISTICS_COLUMNS:
-                raise StopConditionError(f"stop condition {text!r}: {column!r} is no statistics column "
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(column)} is no statistics column "
                                          f"({', '.join(STATISTICS_COLUMNS)})")
             if symbol not in OPERATORS:
-                raise StopConditionError(f"stop condition {text!r}: {symbol!r} is no comparison "
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(symbol)} is no comparison "
                                          f"({' '.join(OPERATORS)})")
-            try:
-                value = float(number)
-            except ValueError:
-                raise StopConditionError(f"stop condition {text!r}: {number!r} is no number") from None
+            # A number's token only: float() would also read "nan" and "inf", which no column compares with.
+            if kind != 3:
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is no number")
+            value = float(number)
+            if not math.isfinite(value):
+                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is past the largest "
+                                         "number a column is compared with")
             clause.append((column, symbol, value))
             at += 3
             if at == len(tokens):
                 clauses.append(clause)
                 return clauses
-            joiner = tokens[at]
+            joiner = tokens[at][0]
             if joiner == "or":
                 clauses.append(clause)
                 clause = []
             elif joiner != "and":
-                raise StopConditionError(f"stop condition {text!r}: expected 'and' or 'or', found {joiner!r}")
+                raise StopConditionError(f"stop condition {shown(text)}: expected 'and' or 'or', "
+                                         f"found {shown(joiner)}")
             at += 1
 
     def __call__(self, sim):
@@ -114,7 +127,7 @@ def last_statistics(sim):
 def function_name(function):
     """How an error names a measure or a stop condition."""
     if isinstance(function, StopCondition):
-        return repr(function)
+        return f"StopCondition({shown(function.text)})"
     return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
 
 
@@ -185,6 +198,29 @@ def _plain_value(name, value, function):
         return value
     raise MeasureError(f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
                        "not a number, a text or a boolean")
+
+
+def measure_column(values):
+    """A measure's column (a list, None where not measured) as numbers where every
+    value is one (as pandas' to_numeric reads them), else as objects. Plain ints and
+    floats, the common case, are read without pandas: its cost per call would make a
+    measure of many columns slow to tabulate."""
+    kinds = {type(value) for value in values}
+    if kinds == {int} and all(-2**63 <= value < 2**63 for value in values):
+        return np.array(values, dtype=np.int64)
+    if (kinds and kinds <= {float, type(None)}) or (
+            kinds == {int, type(None)} and all(value is None or -2**53 <= value <= 2**53 for value in values)):
+        return np.array([np.nan if value is None else value for value in values], dtype=np.float64)
+    column = pd.Series(values, dtype="object")
+    numeric = pd.to_numeric(column, errors="coerce")
+    return numeric if numeric.notna().sum() == column.notna().sum() else column
+
+
+def measure_table(rows, names, index=None):
+    """The measures' columns of a table, all at once: ``rows`` holds each row's
+    {name: value}, ``names`` the columns in order."""
+    return pd.DataFrame({name: measure_column([row.get(name) for row in rows]) for name in names}, index=index,
+                        columns=list(names))
 
 
 def evaluate(measures, sim, reserved):

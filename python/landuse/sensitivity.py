@@ -63,12 +63,12 @@ def saltelli_design(ranges, n, seed=None):
     """The n (d + 2) points of a Saltelli design, in the order A, B, A_B^1 .. A_B^d."""
     from scipy.stats import qmc
 
-    n = _count(n)
+    parsed = _ranges(ranges)
+    d = len(parsed)
+    n = _count(n, per_point=d + 2)
     if n & (n - 1):
         raise ValueError(f"a Saltelli design takes a power of two of base points (e.g. {1 << n.bit_length()}), "
                          f"not {n}")
-    parsed = _ranges(ranges)
-    d = len(parsed)
     both = qmc.Sobol(d=2 * d, scramble=True, seed=seed).random_base2(n.bit_length() - 1)
     a, b = both[:, :d], both[:, d:]
     blocks = [a, b]

@@ -72,7 +72,7 @@ import warnings
 import pandas as pd
 
 from . import designs, sweeps
-from .local_cluster import default_workers, local_client
+from .local_cluster import default_workers
 from .files import write_atomically
 from .measures import named_measures
 from .sweep_journal import check_writable
@@ -155,7 +155,7 @@ def read_sweep_file(path):
         measures = named_measures(document.get("measures", []), document.get("track_threshold"))
         plan = sweeps.RunPlan(document.get("steps"), measures, document.get("every", 1), stop_when,
                               document.get("keep", "every"))
-        sweeps.SweepPoints(parameters)
+        sweeps.check_run_count(sweeps.SweepPoints(parameters), replicates)
     except (TypeError, ValueError) as e:
         raise SweepFileError(f"{path}: {e}") from None
     return parameters, replicates, plan
@@ -203,6 +203,11 @@ def main(argv=None):
         parser.error(f"{', '.join(TLS_OPTIONS)} are given together, with --scheduler")
     if arguments.workers is not None and arguments.workers < 1:
         parser.error("--workers takes 1 or more")
+    if arguments.scheduler is not None:
+        try:
+            sweeps.check_scheduler_address(arguments.scheduler)
+        except ValueError as e:
+            parser.error(f"--scheduler {e}")
     if arguments.plot is not None:
         # Found now rather than after the whole sweep.
         try:
@@ -222,6 +227,14 @@ def main(argv=None):
     if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
         print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
         return 0
+    if arguments.resume and os.path.exists(journal):
+        try:  # every line, before the cluster is started
+            sweeps.check_journal(journal, points, replicates, plan)
+        except ValueError as e:
+            parser.error(str(e))
+        except OSError as e:
+            print(f"{parser.prog}: error: {e}", file=sys.stderr)
+            return CANNOT_GO_ON
 
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
@@ -234,7 +247,7 @@ def main(argv=None):
 
             client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT, security=tls_security(*tls_files))
         else:
-            client, cluster = local_client(arguments.workers or default_workers())
+            client, cluster = sweeps.quiet_local_client(arguments.workers or default_workers())
     except (OSError, RuntimeError, TypeError) as e:  # TypeError: a tls:// address and no TLS files
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON

@@ -5,10 +5,12 @@ import json
 import os
 import re
 
-from . import __version__
+from . import STATISTICS_COLUMNS, __version__, replicate_seed
 
 # A first line that names the sweep, then one JSON line per finished run.
 JOURNAL_FORMAT = "landuse sweep journal 1"
+# Every run's line begins so; the table is put in run order by reading this alone.
+_RUN_PREFIX = re.compile(rb'\{"run": (\d+)')
 
 
 def check_writable(path, what):
@@ -25,38 +27,124 @@ def check_writable(path, what):
         raise ValueError(f"{what} {path}: the directory {directory} cannot be written")
 
 
+class RecordShape:
+    """What every run's line of a sweep's journal holds, checked whole when the
+    journal is read, so that a damaged line is found before any run rather than
+    when the table is made after the last one. Calling it with a record raises
+    ValueError saying what is wrong with it."""
+
+    def __init__(self, runs, replicates, values, coordinates):
+        self.runs, self.replicates, self.values, self.coordinates = runs, replicates, values, coordinates
+        self.seen = bytearray(runs)
+
+    def __call__(self, record):
+        if not isinstance(record, dict):
+            raise ValueError("not a run's record")
+        missing = sorted(set(_RECORD_TYPES) - set(record))
+        if missing:
+            raise ValueError(f"it lacks {', '.join(missing)}")
+        for key, kind in _RECORD_TYPES.items():
+            if not _is(record[key], kind):
+                raise ValueError(f"{key} is not {kind[-1]}")
+        run = record["run"]
+        if not 0 <= run < self.runs:
+            raise ValueError(f"run {run} is no run of this sweep (0..{self.runs - 1})")
+        if self.seen[run]:
+            raise ValueError(f"run {run} a second time")
+        if (record["point"], record["replicate"]) != divmod(run, self.replicates):
+            raise ValueError(f"run {run} is not point {record['point']}'s replicate {record['replicate']}")
+        if record["seed"] != replicate_seed(record["replicate"]) or record["draws"] < 0:
+            raise ValueError(f"run {run}'s seed or draws are not its replicate's")
+        if len(record["values"]) != self.values or not all(_is(v, _SCALAR) for v in record["values"]):
+            raise ValueError(f"run {run} has not {self.values} plain values")
+        if len(record["coordinates"]) not in (0, self.coordinates) or \
+                not all(_is(v, _NUMBER) for v in record["coordinates"]):
+            raise ValueError(f"run {run}'s coordinates are not {self.coordinates} numbers")
+        self._check_statistics(run, record["statistics"])
+        for entry in record["measures"]:
+            if not (isinstance(entry, list) and len(entry) == 2 and _is(entry[0], _WHOLE)
+                    and isinstance(entry[1], dict) and all(_is(v, _SCALAR) for v in entry[1].values())):
+                raise ValueError(f"run {run}'s measures are not [step, {{name: value}}] pairs")
+        if not all(isinstance(c, list) and len(c) == 3 and all(isinstance(t, str) for t in c)
+                   for c in record["changes"]):
+            raise ValueError(f"run {run}'s changes are not [name, given, in effect] texts")
+        self.seen[run] = 1
+
+    @staticmethod
+    def _check_statistics(run, statistics):
+        missing = [name for name in STATISTICS_COLUMNS if not isinstance(statistics.get(name), list)]
+        if missing:
+            raise ValueError(f"run {run}'s statistics lack {', '.join(missing)}")
+        if len({len(statistics[name]) for name in STATISTICS_COLUMNS}) != 1:
+            raise ValueError(f"run {run}'s statistics columns are not of one length")
+        for name in STATISTICS_COLUMNS:
+            kind = _NUMBER if name == "max_mark" else _WHOLE
+            if not all(_is(v, kind) for v in statistics[name]):
+                raise ValueError(f"run {run}'s {name} are not all {kind[-1]}")
+
+
+# Each kind: the types it takes, then how an error names it.
+_WHOLE = (int, "a whole number")
+_NUMBER = (int, float, "a number")
+_SCALAR = (int, float, str, bool, type(None), "a plain value")
+_RECORD_TYPES = {"run": _WHOLE, "point": _WHOLE, "replicate": _WHOLE, "seed": _WHOLE, "draws": _WHOLE,
+                 "version": (str, "a text"), "values": (list, "a list"), "coordinates": (list, "a list"),
+                 "statistics": (dict, "a table"), "measures": (list, "a list"), "stopped": (bool, "true or false"),
+                 "error": (str, "a text"), "changes": (list, "a list")}
+
+
+def _is(value, kind):
+    # JSON's true and false read as bool, which is an int to Python: a number is no bool.
+    if isinstance(value, bool) and bool not in kind:
+        return False
+    return isinstance(value, kind[:-1])
+
+
+def read_journal(path, header, summary, check=None):
+    """Reads a journal's runs into summary (each record checked by ``check`` first,
+    when given) and returns the length of its complete lines. Raises ValueError,
+    in one line, for a journal of another sweep or a damaged line."""
+    with open(path, "rb") as f:
+        if f.readline().rstrip(b"\n").decode(errors="replace") != header:
+            raise ValueError(f"the journal {path} is of another sweep (or another version of landuse): "
+                             "remove it to start again")
+        complete = f.tell()
+        for number, line in enumerate(f, start=2):
+            if not line.endswith(b"\n"):
+                break  # cut short
+            try:
+                record = json.loads(line)
+                prefix = _RUN_PREFIX.match(line)
+                if prefix is None or not isinstance(record, dict) or int(prefix.group(1)) != record.get("run"):
+                    raise ValueError('it does not begin with {"run": N}')
+                if check is not None:
+                    check(record)
+                summary.add(record)
+            except (ValueError, KeyError, IndexError, TypeError) as e:
+                reason = "not JSON" if isinstance(e, json.JSONDecodeError) else str(e)
+                raise ValueError(f"the journal {path} is damaged at line {number}: {reason[:200]}; "
+                                 "remove it to start again") from None
+            complete += len(line)
+    return complete
+
+
 class Journal:
     """The runs a sweep has finished, one JSON line each after a line naming the
     sweep, each written and flushed to disk as the run finishes. A line cut short
-    by a crash is dropped when the journal is opened again. New journals follow the umask."""
+    by a crash is dropped when the journal is opened again; any other line is
+    checked whole by ``check`` (a ``RecordShape``), when given. New journals follow the umask."""
 
-    def __init__(self, path, fingerprint, summary):
+    def __init__(self, path, fingerprint, summary, check=None):
         self.path = os.fspath(path)
         check_writable(self.path, "the journal")
-        header = json.dumps({"format": JOURNAL_FORMAT, "sweep": fingerprint, "version": __version__})
+        header = journal_header(fingerprint)
         if os.path.exists(self.path):
-            self._read(header, summary)
+            complete = read_journal(self.path, header, summary, check)
+            self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND)
+            os.truncate(self.descriptor, complete)
         else:
             self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_EXCL, 0o666)
             self.append_line(header)
-
-    def _read(self, header, summary):
-        complete = 0
-        with open(self.path, "rb") as f:
-            if f.readline().rstrip(b"\n").decode(errors="replace") != header:
-                raise ValueError(f"the journal {self.path} is of another sweep (or another version of landuse): "
-                                 "remove it to start again")
-            complete = f.tell()
-            for line in f:
-                if not line.endswith(b"\n"):
-                    break  # cut short
-                try:
-                    summary.add(json.loads(line))
-                except (ValueError, KeyError, IndexError):
-                    raise ValueError(f"the journal {self.path} is damaged: remove it to start again") from None
-                complete += len(line)
-        self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND)
-        os.truncate(self.descriptor, complete)
 
     def append_line(self, line):
         data = (line + "\n").encode()
@@ -68,6 +156,10 @@ class Journal:
         os.close(self.descriptor)
 
 
+def journal_header(fingerprint):
+    return json.dumps({"format": JOURNAL_FORMAT, "sweep": fingerprint, "version": __version__})
+
+
 def journal_records(path, batch=1000):
     """The records of a journal in run order, in lists of ``batch``; only the lines'
     places are held in memory, so a journal of any size is read in little."""
@@ -76,7 +168,7 @@ def journal_records(path, batch=1000):
         f.readline()
         place = f.tell()
         for line in f:
-            places.append((int(re.match(rb'\{"run": (\d+)', line).group(1)), place))
+            places.append((int(_RUN_PREFIX.match(line).group(1)), place))
             place += len(line)
         places.sort()
         for first in range(0, len(places), batch):

@@ -6,8 +6,10 @@ made from the runs' records in run order, so a sweep resumed from its journal
 gives the same table as one that was never interrupted.
 """
 
+import bisect
 import functools
 import hashlib
+import itertools
 import json
 import math
 import numbers
@@ -19,11 +21,12 @@ import warnings
 import numpy as np
 import pandas as pd
 
-from . import (STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table, control_text,
-               replicate_seed, streams_overlap)
+from . import (LARGEST_STEP, STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table,
+               control_text, draws_between, replicate_seed)
 from .local_cluster import default_workers, local_client
-from .measures import MeasureError, check_every, check_functions, function_name, step_measured
-from .sweep_journal import Journal, journal_records
+from .measures import (MeasureError, StopCondition, check_every, check_functions, function_name, measure_table,
+                       step_measured)
+from .sweep_journal import Journal, RecordShape, journal_header, journal_records, read_journal
 
 STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
 # Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
@@ -32,6 +35,9 @@ RESERVED_COLUMNS = {"run", "point", *RUN_COLUMNS, *STATISTICS_COLUMNS, "stopped"
 KEEP_CHOICES = ("every", "final")
 # Seconds to wait for a scheduler that does not answer.
 CONNECT_TIMEOUT = 10
+# The most runs (points times replicates) one sweep takes: the client keeps a byte
+# per run, and a journal some kilobytes, so more is a mistake rather than a plan.
+LARGEST_SWEEP = 10**8
 
 
 class ControlChangedWarning(UserWarning):
@@ -136,6 +142,23 @@ class SweepPoints:
         return hashlib.sha256(json.dumps(description).encode()).hexdigest()
 
 
+def check_replicates(replicates):
+    """The replicates as an int, or ValueError."""
+    if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
+        raise ValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
+    return int(replicates)
+
+
+def check_run_count(points, replicates):
+    """Raises ValueError for a sweep of more than LARGEST_SWEEP runs, before anything is made for them."""
+    replicates = check_replicates(replicates)
+    runs = points.count * replicates  # not len(), which a grid of more than 2**63 points would overflow
+    if runs > LARGEST_SWEEP:
+        raise ValueError(f"a sweep of {points.count} point(s) x {replicates} replicate(s) is {runs} runs, more than "
+                         f"the {LARGEST_SWEEP} a sweep takes (landuse.sweeps.LARGEST_SWEEP)")
+    return replicates
+
+
 def sweep_points(parameters):
     """The sweep's points as a list of dicts (see ``SweepPoints``)."""
     return list(SweepPoints(parameters))
@@ -188,8 +211,10 @@ class RunPlan:
     rows it keeps ("every" step, or only the "final" one)."""
 
     def __init__(self, steps=None, measures=None, every=1, stop_when=None, keep="every"):
-        if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or steps < 0):
-            raise ValueError(f"steps takes a whole number of 0 or more, not {steps!r}")
+        if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral)
+                                  or not 0 <= steps <= LARGEST_STEP):
+            raise ValueError(f"steps takes a whole number 0..{LARGEST_STEP} (the step count ends there), "
+                             f"not {steps!r}")
         if keep not in KEEP_CHOICES:
             raise ValueError(f"keep takes 'every' or 'final', not {keep!r}")
         self.steps = None if steps is None else int(steps)
@@ -199,7 +224,9 @@ class RunPlan:
 
     def description(self):
         """What decides the runs' rows, for the journal's fingerprint."""
-        named = [None if f is None else function_name(f) for f in (self.measures, self.stop_when)]
+        # A stop condition whole (its repr), not cut as an error shows it: two long ones may begin alike.
+        named = [None if f is None else repr(f) if isinstance(f, StopCondition) else function_name(f)
+                 for f in (self.measures, self.stop_when)]
         return [self.steps, *named, self.every, self.keep]
 
 
@@ -263,6 +290,7 @@ class TableLayout:
         self.names = list(names)
         self.coordinate_names = list(coordinate_names)
         self.measure_names = list(measure_names)
+        self._known = set(self.measure_names)
 
     @classmethod
     def of(cls, points, records=()):
@@ -272,7 +300,7 @@ class TableLayout:
         return layout
 
     def take_measures(self, record):
-        known = set(self.measure_names)
+        known = self._known
         for _, values in record.get("measures", []):
             for name in values:
                 if name not in known:
@@ -289,10 +317,10 @@ def table_columns(names):
     return TableLayout(names).columns()
 
 
-def run_frame(record, layout):
-    """A run's rows of the tidy table: one per kept step, and one more carrying the error of a run that failed."""
-    if not isinstance(layout, TableLayout):
-        layout = TableLayout(layout)
+def _statistics_frame(record, layout):
+    """A run's rows of the tidy table but the measures' columns, as a dict of
+    columns, and the rows' count: one per kept step, and one more carrying the
+    error of a run that failed."""
     statistics = record["statistics"]
     steps = len(statistics["step"])
     rows = steps + (1 if record["error"] else 0)
@@ -311,55 +339,114 @@ def run_frame(record, layout):
     padding = [None] * (rows - steps)
     for name in STATISTICS_COLUMNS:
         frame[name] = pd.Series(statistics[name] + padding, dtype="float64" if name == "max_mark" else "Int64")
-    measured = {step: values for step, values in record.get("measures", [])}
-    for name in layout.measure_names:
-        column = [measured.get(step, {}).get(name) for step in statistics["step"]] + padding
-        frame[name] = pd.Series(column, dtype="object")
     stopped = record.get("stopped", False)
     frame["stopped"] = [stopped and i == steps - 1 for i in range(steps)] + [False] * (rows - steps)
     frame["error"] = [""] * steps + [record["error"]] * (rows - steps)
-    return pd.DataFrame(frame)[layout.columns()]
+    return frame, rows
 
 
-def _typed(table, layout):
-    """Measure columns as numbers where every value is one."""
-    for name in layout.measure_names:
-        converted = pd.to_numeric(table[name], errors="coerce")
-        if converted.notna().sum() == table[name].notna().sum():
-            table[name] = converted
-    return table
+def _measure_rows(record, rows):
+    """Each of a run's rows' measures, {name: value} ({} on a row not measured)."""
+    measured = {step: values for step, values in record.get("measures", [])}
+    steps = record["statistics"]["step"]
+    return [measured.get(step, {}) for step in steps] + [{}] * (rows - len(steps))
+
+
+def run_frame(record, layout):
+    """A run's rows of the tidy table: one per kept step, and one more carrying the
+    error of a run that failed; its measures as objects, each as the run gave it."""
+    if not isinstance(layout, TableLayout):
+        layout = TableLayout(layout)
+    frame, rows = _statistics_frame(record, layout)
+    measure_rows = _measure_rows(record, rows)
+    measures = pd.DataFrame({name: pd.Series([row.get(name) for row in measure_rows], dtype="object")
+                             for name in layout.measure_names}, columns=layout.measure_names)
+    return pd.concat([pd.DataFrame(frame), measures], axis=1)[layout.columns()]
 
 
 def make_table(records, layout):
-    """The sweep's table from its runs' records, in run order and step order."""
+    """The sweep's table from its runs' records, in run order and step order; a
+    measure's column as numbers where every value is one. Built a whole column at
+    a time: inserting or converting columns one by one costs pandas time in
+    proportion to the columns already there, which a measure of many makes quadratic."""
     records = sorted(records, key=lambda record: record["run"])
     if not isinstance(layout, TableLayout):
         layout = TableLayout(layout)
     for record in records:
         layout.take_measures(record)
-    frames = [run_frame(record, layout) for record in records]
-    if not frames:
+    if not records:
         return pd.DataFrame(columns=layout.columns())
-    return _typed(pd.concat(frames, ignore_index=True)[layout.columns()], layout)
+    frames, measure_rows = [], []
+    for record in records:
+        frame, rows = _statistics_frame(record, layout)
+        frames.append(pd.DataFrame(frame))
+        measure_rows.extend(_measure_rows(record, rows))
+    table = pd.concat(frames, ignore_index=True)
+    measures = measure_table(measure_rows, layout.measure_names, table.index)
+    return pd.concat([table, measures], axis=1)[layout.columns()]
+
+
+# The generator's cycle: every stream is a stretch of these states.
+CYCLE = 2**32
+
+
+def _streams_reaching(draws_by_replicate):
+    """The replicates' streams in the order they start on the cycle, as (replicate,
+    how many of the next streams in that order start within its own stretch).
+    Sorted starts and a binary search each: n log n, where comparing every pair
+    would cost n^2 for a sweep of many replicates."""
+    # A run that starts at s draws s + 1 .. s + n: another stream starting less than n after s shares a state.
+    # Runs of no draws share nothing; a stream of a whole cycle or more shares with every other.
+    streams = sorted((draws_between(0, replicate_seed(k)), k, min(draws, CYCLE))
+                     for k, draws in draws_by_replicate.items() if draws > 0)
+    starts = [start for start, _, _ in streams]
+    reaching = []
+    for i, (start, replicate, draws) in enumerate(streams):
+        end = start + draws  # the first start not reached
+        reached = bisect.bisect_left(starts, end) - (i + 1)
+        if end > CYCLE:
+            reached = len(streams) - (i + 1) + bisect.bisect_left(starts, end - CYCLE, hi=i)
+        reaching.append((replicate, reached))
+    return reaching
+
+
+def _overlap_pairs(reaching, limit=None):
+    """The pairs (a < b) the reaching streams make, each once, the first ``limit`` of them."""
+    pairs = set()
+    for i, (a, reached) in enumerate(reaching):
+        for j in range(1, reached + 1):
+            b = reaching[(i + j) % len(reaching)][0]
+            pairs.add((min(a, b), max(a, b)))
+            if limit is not None and len(pairs) >= limit:
+                return pairs
+    return pairs
 
 
 def overlapping_replicates(draws_by_replicate):
     """The pairs of replicate indices whose streams share a number, given the most
     numbers any run of each index drew. Runs of one index share their stream on
     purpose (common random numbers), so only different indices are compared."""
-    replicates = sorted(draws_by_replicate)
-    return [(a, b) for i, a in enumerate(replicates) for b in replicates[i + 1:]
-            if streams_overlap(replicate_seed(a), draws_by_replicate[a], replicate_seed(b), draws_by_replicate[b])]
+    return sorted(_overlap_pairs(_streams_reaching(draws_by_replicate)))
 
 
-def warn_of_overlaps(draws_by_replicate):
-    pairs = overlapping_replicates(draws_by_replicate)
+def warn_of_overlaps(draws_by_replicate, shown=20):
+    reaching = _streams_reaching(draws_by_replicate)
+    pairs = sorted(_overlap_pairs(reaching, limit=shown + 1))
     if pairs:
-        shown = ", ".join(f"{a} and {b}" for a, b in pairs[:20])
-        more = f" and {len(pairs) - 20} more" if len(pairs) > 20 else ""
-        warnings.warn(f"the random streams of replicates {shown}{more} overlap: their runs drew some of the "
-                      "same numbers, so they are not independent (fewer replicates or shorter runs avoid it)",
-                      StreamOverlapWarning, stacklevel=5)
+        # Which replicates share numbers, without listing what may be n^2 pairs.
+        involved = [0] * (len(reaching) + 1)
+        for i, (_, reached) in enumerate(reaching):
+            if reached:
+                for first, last in ((i, min(i + reached, len(reaching) - 1)), (0, i + reached - len(reaching))):
+                    if last >= first:
+                        involved[first] += 1
+                        involved[last + 1] -= 1
+        count = sum(1 for total in itertools.accumulate(involved[:-1]) if total)
+        names = ", ".join(f"{a} and {b}" for a, b in pairs[:shown])
+        more = " and others" if len(pairs) > shown else ""
+        warnings.warn(f"the random streams of replicates {names}{more} overlap ({count} of the "
+                      f"{len(draws_by_replicate)} replicates drew numbers another drew): their runs are not "
+                      "independent (fewer replicates or shorter runs avoid it)", StreamOverlapWarning, stacklevel=5)
 
 
 def warn_of_changes(changes):
@@ -484,14 +571,45 @@ def stream_runs(client, tasks, task=run_one, window=None):
             client.cancel([future for future, _ in in_flight.values()])
 
 
+def quiet_local_client(workers):
+    """``local_client(workers)`` without Dask's statistical profiler, which samples
+    the event loop of this process (where the local scheduler runs) every 10 ms and
+    keeps the last 1000 one-second profiles: some hundreds of bytes more per run of a
+    sweep for its first quarter of an hour, for a dashboard the local cluster never serves."""
+    import dask
+
+    with dask.config.set({"distributed.worker.profile.enabled": False}):
+        return local_client(workers)
+
+
+def check_scheduler_address(address):
+    """Raises ValueError, in one line, unless address reads as a scheduler's
+    ("tcp://host:8786", the scheme tcp unless given): found before any cluster is
+    started or run made, rather than as Dask's traceback when connecting."""
+    from distributed.comm import registry
+    from distributed.comm.addressing import parse_address, parse_host_port
+
+    shown = repr(address[:80] + ("\u2026" if len(address) > 80 else ""))
+    try:
+        scheme, location = parse_address(address)
+        if scheme not in set(registry.backends) - {"inproc"}:
+            raise ValueError(f"no scheme {scheme!r}")
+        host, port = parse_host_port(location)
+        if not host or re.search(r"[\s\x00-\x1f\x7f]", host) or not 1 <= port <= 65535:
+            raise ValueError("a host and a port 1..65535 are needed")
+    except ValueError as e:
+        raise ValueError(f"{shown} is no scheduler address like tcp://host:8786 ({e})") from None
+
+
 def _connect(client):
     """(client, cluster to close or None, whether the client is ours to close)."""
     from distributed import Client
 
     if client is None:
-        client, cluster = local_client(default_workers())
+        client, cluster = quiet_local_client(default_workers())
         return client, cluster, True
     if isinstance(client, str):
+        check_scheduler_address(client)
         return Client(client, timeout=CONNECT_TIMEOUT), None, True
     return client, None, False
 
@@ -531,15 +649,20 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     A design (``landuse.designs``) adds a column ``point`` (its index in the design)
     and its coordinates in the unit cube (``u_NAME``).
 
+    Mistakes raise ValueError before any run: steps past ``landuse.LARGEST_STEP``,
+    more than ``LARGEST_SWEEP`` runs, a malformed scheduler address, a journal
+    with a damaged line (named by its number).
+
     A worker that dies is replaced and its runs run again; a run that ended its
     worker each time it was tried becomes an error row. The model must be
     importable on every worker (the landuse package on its PYTHONPATH).
     """
-    if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
-        raise ValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
+    replicates = check_replicates(replicates)
     plan = steps if isinstance(steps, RunPlan) else RunPlan(steps, measures, every, stop_when, keep)
-    replicates = int(replicates)
     points = SweepPoints(parameters)
+    check_run_count(points, replicates)
+    if isinstance(client, str):
+        check_scheduler_address(client)
     if journal is None:
         records = []
         _run_sweep(points, replicates, plan, client, progress, SweepSummary(points.count * replicates),
@@ -554,13 +677,30 @@ def run_into_journal(points, replicates, plan, client, progress, path):
     its summary, with the journal's runs. The journal is made if it is missing."""
     if not isinstance(plan, RunPlan):
         plan = RunPlan(plan)
+    replicates = check_run_count(points, replicates)
     summary = SweepSummary(points.count * replicates)
-    journal = Journal(path, points.fingerprint(replicates, plan.description()), summary)
+    journal = Journal(path, points.fingerprint(replicates, plan.description()), summary,
+                      check=record_shape(points, replicates))
     try:
         return _run_sweep(points, replicates, plan, client, progress, summary, keep=journal.append_line,
                           as_json=True)
     finally:
         journal.close()
+
+
+def record_shape(points, replicates):
+    """What each journal line of this sweep holds (see ``RecordShape``)."""
+    return RecordShape(points.count * replicates, replicates, len(points.names), len(points.coordinate_names))
+
+
+def check_journal(path, points, replicates, plan):
+    """Reads the journal at path as a resumed sweep would, changing nothing: ValueError
+    for a journal of another sweep or a damaged line, before any run."""
+    if not isinstance(plan, RunPlan):
+        plan = RunPlan(plan)
+    replicates = check_run_count(points, replicates)
+    header = journal_header(points.fingerprint(replicates, plan.description()))
+    read_journal(path, header, SweepSummary(points.count * replicates), record_shape(points, replicates))
 
 
 def _run_sweep(points, replicates, plan, client, progress, summary, keep, as_json=False):

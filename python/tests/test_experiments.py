@@ -3,6 +3,7 @@
 import os
 import subprocess
 import sys
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -170,3 +171,26 @@ def test_a_simulation_travels_to_a_worker_and_goes_on_there_as_here(client):
     there = client.submit(go_on, sim, pure=False).result()
     sim.step(5)
     assert there.state() == sim.state()
+
+
+def many_columns(sim):
+    """A measure of many columns: whole numbers, reals with gaps, texts and numbers given as text."""
+    step = sim.step_count
+    return {**{f"n{i}": i * step for i in range(150)}, **{f"r{i}": (i / 4 if step % 2 else None) for i in range(150)},
+            "text": f"s{step}", "as_text": str(step)}
+
+
+def test_a_measure_of_many_columns_is_tabulated_whole(client):
+    # A column at a time, pandas warns of (and pays for) a table cut into as many blocks as columns.
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", pd.errors.PerformanceWarning)
+        alone = landuse.Simulation(Edit_size=10).run(3, measures=many_columns)
+        swept = landuse.sweep({"Edit_size": 10}, steps=3, client=client, progress=False, measures=many_columns)
+    names = list(many_columns(landuse.Simulation()))
+    for table in (alone, swept):
+        columns = list(table.columns)
+        after = columns.index("industry") + 1
+        assert columns[after:after + len(names) + 1] == [*names, "stopped"]
+        assert table["n7"].tolist() == [7, 14, 21] and table["n7"].dtype == np.int64
+        assert table["r2"].tolist()[::2] == [0.5, 0.5] and table["r2"].isna().tolist() == [False, True, False]
+        assert table["text"].tolist() == ["s1", "s2", "s3"] and table["as_text"].tolist() == [1, 2, 3]

@@ -3,9 +3,11 @@ one of them killed while the sweep runs."""
 
 import contextlib
 import importlib
+import itertools
 import json
 import os
 import pathlib
+import re
 import signal
 import socket
 import ssl
@@ -563,3 +565,169 @@ def test_the_command_reaches_a_tls_scheduler_with_the_files_it_is_given(tmp_path
             assert found == status and message in errors and errors.count("\n") == 1, errors
     status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", *tls])
     assert status == 2 and "with --scheduler" in errors
+# Refused before any run: a sweep that reached this client would fail on it.
+NOT_A_CLIENT = object()
+ONE = 'steps = 2\n[parameters]\nE_crAgs = [1]\n'
+RANDOM = '[design]\nkind = "random"\npoints = 4\nseed = 0\n[ranges]\n'
+
+
+@pytest.mark.parametrize("text, message", [
+    ("steps = 2147483648\n[parameters]\nE_crAgs = [1]\n", "0..2147483647"),
+    ("steps = 99999999999999\n[parameters]\nE_crAgs = [1]\n", "0..2147483647"),
+    ("replicates = 100000000000000\n[parameters]\nE_crAgs = [1]\n", "LARGEST_SWEEP"),
+    ("replicates = 1000\n[parameters]\nE_crAgs = " + str(list(range(100001))) + "\n", "LARGEST_SWEEP"),
+    ('[design]\nkind = "random"\npoints = 1000000000\n[ranges]\nE_crAgs = [1, 3, "int"]\n', "LARGEST_DESIGN"),
+    ('[design]\nkind = "sobol"\npoints = 1099511627776\n[ranges]\nE_crAgs = [1, 3, "int"]\n', "LARGEST_DESIGN"),
+    (RANDOM + "E_CProbab = [-1e308, 1e308]\n", "wider than the largest number"),
+    (RANDOM + 'TrB_thresh = [0, 200, "int"]\n', "TrB_thresh = 200, from its range"),
+    (RANDOM + "CB_migrate = {choices = [0, 2]}\n", "CB_migrate = 2, from its range"),
+    ('stop_when = "agents > nan"\n' + ONE, "'nan' is no number"),
+    ('stop_when = "agents < infinity"\n' + ONE, "'infinity' is no number"),
+    ('stop_when = "agents > 1e999"\n' + ONE, "'1e999' is past the largest number"),
+    ('stop_when = "' + "agents > 1 and " * 7000 + '"\n' + ONE, "\u2026: a comparison is COLUMN OPERATOR NUMBER"),
+    ('stop_when = "agents > 1 ' + "x" * 100000 + '"\n' + ONE, "\u2026: expected 'and' or 'or'"),
+    ('[parameters]\nE_CProbab = ["0\\u00001"]\n', "control character '\\x00'"),
+    ('[[points]]\n"StringGrid1.2.1" = "0,5\\n"\n', "control character '\\n'"),
+])
+def test_a_sweep_file_past_a_limit_is_refused_in_one_short_line(tmp_path, capsys, text, message):
+    bad = tmp_path / "bad.toml"
+    bad.write_text(text)
+    with pytest.raises(SweepFileError, match=re.escape(message)):
+        read_sweep_file(bad)
+    with pytest.raises(SystemExit) as exited:
+        main([str(bad), "--out", str(tmp_path / "never.csv"), "--quiet"])
+    error = capsys.readouterr().err
+    assert exited.value.code == 2 and error.count("\n") == 1 and len(error) < 400 and message in error, error[:500]
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: landuse.sweep({"E_crAgs": [1]}, steps=2**31, client=NOT_A_CLIENT), ValueError, "0..2147483647"),
+    (lambda: landuse.sweep({"E_crAgs": [1]}, steps=99999999999999, client=NOT_A_CLIENT), ValueError, "0..2147483647"),
+    (lambda: landuse.sweep({"E_crAgs": [1, 2]}, replicates=10**14, client=NOT_A_CLIENT), ValueError,
+     "LARGEST_SWEEP"),
+    (lambda: landuse.sweep({"E_crAgs": range(10**4)}, replicates=10**5, client=NOT_A_CLIENT), ValueError,
+     "1000000000 runs"),
+    (lambda: landuse.sweep(dict.fromkeys(["E_crAgs", "E_migTh", "E_crServ", "E_crIndu", "E_stop", "Edit_anzAg",
+                                          "E_decay"], range(1000)), client=NOT_A_CLIENT), ValueError, "LARGEST_SWEEP"),
+    (lambda: landuse.sweep({"E_crAgs": [1]}, client="nonsense::"), ValueError, "no scheduler address"),
+    (lambda: landuse.sweep({"E_crAgs": [1]}, client="tcp://"), ValueError, "no scheduler address"),
+    (lambda: landuse.sweep({"E_crAgs": [1]}, steps=2, stop_when="agents > nan", client=NOT_A_CLIENT), ValueError,
+     "no number"),
+    (lambda: landuse.sweep({"E_crAgs": [1]}, steps=2, stop_when="agents >= 1e999", client=NOT_A_CLIENT),
+     ValueError, "past the largest number"),
+    (lambda: landuse.sweep({"E_CProbab": ["0\x001"]}, steps=2, client=NOT_A_CLIENT), landuse.ControlValueError,
+     "control character"),
+    (lambda: landuse.designs.random({"E_CProbab": (-1e308, 1e308)}, 4), ValueError, "wider than"),
+    (lambda: landuse.designs.random({"E_crAgs": (0, 10**400, int)}, 4), ValueError, "finite numbers"),
+    (lambda: landuse.designs.latin_hypercube({"TrB_thresh": (0, 200, int)}, 4), landuse.ControlValueError,
+     "TrB_thresh = 200"),
+    (lambda: landuse.designs.random({"CB_migrate": [0, 2]}, 1, seed=0), landuse.ControlValueError, "CB_migrate = 2"),
+    (lambda: landuse.designs.random({"E_crAgs": (1, 3, int)}, landuse.designs.LARGEST_DESIGN + 1), ValueError,
+     "LARGEST_DESIGN"),
+    (lambda: landuse.designs.sobol({"E_crAgs": (1, 3, int)}, 2**40), ValueError, "LARGEST_DESIGN"),
+    (lambda: landuse.designs.grid({"E_crAgs": range(1001), "E_migTh": range(1000)}), ValueError, "LARGEST_DESIGN"),
+    (lambda: landuse.sensitivity.saltelli_design({"E_crAgs": (1, 3, int)}, 2**19), ValueError, "LARGEST_DESIGN"),
+    (lambda: landuse.Simulation(E_CProbab="0\x001"), landuse.ControlValueError, "control character '\\\\x00'"),
+    (lambda: landuse.Simulation(**{"E_CProbab\x00": 1}), landuse.ControlValueError, "control character"),
+    (lambda: landuse.Simulation().set("StringGrid1.2.1", "0,5\n"), landuse.ControlValueError, "control character"),
+    (lambda: landuse.check_controls({"E_crAgs": "1\x7f"}), landuse.ControlValueError, "control character"),
+])
+def test_the_python_api_refuses_the_same_before_any_run(call, error, message):
+    with pytest.raises(error, match=message) as refused:
+        call()
+    assert "\n" not in str(refused.value) and len(str(refused.value)) < 400
+
+
+@pytest.mark.parametrize("address", ["nonsense::", "tcp://", "tcp://127.0.0.1:8786/x", "udp://127.0.0.1:8786"])
+def test_a_malformed_scheduler_address_is_a_mistake_in_the_command(tmp_path, address):
+    (tmp_path / "sweep.toml").write_text(ONE)
+    status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", "--scheduler", address])
+    assert status == 2 and errors.count("\n") == 1 and "--scheduler" in errors and "Traceback" not in errors, errors
+
+
+def _damaged(lines, number, change):
+    """The journal's lines with line `number` (1 is the header) changed by change(record, lines) -> record or text."""
+    changed = change(json.loads(lines[number - 1]), lines)
+    return [*lines[:number - 1], changed if isinstance(changed, str) else json.dumps(changed), *lines[number:]]
+
+
+def _without(record, *keys):
+    inner = record
+    for key in keys[:-1]:
+        inner = inner[key]
+    del inner[keys[-1]]
+    return record
+
+
+@pytest.fixture(scope="module")
+def journal_lines(client, tmp_path_factory):
+    """A whole journal of 2 points x 2 replicates, 2 steps each."""
+    path = tmp_path_factory.mktemp("journal") / "results.csv.journal"
+    landuse.sweep({"E_crAgs": [1, 2]}, replicates=2, steps=2, progress=False, client=client, journal=path)
+    return path.read_text().splitlines()
+
+
+@pytest.mark.parametrize("number, change, message", [
+    (3, lambda r, _: _without(r, "values"), "lacks values"),
+    (4, lambda r, _: _without(r, "statistics", "agents"), "statistics lack agents"),
+    (2, lambda r, _: {**r, "run": 9}, "is no run of this sweep (0..3)"),
+    (5, lambda r, lines: lines[1], "a second time"),
+    (2, lambda r, _: {**r, "replicate": 1 - r["replicate"]}, "is not point"),
+    (3, lambda r, _: {**r, "draws": "many"}, "draws is not a whole number"),
+    (3, lambda r, _: {**r, "stopped": 1}, "stopped is not true or false"),
+    (3, lambda r, _: {**r, "statistics": {**r["statistics"], "step": [1]}}, "not of one length"),
+    (3, lambda r, _: {**r, "values": [[1]]}, "plain values"),
+    (4, lambda r, _: {**r, "measures": [[1, 2]]}, "measures are not"),
+    (4, lambda r, _: json.dumps({k: r[k] for k in reversed(list(r))}), 'begin with {"run": N}'),
+    (5, lambda r, _: json.dumps(r)[:-1] + ",}", "not JSON"),
+])
+def test_a_damaged_journal_line_is_refused_by_number_before_any_run(journal_lines, tmp_path, capsys,
+                                                                    number, change, message):
+    (tmp_path / "sweep.toml").write_text("replicates = 2\nsteps = 2\n[parameters]\nE_crAgs = [1, 2]\n")
+    journal = tmp_path / "results.csv.journal"
+    journal.write_text("\n".join(_damaged(journal_lines, number, change)) + "\n")
+    before = journal.read_bytes()
+    with pytest.raises(SystemExit) as exited:
+        main([str(tmp_path / "sweep.toml"), "--out", str(tmp_path / "results.csv"), "--resume", "--quiet"])
+    error = capsys.readouterr().err
+    assert exited.value.code == 2 and error.count("\n") == 1, error
+    assert f"damaged at line {number}: " in error and message in error, error
+    with pytest.raises(ValueError, match=f"line {number}: .*{re.escape(message)}"):
+        landuse.sweep({"E_crAgs": [1, 2]}, replicates=2, steps=2, progress=False, client=NOT_A_CLIENT,
+                      journal=journal)
+    assert journal.read_bytes() == before
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_overlaps_found_from_sorted_starts_are_those_every_pair_shows(seed):
+    """Against the check of every pair, on random small sets of replicates."""
+    rng = np.random.default_rng(seed)
+    for _ in range(40):
+        replicates = {int(k) for k in rng.integers(0, 2**32 if seed % 2 else 64, size=rng.integers(0, 12))}
+        choices = [0, 1, 2**31, 2**31 + 1, 2**32 - 1, 2**32, 2**33, rng.integers(2**32), rng.integers(2**26)]
+        draws = {k: int(choices[rng.integers(len(choices))]) for k in replicates}
+        pairs = [(a, b) for a, b in itertools.combinations(sorted(draws), 2)
+                 if landuse.streams_overlap(landuse.replicate_seed(a), draws[a], landuse.replicate_seed(b), draws[b])]
+        assert sweeps.overlapping_replicates(draws) == pairs
+        if pairs:
+            involved = len({k for pair in pairs for k in pair})
+            with pytest.warns(sweeps.StreamOverlapWarning, match=fr"\({involved} of the {len(draws)} replicates"):
+                sweeps.warn_of_overlaps(draws)
+
+
+def test_the_cluster_a_sweep_starts_samples_no_profiles_in_this_process():
+    """Dask's profiler would sample the local scheduler's event loop here and keep
+    its profiles, for a dashboard the local cluster does not serve."""
+    script = """import threading, landuse
+from landuse import sweeps
+started = sweeps.local_client
+def watched(workers):
+    client, cluster = started(workers)
+    print("Profile" in [thread.name for thread in threading.enumerate()])
+    return client, cluster
+sweeps.local_client = watched
+landuse.sweep({"E_crAgs": [1]}, steps=1, progress=False)
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT))
+    assert done.returncode == 0 and done.stdout == "False\n", done.stderr[-2000:]
