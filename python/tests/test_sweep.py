@@ -565,6 +565,8 @@ def test_the_command_reaches_a_tls_scheduler_with_the_files_it_is_given(tmp_path
             assert found == status and message in errors and errors.count("\n") == 1, errors
     status, errors = run_command([tmp_path / "sweep.toml", "--out", tmp_path / "out.csv", *tls])
     assert status == 2 and "with --scheduler" in errors
+
+
 # Refused before any run: a sweep that reached this client would fail on it.
 NOT_A_CLIENT = object()
 ONE = 'steps = 2\n[parameters]\nE_crAgs = [1]\n'
