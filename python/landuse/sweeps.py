@@ -577,6 +577,7 @@ def quiet_local_client(workers):
     keeps the last 1000 one-second profiles: some hundreds of bytes more per run of a
     sweep for its first quarter of an hour, for a dashboard the local cluster never serves."""
     import dask
+    import distributed  # noqa: F401  (its defaults in the configuration first, or leaving the block would drop them)
 
     with dask.config.set({"distributed.worker.profile.enabled": False}):
         return local_client(workers)
