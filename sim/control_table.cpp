@@ -1,6 +1,7 @@
 #include "control_table.h"
 
 #include <array>
+#include <cstdio>
 
 #include "control_handlers.h"
 #include "conversion.h"
@@ -223,8 +224,42 @@ const char* KindName(ControlKind kind)
     return "";
 }
 
+namespace {
+
+// The text with every control character written as \xNN, so that a message shows it
+// whole (a NUL would end the message there).
+std::string Printable(std::string_view text)
+{
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            shown += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        shown += escaped;
+    }
+    return shown;
+}
+
+bool HoldsControlCharacter(std::string_view text)
+{
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+}  // namespace
+
 void CheckControlValue(std::string_view name, std::string_view value)
 {
+    // Control texts are read as C strings and params files line by line: a NUL
+    // would cut a text short, a line break split a line.
+    if (HoldsControlCharacter(name) || HoldsControlCharacter(value))
+        throw ControlValueError("'" + Printable(name) + "=" + Printable(value) +
+                                "' holds a control character, which no control takes");
     const ControlDefinition* control = FindControl(name);
     if (!control) throw ControlValueError("unknown control '" + std::string(name) + "'");
     ControlState scratch;

@@ -241,12 +241,18 @@ TEST(HeadlessRunner, BadParamsLinesNameTheirFileAndLine)
 {
     ScratchFolder folder;
     const std::string path = folder.File("bad.params");
-    for (const char* line : {"Edit_size", "Nope=1", "CB_decay=yes", "=3", "TrB_thresh=200"}) {
-        WriteFile(path, "# fine so far\nEdit_size=10\n" + std::string(line) + "\n");
+    // A NUL or another control character is refused and shown whole, never cutting the message short.
+    for (const std::string& line : {std::string("Edit_size"), std::string("Nope=1"), std::string("CB_decay=yes"),
+                                   std::string("=3"), std::string("TrB_thresh=200"), std::string("E_CProbab=0\0,5", 15),
+                                   std::string("E_CProbab=0\x7f")}) {
+        WriteFile(path, "# fine so far\nEdit_size=10\n" + line + "\n");
         const Result r = RunRunner({"--steps", "1", "--params", path});
         EXPECT_EQ(r.code, 64) << line;
         EXPECT_NE(r.err.find(path + ":3: "), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
+        if (line.find_first_of(std::string("\0\x7f", 2)) != std::string::npos) {
+            EXPECT_NE(r.err.find("' holds a control character, which no control takes"), std::string::npos) << r.err;
+        }
     }
     EXPECT_EQ(RunRunner({"--params", folder.File("missing.params")}).code, 64);
 }
