@@ -33,6 +33,7 @@ import json
 import math
 import numbers
 import os
+import sys
 
 import numpy as np
 import pandas as pd
@@ -205,23 +206,16 @@ class _ModelRunner:
         self.plan = RunPlan(steps, measures, every, None, "every")
 
     def __call__(self, batch):
-        from .sweeps import SweepPoints, _connect, _task_failure, stream_runs
+        from .sweeps import SweepPoints, _task_failure, stream_runs
 
         points = [{**self.controls, **point} for _, point, _ in batch]
         names = SweepPoints(points).names  # checks every value before any run
         tasks = ((n, point, replicate, self.plan, names, self.outputs)
                  for n, ((_, _, replicate), point) in enumerate(zip(batch, points)))
-        client, cluster, own = _connect(self.client)
-        try:
-            for arguments, result, failure in stream_runs(client, tasks, task=run_for_targets):
-                if failure is not None:
-                    result = {"values": None, "error": _task_failure(failure)}
-                yield batch[arguments[0]][0], result["values"], result["error"]
-        finally:
-            if own:
-                client.close()
-            if cluster is not None:
-                cluster.close()
+        for arguments, result, failure in stream_runs(self.client, tasks, task=run_for_targets):
+            if failure is not None:
+                result = {"values": None, "error": _task_failure(failure)}
+            yield batch[arguments[0]][0], result["values"], result["error"]
 
 
 class _FunctionRunner:
@@ -306,10 +300,20 @@ def abc(ranges, targets, population=50, rounds=4, quantile=0.5, simulate=None, c
     else:
         runner, rest = _FunctionRunner(simulate), getattr(simulate, "__qualname__", repr(simulate))
     book = Journal(journal, _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest))
+    cluster, own = None, False
     try:
-        return _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book)
+        if simulate is None:
+            from .sweeps import _connect
+
+            # One cluster for every round, rather than one started per batch.
+            runner.client, cluster, own = _connect(client)
+        return _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress)
     finally:
         book.close()
+        if own:
+            runner.client.close()
+        if cluster is not None:
+            cluster.close()
 
 
 def _model_runner(prior, texts, steps, controls, measures, every, client, progress):
@@ -355,7 +359,7 @@ def _simulated(runner, book, batch, width):
     return np.array(rows, float), errors
 
 
-def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book):
+def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress=False):
     from scipy.stats import multivariate_normal
 
     d, records = len(prior.names), []
@@ -413,6 +417,10 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book)
                 break
         else:
             break  # too few candidates came within the tolerance: the last full round stands
+        if progress:
+            tried = (number + 1) * population
+            print(f"landuse abc: round {round_}: tolerance {tolerance:.3g}, {population} of {tried} candidates "
+                  "within it", file=sys.stderr, flush=True)
         z, distance = np.array(taken_z), np.array(taken_d)
         weights = np.array(taken_w) / np.sum(taken_w)
         tolerances.append(tolerance)
