@@ -10,7 +10,7 @@ was observed, as a weighted sample of the posterior.
 
 Sequential Monte Carlo (ABC-PMC, Beaumont et al. 2009): round 0 draws a
 population from the prior (uniform on (low, high), log-uniform on ("log", low,
-high)). Every later round's tolerance is the ``quantile`` of the distances of
+high), each whole number equally likely on (low, high, int)). Every later round's tolerance is the ``quantile`` of the distances of
 the last round's population; candidates are drawn from that population by
 weight and moved by a Gaussian kernel whose covariance is twice the population's
 weighted covariance, in batches of ``population`` run as one sweep each, until
@@ -55,21 +55,28 @@ class Prior:
 
         if not isinstance(ranges, dict) or not ranges:
             raise ValueError("ranges takes a dict of control names to ranges, with at least one range")
-        self.names, self.log, low, high = [], [], [], []
+        self.names, self.log, self.whole, low, high = [], [], [], [], []
         for name, spec in ranges.items():
             log = isinstance(spec, tuple) and len(spec) == 3 and spec[0] == "log"
-            bounds = spec[1:] if log else spec
+            whole = isinstance(spec, tuple) and len(spec) == 3 and spec[2] is int
+            bounds = spec[1:] if log else spec[:2] if whole else spec
+            if whole and not all(isinstance(v, numbers.Integral) for v in bounds):
+                raise ValueError(f"{name}: a whole-number range takes whole-number bounds, not {spec!r}")
             if not isinstance(bounds, tuple) or len(bounds) != 2 or not all(
                     isinstance(v, numbers.Real) and not isinstance(v, bool) and math.isfinite(v) for v in bounds):
-                raise ValueError(f"{name}: an ABC range is (low, high) or ('log', low, high), not {spec!r}")
+                raise ValueError(f"{name}: an ABC range is (low, high), (low, high, int) or ('log', low, high), "
+                                 f"not {spec!r}")
             if not bounds[0] < bounds[1] or (log and bounds[0] <= 0):
                 raise ValueError(f"{name}: a range takes low < high (and low > 0 on a log scale), not {spec!r}")
             self.names.append(name)
             self.log.append(log)
-            low.append(math.log(bounds[0]) if log else float(bounds[0]))
-            high.append(math.log(bounds[1]) if log else float(bounds[1]))
+            self.whole.append(whole)
+            # A whole number is the nearest to a real uniform on the range widened by a half, so each is equally likely.
+            half = 0.5 if whole else 0.0
+            low.append(math.log(bounds[0]) if log else float(bounds[0]) - half)
+            high.append(math.log(bounds[1]) if log else float(bounds[1]) + half)
         self.low, self.high = np.array(low), np.array(high)
-        self.log = np.array(self.log)
+        self.log, self.whole = np.array(self.log), np.array(self.whole)
         self.uniform = stats.uniform(loc=self.low, scale=self.high - self.low)
 
     def sample(self, n, rng):
@@ -83,7 +90,10 @@ class Prior:
         return np.where(self.log, np.exp(z), z)
 
     def points(self, z):
-        return [{name: float(v) for name, v in zip(self.names, row)} for row in self.values(z)]
+        """The controls the model is given: whole-number ranges rounded to the nearest whole number."""
+        return [{name: int(np.clip(np.rint(v), lo + 0.5, hi - 0.5)) if whole else float(v)
+                 for name, v, whole, lo, hi in zip(self.names, row, self.whole, self.low, self.high)}
+                for row in self.values(z)]
 
 
 def weighted_quantile(values, weights, q):
@@ -268,7 +278,8 @@ def _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest)
 
 def abc(ranges, targets, population=50, rounds=4, quantile=0.5, simulate=None, client=None, seed=0, steps=None,
         controls=None, measures=None, every=None, journal=None, progress=True):
-    """ABC-PMC over ``ranges`` ({name: (low, high) or ("log", low, high)}) towards
+    """ABC-PMC over ``ranges`` ({name: (low, high), (low, high, int) or ("log", low,
+    high)}) towards
     ``targets`` ({output's text as for ``landuse.sensitivity.sobol``: observed
     value}), with ``rounds`` rounds after the first of ``population`` particles,
     each round's tolerance the ``quantile`` of the last round's distances.

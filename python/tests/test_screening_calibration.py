@@ -155,7 +155,8 @@ def test_abc_resumed_from_its_journal_gives_the_same_result(tmp_path):
 @pytest.mark.parametrize("ranges, message", [
     ({"a": (1.0, 1.0)}, "low < high"),
     ({"a": ("log", 0.0, 1.0)}, "log scale"),
-    ({"a": (0, 1, int)}, "an ABC range"),
+    ({"a": (0, 1, 2)}, "an ABC range"),
+    ({"a": (0.5, 1, int)}, "whole-number bounds"),
     ({}, "at least one range"),
 ])
 def test_abc_refuses_ranges_it_has_no_prior_for(ranges, message):
@@ -173,3 +174,11 @@ def test_each_target_is_scaled_by_the_spread_of_the_first_round(simulated, scale
     assert np.allclose(calibrate._scales(np.array(simulated)), scales)
     distance = calibrate.distances(np.array(simulated), np.zeros(len(scales)), np.array(scales))
     assert np.allclose(distance, np.sqrt(((np.array(simulated) / scales) ** 2).sum(axis=1)))
+
+
+def test_each_whole_number_of_a_range_is_equally_likely_a_priori():
+    prior = calibrate.Prior({"n": (2, 5, int), "x": (0.0, 1.0)})
+    points = prior.points(prior.sample(40_000, np.random.default_rng(0)))
+    counts = np.bincount([point["n"] for point in points], minlength=6)[2:]
+    assert all(isinstance(point["n"], int) for point in points)
+    assert np.allclose(counts / 40_000, 0.25, atol=0.01)
