@@ -27,12 +27,11 @@ def morris(frame, ax=None, title=None):
                                 frame["mu_star_high"].to_numpy(float) - mu_star]), 0, None)
     level = frame.attrs.get("confidence", 0.95)
     ax.errorbar(mu_star, sigma, xerr=errors, fmt="o", capsize=3, label=f"\u03bc* with its {level:.0%} interval")
-    for name, x, y in zip(frame.index, mu_star, sigma):
-        ax.annotate(str(name), (x, y), textcoords="offset points", xytext=(4, 4), fontsize="small")
     top = max(np.nanmax(frame["mu_star_high"].to_numpy(float)), np.nanmax(sigma), 1e-12) * 1.1
     ax.plot([0, top], [0, top], "--", color="gray", linewidth=0.8, label="\u03c3 = \u03bc*")
     ax.set_xlim(0, top)
     ax.set_ylim(0, top)
+    _labels(ax, [str(name) for name in frame.index], mu_star, np.nan_to_num(sigma))
     ax.set_xlabel("\u03bc*: mean |elementary effect| (output change over a whole range)")
     ax.set_ylabel("\u03c3: sd of the elementary effects")
     trajectories = frame.attrs.get("trajectories")
@@ -40,6 +39,24 @@ def morris(frame, ax=None, title=None):
     ax.set_title((title or frame.attrs.get("output") or "Morris screening") + note, fontsize="medium")
     ax.legend(fontsize="small", loc="upper left")
     return ax
+
+
+def _labels(ax, names, xs, ys, size=9):
+    """Names beside their points, each moved up (with a leader line) until it
+    overlaps no label placed before it, so that close points stay readable."""
+    ax.figure.canvas.draw()
+    to_pixels = ax.transData.transform
+    placed = []
+    for k in np.argsort(ys):
+        px, py = to_pixels((xs[k], ys[k]))
+        width, height = 0.62 * size * len(names[k]), 1.25 * size
+        lift = 0.3 * size
+        while any(abs(px - qx) < (width + qw) / 2 and abs(py + lift - qy) < height
+                  for qx, qy, qw in placed):
+            lift += height
+        placed.append((px, py + lift, width))
+        ax.annotate(names[k], (xs[k], ys[k]), xytext=(4, lift), textcoords="offset pixels", fontsize=size,
+                    arrowprops=dict(arrowstyle="-", color="0.35", linewidth=0.7) if lift > 0.3 * size else None)
 
 
 def morris_figure(frame):
