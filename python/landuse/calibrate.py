@@ -382,7 +382,7 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
     def keep(round_, number, z, simulated, errors, accepted, weights, distance):
         for i in range(len(z)):
             records.append({"round": round_, "batch": number, "candidate": i, "replicate": batch[i][2],
-                            **dict(zip(prior.names, prior.values(z[i:i + 1])[0])),
+                            **prior.points(z[i:i + 1])[0],
                             **dict(zip(texts, simulated[i])), "distance": distance[i],
                             "accepted": bool(accepted[i]), "weight": weights[i], "error": errors[i]})
 

@@ -73,10 +73,21 @@ def morris_figure(frame):
     return figure
 
 
+def _log_ticks(axis, set_scale, low, high):
+    """A log axis with five ticks across the range, labelled in plain numbers."""
+    from matplotlib.ticker import FixedLocator, FuncFormatter, NullLocator
+
+    set_scale("log")
+    axis.set_major_locator(FixedLocator(np.geomspace(low, high, 5)))
+    axis.set_minor_locator(NullLocator())
+    axis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.3g}"))
+
+
 def posterior_pairs(result, truth=None, level=0.9):
     """An ABC result's posterior as pairs: on the diagonal each parameter's
-    weighted histogram against the prior's (round 0's particles), elsewhere the
-    particles (area by weight) over the prior's; the truth, when known, in red.
+    weighted histogram against the prior (flat on the axis' scale), elsewhere the
+    particles (area by weight) over round 0's, drawn from the prior; the truth,
+    when known, in red.
     Log-uniform ranges are drawn on log axes."""
     import matplotlib.pyplot as plt
 
@@ -93,19 +104,20 @@ def posterior_pairs(result, truth=None, level=0.9):
             low, high = np.exp(result.prior.low[j]) if logs[j] else result.prior.low[j], \
                 np.exp(result.prior.high[j]) if logs[j] else result.prior.high[j]
             if i == j:
+                # Bins of equal width on the axis' scale, where the prior is flat: each holds 1/20 of it.
                 bins = np.geomspace(low, high, 21) if logs[j] else np.linspace(low, high, 21)
-                ax.hist(prior[x_name], bins=bins, density=True, color="lightgray", label="prior (round 0)")
-                ax.hist(posterior[x_name], bins=bins, weights=weights, density=True, alpha=0.7,
+                ax.hist(posterior[x_name], bins=bins, weights=weights / weights.sum(), alpha=0.7,
                         color="tab:blue", label="posterior")
+                ax.axhline(1 / 20, color="0.4", linestyle="--", label="prior")
                 row = interval.loc[x_name]
                 ax.axvspan(row["low"], row["high"], color="tab:blue", alpha=0.12,
                            label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}")
                 if truth and x_name in truth:
                     ax.axvline(truth[x_name], color="red", label=f"truth {truth[x_name]:.3g}")
-                ax.set_ylabel("density" if j == 0 else "")
+                ax.set_ylabel("share of the weight per bin")
                 ax.legend(fontsize="x-small")
             elif i > j:
-                ax.scatter(prior[x_name], prior[y_name], s=6, color="lightgray", label="prior (round 0)")
+                ax.scatter(prior[x_name], prior[y_name], s=6, color="0.6", label="prior sample (round 0)")
                 ax.scatter(posterior[x_name], posterior[y_name], s=8 + 120 * weights / weights.max(),
                            alpha=0.6, color="tab:blue", label="posterior (area by weight)")
                 if truth and x_name in truth and y_name in truth:
@@ -113,13 +125,13 @@ def posterior_pairs(result, truth=None, level=0.9):
                             label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})")
                 ax.set_ylabel(y_name)
                 if logs[i]:
-                    ax.set_yscale("log")
+                    _log_ticks(ax.yaxis, ax.set_yscale, np.exp(result.prior.low[i]), np.exp(result.prior.high[i]))
                 ax.legend(fontsize="x-small")
             else:
                 ax.axis("off")
                 continue
             if logs[j]:
-                ax.set_xscale("log")
+                _log_ticks(ax.xaxis, ax.set_xscale, low, high)
             ax.set_xlim(low, high)
             ax.set_xlabel(x_name)
     runs_done = len(runs)
