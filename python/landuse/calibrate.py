@@ -10,10 +10,12 @@ was observed, as a weighted sample of the posterior.
 
 Sequential Monte Carlo (ABC-PMC, Beaumont et al. 2009): round 0 draws a
 population from the prior (uniform on (low, high), log-uniform on ("log", low,
-high), each whole number equally likely on (low, high, int)). Every later round's tolerance is the ``quantile`` of the distances of
-the last round's population; candidates are drawn from that population by
-weight and moved by a Gaussian kernel whose covariance is twice the population's
-weighted covariance, in batches of ``population`` run as one sweep each, until
+high), each whole number equally likely on (low, high, int)). Every later
+round's tolerance is the ``quantile`` of the distances of the last round's
+population; candidates are drawn from that population by weight and moved by a
+Gaussian kernel whose covariance is twice the population's weighted
+covariance, in batches of ``population`` (each run on the sweep machinery's
+task stream, with the sweep's run function), until
 ``population`` of them come within the tolerance. A particle's weight is its
 prior density over the kernel's mixture density at it. Log-uniform ranges are
 handled on the log scale, where their prior is uniform.
@@ -291,8 +293,6 @@ def abc(ranges, targets, population=50, rounds=4, quantile=0.5, simulate=None, c
     ``simulate(point, seed)``, a function returning the targets' values in their
     order. ``journal``: a file keeping every finished candidate, from which a
     calibration started again goes on. Returns an ``ABCResult``."""
-    from .sensitivity import Output
-
     prior = Prior(ranges)
     if not isinstance(targets, dict) or not targets:
         raise ValueError("targets takes a dict of outputs to observed values, with at least one")
