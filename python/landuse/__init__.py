@@ -367,8 +367,9 @@ from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)
 
 
 def __getattr__(name):
-    """landuse.sensitivity (scipy) and landuse.plot (matplotlib) are imported when first used."""
-    if name in ("sensitivity", "plot"):
+    """landuse.sensitivity, .screening, .calibrate (scipy) and landuse.plot, .plot_analysis (matplotlib) are
+    imported when first used."""
+    if name in ("sensitivity", "plot", "screening", "calibrate", "plot_analysis"):
         import importlib
 
         return importlib.import_module(f".{name}", __name__)

@@ -160,3 +160,5 @@ def sobol(ranges, output, n, replicates=1, client=None, seed=0, steps=None, cont
 
 
 __all__ = ["Output", "saltelli_design", "sobol", "sobol_indices"]
+
+from .screening import morris  # noqa: E402,F401  (screening by elementary effects lives in its own module)

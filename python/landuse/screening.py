@@ -1,0 +1,199 @@
+"""Screening by Morris' elementary effects: which of many controls matter at all,
+at a cost of (d + 1) runs per trajectory.
+
+    effects = landuse.sensitivity.morris(
+        {"E_CProbab": (0.01, 0.5), "E_crAgs": (1, 6, int), "E_noise": (0, 180)},
+        output=["avg_travel at step 300", "residential_aggregation at step 300"],
+        trajectories=8, levels=4, controls={"Edit_size": 8})
+
+A trajectory starts at a point of the grid of ``levels`` values per coordinate
+in the unit cube and moves one coordinate at a time by Delta = levels / (2
+(levels - 1)), each coordinate once. The elementary effect of coordinate i is
+the output's change over that move divided by the signed Delta, so it is in
+output units per whole range. Over the trajectories: mu (their mean), mu* (the
+mean of their absolute values, Campolongo et al. 2007) and sigma (their
+standard deviation, interaction or non-linearity); mu* has a bootstrap interval
+over the trajectories. The trajectories are chosen for spread among many
+random candidates: the set with the largest sum of pairwise distances, found
+greedily (Campolongo's selection, Ruano et al.'s greedy form).
+"""
+
+import numpy as np
+import pandas as pd
+
+from .designs import Design, _count, _ranges
+
+# Candidates per trajectory kept, when ``candidates`` is not given.
+CANDIDATES_PER_TRAJECTORY = 10
+
+
+def _check_levels(levels):
+    if isinstance(levels, bool) or not isinstance(levels, (int, np.integer)) or levels < 2 or levels % 2:
+        raise ValueError(f"levels takes an even whole number of 2 or more (4 is usual), not {levels!r}")
+    return int(levels)
+
+
+def _trajectory(d, levels, rng):
+    """One trajectory in the unit cube, (d + 1) x d, and the coordinate moved at each step."""
+    delta = levels / (2 * (levels - 1))
+    # Starting levels from which +Delta stays in the cube; half of them then go down instead.
+    start = rng.integers(0, levels // 2, d) / (levels - 1)
+    up = rng.random(d) < 0.5
+    start = np.where(up, start, start + delta)
+    order = rng.permutation(d)
+    points = [start.copy()]
+    for i in order:
+        x = points[-1].copy()
+        x[i] = x[i] + delta if up[i] else x[i] - delta
+        points.append(x)
+    return np.array(points), order
+
+
+def trajectory_distance(a, b):
+    """Campolongo's distance between two trajectories: the sum of the Euclidean
+    distances between every point of one and every point of the other."""
+    return float(np.sqrt(((a[:, None, :] - b[None, :, :]) ** 2).sum(axis=2)).sum())
+
+
+def spread_selection(candidates, count):
+    """Indices of ``count`` of the candidate trajectories with a large sum of
+    pairwise distances: the farthest pair, then each time the candidate that adds
+    the most distance to those taken."""
+    m = len(candidates)
+    if count >= m:
+        return list(range(m))
+    distance = np.zeros((m, m))
+    for i in range(m):
+        for j in range(i + 1, m):
+            distance[i, j] = distance[j, i] = trajectory_distance(candidates[i], candidates[j])
+    first, second = np.unravel_index(np.argmax(distance), distance.shape)
+    taken = [int(first), int(second)]
+    added = distance[first] + distance[second]
+    while len(taken) < count:
+        added[taken] = -np.inf
+        best = int(np.argmax(added))
+        taken.append(best)
+        added = added + distance[best]
+    return taken[:count]
+
+
+def morris_design(ranges, trajectories, levels=4, candidates=None, seed=None):
+    """The (d + 1) x trajectories points of a Morris design, trajectory after
+    trajectory, as a ``Design``; its ``moved`` holds the coordinate moved at each
+    step (trajectories x d) and ``delta`` the step in the unit cube."""
+    parsed = _ranges(ranges)
+    d = len(parsed)
+    levels = _check_levels(levels)
+    trajectories = _count(trajectories, per_point=d + 1)
+    candidates = CANDIDATES_PER_TRAJECTORY * trajectories if candidates is None else _count(candidates)
+    if candidates < trajectories:
+        raise ValueError(f"candidates ({candidates}) takes at least as many as the trajectories ({trajectories})")
+    rng = np.random.default_rng(seed)
+    made = [_trajectory(d, levels, rng) for _ in range(candidates)]
+    chosen = spread_selection([points for points, _ in made], trajectories)
+    unit = np.vstack([made[k][0] for k in chosen])
+    points = [{r.name: r.value(u) for r, u in zip(parsed, row)} for row in unit]
+    design = Design(points, [r.name for r in parsed], unit, "morris")
+    design.moved = np.array([made[k][1] for k in chosen])
+    design.delta = levels / (2 * (levels - 1))
+    return design
+
+
+def elementary_effects(unit, values, moved):
+    """Elementary effects (trajectories x d, by coordinate) from a design's unit
+    coordinates ((d + 1) x trajectories rows), the outputs at its points and the
+    coordinate moved at each step."""
+    moved = np.asarray(moved)
+    r, d = moved.shape
+    unit = np.asarray(unit, float).reshape(r, d + 1, d)
+    values = np.asarray(values, float).reshape(r, d + 1)
+    effects = np.empty((r, d))
+    for t in range(r):
+        for step, i in enumerate(moved[t]):
+            change = unit[t, step + 1, i] - unit[t, step, i]
+            effects[t, i] = (values[t, step + 1] - values[t, step]) / change
+    return effects
+
+
+def morris_indices(effects, names, bootstrap=1000, confidence=0.95, seed=None):
+    """mu, mu* and sigma of each coordinate's elementary effects (trajectories x
+    d), with a percentile interval on mu* from ``bootstrap`` resamples of the
+    trajectories; a DataFrame indexed by the names, in the order of mu*."""
+    effects = np.asarray(effects, float)
+    r = effects.shape[0]
+    mu_star = np.abs(effects).mean(axis=0)
+    rng = np.random.default_rng(seed)
+    tail = (1 - confidence) / 2 * 100
+    if bootstrap:
+        resampled = np.array([np.abs(effects[rng.integers(0, r, r)]).mean(axis=0) for _ in range(bootstrap)])
+        low, high = np.percentile(resampled, [tail, 100 - tail], axis=0)
+    else:
+        low, high = mu_star, mu_star
+    frame = pd.DataFrame({"mu": effects.mean(axis=0), "mu_star": mu_star, "mu_star_low": low,
+                          "mu_star_high": high, "sigma": effects.std(axis=0, ddof=1) if r > 1 else np.nan},
+                         index=pd.Index(list(names), name="parameter"))
+    frame.attrs.update(trajectories=r, confidence=confidence)
+    return frame.sort_values("mu_star", ascending=False)
+
+
+def morris(ranges, output, trajectories, levels=4, client=None, seed=0, steps=None, controls=None,
+           replicates=1, candidates=None, bootstrap=1000, confidence=0.95, progress=True, measures=None,
+           every=1, journal=None):
+    """Morris screening of ``output`` (one output's text as for
+    ``landuse.sensitivity.sobol``, or a list of them, all from the same runs)
+    over ``ranges`` (as for ``landuse.designs``): a design of ``trajectories``
+    trajectories on ``levels`` levels, run ``replicates`` times each on the sweep
+    machinery (``client``, ``journal`` as for ``landuse.sweep``), the output
+    averaged over a point's replicates. ``controls`` are fixed for every run.
+
+    Returns a DataFrame indexed by parameter (by output and parameter for a list
+    of outputs): mu, mu_star, mu_star_low, mu_star_high, sigma; its attrs hold
+    the sweep's ``table`` and the ``effects`` (trajectories x parameters per output)."""
+    from .sensitivity import Output
+    from .sweeps import sweep
+    from . import PATTERN_MEASURES, STATISTICS_COLUMNS
+
+    texts = [output] if isinstance(output, str) else list(output)
+    if not texts:
+        raise ValueError("output takes an output's text or a list of them")
+    wanted = [Output(text) for text in texts]
+    if measures is None and any(w.column in PATTERN_MEASURES.index for w in wanted):
+        from .measures import patterns as measures
+    for w in wanted:
+        # Refused before the runs rather than found after them.
+        if measures is None and w.column not in STATISTICS_COLUMNS:
+            raise ValueError(f"output {w.text!r}: {w.column!r} is no statistics column, no pattern measure "
+                             "and no measures are given")
+        if steps is not None and w.step is not None and w.step > steps:
+            raise ValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
+    design = morris_design(ranges, trajectories, levels, candidates, seed)
+    fixed = dict(controls or {})
+    clash = sorted(set(fixed) & set(design.names))
+    if clash:
+        raise ValueError(f"{', '.join(clash)}: both a range and a fixed control")
+    design[:] = [{**fixed, **point} for point in design]
+    at_steps = [w.step for w in wanted if w.step is not None]
+    if steps is None and at_steps:
+        steps = max(at_steps)
+    keep = "every" if at_steps else "final"
+    table = sweep(design, replicates=replicates, steps=steps, client=client, progress=progress,
+                  measures=measures, every=every, journal=journal, keep=keep)
+    runs = table.drop_duplicates("run").set_index("run")["point"]
+    frames, effects = [], {}
+    for w in wanted:
+        by_run = w.of_runs(table)
+        by_point = by_run.groupby(runs.loc[by_run.index].to_numpy()).mean().sort_index().to_numpy()
+        effects[w.text] = elementary_effects(design.coordinates, by_point, design.moved)
+        frame = morris_indices(effects[w.text], design.names, bootstrap, confidence, seed)
+        frames.append(frame)
+    if isinstance(output, str):
+        result = frames[0]
+    else:
+        result = pd.concat(frames, keys=texts, names=["output", "parameter"])
+    result.attrs.update(table=table, effects=effects, output=output, trajectories=len(design.moved),
+                        levels=levels, confidence=confidence, replicates=replicates)
+    return result
+
+
+__all__ = ["elementary_effects", "morris", "morris_design", "morris_indices", "spread_selection",
+           "trajectory_distance"]
