@@ -196,6 +196,8 @@ def test_the_local_cluster_listens_with_tls_on_loopback_only_and_serves_no_pages
     each on a port of the loopback interface that speaks TLS: no HTTP server at all."""
     import psutil
 
+    # A worker that an earlier test's run ended may still be coming back.
+    client.wait_for_workers(2, timeout=120)
     info = client.scheduler_info()
     addresses = [info["address"], *info["workers"], *(worker["nanny"] for worker in info["workers"].values())]
     assert len(addresses) == 5 and all(address.startswith("tls://127.0.0.1:") for address in addresses), addresses
