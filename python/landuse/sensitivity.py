@@ -155,10 +155,11 @@ def _deterministic(fa, fb, fab, estimator):
 
 
 def _percentiles(samples, estimate, confidence):
-    if not len(samples):
+    samples = np.asarray(samples, float)
+    if not len(samples) or np.isnan(samples).all():  # e.g. the chance share of one replicate
         return estimate, estimate
     tail = (1 - confidence) / 2 * 100
-    return np.nanpercentile(np.asarray(samples, float), [tail, 100 - tail], axis=0)
+    return np.nanpercentile(samples, [tail, 100 - tail], axis=0)
 
 
 def sobol_indices(fa, fb, fab, names, bootstrap=1000, confidence=0.95, seed=None, estimator="saltelli"):

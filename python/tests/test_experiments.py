@@ -159,6 +159,17 @@ def test_chance_is_told_from_cause_on_ishigami_plus_noise(noise, estimator, repl
     assert list(frame["like_chance"]) == [False, False, noise == "seed"]
 
 
+@pytest.mark.parametrize("n, flagged", [(64, [False, True]), (4096, [False, False])])
+def test_a_total_a_little_above_the_seeds_is_flagged_until_its_interval_clears_it(n, flagged):
+    """2 x1 + x2 / 2 plus seed noise of variance 0.015: x2's total over one run,
+    0.055, is above the seed's, 0.041, but at n = 64 their difference's interval
+    reaches 0."""
+    ranges = {"x1": (0, 1), "x2": (0, 1)}
+    frame = sensitivity.replicated_indices(*noisy_runs(lambda x: 2 * x[:, 0] + x[:, 1] / 2, ranges, n, 2, 0.015,
+                                                       "seed"), list(ranges), bootstrap=300, seed=1)
+    assert frame.loc["x2", "ST_run"] > frame.attrs["seed"]["ST"] and list(frame["like_chance"]) == flagged
+
+
 def linear(x):
     return x[:, 0] + 2 * x[:, 1]  # x3 does nothing: S1 = 1/5, 4/5, 0
 
@@ -196,6 +207,9 @@ def test_convergence_from_nested_prefixes_of_one_design():
     whole = sensitivity.replicated_indices(*runs, list(ranges), bootstrap=50, seed=1)
     last = table[(table["n"] == 512) & table["parameter"].isin(list(ranges))].set_index("parameter")
     assert np.allclose(last["ST"], whole["ST"]) and np.allclose(last["ST"], total, atol=0.05)
+    prefix = sensitivity.replicated_indices(*(part[..., :64, :] for part in runs), list(ranges), bootstrap=50,
+                                            seed=1)
+    assert np.allclose(table[(table["n"] == 64) & table["parameter"].isin(list(ranges))]["ST"], prefix["ST"])
     error = table[table["parameter"].isin(list(ranges))].assign(
         error=lambda t: np.abs(t["ST"] - total[t["parameter"].str[1:].astype(int) - 1])).groupby("n")["error"].max()
     assert error[512] < error[8] / 3
@@ -222,16 +236,25 @@ def test_non_uniform_ranges_map_alike_in_designs_and_grids(spec, check):
 
 def test_sobol_indices_of_the_model_and_their_plots(client, tmp_path):
     indices = sensitivity.sobol({"E_crAgs": (1, 6, int), "E_noise": (0, 60)}, "residential at step 6", n=4,
-                                client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50)
+                                client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50, steps=8,
+                                replicates=1, estimator="jansen")
     table = indices.attrs["table"]
-    assert list(indices.index) == ["E_crAgs", "E_noise"] and table["run"].nunique() == 16
-    for output, steps, message in (("residental at step 6", None, "no statistics column"),
-                                   ("residential at step 6", 5, "before step 6")):
+    # n (d + 3) points, the seed's block among them; only the output's step of each run kept.
+    assert list(indices.index) == ["E_crAgs", "E_noise"] and table["run"].nunique() == 20 and len(table) == 20
+    assert (table["step"] == 6).all() and table["replicate"].nunique() == 8
+    assert table[["E_crAgs", "E_noise", "residential"]].corr().shape == (3, 3)  # swept controls are numbers
+    for output, steps, extra, message in (("residental at step 6", None, {}, "no statistics column"),
+                                          ("residential at step 6", 5, {}, "before step 6"),
+                                          ("track_share at step 6", 9, {"every": 4}, "never at step 6")):
         with pytest.raises(ValueError, match=message):  # refused before any run
-            sensitivity.sobol({"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client=None, progress=False)
-    # Growth adds E_crAgs homes a step, whatever the agents' return noise: f(B) equals
-    # f(A_B) for E_crAgs, and f(A) equals f(A_B) for E_noise, exactly.
+            sensitivity.sobol({"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client="tcp://nowhere:1",
+                              progress=False, **extra)
+    # Growth adds E_crAgs homes a step, whatever the agents' return noise or the seed: f(B) equals
+    # f(A_B) for E_crAgs, and f(A) equals f(A_B) for E_noise, exactly; no run differs by chance.
     assert indices.loc["E_crAgs", "S1"] == 1.0 and indices.loc["E_noise", "ST"] == 0.0
+    assert indices.attrs["seed"]["ST"] == 0.0 and list(indices["like_chance"]) == [False, True]
+    some_steps = landuse.sweep({"Edit_size": 10}, steps=8, keep=[3], client=client, progress=False)
+    assert list(some_steps["step"]) == [3, 8]  # the kept step and the last
 
     import matplotlib
 
