@@ -32,6 +32,7 @@ bootstrap interval of their difference reaches 0) is flagged ``like_chance``.
 Intervals come from the bootstrap, resampling the base points.
 """
 
+import math
 import re
 
 import numpy as np
@@ -294,52 +295,64 @@ def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, cont
     defaults to the output's step (or the stop time). An output that is a pattern
     measure (``landuse.PATTERN_MEASURES``) is measured by ``landuse.patterns``
     unless other ``measures`` are given, every ``every`` steps (by default only
-    at the output's step). Only the output's step of each run is kept.
+    at the outputs' steps). Only the outputs' steps of each run are kept.
 
     Returns a DataFrame indexed by parameter (see ``replicated_indices``); its
     attrs hold the chance share, the seed's indices, n, replicates, the output,
-    the sweep's table ("table") and the indices against n ("convergence")."""
+    the sweep's table ("table") and the indices against n ("convergence").
+    ``output`` may be a list of outputs, all taken from the same runs: then a dict
+    of such DataFrames by output."""
     from .sweeps import RESERVED_COLUMNS, check_replicates, sweep
 
     _check_estimator(estimator)
     replicates = check_replicates(replicates)
-    wanted = Output(output)
-    if measures is None and wanted.column in PATTERN_MEASURES.index:
+    texts = [output] if isinstance(output, str) else list(output)
+    if not texts:
+        raise ValueError("output takes an output or a list of them, not an empty list")
+    wanted = [Output(text) for text in texts]
+    if measures is None and any(w.column in PATTERN_MEASURES.index for w in wanted):
         from .measures import patterns as measures
     # Mistakes the runs would show only at their end are refused before them.
-    if measures is None and wanted.column not in STATISTICS_COLUMNS:
-        raise ValueError(f"output {output!r}: {wanted.column!r} is no statistics column "
-                         f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given")
-    if steps is not None and wanted.step is not None and wanted.step > steps:
-        raise ValueError(f"output {output!r}: the runs end at step {steps}, before step {wanted.step}")
-    if steps is None:
-        steps = wanted.step
-    measured = measures is not None and wanted.column not in STATISTICS_COLUMNS and wanted.column not in \
-        RESERVED_COLUMNS
+    for w in wanted:
+        if measures is None and w.column not in STATISTICS_COLUMNS:
+            raise ValueError(f"output {w.text!r}: {w.column!r} is no statistics column "
+                             f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given")
+        if steps is not None and w.step is not None and w.step > steps:
+            raise ValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
+    at = sorted({w.step for w in wanted if w.step is not None})
+    at_last = any(w.step is None for w in wanted)
+    if steps is None and at and not at_last:
+        steps = at[-1]
+    measured = [w for w in wanted if measures is not None and w.column not in STATISTICS_COLUMNS
+                and w.column not in RESERVED_COLUMNS and w.step is not None]
     if every is None:
-        every = wanted.step if measured and wanted.step else 1
-    if measured and wanted.step is not None and wanted.step % every and wanted.step != steps:
-        raise ValueError(f"output {output!r}: measures are taken every {every} steps and at step {steps}, "
-                         f"never at step {wanted.step}")
+        every = math.gcd(*[w.step for w in measured]) or 1 if measured else 1
+    for w in measured:
+        if w.step % every and w.step != steps:
+            raise ValueError(f"output {w.text!r}: measures are taken every {every} steps and at step {steps}, "
+                             f"never at step {w.step}")
     design = seeded_saltelli_design(ranges, n, replicates, seed)
     fixed = dict(controls or {})
     clash = sorted(set(fixed) & set(design.names))
     if clash:
         raise ValueError(f"{', '.join(clash)}: both a range and a fixed control")
     design[:] = [{**fixed, **point} for point in design]
-    keep = "final" if wanted.step is None or wanted.step == steps else [wanted.step]
+    keep = "final" if not at or (at == [steps] and not at_last) else at
     table = sweep(design, replicates=replicates, steps=steps, client=client, progress=progress, measures=measures,
                   every=every, journal=journal, keep=keep)
-    if wanted.step is not None:
-        table = table[table["step"] == wanted.step].reset_index(drop=True)
-    by_run = wanted.of_runs(table).sort_index()
+    if keep != "final":
+        last = table.groupby("run")["step"].transform("max") == table["step"]
+        table = table[table["step"].isin(at) | (last if at_last else False)].reset_index(drop=True)
     d = len(design.names)
-    parts = split_runs(by_run.to_numpy(), n, d, replicates)
-    indices = replicated_indices(*parts, design.names, bootstrap, confidence, seed, estimator)
-    indices.attrs.update(table=table, output=wanted.text,
-                         convergence=convergence(*parts, design.names, min(bootstrap, 200), confidence, seed,
-                                                 estimator))
-    return indices
+    results = {}
+    for w in wanted:
+        parts = split_runs(w.of_runs(table).sort_index().to_numpy(), n, d, replicates)
+        indices = replicated_indices(*parts, design.names, bootstrap, confidence, seed, estimator)
+        indices.attrs.update(table=table, output=w.text,
+                             convergence=convergence(*parts, design.names, min(bootstrap, 200), confidence, seed,
+                                                     estimator))
+        results[w.text] = indices
+    return results[texts[0]] if isinstance(output, str) else results
 
 
 def summary(indices):
