@@ -144,8 +144,9 @@ class SweepPoints:
             values = [[control_text(point[name]) if name in point else None for name in self.names]
                       for point in self._points]
         description = [__version__, replicates, steps, self._points is None, self.names, values,
-                       self.coordinate_names, self.coordinates] + ([self.first_replicates] if self.first_replicates
-                                                                    else [])
+                       self.coordinate_names, self.coordinates]
+        if self.first_replicates:  # only then, so that the journals of earlier sweeps still match
+            description.append(self.first_replicates)
         return hashlib.sha256(json.dumps(description).encode()).hexdigest()
 
 

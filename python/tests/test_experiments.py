@@ -234,6 +234,54 @@ def test_non_uniform_ranges_map_alike_in_designs_and_grids(spec, check):
         [0.125, 0.375, 0.625, 0.875]
 
 
+def made_table(values, steps=(1, 2, 3), stopped_after=None):
+    """A sweep's table without the model: one run per (point value, replicate),
+    residential and agents the same counts, avg_travel the same everywhere."""
+    rows = []
+    for run, (value, replicate, residential) in enumerate(values):
+        for step in steps:
+            if stopped_after is not None and replicate == 1 and step > stopped_after:
+                break
+            row = dict.fromkeys(landuse.STATISTICS_COLUMNS, 0)
+            row.update(run=run, E_CProbab=value, replicate=replicate, seed=0, version="", draws=0, step=step,
+                       residential=residential * step, agents=residential * step, avg_travel=5, stopped=False,
+                       error="")
+            rows.append(row)
+    return pd.DataFrame(rows)[["run", "E_CProbab", "replicate", "seed", "version", "draws",
+                               *landuse.STATISTICS_COLUMNS, "stopped", "error"]]
+
+
+@pytest.mark.parametrize("case", ["legend", "band", "stopped", "many", "varying", "ticks"])
+def test_plots_say_what_they_draw(case):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    from landuse import plot
+
+    two = made_table([(0.123456789, 0, 0), (0.123456789, 1, 10), (0.5, 0, 3), (0.5, 1, 4)],
+                     stopped_after=2 if case == "stopped" else None)
+    if case == "legend":
+        labels = [t.get_text() for t in plot.over_steps(two, "residential").get_legend().get_texts()]
+        assert labels == ["E_CProbab=0.123", "E_CProbab=0.5"]
+    elif case == "band":  # 0 and 10 a step: mean 5, sd 7.1, the band cut at 0 and labelled
+        ax = plot.over_steps(two, "residential")
+        assert min(path.vertices[:, 1].min() for c in ax.collections for path in c.get_paths()) == 0
+        assert "mean \u00b1 1 sd" in ax.get_title() and "2 replicates" in ax.get_title()
+    elif case == "stopped":  # replicate 1 stops after step 2: step 3 is the mean of replicate 0 alone
+        ax = plot.over_steps(two, "residential")
+        assert [line.get_linestyle() for line in ax.lines] == ["-", "--", "-", "--"]
+        assert "still running" in ax.get_title()
+    elif case == "many":
+        ax = plot.over_steps(made_table([(v / 7, 0, v) for v in range(13)]), "residential")
+        assert len(ax.lines) == 13 and len(ax.figure.axes) == 2 and ax.get_legend() is None
+    elif case == "varying":  # agents repeat residential run for run; avg_travel never varies
+        assert plot.varying_columns(two) == ["residential"]
+    else:
+        ticks = plot.final_values(made_table([(v, 0, v) for v in (1, 2)]), "residential", "E_CProbab").get_xticks()
+        assert len(ticks) > 1 and (ticks == np.round(ticks)).all()  # not 1.0, 1.2, .. for a whole-number control
+    matplotlib.pyplot.close("all")
+
+
 def test_sobol_indices_of_the_model_and_their_plots(client, tmp_path):
     indices = sensitivity.sobol({"E_crAgs": (1, 6, int), "E_noise": (0, 60)}, "residential at step 6", n=4,
                                 client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50, steps=8,
