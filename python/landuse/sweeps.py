@@ -677,7 +677,10 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     that ends a run early; its last row has ``stopped`` true. A measure or stop
     condition that raises makes that run's error row, naming the function. The
     functions travel to the workers as Dask sends tasks (cloudpickle).
-    ``keep``: "every" keeps a row for every step; "final" one row per run, its last.
+    ``keep``: "every" keeps a row for every step; "final" one row per run, its last;
+    a list of steps the rows of those steps and the last.
+    A design with ``first_replicates`` (one per point, as a seeded Saltelli
+    design has) runs replicates first .. first + replicates - 1 of each point.
     A design (``landuse.designs``) adds a column ``point`` (its index in the design)
     and its coordinates in the unit cube (``u_NAME``).
 
