@@ -11,12 +11,21 @@ list of dicts.
     (low, high)          a real, uniform in [low, high]
     (low, high, int)     a whole number, each of low..high equally likely
     [a, b, c]            one of the choices, each equally likely
+    ("log", low, high)   a real whose logarithm is uniform (0 < low <= high)
+    ("normal", mean, sd, low, high)
+                         a normal of that mean and sd cut to [low, high]
+                         (scipy.stats.truncnorm)
+
+A spelled range may end with a function of the sampled value, which gives the
+control's value: ``("log", 7, 700, decay_of_half_life)`` samples a half-life in
+steps log-uniformly and gives the control the decay factor of that half-life.
 
 e.g. ``{"E_CProbab": (0.01, 0.5), "E_crAgs": (1, 10, int), "rb_rulette": [0, 1]}``.
 The samples come from ``scipy.stats.qmc``, in the unit cube; each point keeps its
 coordinates there (``design.coordinates``, one row per point), and a sweep of a
 design records them as columns ``u_NAME`` beside the design's ``point`` index.
-The same seed gives the same design.
+The same seed gives the same design. ``grid`` takes ranges too, each cut into
+``levels`` strata whose midpoints it maps as the designs map their samples.
 """
 
 import functools
@@ -45,44 +54,95 @@ class Design(list):
         return f"<landuse.designs.Design {self.kind}: {len(self)} points of {', '.join(self.names) or 'no range'}>"
 
 
+def decay_of_half_life(half_life):
+    """The factor a quantity decays by each step to halve in ``half_life`` steps."""
+    return 0.5 ** (1.0 / half_life)
+
+
+# Ranges spelled by their kind first, and how many numbers each takes.
+SPELLED = {"uniform": 2, "int": 2, "log": 2, "normal": 4}
+
+
+def is_spelled_range(spec):
+    return isinstance(spec, tuple) and bool(spec) and isinstance(spec[0], str) and spec[0] in SPELLED
+
+
 class Range:
     """How one control's coordinate in [0, 1) becomes its value."""
 
     def __init__(self, name, spec):
         self.name = name
+        self.then = None
         if isinstance(spec, list):
             if not spec:
                 raise ValueError(f"{name}: a list of choices cannot be empty")
             self.kind, self.choices = "choice", list(spec)
             _check_values(name, self.choices)
             return
+        if is_spelled_range(spec):
+            self._spelled(name, spec)
+            return
         if not isinstance(spec, tuple) or len(spec) not in (2, 3) or (len(spec) == 3 and spec[2] is not int):
-            raise ValueError(f"{name}: a range is (low, high), (low, high, int) or a list of choices, "
-                             f"not {_shown(spec)}")
-        low, high = spec[0], spec[1]
+            raise ValueError(f"{name}: a range is (low, high), (low, high, int), a list of choices, "
+                             f"(\"log\", low, high) or (\"normal\", mean, sd, low, high), not {_shown(spec)}")
+        self._bounds(name, spec, spec[0], spec[1], "int" if len(spec) == 3 else "real")
+        _check_values(name, (self.low, self.high))
+
+    def _bounds(self, name, spec, low, high, kind):
         if not all(isinstance(v, numbers.Real) and not isinstance(v, bool) and _finite(v) for v in (low, high)):
             raise ValueError(f"{name}: the bounds of a range are finite numbers, not {_shown(spec)}")
         if low > high:
             raise ValueError(f"{name}: the low bound {low} is above the high bound {high}")
-        if len(spec) == 3:
+        if kind == "int":
             if low != int(low) or high != int(high):
                 raise ValueError(f"{name}: the bounds of a whole-number range are whole numbers, "
                                  f"not {_shown(spec)}")
             self.kind, self.low, self.high = "int", int(low), int(high)
+            return
+        self.kind, self.low, self.high = kind, float(low), float(high)
+        # A width past the largest double makes every value infinite (or NaN), and every run fail.
+        if not math.isfinite(self.high - self.low):
+            raise ValueError(f"{name}: the range {low!r}..{high!r} is wider than the largest number, "
+                             f"{float(np.finfo(float).max)!r}")
+
+    def _spelled(self, name, spec):
+        kind, count = spec[0], SPELLED[spec[0]]
+        numbers_given = spec[1:1 + count]
+        rest = spec[1 + count:]
+        if len(numbers_given) != count or len(rest) > 1 or (rest and not callable(rest[0])):
+            raise ValueError(f"{name}: a {kind!r} range takes {count} numbers and perhaps a function of the "
+                             f"value, not {_shown(spec)}")
+        self.then = rest[0] if rest else None
+        if kind == "normal":
+            mean, sd, low, high = numbers_given
+            if not all(isinstance(v, numbers.Real) and not isinstance(v, bool) and _finite(v)
+                       for v in (mean, sd)) or sd <= 0:
+                raise ValueError(f"{name}: a normal range takes a finite mean and an sd above 0, not {_shown(spec)}")
+            self._bounds(name, spec, low, high, "normal")
+            if self.low == self.high:
+                raise ValueError(f"{name}: a normal range needs low below high, not {_shown(spec)}")
+            from scipy.stats import truncnorm
+
+            self.distribution = truncnorm((self.low - mean) / sd, (self.high - mean) / sd, loc=mean, scale=sd)
         else:
-            self.kind, self.low, self.high = "real", float(low), float(high)
-            # A width past the largest double makes every value infinite (or NaN), and every run fail.
-            if not math.isfinite(self.high - self.low):
-                raise ValueError(f"{name}: the range {low!r}..{high!r} is wider than the largest number, "
-                                 f"{float(np.finfo(float).max)!r}")
-        _check_values(name, (self.low, self.high))
+            self._bounds(name, spec, *numbers_given, {"uniform": "real", "int": "int", "log": "log"}[kind])
+            if kind == "log" and self.low <= 0:
+                raise ValueError(f"{name}: a log range takes bounds above 0, not {_shown(spec)}")
+        _check_values(name, [self._then(v) for v in (self.low, self.high)])
+
+    def _then(self, value):
+        return value if self.then is None else self.then(value)
 
     def value(self, u):
         if self.kind == "real":
-            return self.low + u * (self.high - self.low)
+            return self._then(self.low + u * (self.high - self.low))
+        if self.kind == "log":
+            return self._then(float(self.low * (self.high / self.low) ** u))
+        if self.kind == "normal":
+            return self._then(float(np.clip(self.distribution.ppf(u), self.low, self.high)))
         count = len(self.choices) if self.kind == "choice" else self.high - self.low + 1
         index = min(int(math.floor(u * count)), count - 1)
-        return self.choices[index] if self.kind == "choice" else self.low + index
+        return self.choices[index] if self.kind == "choice" else self._then(self.low + index)
 
 
 def _shown(value, length=80):
@@ -177,20 +237,43 @@ def random(ranges, n, seed=None):
     return from_unit_cube(parsed, unit, "random")
 
 
-def grid(parameters):
+def grid(parameters, levels=None):
     """Every combination of the value lists (the last name varying fastest), as a
-    sweep of a dict of value lists makes them."""
+    sweep of a dict of value lists makes them. A spelled range (``("log", 0.9,
+    0.999)``, see above) takes ``levels`` values, the midpoints of as many equal
+    strata of the unit cube mapped as the designs map them; the grid then keeps
+    every point's coordinates, as a design does."""
     from .sweeps import SweepPoints
 
-    points = SweepPoints(parameters)  # counted before any point is made
-    check_design_size(points.count)
-    return Design(points, kind="grid")
+    spelled = {name: spec for name, spec in parameters.items() if is_spelled_range(spec)}
+    if not spelled:
+        points = SweepPoints(parameters)  # counted before any point is made
+        check_design_size(points.count)
+        return Design(points, kind="grid")
+    if levels is None:
+        raise ValueError(f"{', '.join(spelled)}: a range in a grid takes levels=, the values it is cut into")
+    levels = _count(levels)
+    lists = {name: ([spec] if not isinstance(spec, (list, tuple, range, np.ndarray)) or isinstance(spec, str)
+                    else list(spec)) for name, spec in parameters.items() if name not in spelled}
+    check_design_size(levels ** len(spelled) * math.prod(len(v) for v in lists.values()))
+    mids = (np.arange(levels) + 0.5) / levels
+    parsed = [Range(name, spec) for name, spec in spelled.items()]
+    unit = np.array(np.meshgrid(*[mids] * len(parsed), indexing="ij")).reshape(len(parsed), -1).T
+    points, coordinates = [], []
+    for fixed in SweepPoints(lists) if lists else [{}]:
+        for row in unit:
+            point = dict(fixed)
+            point.update({r.name: r.value(u) for r, u in zip(parsed, row)})
+            points.append({name: point[name] for name in parameters})
+            coordinates.append(row)
+    return Design(points, [r.name for r in parsed], coordinates, "grid")
 
 
 def from_table(design):
     """The design a TOML ``[design]`` table with its ``[ranges]`` asks for: kind
     (latin_hypercube, sobol, random), points, seed; ranges as [low, high],
-    [low, high, "int"] or {choices = [...]}."""
+    [low, high, "int"], ["log", low, high], ["normal", mean, sd, low, high] or
+    {choices = [...]}."""
     kinds = {"latin_hypercube": latin_hypercube, "sobol": sobol, "random": random}
     unknown = sorted(set(design) - {"kind", "points", "seed", "ranges"})
     if unknown:
@@ -204,12 +287,15 @@ def from_table(design):
     for name, spec in design.get("ranges", {}).items():
         if isinstance(spec, dict) and set(spec) == {"choices"}:
             ranges[name] = list(spec["choices"])
+        elif isinstance(spec, list) and spec and isinstance(spec[0], str) and spec[0] in SPELLED:
+            ranges[name] = tuple(spec)
         elif isinstance(spec, list) and len(spec) == 3 and spec[2] == "int":
             ranges[name] = (spec[0], spec[1], int)
         elif isinstance(spec, list) and len(spec) == 2:
             ranges[name] = (spec[0], spec[1])
         else:
-            raise ValueError(f"[ranges] {name}: takes [low, high], [low, high, \"int\"] or {{choices = [...]}}, "
+            raise ValueError(f"[ranges] {name}: takes [low, high], [low, high, \"int\"], [\"log\", low, high], "
+                             f"[\"normal\", mean, sd, low, high] or {{choices = [...]}}, "
                              f"not {_shown(spec)}")
     seed = design.get("seed")
     if seed is not None and (isinstance(seed, bool) or not isinstance(seed, int)):

@@ -33,8 +33,9 @@ class RecordShape:
     when the table is made after the last one. Calling it with a record raises
     ValueError saying what is wrong with it."""
 
-    def __init__(self, runs, replicates, values, coordinates):
+    def __init__(self, runs, replicates, values, coordinates, first_replicates=()):
         self.runs, self.replicates, self.values, self.coordinates = runs, replicates, values, coordinates
+        self.first_replicates = list(first_replicates)
         self.seen = bytearray(runs)
 
     def __call__(self, record):
@@ -51,7 +52,10 @@ class RecordShape:
             raise ValueError(f"run {run} is no run of this sweep (0..{self.runs - 1})")
         if self.seen[run]:
             raise ValueError(f"run {run} a second time")
-        if (record["point"], record["replicate"]) != divmod(run, self.replicates):
+        point, replicate = divmod(run, self.replicates)
+        if self.first_replicates:
+            replicate += self.first_replicates[point]
+        if (record["point"], record["replicate"]) != (point, replicate):
             raise ValueError(f"run {run} is not point {record['point']}'s replicate {record['replicate']}")
         if record["seed"] != replicate_seed(record["replicate"]) or record["draws"] < 0:
             raise ValueError(f"run {run}'s seed or draws are not its replicate's")

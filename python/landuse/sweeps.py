@@ -78,6 +78,8 @@ class SweepPoints:
         # A design's points carry their coordinates in the unit cube, one column each.
         self.coordinate_names = list(getattr(parameters, "coordinate_names", []))
         self.coordinates = [list(map(float, row)) for row in getattr(parameters, "coordinates", [])]
+        # A design may give each point replicates of its own: point i runs replicates first[i] .. first[i] + R - 1.
+        self.first_replicates = [int(k) for k in getattr(parameters, "first_replicates", [])]
         if isinstance(parameters, dict):
             self.names = list(parameters)
             self._lists = [_value_list(name, values) for name, values in parameters.items()]
@@ -130,6 +132,10 @@ class SweepPoints:
         """The design coordinates of point `index` ([] for a sweep that is no design)."""
         return self.coordinates[index] if self.coordinates else []
 
+    def replicate_of(self, index, replicate):
+        """The replicate index the ``replicate``-th run of point ``index`` takes."""
+        return (self.first_replicates[index] if self.first_replicates else 0) + replicate
+
     def fingerprint(self, replicates, steps):
         """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's."""
         if self._points is None:
@@ -139,6 +145,8 @@ class SweepPoints:
                       for point in self._points]
         description = [__version__, replicates, steps, self._points is None, self.names, values,
                        self.coordinate_names, self.coordinates]
+        if self.first_replicates:  # only then, so that the journals of earlier sweeps still match
+            description.append(self.first_replicates)
         return hashlib.sha256(json.dumps(description).encode()).hexdigest()
 
 
@@ -215,8 +223,13 @@ class RunPlan:
                                   or not 0 <= steps <= LARGEST_STEP):
             raise ValueError(f"steps takes a whole number 0..{LARGEST_STEP} (the step count ends there), "
                              f"not {steps!r}")
-        if keep not in KEEP_CHOICES:
-            raise ValueError(f"keep takes 'every' or 'final', not {keep!r}")
+        if isinstance(keep, (list, tuple)):
+            # Only these steps' rows (and the last): a sensitivity analysis needs one step of every run, not all.
+            if not all(isinstance(k, numbers.Integral) and not isinstance(k, bool) and k >= 0 for k in keep):
+                raise ValueError(f"keep takes 'every', 'final' or a list of steps, not {keep!r}")
+            keep = sorted({int(k) for k in keep})
+        elif keep not in KEEP_CHOICES:
+            raise ValueError(f"keep takes 'every', 'final' or a list of steps, not {keep!r}")
         self.steps = None if steps is None else int(steps)
         self.measures, self.stop_when = check_functions(measures, stop_when)
         self.every = check_every(every)
@@ -260,6 +273,9 @@ def run_one(run_id, point, replicate, plan, names, coordinates=()):
     statistics = sim.statistics if sim is not None else pd.DataFrame(columns=STATISTICS_COLUMNS)
     if plan.keep == "final":
         statistics = statistics.tail(1)
+    elif isinstance(plan.keep, list):
+        last = statistics["step"].iloc[-1:].tolist()
+        statistics = statistics[statistics["step"].isin(plan.keep + last)]
     kept_steps = set(statistics["step"].tolist())
     return {
         "run": run_id, "values": values, "coordinates": list(coordinates), "replicate": replicate, "seed": seed,
@@ -331,6 +347,7 @@ def _statistics_frame(record, layout):
             frame[name] = pd.Series([value] * rows, dtype="float64")
     for name, value in zip(layout.names, record["values"]):
         # Kept as objects, each written as it is: a batch of runs writes the same text as the whole table.
+        # make_table gives them numeric types where every value is of one.
         frame[name] = pd.Series([value] * rows, dtype="object")
     frame["replicate"] = pd.Series([record["replicate"]] * rows, dtype="int64")
     frame["seed"] = pd.Series([record["seed"]] * rows, dtype="int64")
@@ -382,8 +399,23 @@ def make_table(records, layout):
         frames.append(pd.DataFrame(frame))
         measure_rows.extend(_measure_rows(record, rows))
     table = pd.concat(frames, ignore_index=True)
+    for name in layout.names:
+        table[name] = _typed(table[name])
     measures = measure_table(measure_rows, layout.measure_names, table.index)
     return pd.concat([table, measures], axis=1)[layout.columns()]
+
+
+def _typed(column):
+    """A swept control's column as int64 where every value is an int, float64 where
+    every value is a float (so that ``table.corr()`` takes it), else as objects.
+    Only one Python type at a time: each value is still written as it was given,
+    whether a batch of runs or the whole table is written."""
+    kinds = set(map(type, column))
+    if kinds == {int} and all(-2**63 <= value < 2**63 for value in column):
+        return column.astype("int64")
+    if kinds == {float}:
+        return column.astype("float64")
+    return column
 
 
 # The generator's cycle: every stream is a stretch of these states.
@@ -646,7 +678,10 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     that ends a run early; its last row has ``stopped`` true. A measure or stop
     condition that raises makes that run's error row, naming the function. The
     functions travel to the workers as Dask sends tasks (cloudpickle).
-    ``keep``: "every" keeps a row for every step; "final" one row per run, its last.
+    ``keep``: "every" keeps a row for every step; "final" one row per run, its last;
+    a list of steps the rows of those steps and the last.
+    A design with ``first_replicates`` (one per point, as a seeded Saltelli
+    design has) runs replicates first .. first + replicates - 1 of each point.
     A design (``landuse.designs``) adds a column ``point`` (its index in the design)
     and its coordinates in the unit cube (``u_NAME``).
 
@@ -691,7 +726,8 @@ def run_into_journal(points, replicates, plan, client, progress, path):
 
 def record_shape(points, replicates):
     """What each journal line of this sweep holds (see ``RecordShape``)."""
-    return RecordShape(points.count * replicates, replicates, len(points.names), len(points.coordinate_names))
+    return RecordShape(points.count * replicates, replicates, len(points.names), len(points.coordinate_names),
+                       points.first_replicates)
 
 
 def check_journal(path, points, replicates, plan):
@@ -710,7 +746,8 @@ def _run_sweep(points, replicates, plan, client, progress, summary, keep, as_jso
     names = points.names
     bar = _Progress(summary.runs, progress)
     bar.done, bar.failed = summary.done, summary.failed
-    tasks = ((run_id, point, replicate, plan, names, points.coordinates_of(run_id // replicates))
+    tasks = ((run_id, point, points.replicate_of(run_id // replicates, replicate), plan, names,
+              points.coordinates_of(run_id // replicates))
              for run_id, (point, replicate) in enumerate((point, replicate) for point in points
                                                          for replicate in range(replicates))
              if not summary.finished[run_id])

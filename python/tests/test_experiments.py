@@ -117,18 +117,192 @@ def test_jansen_estimators_hold_the_ishigami_indices_within_their_intervals():
         assert np.allclose(indices[name], true, atol=0.03)
 
 
+ISHIGAMI_RANGES = {"x1": (-np.pi, np.pi), "x2": (-np.pi, np.pi), "x3": (-np.pi, np.pi)}
+ISHIGAMI_VARIANCE = 7 ** 2 / 8 + 0.1 * np.pi ** 4 / 5 + 0.1 ** 2 * np.pi ** 8 / 18 + 0.5
+ISHIGAMI_FIRST, ISHIGAMI_TOTAL = np.array([0.314, 0.442, 0.0]), np.array([0.558, 0.442, 0.244])
+
+
+def noisy_runs(function, ranges, n, replicates, noise_variance, noise, seed=3):
+    """The runs' outputs of a seeded Saltelli design of a function plus Gaussian noise:
+    "seed" noise depends on the replicate index alone (as a seed's draws would),
+    "fresh" noise differs in every run."""
+    design = sensitivity.seeded_saltelli_design(ranges, n, replicates, seed=seed)
+    x = np.array([[point[name] for name in ranges] for point in design])
+    indices = np.array(design.first_replicates)[:, None] + np.arange(replicates)
+    if noise == "seed":
+        z = np.random.default_rng(seed).normal(size=indices.max() + 1)[indices]
+    else:
+        z = np.random.default_rng(seed).normal(size=indices.shape)
+    y = function(x)[:, None] + np.sqrt(noise_variance) * z
+    return sensitivity.split_runs(y.ravel(), n, len(ranges), replicates)
+
+
+@pytest.mark.parametrize("noise, estimator, replicates", [("seed", "saltelli", 2), ("fresh", "saltelli", 2),
+                                                          ("seed", "jansen", 3), ("fresh", "jansen", 2)])
+def test_chance_is_told_from_cause_on_ishigami_plus_noise(noise, estimator, replicates):
+    """Ishigami (a = 7, b = 0.1, variance V) plus noise of variance 4: the chance
+    share and the seed's total index are 4 / (V + 4); the replicate mean's indices
+    are Ishigami's; one run's total index is V_Ti / (V + 4) when the noise is the
+    seed's alone (A and A_B^i share it), (V_Ti + 4) / (V + 4) when every run has
+    its own. x3's total is then below the seed's, and flagged."""
+    s2, n = 4.0, 1024
+    chance = s2 / (ISHIGAMI_VARIANCE + s2)
+    frame = sensitivity.replicated_indices(*noisy_runs(ishigami, ISHIGAMI_RANGES, n, replicates, s2, noise),
+                                           list(ISHIGAMI_RANGES), bootstrap=300, seed=1, estimator=estimator)
+    share, seed = frame.attrs["chance"], frame.attrs["seed"]
+    assert share["low"] <= chance <= share["high"] and abs(share["share"] - chance) < 0.03
+    assert seed["ST_low"] <= chance <= seed["ST_high"] and abs(seed["ST"] - chance) < 0.03
+    run_total = ISHIGAMI_TOTAL * (1 - chance) + (chance if noise == "fresh" else 0)
+    for name, true in (("S1", ISHIGAMI_FIRST), ("ST", ISHIGAMI_TOTAL), ("ST_run", run_total)):
+        assert (frame[f"{name}_low"] <= true).all() and (true <= frame[f"{name}_high"]).all(), (name, frame)
+        assert np.allclose(frame[name], true, atol=0.05), (name, frame)
+    assert list(frame["like_chance"]) == [False, False, noise == "seed"]
+
+
+@pytest.mark.parametrize("n, flagged", [(64, [False, True]), (4096, [False, False])])
+def test_a_total_a_little_above_the_seeds_is_flagged_until_its_interval_clears_it(n, flagged):
+    """2 x1 + x2 / 2 plus seed noise of variance 0.015: x2's total over one run,
+    0.055, is above the seed's, 0.041, but at n = 64 their difference's interval
+    reaches 0."""
+    ranges = {"x1": (0, 1), "x2": (0, 1)}
+    frame = sensitivity.replicated_indices(*noisy_runs(lambda x: 2 * x[:, 0] + x[:, 1] / 2, ranges, n, 2, 0.015,
+                                                       "seed"), list(ranges), bootstrap=300, seed=1)
+    assert frame.loc["x2", "ST_run"] > frame.attrs["seed"]["ST"] and list(frame["like_chance"]) == flagged
+
+
+def linear(x):
+    return x[:, 0] + 2 * x[:, 1]  # x3 does nothing: S1 = 1/5, 4/5, 0
+
+
+def g_function(x, a=(0, 1, 4.5, 9, 99)):
+    a = np.asarray(a, float)
+    return np.prod((np.abs(4 * x - 2) + a) / (1 + a), axis=1)
+
+
+def test_saltelli_is_the_default_and_steadier_than_jansen_for_a_factor_that_does_nothing():
+    ranges = {"x1": (0, 1), "x2": (0, 1), "x3": (0, 1)}
+    runs = noisy_runs(linear, ranges, 256, 2, 0.01, "fresh")
+    default = sensitivity.replicated_indices(*runs, list(ranges), bootstrap=300, seed=1)
+    jansen = sensitivity.replicated_indices(*runs, list(ranges), bootstrap=300, seed=1, estimator="jansen")
+    for frame in (default, jansen):
+        assert np.allclose(frame["S1"], [0.2, 0.8, 0.0], atol=0.1) and frame.attrs["n"] == 256
+    width = lambda frame: frame.loc["x3", "S1_high"] - frame.loc["x3", "S1_low"]  # noqa: E731
+    assert default.attrs["estimator"] == "saltelli" and width(default) * 5 < width(jansen)
+    with pytest.raises(ValueError, match="estimator"):
+        sensitivity.replicated_indices(*runs, list(ranges), estimator="sobol")
+
+
+def test_convergence_from_nested_prefixes_of_one_design():
+    """G-function, a = 0, 1, 4.5, 9, 99: totals 0.79, 0.24, 0.034, 0.010, 0.0001.
+    The indices at every n = 2^k prefix, the largest equal to the whole design's,
+    and their error falls as n grows."""
+    ranges = {f"x{i}": (0, 1) for i in range(1, 6)}
+    first = np.array([1 / 3, 1 / 12, 1 / 3 / 5.5 ** 2, 1 / 3 / 100, 1 / 3 / 100 ** 2])
+    variance = np.prod(1 + first) - 1
+    total = first * np.prod(1 + first) / (1 + first) / variance
+    runs = noisy_runs(g_function, ranges, 512, 2, 0.0, "fresh")
+    table = sensitivity.convergence(*runs, list(ranges), bootstrap=50, seed=1)
+    assert sorted(set(table["n"])) == [8, 16, 32, 64, 128, 256, 512]
+    assert set(table["parameter"]) == {*ranges, "seed", "chance"}
+    whole = sensitivity.replicated_indices(*runs, list(ranges), bootstrap=50, seed=1)
+    last = table[(table["n"] == 512) & table["parameter"].isin(list(ranges))].set_index("parameter")
+    assert np.allclose(last["ST"], whole["ST"]) and np.allclose(last["ST"], total, atol=0.05)
+    prefix = sensitivity.replicated_indices(*(part[..., :64, :] for part in runs), list(ranges), bootstrap=50,
+                                            seed=1)
+    assert np.allclose(table[(table["n"] == 64) & table["parameter"].isin(list(ranges))]["ST"], prefix["ST"])
+    error = table[table["parameter"].isin(list(ranges))].assign(
+        error=lambda t: np.abs(t["ST"] - total[t["parameter"].str[1:].astype(int) - 1])).groupby("n")["error"].max()
+    assert error[512] < error[8] / 3
+
+
+@pytest.mark.parametrize("spec, check", [
+    (("log", 0.9, 0.999), lambda v: np.isclose(np.median(v), np.sqrt(0.9 * 0.999), rtol=1e-3)),
+    (("log", 7, 700, designs.decay_of_half_life),
+     lambda v: np.isclose(np.median(np.log(0.5) / np.log(v)), 70, rtol=0.01)),
+    (("normal", 20, 10, 0, 60), lambda v: v.min() >= 0 and v.max() <= 60 and abs(v.mean() - 20.551) < 0.05),
+    (("uniform", 2, 4), lambda v: abs(np.median(v) - 3) < 0.01),
+    ((1, 3, int), lambda v: sorted(set(v)) == [1, 2, 3]),
+])
+def test_non_uniform_ranges_map_alike_in_designs_and_grids(spec, check):
+    design = designs.sobol({"E_noise": spec} if spec[0] == "normal" else {"x": spec}, 1024, seed=2)
+    name = design.names[0]
+    values = np.array([point[name] for point in design])
+    assert check(values) and design.coordinates.min() >= 0 and design.coordinates.max() < 1
+    grid = designs.grid({name: spec if isinstance(spec[0], str) else ("int", 1, 3)}, levels=4)
+    again = designs.from_unit_cube({name: spec}, grid.coordinates, "again")
+    assert [p[name] for p in grid] == [p[name] for p in again] and list(grid.coordinates[:, 0]) == \
+        [0.125, 0.375, 0.625, 0.875]
+
+
+def made_table(values, steps=(1, 2, 3), stopped_after=None):
+    """A sweep's table without the model: one run per (point value, replicate),
+    residential and agents the same counts, avg_travel the same everywhere."""
+    rows = []
+    for run, (value, replicate, residential) in enumerate(values):
+        for step in steps:
+            if stopped_after is not None and replicate == 1 and step > stopped_after:
+                break
+            row = dict.fromkeys(landuse.STATISTICS_COLUMNS, 0)
+            row.update(run=run, E_CProbab=value, replicate=replicate, seed=0, version="", draws=0, step=step,
+                       residential=residential * step, agents=residential * step, avg_travel=5, stopped=False,
+                       error="")
+            rows.append(row)
+    return pd.DataFrame(rows)[["run", "E_CProbab", "replicate", "seed", "version", "draws",
+                               *landuse.STATISTICS_COLUMNS, "stopped", "error"]]
+
+
+@pytest.mark.parametrize("case", ["legend", "band", "stopped", "many", "varying", "ticks"])
+def test_plots_say_what_they_draw(case):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    from landuse import plot
+
+    two = made_table([(0.123456789, 0, 0), (0.123456789, 1, 10), (0.5, 0, 3), (0.5, 1, 4)],
+                     stopped_after=2 if case == "stopped" else None)
+    if case == "legend":
+        labels = [t.get_text() for t in plot.over_steps(two, "residential").get_legend().get_texts()]
+        assert labels == ["E_CProbab=0.123", "E_CProbab=0.5"]
+    elif case == "band":  # 0 and 10 a step: mean 5, sd 7.1, the band cut at 0 and labelled
+        ax = plot.over_steps(two, "residential")
+        assert min(path.vertices[:, 1].min() for c in ax.collections for path in c.get_paths()) == 0
+        assert "mean \u00b1 1 sd" in ax.get_title() and "2 replicates" in ax.get_title()
+    elif case == "stopped":  # replicate 1 stops after step 2: step 3 is the mean of replicate 0 alone
+        ax = plot.over_steps(two, "residential")
+        assert [line.get_linestyle() for line in ax.lines] == ["-", "--", "-", "--"]
+        assert "still running" in ax.get_title()
+    elif case == "many":
+        ax = plot.over_steps(made_table([(v / 7, 0, v) for v in range(13)]), "residential")
+        assert len(ax.lines) == 13 and len(ax.figure.axes) == 2 and ax.get_legend() is None
+    elif case == "varying":  # agents repeat residential run for run; avg_travel never varies
+        assert plot.varying_columns(two) == ["residential"]
+    else:
+        ticks = plot.final_values(made_table([(v, 0, v) for v in (1, 2)]), "residential", "E_CProbab").get_xticks()
+        assert len(ticks) > 1 and (ticks == np.round(ticks)).all()  # not 1.0, 1.2, .. for a whole-number control
+    matplotlib.pyplot.close("all")
+
+
 def test_sobol_indices_of_the_model_and_their_plots(client, tmp_path):
     indices = sensitivity.sobol({"E_crAgs": (1, 6, int), "E_noise": (0, 60)}, "residential at step 6", n=4,
-                                client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50)
+                                client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50, steps=8,
+                                replicates=1, estimator="jansen")
     table = indices.attrs["table"]
-    assert list(indices.index) == ["E_crAgs", "E_noise"] and table["run"].nunique() == 16
-    for output, steps, message in (("residental at step 6", None, "no statistics column"),
-                                   ("residential at step 6", 5, "before step 6")):
+    # n (d + 3) points, the seed's block among them; only the output's step of each run kept.
+    assert list(indices.index) == ["E_crAgs", "E_noise"] and table["run"].nunique() == 20 and len(table) == 20
+    assert (table["step"] == 6).all() and table["replicate"].nunique() == 8
+    assert table[["E_crAgs", "E_noise", "residential"]].corr().shape == (3, 3)  # swept controls are numbers
+    for output, steps, extra, message in (("residental at step 6", None, {}, "no statistics column"),
+                                          ("residential at step 6", 5, {}, "before step 6"),
+                                          ("track_share at step 6", 9, {"every": 4}, "never at step 6")):
         with pytest.raises(ValueError, match=message):  # refused before any run
-            sensitivity.sobol({"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client=None, progress=False)
-    # Growth adds E_crAgs homes a step, whatever the agents' return noise: f(B) equals
-    # f(A_B) for E_crAgs, and f(A) equals f(A_B) for E_noise, exactly.
+            sensitivity.sobol({"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client="tcp://nowhere:1",
+                              progress=False, **extra)
+    # Growth adds E_crAgs homes a step, whatever the agents' return noise or the seed: f(B) equals
+    # f(A_B) for E_crAgs, and f(A) equals f(A_B) for E_noise, exactly; no run differs by chance.
     assert indices.loc["E_crAgs", "S1"] == 1.0 and indices.loc["E_noise", "ST"] == 0.0
+    assert indices.attrs["seed"]["ST"] == 0.0 and list(indices["like_chance"]) == [False, True]
+    some_steps = landuse.sweep({"Edit_size": 10}, steps=8, keep=[3], client=client, progress=False)
+    assert list(some_steps["step"]) == [3, 8]  # the kept step and the last
 
     import matplotlib
 
