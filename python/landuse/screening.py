@@ -149,23 +149,10 @@ def morris(ranges, output, trajectories, levels=4, client=None, seed=0, steps=No
     Returns a DataFrame indexed by parameter (by output and parameter for a list
     of outputs): mu, mu_star, mu_star_low, mu_star_high, sigma; its attrs hold
     the sweep's ``table`` and the ``effects`` (trajectories x parameters per output)."""
-    from .sensitivity import Output
+    from .sensitivity import wanted_outputs
     from .sweeps import sweep
-    from . import PATTERN_MEASURES, STATISTICS_COLUMNS
 
-    texts = [output] if isinstance(output, str) else list(output)
-    if not texts:
-        raise ValueError("output takes an output's text or a list of them")
-    wanted = [Output(text) for text in texts]
-    if measures is None and any(w.column in PATTERN_MEASURES.index for w in wanted):
-        from .measures import patterns as measures
-    for w in wanted:
-        # Refused before the runs rather than found after them.
-        if measures is None and w.column not in STATISTICS_COLUMNS:
-            raise ValueError(f"output {w.text!r}: {w.column!r} is no statistics column, no pattern measure "
-                             "and no measures are given")
-        if steps is not None and w.step is not None and w.step > steps:
-            raise ValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
+    wanted, measures = wanted_outputs(output, measures, steps)
     design = morris_design(ranges, trajectories, levels, candidates, seed)
     fixed = dict(controls or {})
     clash = sorted(set(fixed) & set(design.names))
@@ -189,7 +176,7 @@ def morris(ranges, output, trajectories, levels=4, client=None, seed=0, steps=No
     if isinstance(output, str):
         result = frames[0]
     else:
-        result = pd.concat(frames, keys=texts, names=["output", "parameter"])
+        result = pd.concat(frames, keys=[w.text for w in wanted], names=["output", "parameter"])
     result.attrs.update(table=table, effects=effects, output=output, trajectories=len(design.moved),
                         levels=levels, confidence=confidence, replicates=replicates)
     return result

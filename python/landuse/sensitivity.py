@@ -284,6 +284,26 @@ def convergence(ya, yb, yab, yseed, names, bootstrap=200, confidence=0.95, seed=
     return pd.DataFrame(rows)
 
 
+def wanted_outputs(output, measures, steps):
+    """The outputs an analysis asks for (a text or a list of texts) and the
+    measures that give them: the pattern measures when an output names one and no
+    measures are given. Mistakes the runs would show only at their end (a column
+    nothing gives, a step past the last) are refused before them."""
+    texts = [output] if isinstance(output, str) else list(output)
+    if not texts:
+        raise ValueError("output takes an output or a list of them, not an empty list")
+    wanted = [Output(text) for text in texts]
+    if measures is None and any(w.column in PATTERN_MEASURES.index for w in wanted):
+        from .measures import patterns as measures
+    for w in wanted:
+        if measures is None and w.column not in STATISTICS_COLUMNS:
+            raise ValueError(f"output {w.text!r}: {w.column!r} is no statistics column "
+                             f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given")
+        if steps is not None and w.step is not None and w.step > steps:
+            raise ValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
+    return wanted, measures
+
+
 def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, controls=None, bootstrap=1000,
           confidence=0.95, progress=True, measures=None, every=None, journal=None, estimator="saltelli"):
     """Sobol' indices of ``output`` over ``ranges`` (as for ``landuse.designs``),
@@ -306,19 +326,7 @@ def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, cont
 
     _check_estimator(estimator)
     replicates = check_replicates(replicates)
-    texts = [output] if isinstance(output, str) else list(output)
-    if not texts:
-        raise ValueError("output takes an output or a list of them, not an empty list")
-    wanted = [Output(text) for text in texts]
-    if measures is None and any(w.column in PATTERN_MEASURES.index for w in wanted):
-        from .measures import patterns as measures
-    # Mistakes the runs would show only at their end are refused before them.
-    for w in wanted:
-        if measures is None and w.column not in STATISTICS_COLUMNS:
-            raise ValueError(f"output {w.text!r}: {w.column!r} is no statistics column "
-                             f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given")
-        if steps is not None and w.step is not None and w.step > steps:
-            raise ValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
+    wanted, measures = wanted_outputs(output, measures, steps)
     at = sorted({w.step for w in wanted if w.step is not None})
     at_last = any(w.step is None for w in wanted)
     if steps is None and at and not at_last:
@@ -352,7 +360,7 @@ def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, cont
                              convergence=convergence(*parts, design.names, min(bootstrap, 200), confidence, seed,
                                                      estimator))
         results[w.text] = indices
-    return results[texts[0]] if isinstance(output, str) else results
+    return results[wanted[0].text] if isinstance(output, str) else results
 
 
 def summary(indices):

@@ -55,3 +55,14 @@ def scene_controls(arguments):
         elif option == "--steps":
             steps = int(value)
     return controls, steps
+
+
+@pytest.fixture(scope="module")
+def client():
+    """A local cluster of two workers for a test module's sweeps."""
+    from landuse import sweeps
+
+    client, cluster = sweeps.local_client(2)
+    yield client
+    client.close()
+    cluster.close()

@@ -10,18 +10,10 @@ import pandas as pd
 import pytest
 
 import landuse
-from landuse import designs, sensitivity, sweeps
+from landuse import designs, sensitivity
 from landuse.sweep_cli import main
 
 PACKAGE_PARENT = os.path.dirname(os.path.dirname(landuse.__file__))
-
-
-@pytest.fixture(scope="module")
-def client():
-    client, cluster = sweeps.local_client(2)
-    yield client
-    client.close()
-    cluster.close()
 
 
 def homes(sim):

@@ -13,7 +13,7 @@ import pandas as pd
 import pytest
 
 import landuse
-from landuse import sensitivity, sweeps
+from landuse import sensitivity
 
 ndimage = pytest.importorskip("scipy.ndimage")
 
@@ -23,14 +23,6 @@ NAMES = list(landuse.PATTERN_MEASURES.index)
 RESIDENTIAL, DESTINATION, SERVICE, INDUSTRY = 2, 3, 4, 5
 CLASSES = {"residential": [RESIDENTIAL], "services": [SERVICE], "industry": [INDUSTRY],
            "built": [RESIDENTIAL, SERVICE, INDUSTRY]}
-
-
-@pytest.fixture(scope="module")
-def client():
-    client, cluster = sweeps.local_client(2)
-    yield client
-    client.close()
-    cluster.close()
 
 
 def torus_components(mask):
