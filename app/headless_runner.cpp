@@ -142,10 +142,7 @@ void StartRun(Simulation& sim, DrawingRecorder& recorder, const RunnerOptions& o
     const bool savesStates = !options.saveState.empty() || options.saveStateEvery > 0;
     if (options.picturesEvery > 0 || (sim.run.drawingRecorded && savesStates)) {
         sim.SetScreen(&recorder);
-        if (!sim.run.drawingRecorded) {
-            recorder.RedrawCells();
-            sim.run.drawingRecorded = true;
-        }
+        StartDrawingRecord(sim);
     }
     for (const ControlSetting& setting : settings) SetControl(sim, setting.name, setting.text);
 }

@@ -2,16 +2,11 @@
 
 #include "input_file.h"
 
-namespace {
-// Far above any grid's state (a 202 x 202 grid with 100 000 agents takes 23 MiB).
-constexpr std::size_t kMaxStateFileBytes = std::size_t{1} << 30;
-}  // namespace
-
 std::vector<StepStatistics> LoadStateFile(Simulation& sim, const std::string& path)
 {
     std::string bytes;
     try {
-        bytes = ReadWholeRegularFile(path, kMaxStateFileBytes, "a run state");
+        bytes = ReadWholeRegularFile(path, kMaxRunStateBytes, "a run state");
     } catch (const InputFileError& e) {
         throw StateFileError("--load-state " + path + ": " + e.what());
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -94,6 +95,14 @@ std::uint64_t ParseDecimal(const std::string& option, const std::string& text, s
     }
     if (value < min) throw refuse();
     return value;
+}
+
+// A real as --help shows a default: its shortest form ("22", "0.5").
+std::string DefaultText(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 // A finite real in C's notation ("22", "0.5", "1e3"); anything else is refused.
@@ -201,7 +210,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         ->type_name("N")
         ->needs(patternsOption);
     app.add_option("--track-threshold", trackThreshold,
-                   "the all-tracks value from which a cell counts as a track cell (default 22)")
+                   "the all-tracks value from which a cell counts as a track cell (default " +
+                       DefaultText(PatternSettings{}.trackThreshold) + ")")
         ->type_name("T")
         ->needs(patternsOption);
     auto* loadOption =

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "land_patterns.h"
 #include "output_tables.h"
 #include "params_file.h"
 
@@ -36,7 +37,7 @@ struct RunnerOptions {
     // The pattern measures into a file: every N steps, or after the last step alone (0).
     std::string patternsFile;
     std::int64_t patternsEvery = 0;
-    double trackThreshold = 22.0;
+    double trackThreshold = PatternSettings{}.trackThreshold;
     Tags tags;
     std::optional<bool> progress;  // unset: on when stderr is a terminal
     bool printParams = false;

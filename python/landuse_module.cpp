@@ -111,10 +111,7 @@ public:
         seed_ = sim_.run.startSeed;
         if (pictures.value_or(sim_.run.drawingRecorded)) {
             sim_.SetScreen(&drawing_);
-            if (!sim_.run.drawingRecorded) {
-                drawing_.RedrawCells();
-                sim_.run.drawingRecorded = true;
-            }
+            StartDrawingRecord(sim_);
         }
     }
 
@@ -438,6 +435,8 @@ PYBIND11_MODULE(_core, m)
     m.def("check_control_value", &CheckControlValue, py::arg("name"), py::arg("text"),
           "Raises ControlValueError for an unknown control or a value it cannot hold; changes nothing.");
     m.attr("statistics_columns") = py::tuple(py::cast(StatisticsColumnNames()));
+    m.attr("max_state_file_bytes") = kMaxRunStateBytes;
+    m.attr("default_track_threshold") = PatternSettings{}.trackThreshold;
     py::list patternMeasures;
     for (const PatternMeasure& measure : PatternMeasures())
         patternMeasures.append(py::make_tuple(measure.name, measure.unit, measure.meaning));

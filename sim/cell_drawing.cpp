@@ -139,3 +139,10 @@ bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row)
     RecordCellDraw(run.cells, run.cells.IndexOf(column, row), DrawMode::AllTracks, sim.controls.cb_noDesti, scale);
     return true;
 }
+
+void StartDrawingRecord(Simulation& sim)
+{
+    if (sim.run.drawingRecorded) return;
+    sim.screen().RedrawCells();
+    sim.run.drawingRecorded = true;
+}

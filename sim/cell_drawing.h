@@ -81,6 +81,10 @@ std::span<const std::uint32_t> RecordCellsDrawn(Simulation& sim, CellPass pass, 
 // One changed cell drawn in draw mode 0 with its own copy of the display range
 // (set-up, growth, migration, mouse editing). False for a position off the grid.
 bool RecordCellDrawn(Simulation& sim, std::int32_t column, std::int32_t row);
+// A loaded run about to be drawn by the simulation's screen: one saved without its
+// drawing has every cell drawn afresh, in the panel's draw mode, and is recorded
+// from here on; one saved with it keeps what it recorded.
+void StartDrawingRecord(Simulation& sim);
 
 // ---- inline definitions ----
 

@@ -22,6 +22,9 @@
 inline constexpr std::uint32_t kRunStateVersion = 2;
 inline constexpr std::uint32_t kOldestRunStateVersion = 1;
 inline constexpr std::size_t kRunStateHeaderSize = 24;
+// The largest state file a loader reads: far above any grid's state (a 202 x 202
+// grid with 100 000 agents takes 23 MiB), so a device or a huge file is refused.
+inline constexpr std::size_t kMaxRunStateBytes = std::size_t{1} << 30;
 
 // A file that is no run state this program can continue: cut short, changed,
 // from another format version, or not a state file at all. The message says which.

@@ -50,10 +50,7 @@ void WindowScreen::ShowLoadedRun(std::span<const StepStatistics> history)
         for (std::size_t i = 0; i < everyCell.size(); ++i) everyCell[i] = static_cast<std::uint32_t>(i);
         parts_.layers->PaintCells(std::as_const(sim_), everyCell);
     } else {
-        // A run saved without its drawing: every cell drawn afresh from its values
-        // now, in the panel's draw mode, and recorded from here on.
-        RedrawCells();
-        sim_.run.drawingRecorded = true;
+        StartDrawingRecord(sim_);  // saved without its drawing: every cell drawn afresh
     }
     if (sim_.controls.CB_showAg) parts_.layers->DrawAgents(std::as_const(sim_), 0, sim_.run.agents.size());
     ShowDrawing();

@@ -21,6 +21,8 @@ import pandas as pd
 from ._core import ConversionError, ControlValueError, RunStateError, __version__, draws_between, replicate_seed, streams_overlap
 from ._core import ModelRun as _ModelRun
 from ._core import check_control_value as _check_control_value
+from ._core import default_track_threshold as _default_track_threshold
+from ._core import max_state_file_bytes as _max_state_file_bytes
 from ._core import control_table as _control_table
 from ._core import pattern_measures as _pattern_measures
 from ._core import statistics_columns as _statistics_columns
@@ -55,12 +57,11 @@ STATISTICS_DTYPES = {name: ("float64" if name == "max_mark" else "int64") for na
 # index), unit and meaning.
 PATTERN_MEASURES = pd.DataFrame(list(_pattern_measures), columns=["name", "unit", "meaning"]).set_index("name")
 # The all-tracks value from which a cell is a track cell, as the runner's default.
-DEFAULT_TRACK_THRESHOLD = 22.0
+DEFAULT_TRACK_THRESHOLD = _default_track_threshold
 # The step count is a 32-bit number in the model.
 LARGEST_STEP = 2**31 - 1
-# The largest run state file read, as the headless runner's: far above any grid's
-# state (a 202 x 202 grid with 100 000 agents takes 23 MiB).
-MAX_STATE_FILE_BYTES = 1 << 30
+# The largest run state file read, as the headless runner's.
+MAX_STATE_FILE_BYTES = _max_state_file_bytes
 # The model reads control texts as C strings and params files line by line: a NUL
 # would cut a text short, a line break would split a line.
 _CONTROL_CHARACTER = re.compile(r"[\x00-\x1f\x7f-\x9f]")

@@ -32,7 +32,7 @@ import re
 import numpy as np
 import pandas as pd
 
-from . import STATISTICS_COLUMNS
+from . import DEFAULT_TRACK_THRESHOLD, STATISTICS_COLUMNS
 
 OPERATORS = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
              "<": operator.lt, ">": operator.gt}
@@ -151,7 +151,7 @@ class PatternsWith:
         return f"patterns_with(track_threshold={self.track_threshold!r})"
 
 
-def patterns_with(track_threshold=22.0):
+def patterns_with(track_threshold=DEFAULT_TRACK_THRESHOLD):
     """The measure ``patterns`` with cells counted as tracks from an all-tracks value
     of ``track_threshold`` (the runner's ``--track-threshold``)."""
     return PatternsWith(track_threshold)
