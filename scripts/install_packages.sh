@@ -11,6 +11,7 @@ packages=(
   fonts-dejavu-core fonts-dejavu-extra
   python3-dev pybind11-dev python3-numpy python3-pandas python3-distributed python3-pytest
   python3-scipy python3-matplotlib python3-cryptography openssl
+  python3-xarray python3-zarr python3-sphinx python3-numpydoc python3-myst-parser black flake8
   "$@"
 )
 
