@@ -91,7 +91,11 @@ AtomicFile::AtomicFile(std::string path, TemporaryFileWatch watch, std::function
             Fail("it changed while it was opened");
         keptMode = opened.st_mode & 07777;
     } else if (errno == ENOENT) {
-        targetPath_ = LinkedName(path_);  // nothing there, or a dangling link: made where the chain ends
+        // Nothing there, or a dangling link: made where the chain ends, where
+        // there must still be nothing (a file or link put there meanwhile stops it).
+        targetPath_ = LinkedName(path_);
+        struct stat named {};
+        if (lstat(targetPath_.c_str(), &named) == 0) Fail("it changed while it was opened");
     } else {
         Fail(errno == EISDIR ? std::string("it is a folder") : Reason(errno));
     }

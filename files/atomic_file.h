@@ -27,7 +27,9 @@ struct TemporaryFileWatch {
 // Six random letters and digits (from getrandom), the end of a temporary name.
 std::string RandomFileSuffix();
 
-// A file written whole or not at all, at the name the user gives.
+// A file written whole or not at all, at the name the user gives. The runner and
+// the window write every file with it; Python's landuse.files.write_atomically
+// follows the same rule (docs/reference/files.md).
 //
 // The rule for names:
 //  - The name is opened for writing first, through every link, without creating
@@ -40,7 +42,8 @@ std::string RandomFileSuffix();
 //    so the links stay links; that name must still be the file that was opened
 //    (same device and inode, and no link itself), else nothing is written.
 //  - A name that does not exist yet, or a link that dangles, makes the file where
-//    the chain of links ends, as the shell's `>` would.
+//    the chain of links ends, as the shell's `>` would; nothing may be there
+//    when that name is looked at again.
 //  - The content goes into a temporary file beside the target, TARGET.part-XXXXXX
 //    with a random suffix, created with O_EXCL (a file or link already at that
 //    name is never followed nor reused), with the permissions of the file it

@@ -1,6 +1,7 @@
 """Files written whole or not at all, with the permissions the umask leaves, and
 files read whole only when they are regular files of a plausible size."""
 
+import contextlib
 import errno
 import os
 import stat
@@ -71,17 +72,47 @@ def write_atomically(path, write, binary=False):
     if found != (None if descriptor is None else (opened.st_dev, opened.st_ino)):
         raise OSError(errno.EAGAIN, "the file changed while it was opened, or its name cannot be found", path)
     directory, name = os.path.split(target)
+    # mkstemp creates its name with O_EXCL: a file or link already there is never used.
     descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + name + ".", suffix=".tmp")
     try:
         os.fchmod(descriptor, permissions)
+        # Closing the file flushes it and reports a failed write or close.
         with os.fdopen(descriptor, mode, newline=newline) as f:
             write(f)
             f.flush()
             os.fsync(f.fileno())
         os.replace(temporary, target)
     except BaseException:
-        os.unlink(temporary)
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
         raise
+    _sync_folder(directory)
+
+
+def _sync_folder(directory):
+    """Syncs the folder a file was renamed into, so the rename survives a crash. A
+    folder that cannot be opened for reading, or a file system that syncs no
+    folders, leaves the rename to the system."""
+    try:
+        descriptor = os.open(directory or ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    except OSError:
+        return
+    try:
+        os.fsync(descriptor)
+    except OSError as error:
+        if error.errno not in (errno.EINVAL, errno.EROFS):
+            raise
+    finally:
+        os.close(descriptor)
+
+
+def save_figure(figure, path, **options):
+    """Writes a matplotlib figure at path through write_atomically, in the format
+    the path's extension names (as savefig(path) would), with savefig's options."""
+    path = os.fspath(path)
+    extension = os.path.splitext(path)[1][1:].lower()
+    write_atomically(path, lambda f: figure.savefig(f, format=extension or None, **options), binary=True)
+    return path
 
 
 class FileSizeError(ValueError):
