@@ -151,9 +151,10 @@ TEST(RunnerFiles, WriteErrorsOnStdoutFailTheRun)
 }
 
 // A named output whose last writes fail (a full device; a regular file past the
-// size limit, where only the commit writes out the buffered table) fails the run
-// with exit code 1 and the system's reason; a file it would have replaced stays as
-// it was, with no temporary file beside it, and a link stays a link.
+// size limit, where only the commit writes out the buffered table), or whose sync
+// or close fails (made to fail in the runner by a preloaded library), fails the
+// run with exit code 1 and the system's reason; a file it would have replaced
+// stays as it was, with no temporary file beside it, and a link stays a link.
 TEST(RunnerFiles, WriteErrorsAtTheCommitFailTheRun)
 {
     ScratchFolder folder;
@@ -162,6 +163,13 @@ TEST(RunnerFiles, WriteErrorsAtTheCommitFailTheRun)
         signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
         const rlimit limit{64, 64};
         setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    // The temporary files' names hold ".part-".
+    const auto failing = [](const char* call) {
+        return [call] {
+            setenv("LD_PRELOAD", LANDUSE_FAILING_CALLS, 1);
+            setenv(call, ".part-", 1);
+        };
     };
     const struct {
         std::vector<std::string> outputs;
@@ -172,8 +180,14 @@ TEST(RunnerFiles, WriteErrorsAtTheCommitFailTheRun)
         {{"--stats", folder.File("to-full")}, [] {}, std::strerror(ENOSPC)},
         {{"--agents", folder.File("old.csv")}, fileLimit, std::strerror(EFBIG)},
         {{"--save-state", folder.File("old.csv")}, fileLimit, std::strerror(EFBIG)},
+        {{"--agents", folder.File("old.csv")}, failing("LANDUSE_FAIL_FSYNC"), std::strerror(EIO)},
+        {{"--stats", folder.File("old.csv")}, failing("LANDUSE_FAIL_CLOSE"), std::strerror(EIO)},
     };
     for (const auto& c : cases) {
+#ifdef LANDUSE_ADDRESS_SANITIZER
+        // The sanitizer's runtime must come first: no library is preloaded before it.
+        if (c.reason == std::strerror(EIO)) continue;
+#endif
         WriteFile(folder.File("old.csv"), "old");
         const Finished run = RunProgram(With(kSmallRun, c.outputs), c.prepare);
         EXPECT_EQ(run.exitCode, 1) << c.outputs[1];
