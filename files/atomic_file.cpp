@@ -183,5 +183,6 @@ void AtomicFile::Commit()
     const int synced = fsync(folderFd);
     const int error = errno;
     close(folderFd);
-    if (synced != 0 && error != EINVAL && error != EROFS) Fail("it is in place, but its folder was not synced: " + Reason(error));
+    if (synced != 0 && error != EINVAL && error != EROFS)
+        Fail("it is in place, but its folder was not synced: " + Reason(error));
 }
