@@ -38,13 +38,16 @@ def _open_for_writing(path):
 def write_atomically(path, write, binary=False):
     """Calls write(file) to write the file at path, as the name resolves through
     its links (a link stays a link). A regular file, or a new one, is written to a
-    temporary file beside the file the name resolves to, synced and renamed over
-    it, so the file never holds half a content and an old file stays as it was on
-    a failure; a replaced file keeps its permission bits, a new one gets those the
-    umask leaves. Anything else (a device, a pipe, /dev/stdout to a terminal) is
-    written into. What was opened is checked, not the name, so a link swapped
-    meanwhile is never written through unseen. A file this process may not write
-    raises PermissionError, as the shell's `>` would."""
+    temporary file beside the file the name resolves to (made with O_EXCL), synced,
+    closed and renamed over it, and the folder synced, so the file never holds half
+    a content and an old file stays as it was on a failure; every failure (of
+    write, the sync, the close or the rename) raises. A replaced file keeps its
+    permission bits, a new one gets those the umask leaves. Anything else (a
+    device, a pipe, /dev/stdout to a terminal) is written into, and a failed write
+    or close raises there too. What was opened is checked, not the name, so a link
+    swapped meanwhile is never written through unseen. A file this process may not
+    write raises PermissionError, as the shell's `>` would. The rule, shared with
+    the runner and the window: docs/reference/files.md."""
     path = os.fspath(path)
     mode = "wb" if binary else "w"
     newline = None if binary else ""
