@@ -4,35 +4,32 @@
 #include <string>
 
 #include "fd_stream.h"
+#include "files/atomic_file.h"
 
-// A file the runner writes a table into, named as the user names it: a link is
-// written through, never replaced. A regular file (or a new name) appears only when
-// committed: the table is written into a temporary file created exclusively beside
-// it (never at a name known in advance, never through a link) and renamed over it
-// once every write and the close succeeded; where the name is a link, beside the
-// file the link leads to, so the link stays. An existing file keeps its
-// permissions. Anything else (a device, a FIFO, /dev/stdout on a pipe) is written
-// into directly, since a rename would replace it. Every failure throws
-// std::runtime_error naming the file.
+// A file the runner writes a table into, named as the user names it, written by
+// AtomicFile (files/atomic_file.h holds the rule for names and links): a regular
+// file appears whole only when committed, and a link stays a link; anything else
+// (a device, a FIFO, /dev/stdout on a pipe) is written into. The temporary file is
+// on the list a signal clears. Every failure throws std::runtime_error naming the
+// file.
 class OutputFile {
 public:
     explicit OutputFile(std::string path);
-    ~OutputFile();  // without a commit, the temporary file is removed
+    // Without a commit, the temporary file is removed; a device or FIFO still gets
+    // what was buffered, as it got every full buffer before.
+    ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     std::ostream& stream() { return stream_; }
     // Throws when a write failed before (so a long run can stop at once).
     void CheckWrites() const;
+    // Writes out what is buffered, then commits the file: every write, the sync
+    // and the close checked before the rename.
     void Commit();
 
 private:
-    [[noreturn]] void Fail(const std::string& reason) const;
-    std::string path_;
-    std::string targetPath_;     // where the links of path_ lead: the file replaced or made
-    std::string temporaryPath_;  // empty when writing into the target itself
-    int listedSlot_ = -1;
+    AtomicFile file_;
     std::unique_ptr<FdStreamBuffer> buffer_;
     std::ostream stream_{nullptr};
-    bool committed_ = false;
 };

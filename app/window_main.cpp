@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CellForm.h"
+#include "chart_exports.h"
 #include "display_check.h"
 #include "statistics_chart.h"
 #include "version.h"
@@ -46,14 +47,21 @@ void TakeScreenshotsAfterRun(QApplication& app, TForm1& form, const QString& pat
         QTimer::singleShot(100, &form, [&app, &form, path] {
             QTabWidget* pages = form.panel().PageControl1;
             const int opening = pages->currentIndex();
-            bool saved = form.grab().save(path, "PNG");
+            // Each picture written whole, as the window's own saves are.
+            const auto savePicture = [&form](const QString& name) {
+                const auto encode = [&form](QIODevice& file) {
+                    return form.grab().save(&file, "PNG") ? QString() : QStringLiteral("not encoded");
+                };
+                return WriteFileAtomically(name, encode).isEmpty();
+            };
+            bool saved = savePicture(path);
             QString base = path;
             if (base.endsWith(".png", Qt::CaseInsensitive)) base.chop(4);
             for (int page = 0; page < pages->count(); ++page) {
                 if (page == opening) continue;
                 pages->setCurrentIndex(page);
                 const QString name = base + "-" + pages->tabText(page).toLower() + ".png";
-                saved = form.grab().save(name, "PNG") && saved;
+                saved = savePicture(name) && saved;
             }
             pages->setCurrentIndex(opening);
             app.exit(saved ? 0 : 1);

@@ -11,16 +11,11 @@
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
-#include <cerrno>
-#include <cstring>
-
-#if defined(Q_OS_UNIX)
-#include <unistd.h>
-#endif
+#include <exception>
 
 #include "CellForm.h"
 #include "drawing_panel.h"
+#include "files/atomic_file.h"
 #include "run_command_line.h"
 #include "run_state.h"
 #include "statistics_chart.h"
@@ -55,42 +50,29 @@ QString WriteAll(QIODevice& file, const QByteArray& bytes)
     return {};
 }
 
-// Data a file system accepted may still fail to reach the disk (a full disk
-// found at write-back, a network file system); QSaveFile syncs but ignores
-// the result, so sync first and ask.
-QString SyncToDisk(QFileDevice& file)
-{
-#if defined(Q_OS_UNIX)
-    if (::fsync(file.handle()) != 0 && errno != EINVAL && errno != EROFS)
-        return QString::fromLocal8Bit(std::strerror(errno));
-#endif
-    return {};
-}
-
 }  // namespace
 
 QString WriteFileAtomically(const QString& path, const std::function<QString(QIODevice& file)>& write)
 {
-    // The content is made in memory first, so that a failure on disk is told
-    // apart from one of the writer, and each write to disk is checked.
+    // The content is made in memory first, so that a failure of the writer is
+    // told apart from one on disk, and no file is touched for a writer that fails.
     QByteArray content;
     {
         QBuffer buffer(&content);
         buffer.open(QIODevice::WriteOnly);
         if (const QString error = write(buffer); !error.isEmpty()) return error;
     }
-    // Unbuffered, so every write reaches the file system and is checked here:
-    // QSaveFile::commit() (Qt 6.4) renames the file in place even when the
-    // buffered data failed to reach the disk.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return file.errorString();
-    QString error = WriteAll(file, content);
-    if (error.isEmpty()) error = SyncToDisk(file);
-    if (!error.isEmpty()) {
-        file.cancelWriting();  // the temporary file goes, the target stays as it was
-        return error;
+    // The same writer as the runner's: the write, the sync and the close are each
+    // checked at the commit, and only then is the file renamed into place.
+    try {
+        AtomicFile file(QFile::encodeName(path).toStdString());
+        file.Write(content.constData(), static_cast<std::size_t>(content.size()));
+        file.Commit();
+    } catch (const FileWriteError& error) {
+        return QString::fromLocal8Bit(error.reason());
+    } catch (const std::exception& error) {
+        return QString::fromLocal8Bit(error.what());
     }
-    if (!file.commit()) return file.errorString();
     return {};
 }
 

@@ -63,8 +63,10 @@ private:
     QString lastDirectory_;
 };
 
-// Writes a file atomically: `write` makes the content in memory, which goes into
-// a temporary file beside `path`, renamed over `path` only when every write and
-// the sync to disk succeeded. Returns the reason of a failure (the system's, for
-// a failure on disk), or an empty text.
+// Writes a file atomically with AtomicFile (files/atomic_file.h, the rule for
+// names and links the runner follows too): `write` makes the content in memory,
+// which goes into a temporary file beside `path`, renamed over `path` only when
+// every write, the sync and the close succeeded; a device or FIFO is written
+// into. Returns the reason of a failure (the system's, for a failure on disk),
+// or an empty text.
 QString WriteFileAtomically(const QString& path, const std::function<QString(QIODevice& file)>& write);

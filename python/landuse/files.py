@@ -1,6 +1,7 @@
 """Files written whole or not at all, with the permissions the umask leaves, and
 files read whole only when they are regular files of a plausible size."""
 
+import contextlib
 import errno
 import os
 import stat
@@ -37,13 +38,16 @@ def _open_for_writing(path):
 def write_atomically(path, write, binary=False):
     """Calls write(file) to write the file at path, as the name resolves through
     its links (a link stays a link). A regular file, or a new one, is written to a
-    temporary file beside the file the name resolves to, synced and renamed over
-    it, so the file never holds half a content and an old file stays as it was on
-    a failure; a replaced file keeps its permission bits, a new one gets those the
-    umask leaves. Anything else (a device, a pipe, /dev/stdout to a terminal) is
-    written into. What was opened is checked, not the name, so a link swapped
-    meanwhile is never written through unseen. A file this process may not write
-    raises PermissionError, as the shell's `>` would."""
+    temporary file beside the file the name resolves to (made with O_EXCL), synced,
+    closed and renamed over it, and the folder synced, so the file never holds half
+    a content and an old file stays as it was on a failure; every failure (of
+    write, the sync, the close or the rename) raises. A replaced file keeps its
+    permission bits, a new one gets those the umask leaves. Anything else (a
+    device, a pipe, /dev/stdout to a terminal) is written into, and a failed write
+    or close raises there too. What was opened is checked, not the name, so a link
+    swapped meanwhile is never written through unseen. A file this process may not
+    write raises PermissionError, as the shell's `>` would. The rule, shared with
+    the runner and the window: docs/reference/files.md."""
     path = os.fspath(path)
     mode = "wb" if binary else "w"
     newline = None if binary else ""
@@ -71,17 +75,47 @@ def write_atomically(path, write, binary=False):
     if found != (None if descriptor is None else (opened.st_dev, opened.st_ino)):
         raise OSError(errno.EAGAIN, "the file changed while it was opened, or its name cannot be found", path)
     directory, name = os.path.split(target)
+    # mkstemp creates its name with O_EXCL: a file or link already there is never used.
     descriptor, temporary = tempfile.mkstemp(dir=directory, prefix="." + name + ".", suffix=".tmp")
     try:
         os.fchmod(descriptor, permissions)
+        # Closing the file flushes it and reports a failed write or close.
         with os.fdopen(descriptor, mode, newline=newline) as f:
             write(f)
             f.flush()
             os.fsync(f.fileno())
         os.replace(temporary, target)
     except BaseException:
-        os.unlink(temporary)
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
         raise
+    _sync_folder(directory)
+
+
+def _sync_folder(directory):
+    """Syncs the folder a file was renamed into, so the rename survives a crash. A
+    folder that cannot be opened for reading, or a file system that syncs no
+    folders, leaves the rename to the system."""
+    try:
+        descriptor = os.open(directory or ".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+    except OSError:
+        return
+    try:
+        os.fsync(descriptor)
+    except OSError as error:
+        if error.errno not in (errno.EINVAL, errno.EROFS):
+            raise
+    finally:
+        os.close(descriptor)
+
+
+def save_figure(figure, path, **options):
+    """Writes a matplotlib figure at path through write_atomically, in the format
+    the path's extension names (as savefig(path) would), with savefig's options."""
+    path = os.fspath(path)
+    extension = os.path.splitext(path)[1][1:].lower()
+    write_atomically(path, lambda f: figure.savefig(f, format=extension or None, **options), binary=True)
+    return path
 
 
 class FileSizeError(ValueError):

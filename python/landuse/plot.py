@@ -15,6 +15,7 @@ import numpy as np
 import pandas as pd
 
 from . import STATISTICS_COLUMNS
+from .files import save_figure
 from .sweeps import RESERVED_COLUMNS
 
 # Statistics that count cells or agents: their bands stop at 0.
@@ -227,7 +228,7 @@ def final_values(table, column, parameter, ax=None):
 
 def _save(ax, path):
     ax.figure.tight_layout()
-    ax.figure.savefig(path, dpi=100)
+    save_figure(ax.figure, path, dpi=100)
     import matplotlib.pyplot as plt
 
     plt.close(ax.figure)

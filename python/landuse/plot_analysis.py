@@ -8,6 +8,8 @@ here). Values in labels and legends are shown to 3 significant figures.
 
 import numpy as np
 
+from .files import save_figure
+
 
 def _axes(ax):
     if ax is not None:
@@ -145,7 +147,7 @@ def save(figure, path, dpi=100):
     """Writes the figure as a PNG and closes it; its path."""
     import matplotlib.pyplot as plt
 
-    figure.savefig(path, dpi=dpi)
+    save_figure(figure, path, dpi=dpi)
     plt.close(figure)
     return path
 

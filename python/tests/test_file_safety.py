@@ -1,7 +1,9 @@
-"""Run state files: written through links, never replacing them, keeping a file's
-mode; read only when a regular file of a plausible size."""
+"""Files written whole through the one writer (run states, tables, plots): written
+through links, never replacing them, keeping a file's mode, every failure
+reported; read only when a regular file of a plausible size."""
 
 import contextlib
+import errno
 import os
 import pathlib
 import signal
@@ -14,6 +16,7 @@ import threading
 import pytest
 
 import landuse
+import landuse.files
 
 PACKAGE_PARENT = str(pathlib.Path(landuse.__file__).resolve().parents[1])
 
@@ -152,3 +155,100 @@ def test_a_name_that_no_longer_leads_to_the_file_opened_is_refused(tmp_path):
         with pytest.raises(OSError, match="changed while it was opened"):
             landuse.Simulation(Edit_size=10).save(f"/proc/self/fd/{opened.fileno()}")
     assert list(tmp_path.iterdir()) == []
+
+
+def _fail_with(error_number):
+    def fail(*args, **kwargs):
+        raise OSError(error_number, os.strerror(error_number))
+
+    return fail
+
+
+def _writer_fails(file):
+    file.write(b"half of the new")
+    raise OSError(errno.EIO, os.strerror(errno.EIO))
+
+
+@pytest.mark.parametrize("failing, error_number", [
+    ("write", errno.EIO),      # the caller's writer
+    ("fsync", errno.EIO),      # the sync to disk
+    ("close", errno.ENOSPC),   # the flush at the close (NFS says a disk is full only there)
+    ("replace", errno.EXDEV),  # the rename
+])
+def test_every_failure_reaches_the_caller_and_keeps_the_old_file(tmp_path, monkeypatch, failing, error_number):
+    (tmp_path / "real.bin").write_bytes(b"old")
+    (tmp_path / "name.bin").symlink_to("real.bin")
+    write = lambda f: f.write(b"new")  # noqa: E731
+    if failing == "write":
+        write = _writer_fails
+    elif failing == "close":
+        class FailsAtClose:
+            def __init__(self, raw):
+                self.raw = raw
+
+            def __getattr__(self, name):
+                return getattr(self.raw, name)
+
+            def __enter__(self):
+                return self
+
+            def __exit__(self, *exc):
+                self.raw.close()
+                _fail_with(error_number)()
+
+        real_fdopen = os.fdopen
+        monkeypatch.setattr(landuse.files.os, "fdopen", lambda *a, **k: FailsAtClose(real_fdopen(*a, **k)))
+    else:
+        monkeypatch.setattr(landuse.files.os, failing, _fail_with(error_number))
+    with pytest.raises(OSError) as raised:
+        landuse.write_atomically(tmp_path / "name.bin", write, binary=True)
+    monkeypatch.undo()
+    assert raised.value.errno == error_number
+    assert (tmp_path / "real.bin").read_bytes() == b"old" and (tmp_path / "name.bin").is_symlink()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["name.bin", "real.bin"]
+
+
+def test_a_full_device_fails_states_tables_and_plots(tmp_path):
+    """Written into, /dev/full takes nothing: the error surfaces when the file is
+    flushed and closed, for a run state, a table and a plot alike, named directly
+    or through a link (which stays a link)."""
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    import landuse.plot_analysis
+
+    (tmp_path / "to-full").symlink_to("/dev/full")
+    for path in ["/dev/full", tmp_path / "to-full"]:
+        writes = [
+            lambda: landuse.Simulation(Edit_size=10).save(path),
+            lambda: landuse.write_atomically(path, lambda f: f.write("step,agents\n0,1\n")),
+            lambda: landuse.plot_analysis.save(plt.figure(), path),
+        ]
+        for write in writes:
+            with pytest.raises(OSError) as raised:
+                write()
+            assert raised.value.errno == errno.ENOSPC, path
+    plt.close("all")
+    assert (tmp_path / "to-full").is_symlink() and stat.S_ISCHR(os.stat("/dev/full").st_mode)
+
+
+def test_plots_are_written_whole_in_the_format_their_name_gives(tmp_path):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    import landuse.plot_analysis
+
+    (tmp_path / "real.png").write_bytes(b"old")
+    (tmp_path / "chart.png").symlink_to("real.png")
+    landuse.plot_analysis.save(plt.figure(), tmp_path / "chart.png")
+    assert (tmp_path / "real.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" and (tmp_path / "chart.png").is_symlink()
+    landuse.plot_analysis.save(plt.figure(), tmp_path / "chart.svg")
+    assert b"<svg" in (tmp_path / "chart.svg").read_bytes()[:1000]
+    (tmp_path / "chart.nope").write_bytes(b"old")
+    with pytest.raises(ValueError, match="nope"):
+        landuse.plot_analysis.save(plt.figure(), tmp_path / "chart.nope")
+    plt.close("all")
+    assert (tmp_path / "chart.nope").read_bytes() == b"old"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["chart.nope", "chart.png", "chart.svg", "real.png"]

@@ -464,7 +464,8 @@ TEST(HeadlessRunner, OutputPathsAreCheckedBeforeTheRunAndNeverClobbered)
         EXPECT_TRUE(r.out.empty()) << "the run started: " << c.arguments[1];
         EXPECT_FALSE(fs::exists(x)) << c.arguments[1];
     }
-    // A link where the old runner put its temporary file is never followed.
+    // A link at the name an earlier runner gave its temporary file is never
+    // followed (atomic_file_test.cpp plants links at the names really tried).
     const std::string victim = folder.File("victim");
     WriteFile(victim, "keep me");
     fs::create_symlink(victim, folder.File("s.csv.part-" + std::to_string(getpid())));

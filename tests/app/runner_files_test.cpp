@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -146,6 +148,54 @@ TEST(RunnerFiles, WriteErrorsOnStdoutFailTheRun)
         RunProgram(With(kSmallRun, {"--stats", folder.File("s.csv")}), [] { close(STDOUT_FILENO); });
     EXPECT_EQ(unused.exitCode, 0) << unused.err;
     EXPECT_EQ(ReadFile(folder.File("s.csv")).substr(0, 5), "step,");
+}
+
+// A named output whose last writes fail (a full device; a regular file past the
+// size limit, where only the commit writes out the buffered table), or whose sync
+// or close fails (made to fail in the runner by a preloaded library), fails the
+// run with exit code 1 and the system's reason; a file it would have replaced
+// stays as it was, with no temporary file beside it, and a link stays a link.
+TEST(RunnerFiles, WriteErrorsAtTheCommitFailTheRun)
+{
+    ScratchFolder folder;
+    fs::create_symlink("/dev/full", folder.File("to-full"));
+    const auto fileLimit = [] {
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        const rlimit limit{64, 64};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    // The temporary files' names hold ".part-".
+    const auto failing = [](const char* call) {
+        return [call] {
+            setenv("LD_PRELOAD", LANDUSE_FAILING_CALLS, 1);
+            setenv(call, ".part-", 1);
+        };
+    };
+    const struct {
+        std::vector<std::string> outputs;
+        std::function<void()> prepare;
+        std::string reason;
+    } cases[] = {
+        {{"--agents", "/dev/full"}, [] {}, std::strerror(ENOSPC)},
+        {{"--stats", folder.File("to-full")}, [] {}, std::strerror(ENOSPC)},
+        {{"--agents", folder.File("old.csv")}, fileLimit, std::strerror(EFBIG)},
+        {{"--save-state", folder.File("old.csv")}, fileLimit, std::strerror(EFBIG)},
+        {{"--agents", folder.File("old.csv")}, failing("LANDUSE_FAIL_FSYNC"), std::strerror(EIO)},
+        {{"--stats", folder.File("old.csv")}, failing("LANDUSE_FAIL_CLOSE"), std::strerror(EIO)},
+    };
+    for (const auto& c : cases) {
+#ifdef LANDUSE_ADDRESS_SANITIZER
+        // The sanitizer's runtime must come first: no library is preloaded before it.
+        if (c.reason == std::strerror(EIO)) continue;
+#endif
+        WriteFile(folder.File("old.csv"), "old");
+        const Finished run = RunProgram(With(kSmallRun, c.outputs), c.prepare);
+        EXPECT_EQ(run.exitCode, 1) << c.outputs[1];
+        EXPECT_NE(run.err.find("cannot write " + c.outputs[1] + ": " + c.reason), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(folder.File("old.csv")), "old") << c.outputs[1];
+        EXPECT_EQ(folder.Names(), (std::vector<std::string>{"old.csv", "to-full"})) << c.outputs[1];
+    }
+    EXPECT_TRUE(fs::is_symlink(folder.File("to-full")));
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #if defined(__linux__)
 #include <sys/mount.h>
@@ -384,6 +385,46 @@ private slots:
                 QCOMPARE(disk.entries(), entries);
             }
         }
+    }
+
+    // The window's saves follow the runner's rule for names (files/atomic_file.h):
+    // a link is written through and stays a link, where it dangles too; a device
+    // is written into; and a write that fails, on a full device named directly or
+    // through a link, fails the save with the system's reason.
+    void savesFollowTheRunnersRuleForNames()
+    {
+        QTemporaryDir dir;
+        const std::filesystem::path folder = dir.path().toStdString();
+        std::filesystem::create_directory(folder / "sub");
+        QFile old(dir.filePath("real.csv"));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
+        std::filesystem::create_symlink("real.csv", folder / "to-real");
+        std::filesystem::create_symlink("sub/made.csv", folder / "dangling");
+        std::filesystem::create_symlink("/dev/full", folder / "to-full");
+        std::filesystem::create_symlink("/dev/null", folder / "to-null");
+        const QString full = QString::fromLocal8Bit(std::strerror(ENOSPC));
+        const struct {
+            QString path;
+            QString error;
+            QString written;  // the file that must hold the new content
+        } cases[] = {
+            {dir.filePath("to-real"), "", dir.filePath("real.csv")},
+            {dir.filePath("dangling"), "", dir.filePath("sub/made.csv")},
+            {dir.filePath("to-null"), "", ""},
+            {"/dev/full", full, ""},
+            {dir.filePath("to-full"), full, ""},
+        };
+        for (const auto& c : cases) {
+            const QString error =
+                WriteFileAtomically(c.path, [](QIODevice& file) { file.write("new"); return QString(); });
+            QCOMPARE(error, c.error);
+            if (!c.written.isEmpty()) QCOMPARE(ReadAll(c.written), QByteArray("new"));
+        }
+        for (const char* link : {"to-real", "dangling", "to-full", "to-null"})
+            QVERIFY2(std::filesystem::is_symlink(folder / link), link);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 (QStringList{"dangling", "real.csv", "sub", "to-full", "to-null", "to-real"}));
     }
 
     void aFailedWriteKeepsTheOldFile()
