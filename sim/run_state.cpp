@@ -29,8 +29,9 @@ constexpr std::size_t kVersionAt = FieldOffset(kHeaderRecord, "format_version");
 constexpr std::size_t kPayloadSizeAt = FieldOffset(kHeaderRecord, "payload_size");
 constexpr std::size_t kChecksumAt = FieldOffset(kHeaderRecord, "checksum");
 
-// Record sizes: to refuse a count the rest of the file cannot hold before
-// anything is allocated for it, and to size a state before it is written.
+// Record sizes in the current format, to size a state before it is written. (The
+// loader refuses a count the rest of the file cannot hold, before anything is
+// allocated for it, by the sizes of the file's own format version.)
 constexpr std::size_t kCellBytes = RecordBytes(kCellRecord);
 constexpr std::size_t kAgentBytes = RecordBytes(kAgentRecord);
 constexpr std::size_t kDestinationBytes = RecordBytes(kDestinationRecord);
@@ -305,14 +306,14 @@ void ReadPayload(Reader& r, DecodedState& state, std::uint32_t version)
     Run& run = state.run;
     ReadRunValues(r, run, version);
 
-    const std::uint32_t cellCount = r.Count(kCellBytes, "cells");
+    const std::uint32_t cellCount = r.Count(RecordBytes(kCellRecord, version), "cells");
     Require(cellCount == static_cast<std::uint32_t>(run.columns) * static_cast<std::uint32_t>(run.rows),
             "its cells do not fill its grid");
     run.cells = TCellList(run.columns, run.rows);
     for (std::int32_t row = 0; row < run.rows; ++row)
         for (std::int32_t column = 0; column < run.columns; ++column) ReadCell(r, version, run, column, row);
 
-    const std::uint32_t agentCount = r.Count(kAgentBytes, "agents");
+    const std::uint32_t agentCount = r.Count(RecordBytes(kAgentRecord, version), "agents");
     run.agents.resize(agentCount);
     for (std::uint32_t i = 0; i < agentCount; ++i) ReadAgent(r, version, run.agents[i], run, i);
     // The agents on each cell are what the cells count: movement keeps both alike.
@@ -321,7 +322,7 @@ void ReadPayload(Reader& r, DecodedState& state, std::uint32_t version)
     for (std::size_t i = 0; i < standing.size(); ++i)
         Require(standing[i] == run.cells.InPassOrder()[i].agentCount, "the cells' agent counts differ from the agents");
 
-    const std::uint32_t destinationCount = r.Count(kDestinationBytes, "destinations");
+    const std::uint32_t destinationCount = r.Count(RecordBytes(kDestinationRecord, version), "destinations");
     run.destinations.resize(destinationCount);
     // At most one arrival per agent and step: a count beyond that is no saved run's.
     const std::int64_t mostArrivals = static_cast<std::int64_t>(run.stepCount) * static_cast<std::int64_t>(agentCount);
@@ -330,7 +331,7 @@ void ReadPayload(Reader& r, DecodedState& state, std::uint32_t version)
         Require(Within(d.arrivals, 0, mostArrivals), "a destination's arrivals out of range");
     }
 
-    const std::uint32_t historyCount = r.Count(kStatisticsBytes, "statistics rows");
+    const std::uint32_t historyCount = r.Count(RecordBytes(kStatisticsRecord, version), "statistics rows");
     state.history.resize(historyCount);
     for (StepStatistics& s : state.history)
         ReadRecord(r, version, kStatisticsRecord, [&](auto& walk) { VisitStatisticsRow(s, walk); });

@@ -90,12 +90,13 @@ struct RecordField {
 template <std::size_t N>
 using RecordTable = std::array<RecordField, N>;
 
-// The bytes a record of fixed-size fields takes.
+// The bytes a record of fixed-size fields takes in a file of format `version`.
 template <std::size_t N>
-constexpr std::size_t RecordBytes(const RecordTable<N>& table)
+constexpr std::size_t RecordBytes(const RecordTable<N>& table, std::uint32_t version = UINT32_MAX)
 {
     std::size_t bytes = 0;
-    for (const RecordField& field : table) bytes += FieldKindBytes(field.kind) * field.count;
+    for (const RecordField& field : table)
+        if (field.since <= version) bytes += FieldKindBytes(field.kind) * field.count;
     return bytes;
 }
 

@@ -68,11 +68,19 @@ TEST(StatisticsColumns, EachColumnIsItsOwnField)
     const struct {
         const char* name;
         double value;  // every field's value fits a double exactly
-    } fields[] = {{"step", double(s.step)}, {"agents", double(s.agents)}, {"successful", double(s.successful)},
-                  {"avg_travel", double(s.averageTravel)}, {"max_mark", s.maxMark}, {"migrated", double(s.migrated)},
-                  {"returning", double(s.returning)}, {"empty", double(s.landUse[kEmpty])}, {"obstacles", double(s.landUse[kObstacle])},
-                  {"residential", double(s.landUse[kResidential])}, {"destinations", double(s.landUse[kDestination])},
-                  {"services", double(s.landUse[kService])}, {"industry", double(s.landUse[kIndustry])}};
+    } fields[] = {{"step", double(s.step)},
+                  {"agents", double(s.agents)},
+                  {"successful", double(s.successful)},
+                  {"avg_travel", double(s.averageTravel)},
+                  {"max_mark", s.maxMark},
+                  {"migrated", double(s.migrated)},
+                  {"returning", double(s.returning)},
+                  {"empty", double(s.landUse[kEmpty])},
+                  {"obstacles", double(s.landUse[kObstacle])},
+                  {"residential", double(s.landUse[kResidential])},
+                  {"destinations", double(s.landUse[kDestination])},
+                  {"services", double(s.landUse[kService])},
+                  {"industry", double(s.landUse[kIndustry])}};
     ASSERT_EQ(std::size(fields), kStatisticsColumns.size());
     for (std::size_t i = 0; i < kStatisticsColumns.size(); ++i) {
         EXPECT_EQ(kStatisticsColumns[i].name, fields[i].name);
