@@ -112,6 +112,12 @@ constexpr std::size_t FieldOffset(const RecordTable<N>& table, std::string_view 
     throw std::logic_error("no such field");
 }
 
+// A record's values and its table part: a mistake in the program, not in a file.
+[[noreturn, gnu::noinline, gnu::cold]] inline void RecordMismatch(const char* what, std::string_view field)
+{
+    throw std::logic_error(std::string(what) + " (" + std::string(field) + ")");
+}
+
 // Hands each value of a record to use(field, value), with the table's field it
 // stands for; throws std::logic_error where the values and the table part.
 template <std::size_t N, typename Use>
@@ -122,10 +128,11 @@ public:
     template <typename T>
     void operator()(T&& value)
     {
-        if (field_ == N) throw std::logic_error("a record holds more values than its table");
+        if (field_ == N) [[unlikely]]
+            RecordMismatch("a record holds more values than its table", table_[N - 1].name);
         const RecordField& field = table_[field_];
-        if (field.kind != KindOf<std::remove_cvref_t<T>>())
-            throw std::logic_error(std::string("a value of another kind for the field ") + std::string(field.name));
+        if (field.kind != KindOf<std::remove_cvref_t<T>>()) [[unlikely]]
+            RecordMismatch("a value of another kind than its field's", field.name);
         use_(field, std::forward<T>(value));
         if (++element_ == field.count) {
             ++field_;
@@ -134,7 +141,8 @@ public:
     }
     void Finish() const
     {
-        if (field_ != N) throw std::logic_error("a record holds fewer values than its table");
+        if (field_ != N) [[unlikely]]
+            RecordMismatch("a record holds fewer values than its table", table_[field_].name);
     }
 
 private:
