@@ -33,10 +33,11 @@ Types:
 
 - **integer**: a whole number the model holds in 32 bits. A CSV writes it in
   decimal and a run state file as a little-endian i32. In Python it is `int64`
-  in `Simulation.statistics`, `Simulation.last_statistics` (a Python `int`) and
-  `read_statistics`. A sweep's table gives every integer column the nullable
-  pandas type `Int64`, whether or not a run failed: the row that carries a
-  failed run's error has no statistics, and holds `<NA>` there.
+  in `Simulation.statistics` and `read_statistics`, and a Python `int` where a
+  stop condition's text compares the last step's values. A sweep's table gives
+  every integer column the nullable pandas type `Int64`, whether or not a run
+  failed: the row that carries a failed run's error has no statistics, and
+  holds `<NA>` there.
 - **real**: a double. A CSV writes it with 17 significant digits, so that it
   reads back to the same double; a run state file holds its 8 bytes. In Python
   it is `float64` everywhere, `NaN` on a sweep's error row.
