@@ -2,7 +2,9 @@
 // is taken as a whole file; odd, the rest is a payload given a correct header
 // (magic, version, length, checksum), so that the checks of the payload itself
 // are reached rather than stopped by the checksum, values as well as structure. A
-// state that loads must save to the very bytes it was loaded from, and run two
+// state that loads must save to the very bytes it was loaded from (but for the
+// writer's version, which a save makes this program's; a file of an older format
+// version saves as the current one, which must then save to itself), and run two
 // time steps without fault into a run that holds only values a state may hold: a
 // value the loader let through that a step turns into a NaN or an overflow shows.
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "run_state_values.h"
 #include "statistics.h"
 #include "time_step.h"
+#include "version.h"
 
 namespace {
 
@@ -35,6 +38,20 @@ std::string WithHeader(const std::uint8_t* payload, std::size_t size)
     return file;
 }
 
+// The state as this program saves it: its writer's version text, first in the
+// payload, made this program's.
+std::string AsSavedHere(const std::string& state)
+{
+    std::uint32_t writerBytes;
+    std::memcpy(&writerBytes, state.data() + kRunStateHeaderSize, sizeof writerBytes);
+    const std::string writer = LandUseVersion();
+    const auto size = static_cast<std::uint32_t>(writer.size());
+    std::string payload(reinterpret_cast<const char*>(&size), sizeof size);
+    payload += writer;
+    payload.append(state, kRunStateHeaderSize + sizeof writerBytes + writerBytes);
+    return WithHeader(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -45,7 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Simulation sim;
     try {
         const std::vector<StepStatistics> history = DecodeRunState(sim, bytes);
-        if (EncodeRunState(sim, history) != bytes) {
+        const std::string saved = EncodeRunState(sim, history);
+        std::uint32_t version;
+        std::memcpy(&version, bytes.data() + 8, sizeof version);
+        Simulation again;
+        const std::vector<StepStatistics> back = DecodeRunState(again, saved);
+        if ((version == kRunStateVersion && saved != AsSavedHere(bytes)) || EncodeRunState(again, back) != saved) {
             std::fprintf(stderr, "a loaded state saves to other bytes\n");
             std::abort();
         }

@@ -7,12 +7,13 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -28,7 +29,7 @@
 #include "setup.h"
 #include "simulation.h"
 #include "statistics.h"
-#include "statistics_csv.h"
+#include "statistics_columns.h"
 #include "time_step.h"
 #include "version.h"
 #include "world_picture.h"
@@ -55,17 +56,9 @@ py::array_t<T> Column(const std::vector<Record>& records, Field field)
     return column;
 }
 
-// The statistics columns, named once: the headless runner's CSV header.
-std::vector<std::string> StatisticsColumnNames()
-{
-    std::vector<std::string> names;
-    std::istringstream header(kStatisticsCsvHeader);
-    for (std::string name; std::getline(header, name, ',');) {
-        if (!name.empty() && name.back() == '\n') name.pop_back();
-        names.push_back(name);
-    }
-    return names;
-}
+// A column's values as Python takes them: whole numbers as int64, reals as float64.
+template <typename T>
+using PythonColumnValue = std::conditional_t<std::is_same_v<T, double>, double, std::int64_t>;
 
 // Holds a run's mutex for one call from Python. The mutex is awaited without the
 // interpreter's lock, so a thread that holds the mutex and waits for the lock (a
@@ -181,27 +174,34 @@ public:
     py::dict Statistics() const
     {
         CallLock lock(mutex_);
-        const auto& s = recorder_.steps;
-        // In the order of the CSV header's names.
-        const py::object columns[] = {
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.step; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.agents; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.successful; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.averageTravel; }),
-            Column<double>(s, [](const StepStatistics& x) { return x.maxMark; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.migrated; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.returning; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kEmpty]; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kObstacle]; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kResidential]; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kDestination]; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kService]; }),
-            Column<std::int32_t>(s, [](const StepStatistics& x) { return x.landUse[kIndustry]; }),
-        };
-        const std::vector<std::string> names = StatisticsColumnNames();
-        if (names.size() != std::size(columns)) throw std::logic_error("the statistics columns and the CSV header differ");
+        const auto& steps = recorder_.steps;
+        const auto count = static_cast<py::ssize_t>(steps.size());
+        // One array per column, in the columns' order; each row is walked once.
         py::dict table;
-        for (std::size_t i = 0; i < names.size(); ++i) table[py::str(names[i])] = columns[i];
+        std::array<std::int64_t*, kStatisticsColumns.size()> integers{};
+        std::array<double*, kStatisticsColumns.size()> reals{};
+        for (std::size_t c = 0; c < kStatisticsColumns.size(); ++c) {
+            const StatisticsColumn& column = kStatisticsColumns[c];
+            const py::str name(column.name.data(), column.name.size());
+            if (column.type == ColumnType::Integer) {
+                py::array_t<std::int64_t> values(count);
+                integers[c] = values.mutable_data();
+                table[name] = values;
+            } else {
+                py::array_t<double> values(count);
+                reals[c] = values.mutable_data();
+                table[name] = values;
+            }
+        }
+        for (py::ssize_t row = 0; row < count; ++row) {
+            VisitStatisticsColumns(steps[row], [&](const StatisticsColumn& column, const auto& value) {
+                const auto c = static_cast<std::size_t>(&column - kStatisticsColumns.data());
+                if constexpr (std::is_same_v<PythonColumnValue<std::remove_cvref_t<decltype(value)>>, double>)
+                    reals[c][row] = value;
+                else
+                    integers[c][row] = value;
+            });
+        }
         return table;
     }
 
@@ -210,19 +210,11 @@ public:
     {
         CallLock lock(mutex_);
         if (recorder_.steps.empty()) return py::none();
-        const StepStatistics& s = recorder_.steps.back();
-        const LandUse& land = s.landUse;
-        // In the order of the CSV header's names.
-        const py::object values[] = {
-            py::int_(s.step),      py::int_(s.agents),    py::int_(s.successful), py::int_(s.averageTravel),
-            py::float_(s.maxMark), py::int_(s.migrated),  py::int_(s.returning),  py::int_(land[kEmpty]),
-            py::int_(land[kObstacle]), py::int_(land[kResidential]), py::int_(land[kDestination]),
-            py::int_(land[kService]),  py::int_(land[kIndustry]),
-        };
-        const std::vector<std::string> names = StatisticsColumnNames();
-        if (names.size() != std::size(values)) throw std::logic_error("the statistics columns and the CSV header differ");
         py::dict row;
-        for (std::size_t i = 0; i < names.size(); ++i) row[py::str(names[i])] = values[i];
+        VisitStatisticsColumns(recorder_.steps.back(), [&](const StatisticsColumn& column, const auto& value) {
+            row[py::str(column.name.data(), column.name.size())] =
+                py::cast(static_cast<PythonColumnValue<std::remove_cvref_t<decltype(value)>>>(value));
+        });
         return row;
     }
 
@@ -434,7 +426,12 @@ PYBIND11_MODULE(_core, m)
           "Every control: name, kind, page, default, caption, meaning, range, partner (radio buttons).");
     m.def("check_control_value", &CheckControlValue, py::arg("name"), py::arg("text"),
           "Raises ControlValueError for an unknown control or a value it cannot hold; changes nothing.");
-    m.attr("statistics_columns") = py::tuple(py::cast(StatisticsColumnNames()));
+    // The statistics columns in order: (name, type, unit, meaning), type "integer" or "real".
+    py::list statisticsColumns;
+    for (const StatisticsColumn& column : kStatisticsColumns)
+        statisticsColumns.append(py::make_tuple(std::string(column.name), std::string(ColumnTypeName(column.type)),
+                                                std::string(column.unit), std::string(column.meaning)));
+    m.attr("statistics_columns") = py::tuple(statisticsColumns);
     m.attr("max_state_file_bytes") = kMaxRunStateBytes;
     m.attr("default_track_threshold") = PatternSettings{}.trackThreshold;
     py::list patternMeasures;

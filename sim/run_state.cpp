@@ -9,8 +9,10 @@
 
 #include "control_table.h"
 #include "land_use.h"
+#include "run_state_records.h"
 #include "run_state_values.h"
 #include "setup.h"
+#include "version.h"
 
 static_assert(std::endian::native == std::endian::little, "state files are written as the machine holds numbers");
 static_assert(std::numeric_limits<long double>::digits == 64, "extended reals are the 80-bit x87 format");
@@ -20,14 +22,20 @@ namespace {
 // PNG's trick: a byte with the high bit set, then CR LF, Ctrl-Z and LF, so a file
 // mangled by a text-mode transfer is told from a state file at once.
 constexpr char kMagic[8] = {'\x89', 'L', 'U', 'S', '\r', '\n', '\x1a', '\n'};
-constexpr std::size_t kExtendedBytes = 10;
+constexpr std::size_t kExtendedBytes = FieldKindBytes(FieldKind::Extended);
+static_assert(RecordBytes(kHeaderRecord) == kRunStateHeaderSize);
+static_assert(FieldKindBytes(FieldKind::Byte) * kHeaderRecord[0].count == sizeof kMagic);
+constexpr std::size_t kVersionAt = FieldOffset(kHeaderRecord, "format_version");
+constexpr std::size_t kPayloadSizeAt = FieldOffset(kHeaderRecord, "payload_size");
+constexpr std::size_t kChecksumAt = FieldOffset(kHeaderRecord, "checksum");
 
-// Record sizes: to refuse a count the rest of the file cannot hold before
-// anything is allocated for it, and to size a state before it is written.
-constexpr std::size_t kCellBytes = 5 * 8 + 4 * 4 + 8 + 4 + 1 + 3 * 4;
-constexpr std::size_t kAgentBytes = 14 * 4 + TAgent::kMaxCandidates * (8 + 8) + 4 + 8;
-constexpr std::size_t kDestinationBytes = 3 * 4;
-constexpr std::size_t kStatisticsBytes = 4 * 4 + 8 + 2 * 4 + 6 * 4;
+// Record sizes in the current format, to size a state before it is written. (The
+// loader refuses a count the rest of the file cannot hold, before anything is
+// allocated for it, by the sizes of the file's own format version.)
+constexpr std::size_t kCellBytes = RecordBytes(kCellRecord);
+constexpr std::size_t kAgentBytes = RecordBytes(kAgentRecord);
+constexpr std::size_t kDestinationBytes = RecordBytes(kDestinationRecord);
+constexpr std::size_t kStatisticsBytes = RecordBytes(kStatisticsRecord);
 // Room for the controls, the usage table and the run-wide values.
 constexpr std::size_t kFewValuesBytes = 4096;
 
@@ -55,12 +63,28 @@ public:
         Number<std::uint32_t>(static_cast<std::uint32_t>(text.size()));
         out_.append(text);
     }
+    // A value of a record, as its kind is written.
+    template <typename T>
+    void Put(const T& value)
+    {
+        if constexpr (std::is_same_v<T, long double>) Extended(value);
+        else if constexpr (std::is_same_v<T, bool>) Flag(value);
+        else if constexpr (std::is_same_v<T, std::string>) Text(value);
+        else Number(value);
+    }
     std::string& bytes() { return out_; }
     void Reserve(std::size_t size) { out_.reserve(size); }
 
 private:
     std::string out_;
 };
+
+// One record, its values in its table's order.
+template <std::size_t N, typename Visit>
+void WriteRecord(Writer& w, const RecordTable<N>& table, Visit&& visit)
+{
+    WalkRecord(table, [&w](const RecordField&, const auto& value) { w.Put(value); }, visit);
+}
 
 void WriteControls(Writer& w, const ControlState& controls)
 {
@@ -69,71 +93,22 @@ void WriteControls(Writer& w, const ControlState& controls)
     w.Number(count);
     for (const ControlDefinition& control : ControlTable()) {
         if (control.kind == ControlKind::UsageCell) continue;
-        w.Text(control.name);
-        w.Text(ControlValue(controls, control));
+        WriteRecord(w, kControlRecord, [&](auto& walk) {
+            walk(std::string(control.name));
+            walk(ControlValue(controls, control));
+        });
     }
     // The whole usage table, its header cells included.
-    for (const auto& column : controls.StringGrid1)
-        for (const std::string& text : column) w.Text(text);
-}
-
-void WriteUsage(Writer& w, const UsageParameters& usage)
-{
-    for (double d : usage.diffusion) w.Number(d);
-    for (const auto& row : usage.weight)
-        for (double d : row) w.Number(d);
-    for (double d : usage.noise) w.Number(d);
+    WriteRecord(w, kUsageTextsRecord, [&](auto& walk) {
+        for (const auto& column : controls.StringGrid1)
+            for (const std::string& text : column) walk(text);
+    });
 }
 
 void WriteRunValues(Writer& w, const Run& run)
 {
-    for (std::int32_t v : {run.cellSize, run.halfCell, run.columns, run.rows, run.stepCount, run.stopTime,
-                           static_cast<std::int32_t>(run.returnMode), run.shownField})
-        w.Number(v);
-    w.Extended(run.displayMax);
-    w.Extended(run.displayMin);
-    w.Extended(run.cellsDisplayRange.max);
-    w.Extended(run.cellsDisplayRange.min);
-    w.Number(run.startSeed);
-    w.Flag(run.editedByHand);
-    w.Flag(run.drawingRecorded);
-    w.Number(run.drawCount.counted);
-    w.Number(run.drawCount.countedTo);
-}
-
-void WriteCell(Writer& w, const TCellList& cells, std::size_t index)
-{
-    const TCell& cell = cells.InPassOrder()[index];
-    for (double d : cells.PotentialsAt(index)) w.Number(d);
-    w.Number(cell.allTracks);
-    w.Number(cell.returnTracks);
-    for (std::int32_t v : {cell.kind, cell.agentCount, cell.destinationIndex, cell.shownFieldNumber}) w.Number(v);
-    w.Number(cell.lastDrawnAllTracks);
-    w.Number(cell.grayLevel);
-    w.Flag(cell.allBlack);
-    for (std::int32_t v : {cell.PositionX, cell.PositionY, cell.Size}) w.Number(v);
-}
-
-void WriteAgent(Writer& w, const TAgent& a)
-{
-    for (std::int32_t v : {a.column, a.row, a.homeColumn, a.homeRow, a.migrated, a.travelSteps, a.mode,
-                           a.foundDestinationIndex, a.success, a.pixelX, a.pixelY, a.heading, a.dx, a.dy})
-        w.Number(v);
-    for (const Direction& d : a.candidates) {
-        w.Number(d.dx);
-        w.Number(d.dy);
-    }
-    for (double share : a.shares) w.Number(share);
-    w.Number(a.candidateCount);
-    w.Number(a.signalSum);
-}
-
-void WriteStatistics(Writer& w, const StepStatistics& s)
-{
-    for (std::int32_t v : {s.step, s.agents, s.successful, s.averageTravel}) w.Number(v);
-    w.Number(s.maxMark);
-    for (std::int32_t v : {s.migrated, s.returning}) w.Number(v);
-    for (std::int32_t v : s.landUse) w.Number(v);
+    std::int32_t returnMode = static_cast<std::int32_t>(run.returnMode);
+    WriteRecord(w, kRunValuesRecord, [&](auto& walk) { VisitRunValues(run, returnMode, walk); });
 }
 
 // ---- reading ----
@@ -178,6 +153,15 @@ public:
         return count;
     }
     bool AtEnd() const { return at_ == in_.size(); }
+    // A value of a record, as its kind is read.
+    template <typename T>
+    void Get(T& value)
+    {
+        if constexpr (std::is_same_v<T, long double>) value = Extended();
+        else if constexpr (std::is_same_v<T, bool>) value = Flag();
+        else if constexpr (std::is_same_v<T, std::string>) value = Text();
+        else value = Number<T>();
+    }
 
     [[noreturn]] static void Fail(const std::string& why) { throw RunStateError("the run state is damaged: " + why); }
 
@@ -204,13 +188,29 @@ bool Within(std::int64_t value, std::int64_t low, std::int64_t high)
     return value >= low && value <= high;
 }
 
-void ReadControls(Reader& r, ControlState& controls)
+// One record of a file of format `version`, its values in its table's order; a
+// field the version lacks keeps the value it had.
+template <std::size_t N, typename Visit>
+void ReadRecord(Reader& r, std::uint32_t version, const RecordTable<N>& table, Visit&& visit)
+{
+    WalkRecord(
+        table,
+        [&r, version](const RecordField& field, auto& value) {
+            if (field.since <= version) r.Get(value);
+        },
+        visit);
+}
+
+void ReadControls(Reader& r, ControlState& controls, std::uint32_t version)
 {
     const auto count = r.Number<std::uint32_t>();
     std::vector<const ControlDefinition*> seen;
     for (std::uint32_t i = 0; i < count; ++i) {
-        const std::string name = r.Text();
-        const std::string value = r.Text();
+        std::string name, value;
+        ReadRecord(r, version, kControlRecord, [&](auto& walk) {
+            walk(name);
+            walk(value);
+        });
         const ControlDefinition* control = FindControl(name);
         Require(control && control->kind != ControlKind::UsageCell, "it names no control '" + name + "'");
         Require(std::find(seen.begin(), seen.end(), control) == seen.end(), "it names " + name + " twice");
@@ -230,33 +230,17 @@ void ReadControls(Reader& r, ControlState& controls)
     for (const ControlDefinition& control : ControlTable())
         Require(control.kind == ControlKind::UsageCell || std::find(seen.begin(), seen.end(), &control) != seen.end(),
                 std::string("it lacks the control ") + control.name);
-    for (auto& column : controls.StringGrid1)
-        for (std::string& text : column) text = r.Text();
-}
-
-void ReadUsage(Reader& r, UsageParameters& usage)
-{
-    for (double& d : usage.diffusion) d = r.Number<double>();
-    for (auto& row : usage.weight)
-        for (double& d : row) d = r.Number<double>();
-    for (double& d : usage.noise) d = r.Number<double>();
+    ReadRecord(r, version, kUsageTextsRecord, [&](auto& walk) {
+        for (auto& column : controls.StringGrid1)
+            for (std::string& text : column) walk(text);
+    });
 }
 
 void ReadRunValues(Reader& r, Run& run, std::uint32_t version)
 {
-    for (std::int32_t* v : {&run.cellSize, &run.halfCell, &run.columns, &run.rows, &run.stepCount, &run.stopTime})
-        *v = r.Number<std::int32_t>();
-    const auto returnMode = r.Number<std::int32_t>();
-    run.shownField = r.Number<std::int32_t>();
-    run.displayMax = r.Extended();
-    run.displayMin = r.Extended();
-    run.cellsDisplayRange.max = r.Extended();
-    run.cellsDisplayRange.min = r.Extended();
-    run.startSeed = r.Number<std::uint32_t>();
-    run.editedByHand = r.Flag();
-    run.drawingRecorded = version >= 2 ? r.Flag() : false;
-    run.drawCount.counted = r.Number<std::uint64_t>();
-    run.drawCount.countedTo = r.Number<std::uint32_t>();
+    std::int32_t returnMode = 0;
+    run.drawingRecorded = false;  // what a file without the flag holds
+    ReadRecord(r, version, kRunValuesRecord, [&](auto& walk) { VisitRunValues(run, returnMode, walk); });
 
     Require(Within(run.cellSize, 2, 10), "a cell size of " + std::to_string(run.cellSize));
     Require(run.halfCell == HalfCell(run.cellSize) && run.columns == CellsAlong(kPanelSize, run.cellSize) &&
@@ -269,18 +253,11 @@ void ReadRunValues(Reader& r, Run& run, std::uint32_t version)
     Require(Within(run.shownField, 0, 2), "a shown field of " + std::to_string(run.shownField));
 }
 
-void ReadCell(Reader& r, Run& run, std::int32_t column, std::int32_t row)
+void ReadCell(Reader& r, std::uint32_t version, Run& run, std::int32_t column, std::int32_t row)
 {
-    TCell& cell = run.cells(column, row);
-    for (int f = 0; f < 3; ++f) run.cells.Potential(column, row, f) = r.Number<double>();
-    cell.allTracks = r.Number<double>();
-    cell.returnTracks = r.Number<double>();
-    for (std::int32_t* v : {&cell.kind, &cell.agentCount, &cell.destinationIndex, &cell.shownFieldNumber})
-        *v = r.Number<std::int32_t>();
-    cell.lastDrawnAllTracks = r.Number<double>();
-    cell.grayLevel = r.Number<std::int32_t>();
-    cell.allBlack = r.Flag();
-    for (std::int32_t* v : {&cell.PositionX, &cell.PositionY, &cell.Size}) *v = r.Number<std::int32_t>();
+    const std::size_t index = static_cast<std::size_t>(row) * static_cast<std::size_t>(run.columns) + column;
+    ReadRecord(r, version, kCellRecord, [&](auto& walk) { VisitCell(run.cells, index, walk); });
+    const TCell& cell = run.cells(column, row);
 
     const std::string where = " at cell (" + std::to_string(column) + ", " + std::to_string(row) + ")";
     Require(Within(cell.kind, kEmpty, kIndustry), "a kind of " + std::to_string(cell.kind) + where);
@@ -290,20 +267,12 @@ void ReadCell(Reader& r, Run& run, std::int32_t column, std::int32_t row)
             "a position off the grid" + where);
 }
 
-void ReadAgent(Reader& r, TAgent& a, const Run& run, std::size_t index)
+void ReadAgent(Reader& r, std::uint32_t version, TAgent& a, const Run& run, std::size_t index)
 {
-    for (std::int32_t* v : {&a.column, &a.row, &a.homeColumn, &a.homeRow, &a.migrated, &a.travelSteps, &a.mode,
-                            &a.foundDestinationIndex, &a.success, &a.pixelX, &a.pixelY, &a.heading, &a.dx, &a.dy})
-        *v = r.Number<std::int32_t>();
+    ReadRecord(r, version, kAgentRecord, [&](auto& walk) { VisitAgent(a, walk); });
     bool directionsHold = true;
-    for (Direction& d : a.candidates) {
-        d.dx = r.Number<std::int32_t>();
-        d.dy = r.Number<std::int32_t>();
+    for (const Direction& d : a.candidates)
         directionsHold = directionsHold && Within(d.dx, -1, 1) && Within(d.dy, -1, 1);
-    }
-    for (double& share : a.shares) share = r.Number<double>();
-    a.candidateCount = r.Number<std::int32_t>();
-    a.signalSum = r.Number<double>();
 
     const std::string which = " of agent " + std::to_string(index);
     Require(run.cells.Contains(a.column, a.row) && run.cells.Contains(a.homeColumn, a.homeRow),
@@ -318,14 +287,6 @@ void ReadAgent(Reader& r, TAgent& a, const Run& run, std::size_t index)
             "a heading out of range" + which);
 }
 
-void ReadStatistics(Reader& r, StepStatistics& s)
-{
-    for (std::int32_t* v : {&s.step, &s.agents, &s.successful, &s.averageTravel}) *v = r.Number<std::int32_t>();
-    s.maxMark = r.Number<double>();
-    for (std::int32_t* v : {&s.migrated, &s.returning}) *v = r.Number<std::int32_t>();
-    for (std::int32_t& v : s.landUse) v = r.Number<std::int32_t>();
-}
-
 // Everything a state holds, read and checked before any of it goes into the simulation.
 struct DecodedState {
     ControlState controls;
@@ -337,42 +298,43 @@ struct DecodedState {
 
 void ReadPayload(Reader& r, DecodedState& state, std::uint32_t version)
 {
-    ReadControls(r, state.controls);
-    state.random.seed = r.Number<std::uint32_t>();
-    ReadUsage(r, state.usage);
+    std::string programVersion;
+    ReadRecord(r, version, kWriterRecord, [&](auto& walk) { walk(programVersion); });
+    ReadControls(r, state.controls, version);
+    ReadRecord(r, version, kGeneratorRecord, [&](auto& walk) { walk(state.random.seed); });
+    ReadRecord(r, version, kUsageRecord, [&](auto& walk) { VisitUsage(state.usage, walk); });
     Run& run = state.run;
     ReadRunValues(r, run, version);
 
-    const std::uint32_t cellCount = r.Count(kCellBytes, "cells");
+    const std::uint32_t cellCount = r.Count(RecordBytes(kCellRecord, version), "cells");
     Require(cellCount == static_cast<std::uint32_t>(run.columns) * static_cast<std::uint32_t>(run.rows),
             "its cells do not fill its grid");
     run.cells = TCellList(run.columns, run.rows);
     for (std::int32_t row = 0; row < run.rows; ++row)
-        for (std::int32_t column = 0; column < run.columns; ++column) ReadCell(r, run, column, row);
+        for (std::int32_t column = 0; column < run.columns; ++column) ReadCell(r, version, run, column, row);
 
-    const std::uint32_t agentCount = r.Count(kAgentBytes, "agents");
+    const std::uint32_t agentCount = r.Count(RecordBytes(kAgentRecord, version), "agents");
     run.agents.resize(agentCount);
-    for (std::uint32_t i = 0; i < agentCount; ++i) ReadAgent(r, run.agents[i], run, i);
+    for (std::uint32_t i = 0; i < agentCount; ++i) ReadAgent(r, version, run.agents[i], run, i);
     // The agents on each cell are what the cells count: movement keeps both alike.
     std::vector<std::int32_t> standing(run.cells.InPassOrder().size(), 0);
     for (const TAgent& a : run.agents) ++standing[static_cast<std::size_t>(a.row) * run.columns + a.column];
     for (std::size_t i = 0; i < standing.size(); ++i)
         Require(standing[i] == run.cells.InPassOrder()[i].agentCount, "the cells' agent counts differ from the agents");
 
-    const std::uint32_t destinationCount = r.Count(kDestinationBytes, "destinations");
+    const std::uint32_t destinationCount = r.Count(RecordBytes(kDestinationRecord, version), "destinations");
     run.destinations.resize(destinationCount);
     // At most one arrival per agent and step: a count beyond that is no saved run's.
     const std::int64_t mostArrivals = static_cast<std::int64_t>(run.stepCount) * static_cast<std::int64_t>(agentCount);
     for (Destination& d : run.destinations) {
-        d.pixelX = r.Number<std::int32_t>();
-        d.pixelY = r.Number<std::int32_t>();
-        d.arrivals = r.Number<std::int32_t>();
+        ReadRecord(r, version, kDestinationRecord, [&](auto& walk) { VisitDestination(d, walk); });
         Require(Within(d.arrivals, 0, mostArrivals), "a destination's arrivals out of range");
     }
 
-    const std::uint32_t historyCount = r.Count(kStatisticsBytes, "statistics rows");
+    const std::uint32_t historyCount = r.Count(RecordBytes(kStatisticsRecord, version), "statistics rows");
     state.history.resize(historyCount);
-    for (StepStatistics& s : state.history) ReadStatistics(r, s);
+    for (StepStatistics& s : state.history)
+        ReadRecord(r, version, kStatisticsRecord, [&](auto& walk) { VisitStatisticsRow(s, walk); });
     Require(r.AtEnd(), "bytes follow its end");
 }
 
@@ -410,22 +372,23 @@ std::string EncodeRunState(const Simulation& sim, std::span<const StepStatistics
               history.size() * kStatisticsBytes);
     // The header's place, filled in once the payload after it is known.
     w.bytes().append(kRunStateHeaderSize, '\0');
+    // The payload's sections, in the order the format's reference page lists them.
+    WriteRecord(w, kWriterRecord, [](auto& walk) { walk(std::string(LandUseVersion())); });
     WriteControls(w, sim.controls);
-    w.Number(sim.random.seed);
-    WriteUsage(w, sim.usage);
+    WriteRecord(w, kGeneratorRecord, [&](auto& walk) { walk(sim.random.seed); });
+    WriteRecord(w, kUsageRecord, [&](auto& walk) { VisitUsage(sim.usage, walk); });
     WriteRunValues(w, run);
     w.Number(static_cast<std::uint32_t>(run.cells.InPassOrder().size()));
-    for (std::size_t i = 0; i < run.cells.InPassOrder().size(); ++i) WriteCell(w, run.cells, i);
+    for (std::size_t i = 0; i < run.cells.InPassOrder().size(); ++i)
+        WriteRecord(w, kCellRecord, [&](auto& walk) { VisitCell(run.cells, i, walk); });
     w.Number(static_cast<std::uint32_t>(run.agents.size()));
-    for (const TAgent& agent : run.agents) WriteAgent(w, agent);
+    for (const TAgent& agent : run.agents) WriteRecord(w, kAgentRecord, [&](auto& walk) { VisitAgent(agent, walk); });
     w.Number(static_cast<std::uint32_t>(run.destinations.size()));
-    for (const Destination& d : run.destinations) {
-        w.Number(d.pixelX);
-        w.Number(d.pixelY);
-        w.Number(d.arrivals);
-    }
+    for (const Destination& d : run.destinations)
+        WriteRecord(w, kDestinationRecord, [&](auto& walk) { VisitDestination(d, walk); });
     w.Number(static_cast<std::uint32_t>(history.size()));
-    for (const StepStatistics& s : history) WriteStatistics(w, s);
+    for (const StepStatistics& s : history)
+        WriteRecord(w, kStatisticsRecord, [&](auto& walk) { VisitStatisticsRow(s, walk); });
 
     std::string& file = w.bytes();
     const std::string_view payload = std::string_view(file).substr(kRunStateHeaderSize);
@@ -443,16 +406,16 @@ std::vector<StepStatistics> DecodeRunState(Simulation& sim, std::string_view byt
     if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
         throw RunStateError("this is not a run state file");
     if (bytes.size() < kRunStateHeaderSize) Reader::Fail("it ends early");
-    const std::uint32_t version = ReadHeaderNumber32(bytes, 8);
+    const std::uint32_t version = ReadHeaderNumber32(bytes, kVersionAt);
     if (version < kOldestRunStateVersion || version > kRunStateVersion)
         throw RunStateError("the run state has format version " + std::to_string(version) + "; this program reads versions " +
                             std::to_string(kOldestRunStateVersion) + " to " + std::to_string(kRunStateVersion));
     std::uint64_t payloadSize;
-    std::memcpy(&payloadSize, bytes.data() + 12, sizeof payloadSize);
+    std::memcpy(&payloadSize, bytes.data() + kPayloadSizeAt, sizeof payloadSize);
     const std::string_view payload = bytes.substr(kRunStateHeaderSize);
     if (payloadSize > payload.size()) Reader::Fail("it ends early");
     if (payloadSize < payload.size()) Reader::Fail("bytes follow its end");
-    if (RunStateChecksum(payload) != ReadHeaderNumber32(bytes, 20)) Reader::Fail("its checksum does not match");
+    if (RunStateChecksum(payload) != ReadHeaderNumber32(bytes, kChecksumAt)) Reader::Fail("its checksum does not match");
 
     DecodedState state;
     Reader reader(payload);

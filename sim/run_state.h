@@ -9,17 +9,20 @@
 #include "simulation.h"
 #include "statistics.h"
 
-// A whole run as one block of bytes, to go on with later bit for bit: every
-// control's text (the usage table's too), the generator's state, the usage
-// parameters, the run-wide values, every field of every cell, the agents in list
-// order, the destinations, and the statistics of the steps so far. The layout is
-// in the README ("Run state files"); numbers are little-endian, reals are the
-// very bits of their doubles and 80-bit extended values, and a CRC-32 of the
-// payload closes the header, so a cut or changed file is refused, never run.
+// A whole run as one block of bytes, to go on with later bit for bit: the version
+// of the program that wrote it, every control's text (the usage table's too), the
+// generator's state, the usage parameters, the run-wide values, every field of
+// every cell, the agents in list order, the destinations, and the statistics of
+// the steps so far. Numbers are little-endian, reals are the very bits of their
+// doubles and 80-bit extended values, and a CRC-32 of the payload closes the
+// header, so a cut or changed file is refused, never run. Every record is
+// described once, field by field, in run_state_records.h; the format's reference
+// page (docs/reference/run-state-format.md) is made from it.
 
 // Version 2 added whether the cells' drawing was recorded; version 1 files load as
-// runs without a drawing record.
-inline constexpr std::uint32_t kRunStateVersion = 2;
+// runs without a drawing record. Version 3 added the version of the program that
+// wrote the file, first in the payload.
+inline constexpr std::uint32_t kRunStateVersion = 3;
 inline constexpr std::uint32_t kOldestRunStateVersion = 1;
 inline constexpr std::size_t kRunStateHeaderSize = 24;
 // The largest state file a loader reads: far above any grid's state (a 202 x 202

@@ -5,10 +5,16 @@
 std::array<char, kStatisticsCsvLineRoom> StatisticsCsvChars(const StepStatistics& s)
 {
     std::array<char, kStatisticsCsvLineRoom> line;
-    const LandUse& u = s.landUse;
-    std::snprintf(line.data(), line.size(), "%d,%d,%d,%d,%.17g,%d,%d,%d,%d,%d,%d,%d,%d\n", s.step, s.agents,
-                  s.successful, s.averageTravel, s.maxMark, s.migrated, s.returning, u[kEmpty], u[kObstacle],
-                  u[kResidential], u[kDestination], u[kService], u[kIndustry]);
+    std::size_t at = 0;
+    VisitStatisticsColumns(s, [&](const StatisticsColumn& column, const auto& value) {
+        const char* separator = &column == &kStatisticsColumns.back() ? "\n" : ",";
+        int written;
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, double>)
+            written = std::snprintf(line.data() + at, line.size() - at, "%.17g%s", value, separator);
+        else
+            written = std::snprintf(line.data() + at, line.size() - at, "%d%s", value, separator);
+        at += static_cast<std::size_t>(written);
+    });
     return line;
 }
 

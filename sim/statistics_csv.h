@@ -4,6 +4,7 @@
 #include <string>
 
 #include "statistics.h"
+#include "statistics_columns.h"
 
 // The statistics of a step as a line of CSV, as the headless runner prints them
 // and the window saves them: whole numbers in decimal, the max mark with 17
@@ -12,6 +13,7 @@
 constexpr const char* kStatisticsCsvHeader =
     "step,agents,successful,avg_travel,max_mark,migrated,returning,"
     "empty,obstacles,residential,destinations,services,industry\n";
+static_assert(IsStatisticsHeader(kStatisticsCsvHeader), "the header names the statistics columns in order");
 std::string StatisticsCsvLine(const StepStatistics& statistics);
 // The same line in a buffer of its own, for writers that may not allocate (the
 // statistics reach them from inside the time step). Room for the longest line:

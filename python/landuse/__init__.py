@@ -49,10 +49,10 @@ __all__ = [
     "sweep",
 ]
 
-# The runner's CSV columns, as the model's library names them.
-STATISTICS_COLUMNS = list(_statistics_columns)
-# Every column but max_mark is a whole number.
-STATISTICS_DTYPES = {name: ("float64" if name == "max_mark" else "int64") for name in STATISTICS_COLUMNS}
+# The runner's CSV columns, as the model's table of them names them (name, type, unit, meaning).
+STATISTICS_COLUMNS = [name for name, *_ in _statistics_columns]
+# Whole-number columns are int64, real ones float64.
+STATISTICS_DTYPES = {name: ("int64" if kind == "integer" else "float64") for name, kind, *_ in _statistics_columns}
 # Every pattern measure in column order, from the model's own table: name (the
 # index), unit and meaning.
 PATTERN_MEASURES = pd.DataFrame(list(_pattern_measures), columns=["name", "unit", "meaning"]).set_index("name")

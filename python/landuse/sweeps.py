@@ -21,14 +21,14 @@ import warnings
 import numpy as np
 import pandas as pd
 
-from . import (LARGEST_STEP, STATISTICS_COLUMNS, Simulation, __version__, check_controls, control_table,
-               control_text, draws_between, replicate_seed)
+from . import (LARGEST_STEP, STATISTICS_COLUMNS, STATISTICS_DTYPES, Simulation, __version__, check_controls,
+               control_table, control_text, draws_between, replicate_seed)
 from .local_cluster import default_workers, local_client
 from .measures import (MeasureError, StopCondition, check_every, check_functions, function_name, measure_table,
                        step_measured)
 from .sweep_journal import Journal, RecordShape, journal_header, journal_records, read_journal
 
-STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
+STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if STATISTICS_DTYPES[name] == "int64"]
 # Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
 RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
 RESERVED_COLUMNS = {"run", "point", *RUN_COLUMNS, *STATISTICS_COLUMNS, "stopped", "error"}
@@ -355,7 +355,8 @@ def _statistics_frame(record, layout):
     frame["draws"] = pd.Series([record["draws"]] * rows, dtype="int64")
     padding = [None] * (rows - steps)
     for name in STATISTICS_COLUMNS:
-        frame[name] = pd.Series(statistics[name] + padding, dtype="float64" if name == "max_mark" else "Int64")
+        # Whole numbers as the nullable Int64 in every run's rows: an error row holds none.
+        frame[name] = pd.Series(statistics[name] + padding, dtype="Int64" if name in STATISTICS_INTEGERS else "float64")
     stopped = record.get("stopped", False)
     frame["stopped"] = [stopped and i == steps - 1 for i in range(steps)] + [False] * (rows - steps)
     frame["error"] = [""] * steps + [record["error"]] * (rows - steps)

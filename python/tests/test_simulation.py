@@ -255,7 +255,8 @@ def test_draws_streams_version_and_columns_come_from_the_model():
     assert not landuse.streams_overlap(0, 2**31, one, 2**31)
 
     assert landuse.__version__ == landuse._core.__version__ and landuse.__version__.count(".") == 2
-    assert landuse.STATISTICS_COLUMNS == list(landuse._core.statistics_columns) == list(sim.statistics.columns)
+    names = [name for name, *_ in landuse._core.statistics_columns]
+    assert landuse.STATISTICS_COLUMNS == names == list(sim.statistics.columns)
 
 
 def test_read_statistics_reads_the_runners_csv_exactly(runner, tmp_path):
@@ -268,6 +269,39 @@ def test_read_statistics_reads_the_runners_csv_exactly(runner, tmp_path):
     expected = sim.statistics.astype(landuse.STATISTICS_DTYPES)
     pd.testing.assert_frame_equal(landuse.read_statistics(path), expected, check_exact=True)
     assert not pd.read_csv(path)["max_mark"].equals(expected["max_mark"])  # why it matters
+
+
+def test_each_statistics_column_has_one_type_wherever_it_is_read(runner, tmp_path):
+    """The model's table of the columns gives names, order and type: int64 where no
+    value can be missing, the nullable Int64 in a sweep's table, whose error rows
+    have no statistics; float64 for the real column."""
+    from landuse import sweeps
+
+    table = landuse._core.statistics_columns
+    assert all(len(column) == 4 and all(column) for column in table)
+    kinds = {name: kind for name, kind, _, _ in table}
+    assert sorted(set(kinds.values())) == ["integer", "real"]
+    numpy_types = {name: ("int64" if kind == "integer" else "float64") for name, kind in kinds.items()}
+    sweep_types = {name: ("Int64" if kind == "integer" else "float64") for name, kind in kinds.items()}
+
+    path = tmp_path / "statistics.csv"
+    with open(path, "w") as f:
+        subprocess.run([runner, "--steps", "3", "--set", "Edit_size=10"], stdout=f, check=True, timeout=300)
+    assert path.read_text().splitlines()[0].split(",") == [name for name, *_ in table]
+    sim = landuse.Simulation(Edit_size=10)
+    sim.step(3)
+    for frame in (sim.statistics, landuse.read_statistics(path), landuse.Simulation(Edit_size=10).statistics):
+        assert frame.dtypes.astype(str).to_dict() == numpy_types
+    last = sim._run.last_statistics()
+    assert {name: type(value).__name__ for name, value in last.items()} == {
+        name: ("int" if kind == "integer" else "float") for name, kind in kinds.items()}
+
+    layout = sweeps.TableLayout([])
+    record = {"run": 0, "values": [], "replicate": 0, "seed": 0, "version": landuse.__version__, "draws": 0,
+              "statistics": {name: sim.statistics[name].tolist() for name in kinds}, "error": ""}
+    for error in ("", "a run that failed"):
+        frame = sweeps.run_frame(dict(record, error=error), layout)
+        assert frame[list(kinds)].dtypes.astype(str).to_dict() == sweep_types
 
 
 def test_land_use_columns_count_the_cells():

@@ -569,7 +569,7 @@ TEST(HeadlessRunner, StateFilesDuringTheRunAndThoseThatCannotBeLoaded)
     } damaged[] = {
         {"cut.lus", state.substr(0, state.size() / 2), "ends early"},
         {"flipped.lus", state.substr(0, 100) + char(state[100] ^ 4) + state.substr(101), "checksum"},
-        {"version.lus", state.substr(0, 8) + std::string("\x03\0\0\0", 4) + state.substr(12), "format version 3"},
+        {"version.lus", state.substr(0, 8) + std::string("\x04\0\0\0", 4) + state.substr(12), "format version 4"},
         {"text.lus", "step,agents\n", "not a run state"},
     };
     for (const auto& d : damaged) {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "sim_test_support.h"
 #include "statistics.h"
+#include "statistics_columns.h"
 #include "statistics_csv.h"
 
 TEST(Statistics, PercentagesRoundExactlyHalfToEven)
@@ -53,4 +55,46 @@ TEST(StatisticsCsv, TheLongestLineFitsWhole)
     const std::string line = StatisticsCsvLine(s);
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(std::count(line.begin(), line.end(), ','), 12);
+}
+
+// Each column is bound to its own field: set through the table by name, the row
+// holds each value where an independent list of the fields says it goes, and the
+// CSV line the table writes is the one the fields printed in that order give.
+TEST(StatisticsColumns, EachColumnIsItsOwnField)
+{
+    StepStatistics s;
+    int n = 0;
+    VisitStatisticsColumns(s, [&](const StatisticsColumn&, auto& value) { value = 1000 + 10 * n++; });
+    const struct {
+        const char* name;
+        double value;  // every field's value fits a double exactly
+    } fields[] = {{"step", double(s.step)},
+                  {"agents", double(s.agents)},
+                  {"successful", double(s.successful)},
+                  {"avg_travel", double(s.averageTravel)},
+                  {"max_mark", s.maxMark},
+                  {"migrated", double(s.migrated)},
+                  {"returning", double(s.returning)},
+                  {"empty", double(s.landUse[kEmpty])},
+                  {"obstacles", double(s.landUse[kObstacle])},
+                  {"residential", double(s.landUse[kResidential])},
+                  {"destinations", double(s.landUse[kDestination])},
+                  {"services", double(s.landUse[kService])},
+                  {"industry", double(s.landUse[kIndustry])}};
+    ASSERT_EQ(std::size(fields), kStatisticsColumns.size());
+    for (std::size_t i = 0; i < kStatisticsColumns.size(); ++i) {
+        EXPECT_EQ(kStatisticsColumns[i].name, fields[i].name);
+        EXPECT_EQ(fields[i].value, 1000 + 10 * static_cast<double>(i)) << fields[i].name;
+    }
+
+    const StepStatistics rows[] = {s,
+                                   {INT32_MIN, 0, -1, INT32_MAX, -1.2345678901234567e+308, 5, 6, {1, 2, 3, 4, 5, -6}},
+                                   {7, 8, 9, 10, 0.1, 11, 12, {0, 0, 0, 0, 0, 0}}};
+    for (const StepStatistics& r : rows) {
+        char printed[400];
+        std::snprintf(printed, sizeof printed, "%d,%d,%d,%d,%.17g,%d,%d,%d,%d,%d,%d,%d,%d\n", r.step, r.agents,
+                      r.successful, r.averageTravel, r.maxMark, r.migrated, r.returning, r.landUse[0], r.landUse[1],
+                      r.landUse[2], r.landUse[3], r.landUse[4], r.landUse[5]);
+        EXPECT_EQ(StatisticsCsvLine(r), printed);
+    }
 }
