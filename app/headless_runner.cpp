@@ -1,4 +1,4 @@
-#include "headless_runner.h"
+#include "app/headless_runner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,21 +7,21 @@
 #include <memory>
 #include <optional>
 
-#include "control_table.h"
-#include "conversion.h"
-#include "fd_stream.h"
-#include "output_checks.h"
-#include "output_file.h"
-#include "output_name.h"
-#include "output_tables.h"
-#include "params_file.h"
-#include "runner_options.h"
-#include "signal_cleanup.h"
-#include "png_encoding.h"
-#include "program_start.h"
-#include "run_state_files.h"
-#include "time_step.h"
-#include "world_picture.h"
+#include "app/fd_stream.h"
+#include "app/output_checks.h"
+#include "app/output_file.h"
+#include "app/output_name.h"
+#include "app/output_tables.h"
+#include "app/params_file.h"
+#include "app/run_state_files.h"
+#include "app/runner_options.h"
+#include "app/signal_cleanup.h"
+#include "png/png_encoding.h"
+#include "sim/controls/control_table.h"
+#include "sim/controls/conversion.h"
+#include "sim/core/program_start.h"
+#include "sim/core/time_step.h"
+#include "sim/drawing/world_picture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "app/output_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "output_name.h"
-#include "signal_cleanup.h"
+#include "app/output_name.h"
+#include "app/signal_cleanup.h"
 
 namespace {
 

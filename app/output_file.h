@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "fd_stream.h"
+#include "app/fd_stream.h"
 
 // A file the runner writes a table into, named as the user names it: a link is
 // written through, never replaced. A regular file (or a new name) appears only when

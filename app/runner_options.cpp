@@ -1,4 +1,4 @@
-#include "runner_options.h"
+#include "app/runner_options.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "control_table.h"
-#include "random_streams.h"
-#include "statistics_csv.h"
-#include "version.h"
+#include "sim/controls/control_table.h"
+#include "sim/core/random_streams.h"
+#include "sim/core/version.h"
+#include "sim/io/statistics_csv.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "CellForm.h"
-#include "display_check.h"
-#include "statistics_chart.h"
-#include "version.h"
+#include "app/display_check.h"
+#include "sim/core/version.h"
+#include "ui/CellForm.h"
+#include "ui/statistics_chart.h"
 
 namespace {
 

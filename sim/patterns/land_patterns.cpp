@@ -1,4 +1,4 @@
-#include "land_patterns.h"
+#include "sim/patterns/land_patterns.h"
 
 #include <algorithm>
 #include <cmath>
