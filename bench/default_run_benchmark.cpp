@@ -15,6 +15,8 @@
 #include "sim/core/statistics.h"
 #include "sim/core/time_step.h"
 #include "sim/drawing/world_picture.h"
+#include "sim/fields/field_normalisation.h"
+#include "sim/fields/plain_diffusion.h"
 #include "sim/fields/potential_fields.h"
 #include "sim/io/run_state.h"
 #include "sim/phases/display_range.h"

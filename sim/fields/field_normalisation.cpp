@@ -2,13 +2,14 @@
 // one the step runs, which rescales the fields and takes the display range in one
 // pass split between the workers, with the extremes from the diffusion's summary
 // where it holds.
+#include "sim/fields/field_normalisation.h"
+
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "sim/fields/field_arithmetic.h"
-#include "sim/fields/potential_fields.h"
 #include "sim/phases/display_range.h"
 
 namespace {
@@ -223,16 +224,6 @@ void NormalizePotentials(Simulation& sim)
                 double& value = cells.PotentialAt(i, f);
                 value = (value - rescale.low[f]) * rescale.factor[f];
             }
-}
-
-void NormalizePotentialsAndDisplayRange(Simulation& sim)
-{
-#ifdef LANDUSE_REFERENCE_PHASES
-    NormalizePotentials(sim);
-    ComputeDisplayRange(sim);
-#else
-    NormalizePotentialsInDisplayPass(sim);
-#endif
 }
 
 void NormalizePotentialsInDisplayPass(Simulation& sim)

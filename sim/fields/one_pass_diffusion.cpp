@@ -2,6 +2,8 @@
 // worker keeps a ring of three rows of the fields as they stood, with their exact
 // integer forms, and works out each row's update from them, in integers wherever
 // that is exact (exact_diffusion.h), in the reference arithmetic elsewhere.
+#include "sim/fields/one_pass_diffusion.h"
+
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -9,7 +11,6 @@
 #include "sim/fields/diffusion_kernels.h"
 #include "sim/fields/exact_diffusion.h"
 #include "sim/fields/field_arithmetic.h"
-#include "sim/fields/potential_fields.h"
 #include "sim/phases/growth_candidates.h"
 
 namespace {

@@ -1,17 +1,9 @@
 // The diffusion as the model describes it: every neighbour mean into the means
 // grid, then every update, one draw per cell in row-major order. The reference
 // for the one-pass version (one_pass_diffusion.cpp).
-#include "sim/fields/field_arithmetic.h"
-#include "sim/fields/potential_fields.h"
+#include "sim/fields/plain_diffusion.h"
 
-void DiffusePotentials(Simulation& sim)
-{
-#ifdef LANDUSE_REFERENCE_PHASES
-    DiffusePotentialsPlain(sim);
-#else
-    DiffusePotentialsInOnePass(sim);
-#endif
-}
+#include "sim/fields/field_arithmetic.h"
 
 void DiffusePotentialsPlain(Simulation& sim)
 {

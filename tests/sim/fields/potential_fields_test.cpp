@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "sim/fields/field_normalisation.h"
 #include "sim/fields/potential_fields.h"
 #include "tests/sim/sim_test_support.h"
 

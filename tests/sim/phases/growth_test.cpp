@@ -5,7 +5,6 @@
 
 #include "sim/controls/conversion.h"
 #include "sim/core/setup.h"
-#include "sim/fields/potential_fields.h"
 #include "sim/phases/growth.h"
 #include "tests/sim/sim_test_support.h"
 
