@@ -188,6 +188,31 @@ __m128d ToDouble(__m128i x)
     return _mm_add_pd(highPart, lowPart);
 }
 
+// Two cells' redo flags, a byte each (0 or 1), taken two at a time: set where the
+// rows were exact and the sum declined (sign bits of `declinedPair`).
+std::uint16_t PairRedoFlags(__m128i declinedPair, const std::uint8_t* up, const std::uint8_t* mid, const std::uint8_t* down)
+{
+    const int declined = _mm_movemask_pd(_mm_castsi128_pd(declinedPair));
+    const std::uint16_t exact = Load16(up) & Load16(mid) & Load16(down);
+    const std::uint16_t done = static_cast<std::uint16_t>((declined & 1) | ((declined & 2) << 7)) ^ 0x0101;
+    return (exact & done) ^ 0x0101;
+}
+
+// The cells from `c` on one at a time, then the pairs' extremes joined with theirs.
+template <bool kFlagged>
+void FinishPairs(const UpdateRowInputs& in, UpdateRowOutputs& out, std::int32_t c, std::int32_t count, __m128d laneMax,
+                 __m128d laneMin, bool anyRedo)
+{
+    UpdateRowOutputs tail = out;
+    tail.result = out.result + c;
+    tail.redo = kFlagged ? out.redo + c : out.redo;
+    IntegerUpdateCells<kFlagged>(InputsFrom(in, c), tail, count - c);
+    double lanes[4];
+    _mm_storeu_pd(lanes, laneMax);
+    _mm_storeu_pd(lanes + 2, laneMin);
+    JoinLanes(out, tail, lanes, lanes + 2, 2, anyRedo);
+}
+
 // The integer update two cells at a time; with kFlagged the cells' redo flags,
 // without it (every cell's rows exact) only whether some cell declined.
 template <bool kFlagged>
@@ -232,11 +257,7 @@ void IntegerUpdatePairs(const UpdateRowInputs& in, UpdateRowOutputs& out, std::i
         laneMax = _mm_max_pd(v, laneMax);  // no result is NaN or -0.0
         laneMin = _mm_min_pd(v, laneMin);
         if constexpr (kFlagged) {
-            // The two cells' flags, a byte each (0 or 1), taken and written two at a time.
-            const int declined = _mm_movemask_pd(_mm_castsi128_pd(declinedPair));
-            const std::uint16_t exact = Load16(upExact + c) & Load16(midExact + c) & Load16(downExact + c);
-            const std::uint16_t done = static_cast<std::uint16_t>((declined & 1) | ((declined & 2) << 7)) ^ 0x0101;
-            const std::uint16_t redo = (exact & done) ^ 0x0101;
+            const std::uint16_t redo = PairRedoFlags(declinedPair, upExact + c, midExact + c, downExact + c);
             Store16(redoList + c, redo);
             anyRedo |= redo;
         } else {
@@ -244,14 +265,7 @@ void IntegerUpdatePairs(const UpdateRowInputs& in, UpdateRowOutputs& out, std::i
         }
     }
     if constexpr (!kFlagged) anyRedo = _mm_movemask_pd(_mm_castsi128_pd(declinedLanes));
-    UpdateRowOutputs tail = out;
-    tail.result = out.result + c;
-    tail.redo = kFlagged ? out.redo + c : out.redo;
-    IntegerUpdateCells<kFlagged>(InputsFrom(in, c), tail, count - c);
-    double lanes[4];
-    _mm_storeu_pd(lanes, laneMax);
-    _mm_storeu_pd(lanes + 2, laneMin);
-    JoinLanes(out, tail, lanes, lanes + 2, 2, anyRedo != 0);
+    FinishPairs<kFlagged>(in, out, c, count, laneMax, laneMin, anyRedo != 0);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)

@@ -11,16 +11,21 @@
 #include "sim/core/land_use.h"
 #include "sim/core/setup.h"
 #include "sim/io/run_state_values.h"
+#include "sim/io/state_bytes.h"
 
 static_assert(std::endian::native == std::endian::little, "state files are written as the machine holds numbers");
 static_assert(std::numeric_limits<long double>::digits == 64, "extended reals are the 80-bit x87 format");
 
 namespace {
 
+using state_bytes::Reader;
+using state_bytes::Require;
+using state_bytes::Within;
+using state_bytes::Writer;
+
 // PNG's trick: a byte with the high bit set, then CR LF, Ctrl-Z and LF, so a file
 // mangled by a text-mode transfer is told from a state file at once.
 constexpr char kMagic[8] = {'\x89', 'L', 'U', 'S', '\r', '\n', '\x1a', '\n'};
-constexpr std::size_t kExtendedBytes = 10;
 
 // Record sizes: to refuse a count the rest of the file cannot hold before
 // anything is allocated for it, and to size a state before it is written.
@@ -32,35 +37,6 @@ constexpr std::size_t kStatisticsBytes = 4 * 4 + 8 + 2 * 4 + 6 * 4;
 constexpr std::size_t kFewValuesBytes = 4096;
 
 // ---- writing ----
-
-class Writer {
-public:
-    template <typename T>
-    void Number(T value)
-    {
-        static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, long double>);
-        char bytes[sizeof(T)];
-        std::memcpy(bytes, &value, sizeof(T));
-        out_.append(bytes, sizeof(T));
-    }
-    void Extended(long double value)
-    {
-        char bytes[sizeof(long double)] = {};
-        std::memcpy(bytes, &value, sizeof value);
-        out_.append(bytes, kExtendedBytes);
-    }
-    void Flag(bool value) { Number<std::uint8_t>(value ? 1 : 0); }
-    void Text(std::string_view text)
-    {
-        Number<std::uint32_t>(static_cast<std::uint32_t>(text.size()));
-        out_.append(text);
-    }
-    std::string& bytes() { return out_; }
-    void Reserve(std::size_t size) { out_.reserve(size); }
-
-private:
-    std::string out_;
-};
 
 void WriteControls(Writer& w, const ControlState& controls)
 {
@@ -140,69 +116,6 @@ void WriteStatistics(Writer& w, const StepStatistics& s)
 
 constexpr std::int64_t kFarthestHeading = 1'000'000'000;
 
-class Reader {
-public:
-    explicit Reader(std::string_view bytes) : in_(bytes) {}
-
-    template <typename T>
-    T Number()
-    {
-        T value;
-        std::memcpy(&value, Take(sizeof(T)), sizeof(T));
-        return value;
-    }
-    long double Extended()
-    {
-        long double value = 0.0L;
-        std::memcpy(&value, Take(kExtendedBytes), kExtendedBytes);
-        return value;
-    }
-    bool Flag()
-    {
-        const auto value = Number<std::uint8_t>();
-        if (value > 1) Fail("a flag holds " + std::to_string(value));
-        return value == 1;
-    }
-    std::string Text()
-    {
-        const auto size = Number<std::uint32_t>();
-        const char* start = Take(size);
-        return std::string(start, size);
-    }
-    // A count of records of `recordBytes` each that must all follow.
-    std::uint32_t Count(std::size_t recordBytes, const char* what)
-    {
-        const auto count = Number<std::uint32_t>();
-        if (static_cast<std::uint64_t>(count) * recordBytes > in_.size() - at_)
-            Fail(std::to_string(count) + " " + what + " do not fit in the file");
-        return count;
-    }
-    bool AtEnd() const { return at_ == in_.size(); }
-
-    [[noreturn]] static void Fail(const std::string& why) { throw RunStateError("the run state is damaged: " + why); }
-
-private:
-    const char* Take(std::size_t size)
-    {
-        if (size > in_.size() - at_) Fail("it ends early");
-        const char* start = in_.data() + at_;
-        at_ += size;
-        return start;
-    }
-
-    std::string_view in_;
-    std::size_t at_ = 0;
-};
-
-void Require(bool holds, const std::string& what)
-{
-    if (!holds) Reader::Fail(what);
-}
-
-bool Within(std::int64_t value, std::int64_t low, std::int64_t high)
-{
-    return value >= low && value <= high;
-}
 
 void ReadControls(Reader& r, ControlState& controls)
 {
