@@ -42,7 +42,9 @@ PYTHON_TO_SPLIT = {
 
 _CONTAINER = re.compile(r"\b(class|struct|union|namespace|extern)\b")
 # What may stand before a member's signature in a class: access labels and Qt's macros.
-_LABELS = re.compile(r"(?:\s*(?:(?:public|private|protected)(?:\s+(?:slots|Q_SLOTS))?|signals|Q_SIGNALS)\s*:(?!:)|\s*Q_OBJECT\b)*")
+_LABELS = re.compile(
+    r"(?:\s*(?:(?:public|private|protected)(?:\s+(?:slots|Q_SLOTS))?|signals|Q_SIGNALS)\s*:(?!:)|\s*Q_OBJECT\b)*"
+)
 _NAME = re.compile(r"((?:~?[A-Za-z_]\w*|operator\s*\S+?)(?:\s*::\s*~?[A-Za-z_]\w*)*)\s*$")
 
 

@@ -4,7 +4,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import textwrap
 import unittest
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "size_check.py")
@@ -24,8 +23,7 @@ class CppFunctions(unittest.TestCase):
             ("template <typename T>\nT g(T a) { return a; }\n", [("g", 1, 2)]),
             # Members inside classes and namespaces, qualified definitions outside.
             (
-                "namespace n {\nclass C {\npublic:\n    int m() const { return 1; }\n};\n}\n"
-                "void n::C::k()\n{\n}\n",
+                "namespace n {\nclass C {\npublic:\n    int m() const { return 1; }\n};\n}\n" "void n::C::k()\n{\n}\n",
                 [("m", 4, 1), ("n::C::k", 7, 3)],
             ),
             # A constructor's initialisers in braces belong to its signature.
@@ -58,9 +56,7 @@ class TreeVerdict(unittest.TestCase):
                 os.makedirs(os.path.dirname(os.path.join(root, path)), exist_ok=True)
                 with open(os.path.join(root, path), "w", encoding="utf-8") as file:
                     file.write(text)
-            done = subprocess.run(
-                [sys.executable, SCRIPT, "--root", root], capture_output=True, text=True, check=False
-            )
+            done = subprocess.run([sys.executable, SCRIPT, "--root", root], capture_output=True, text=True, check=False)
             return done.returncode, done.stdout
 
     def test_offenders_fail_and_allowed_ones_pass(self):
