@@ -1,4 +1,4 @@
-#include "fd_stream.h"
+#include "app/fd_stream.h"
 
 #include <cerrno>
 #include <cstring>

@@ -5,9 +5,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "fd_stream.h"
-#include "headless_runner.h"
-#include "signal_cleanup.h"
+#include "app/fd_stream.h"
+#include "app/headless_runner.h"
+#include "app/signal_cleanup.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "headless_runner.h"
+#include "app/headless_runner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,21 +7,21 @@
 #include <memory>
 #include <optional>
 
-#include "control_table.h"
-#include "conversion.h"
-#include "fd_stream.h"
-#include "output_checks.h"
-#include "output_file.h"
-#include "output_name.h"
-#include "output_tables.h"
-#include "params_file.h"
-#include "runner_options.h"
-#include "signal_cleanup.h"
-#include "png_encoding.h"
-#include "program_start.h"
-#include "run_state_files.h"
-#include "time_step.h"
-#include "world_picture.h"
+#include "app/fd_stream.h"
+#include "app/output_checks.h"
+#include "app/output_file.h"
+#include "app/output_name.h"
+#include "app/output_tables.h"
+#include "app/params_file.h"
+#include "app/run_state_files.h"
+#include "app/runner_options.h"
+#include "app/signal_cleanup.h"
+#include "png/png_encoding.h"
+#include "sim/controls/control_table.h"
+#include "sim/controls/conversion.h"
+#include "sim/core/program_start.h"
+#include "sim/core/time_step.h"
+#include "sim/drawing/world_picture.h"
 
 namespace {
 
@@ -173,6 +173,73 @@ void CheckStatisticsWritten(std::ostream& stats, const OutputFile* file)
     else if (!stats.good()) throw std::runtime_error("cannot write stdout: " + WriteFailure(stats));
 }
 
+// --print-params: the controls as a params file, with the start they go on from.
+void PrintParams(std::ostream& out, const ControlState& controls, const RunnerOptions& options)
+{
+    try {
+        // The world of a loaded run is in its file, not in its controls.
+        if (!options.loadState.empty()) {
+            std::string path = options.loadState;  // on one comment line, whatever it holds
+            std::replace(path.begin(), path.end(), '\n', '?');
+            std::replace(path.begin(), path.end(), '\r', '?');
+            out << "# the controls of the run in " << path << ", which goes on only from that file "
+                << "(--load-state)\n";
+        }
+        WriteParams(out, controls, options.seed);
+    } catch (const ParamsFileError& e) {
+        throw UsageError(std::string("--print-params: ") + e.what());
+    }
+}
+
+// One line of pattern measures of the run as it stands.
+void WritePatterns(OutputFile& file, const Run& run, const RunnerOptions& options)
+{
+    WritePatternsLine(file.stream(), TagColumns(options.tags, false), run.stepCount,
+                      MeasurePatterns(run, PatternSettings{options.trackThreshold}));
+    file.CheckWrites();
+}
+
+// What falls due at a step's count: cell tables and states to their folders,
+// pictures, lines of pattern measures.
+void WriteStepOutputs(const RunnerOptions& options, const Simulation& sim, const std::vector<StepStatistics>& history,
+                      OutputFile* patternsFile)
+{
+    const std::int32_t step = sim.run.stepCount;
+    if (options.cellsEvery > 0 && step % options.cellsEvery == 0) {
+        OutputFile snapshot(StepFileName(options.cellsDirectory, "cells", step, "csv"));
+        WriteCells(snapshot.stream(), sim.run);
+        snapshot.Commit();
+    }
+    if (options.saveStateEvery > 0 && step % options.saveStateEvery == 0) {
+        OutputFile snapshot(StepFileName(options.stateDirectory, "state", step, "lus"));
+        WriteState(snapshot, sim, history);
+        snapshot.Commit();
+    }
+    if (options.picturesEvery > 0 && step % options.picturesEvery == 0) WritePicture(options.picturesDirectory, sim);
+    if (patternsFile && options.patternsEvery > 0 && step % options.patternsEvery == 0)
+        WritePatterns(*patternsFile, sim.run, options);
+}
+
+// The agents and cells tables of the run's end, to their files or to stdout,
+// where tables sharing it are parted by an empty line.
+void WriteEndTables(const RunnerOptions& options, const Run& run, OutputFile* agentsFile, OutputFile* cellsFile,
+                    std::ostream& out, bool& stdoutUsed)
+{
+    const auto onStdout = [&](auto write) {
+        if (stdoutUsed) out << "\n";
+        write(out);
+        stdoutUsed = true;
+    };
+    if (options.agents) {
+        if (agentsFile) WriteAgents(agentsFile->stream(), run);
+        else onStdout([&](std::ostream& o) { WriteAgents(o, run); });
+    }
+    if (options.cells) {
+        if (cellsFile) WriteCells(cellsFile->stream(), run);
+        else onStdout([&](std::ostream& o) { WriteCells(o, run); });
+    }
+}
+
 int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     const std::vector<ControlSetting> settings = CollectSettings(options);
@@ -192,19 +259,7 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     StartRun(sim, recorder, options, settings, writer);
 
     if (options.printParams) {
-        try {
-            // The world of a loaded run is in its file, not in its controls.
-            if (!options.loadState.empty()) {
-                std::string path = options.loadState;  // on one comment line, whatever it holds
-                std::replace(path.begin(), path.end(), '\n', '?');
-                std::replace(path.begin(), path.end(), '\r', '?');
-                out << "# the controls of the run in " << path << ", which goes on only from that file "
-                    << "(--load-state)\n";
-            }
-            WriteParams(out, sim.controls, options.seed);
-        } catch (const ParamsFileError& e) {
-            throw UsageError(std::string("--print-params: ") + e.what());
-        }
+        PrintParams(out, sim.controls, options);
         return kExitSuccess;
     }
     const std::int64_t steps = StepsToRun(options, sim.run);
@@ -215,12 +270,6 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     const std::unique_ptr<OutputFile> cellsFile = OpenIfNamed(options.cells, options.cellsFile);
     const std::unique_ptr<OutputFile> stateFile = OpenIfNamed(!options.saveState.empty(), options.saveState);
     const std::unique_ptr<OutputFile> patternsFile = OpenIfNamed(true, options.patternsFile);
-    const std::string tagValues = TagColumns(options.tags, false);
-    const auto measurePatterns = [&] {
-        WritePatternsLine(patternsFile->stream(), tagValues, sim.run.stepCount,
-                          MeasurePatterns(sim.run, PatternSettings{options.trackThreshold}));
-        patternsFile->CheckWrites();
-    };
     if (patternsFile) WritePatternsHeader(patternsFile->stream(), options.tags);
 
     WriteStatisticsHeader(stats, options.tags);
@@ -235,38 +284,12 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         TimeStep(sim);
         CheckStatisticsWritten(stats, statsFile.get());
         if (writer.keeping) writer.history.push_back(writer.last);
-        if (options.cellsEvery > 0 && sim.run.stepCount % options.cellsEvery == 0) {
-            OutputFile snapshot(StepFileName(options.cellsDirectory, "cells", sim.run.stepCount, "csv"));
-            WriteCells(snapshot.stream(), sim.run);
-            snapshot.Commit();
-        }
-        if (options.saveStateEvery > 0 && sim.run.stepCount % options.saveStateEvery == 0) {
-            OutputFile snapshot(StepFileName(options.stateDirectory, "state", sim.run.stepCount, "lus"));
-            WriteState(snapshot, sim, writer.history);
-            snapshot.Commit();
-        }
-        if (options.picturesEvery > 0 && sim.run.stepCount % options.picturesEvery == 0)
-            WritePicture(options.picturesDirectory, sim);
-        if (patternsFile && options.patternsEvery > 0 && sim.run.stepCount % options.patternsEvery == 0) measurePatterns();
+        WriteStepOutputs(options, sim, writer.history, patternsFile.get());
         if (progress) progress->Show(i + 1);
     }
     if (progress) progress->Finish();
-    if (patternsFile && options.patternsEvery == 0) measurePatterns();
-
-    // Tables sharing stdout are parted by an empty line.
-    const auto onStdout = [&](auto write) {
-        if (stdoutUsed) out << "\n";
-        write(out);
-        stdoutUsed = true;
-    };
-    if (options.agents) {
-        if (agentsFile) WriteAgents(agentsFile->stream(), sim.run);
-        else onStdout([&](std::ostream& o) { WriteAgents(o, sim.run); });
-    }
-    if (options.cells) {
-        if (cellsFile) WriteCells(cellsFile->stream(), sim.run);
-        else onStdout([&](std::ostream& o) { WriteCells(o, sim.run); });
-    }
+    if (patternsFile && options.patternsEvery == 0) WritePatterns(*patternsFile, sim.run, options);
+    WriteEndTables(options, sim.run, agentsFile.get(), cellsFile.get(), out, stdoutUsed);
     if (stateFile) WriteState(*stateFile, sim, writer.history);
     // A run whose stdout failed is no finished run: its files are not committed.
     out.flush();

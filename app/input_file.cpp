@@ -1,4 +1,4 @@
-#include "input_file.h"
+#include "app/input_file.h"
 
 #include <cerrno>
 #include <cstdint>

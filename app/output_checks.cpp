@@ -1,4 +1,4 @@
-#include "output_checks.h"
+#include "app/output_checks.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "output_name.h"
+#include "app/output_name.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "output_file.h"
+#include "app/output_file.h"
 
-#include "signal_cleanup.h"
+#include "app/signal_cleanup.h"
 
 OutputFile::OutputFile(std::string path)
     : file_(std::move(path), TemporaryFileWatch{ListTemporaryFile, UnlistTemporaryFile}),

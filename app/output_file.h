@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "fd_stream.h"
+#include "app/fd_stream.h"
 #include "files/atomic_file.h"
 
 // A file the runner writes a table into, named as the user names it, written by

@@ -1,4 +1,4 @@
-#include "output_name.h"
+#include "app/output_name.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
-#include "output_tables.h"
+#include "app/output_tables.h"
 
 #include <cstdio>
 
-#include "statistics_csv.h"
+#include "sim/io/statistics_csv.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "land_patterns.h"
-#include "simulation.h"
-#include "statistics.h"
+#include "sim/core/simulation.h"
+#include "sim/core/statistics.h"
+#include "sim/patterns/land_patterns.h"
 
 // The runner's three tables, as CSV.
 using Tags = std::vector<std::pair<std::string, std::string>>;

@@ -1,13 +1,13 @@
-#include "params_file.h"
+#include "app/params_file.h"
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <sstream>
 
-#include "control_table.h"
-#include "input_file.h"
-#include "version.h"
+#include "app/input_file.h"
+#include "sim/controls/control_table.h"
+#include "sim/core/version.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "control_state.h"
-#include "program_start.h"
+#include "sim/controls/control_state.h"
+#include "sim/core/program_start.h"
 
 // A params file: one NAME=TEXT line per control, with the names of --set; lines
 // starting with '#' and blank lines are ignored, as are a UTF-8 byte order mark and

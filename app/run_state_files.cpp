@@ -1,6 +1,6 @@
-#include "run_state_files.h"
+#include "app/run_state_files.h"
 
-#include "input_file.h"
+#include "app/input_file.h"
 
 std::vector<StepStatistics> LoadStateFile(Simulation& sim, const std::string& path)
 {

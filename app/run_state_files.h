@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "output_file.h"
-#include "run_state.h"
+#include "app/output_file.h"
+#include "sim/io/run_state.h"
 
 // The runner's run state files: read whole for --load-state, written through an
 // OutputFile (atomically, every write checked) for --save-state and

@@ -1,4 +1,4 @@
-#include "runner_options.h"
+#include "app/runner_options.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "control_table.h"
-#include "random_streams.h"
-#include "statistics_csv.h"
-#include "version.h"
+#include "sim/controls/control_table.h"
+#include "sim/core/random_streams.h"
+#include "sim/core/version.h"
+#include "sim/io/statistics_csv.h"
 
 namespace {
 
@@ -140,6 +140,129 @@ struct PeriodicOutput {
     }
 };
 
+// What the command line gives as it was typed: the texts of the options read
+// here rather than by CLI11, and the options whose presence counts.
+struct TypedOptions {
+    // Whole numbers are taken as text and read in decimal here: CLI11 would read
+    // "010" as octal.
+    std::string steps, seedText, replicateText, threads, patternsEvery, trackThreshold;
+    std::vector<std::string> sets, tags;
+    bool progressFlag = false, quietFlag = false;
+    CLI::Option *seed = nullptr, *replicate = nullptr, *agents = nullptr, *cells = nullptr, *patterns = nullptr;
+    CLI::Option *load = nullptr, *save = nullptr, *progress = nullptr, *quiet = nullptr;
+    std::optional<PeriodicOutput> cellTables, pictures, states;
+};
+
+// The options of what runs, into `options` where CLI11 reads them, else into `raw`.
+void AddRunOptions(CLI::App& app, RunnerOptions& options, TypedOptions& raw)
+{
+    app.add_option("--steps", raw.steps,
+                   "time steps to run, 0..2147483647 (default: the stop time E_stop, or with --load-state\n"
+                   "the steps left to it)")
+        ->type_name("N");
+    app.add_option("--params", options.paramsFiles, "NAME=TEXT lines applied in order before any --set")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    app.add_option("--set", raw.sets, "a control's value, as if typed into it (its change handler runs)")
+        ->type_name("NAME=TEXT")
+        ->allow_extra_args(false);
+    raw.seed = app.add_option("--seed", raw.seedText,
+                              "the generator's starting state, 0..4294967295 (default 0); seeds give no\n"
+                              "guarantee that runs share no random numbers: use --replicate")
+                   ->type_name("S");
+    raw.replicate =
+        app.add_option("--replicate", raw.replicateText,
+                       "replicate K, 0..4294967295: the run starts bitreverse32(K) draws into the generator's\n"
+                       "cycle (K = 0: seed 0), so N replicates share no random number while each run draws\n"
+                       "fewer than 2^32 / 2N numbers (the first 64 lie 2^26 draws apart); runs with the same\n"
+                       "K share their numbers on purpose")
+            ->type_name("K");
+    raw.seed->excludes(raw.replicate);
+    app.add_option("--threads", raw.threads, "workers of the diffusion, 1..2 (default: 1)")
+        ->type_name("N");
+}
+
+// The options of what a run writes and of where it starts, after those of
+// AddRunOptions (--load-state excludes --seed and --replicate).
+void AddOutputOptions(CLI::App& app, RunnerOptions& options, TypedOptions& raw)
+{
+    app.add_option("--stats", options.statsFile, "the statistics to FILE instead of stdout")->type_name("FILE");
+    raw.agents =
+        app.add_option("--agents", options.agentsFile, "the agents after the last step (to FILE if given)")
+            ->type_name("[FILE]")
+            ->expected(0, 1);
+    raw.cells =
+        app.add_option("--cells", options.cellsFile, "every cell after the last step (to FILE if given)")
+            ->type_name("[FILE]")
+            ->expected(0, 1);
+    raw.cellTables.emplace(app, "--cells-every", "a cell table", "--cells-dir", "cells-STEP.csv", options.cellsDirectory);
+    raw.pictures.emplace(app, "--pictures-every", "a picture of the drawing panel (404 x 404 PNG) at the start and",
+                         "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
+    raw.patterns =
+        app.add_option("--patterns", options.patternsFile,
+                       "the pattern measures (patches, edges, aggregation, distances, track networks, arrivals)\n"
+                       "to FILE, one row per measured step")
+            ->type_name("FILE");
+    app.add_option("--patterns-every", raw.patternsEvery, "measure the pattern every N steps, 1..2147483647 (default: after\n"
+                                                      "the last step only)")
+        ->type_name("N")
+        ->needs(raw.patterns);
+    app.add_option("--track-threshold", raw.trackThreshold,
+                   "the all-tracks value from which a cell counts as a track cell (default " +
+                       DefaultText(PatternSettings{}.trackThreshold) + ")")
+        ->type_name("T")
+        ->needs(raw.patterns);
+    raw.load =
+        app.add_option("--load-state", options.loadState,
+                       "start from the run state in FILE instead of the set-up; --params and --set then change\n"
+                       "controls as if typed into the panel (the generator's state is the file's)")
+            ->type_name("FILE");
+    raw.load->excludes(raw.seed);
+    raw.load->excludes(raw.replicate);
+    raw.save =
+        app.add_option("--save-state", options.saveState, "the run state after the last step to FILE")->type_name("FILE");
+    raw.states.emplace(app, "--save-state-every", "a run state", "--state-dir", "state-STEP.lus", options.stateDirectory);
+    app.add_option("--tag", raw.tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false);
+    raw.progress =
+        app.add_flag("--progress", raw.progressFlag, "a progress line on stderr (default: when it is a terminal)");
+    raw.quiet = app.add_flag("--no-progress", raw.quietFlag, "no progress line");
+    raw.progress->excludes(raw.quiet);
+    app.add_flag("--print-params", options.printParams,
+                 "print every control's value in effect as a params file instead of running");
+}
+
+// The typed texts read and checked into `options`.
+void ReadTypedOptions(const CLI::App& app, const TypedOptions& raw, RunnerOptions& options)
+{
+    if (app.count("--steps")) options.steps = static_cast<std::int64_t>(ParseDecimal("--steps", raw.steps, 0, kMaxSteps));
+    raw.cellTables->Read(options.cellsEvery, options.cellsDirectory);
+    raw.pictures->Read(options.picturesEvery, options.picturesDirectory);
+    raw.states->Read(options.saveStateEvery, options.stateDirectory);
+    if (raw.patterns->count() && options.patternsFile.empty()) throw UsageError("--patterns must name a file, found ''");
+    if (app.count("--patterns-every"))
+        options.patternsEvery = static_cast<std::int64_t>(ParseDecimal("--patterns-every", raw.patternsEvery, 1, kMaxSteps));
+    if (app.count("--track-threshold")) options.trackThreshold = ParseFiniteReal("--track-threshold", raw.trackThreshold);
+    if (raw.load->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
+    if (raw.save->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
+    for (const std::string& set : raw.sets) {
+        ControlSetting setting;
+        if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");
+        options.sets.push_back(std::move(setting));
+    }
+    for (const std::string& tag : raw.tags) options.tags.push_back(SplitTag(tag));
+    CheckTagKeys(options.tags);
+    if (raw.replicate->count())
+        options.seed = ReplicateSeed(static_cast<std::uint32_t>(ParseDecimal("--replicate", raw.replicateText, 0, kMaxSeed)));
+    if (raw.seed->count()) options.seed = static_cast<std::uint32_t>(ParseDecimal("--seed", raw.seedText, 0, kMaxSeed));
+    if (app.count("--threads")) options.threads = static_cast<int>(ParseDecimal("--threads", raw.threads, 1, kMaxThreads));
+    options.agents = raw.agents->count() > 0;
+    options.cells = raw.cells->count() > 0;
+    if (raw.progress->count()) options.progress = true;
+    if (raw.quiet->count()) options.progress = false;
+}
+
 }  // namespace
 
 const char* const kRunnerUsage =
@@ -156,86 +279,9 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     CLI::App app("Runs the land-use model without the window and writes its statistics as CSV.", "landuse-headless");
     app.footer(ControlsHelp());
     app.set_version_flag("--version", kVersion);
-
-    // Whole numbers are taken as text and read in decimal here: CLI11 would read
-    // "010" as octal.
-    std::string steps, seed, replicate, threads;
-    std::vector<std::string> sets;
-    std::vector<std::string> tags;
-    app.add_option("--steps", steps,
-                   "time steps to run, 0..2147483647 (default: the stop time E_stop, or with --load-state\n"
-                   "the steps left to it)")
-        ->type_name("N");
-    app.add_option("--params", options.paramsFiles, "NAME=TEXT lines applied in order before any --set")
-        ->type_name("FILE")
-        ->allow_extra_args(false);
-    app.add_option("--set", sets, "a control's value, as if typed into it (its change handler runs)")
-        ->type_name("NAME=TEXT")
-        ->allow_extra_args(false);
-    auto* seedOption = app.add_option("--seed", seed,
-                                      "the generator's starting state, 0..4294967295 (default 0); seeds give no\n"
-                                      "guarantee that runs share no random numbers: use --replicate")
-                           ->type_name("S");
-    auto* replicateOption =
-        app.add_option("--replicate", replicate,
-                       "replicate K, 0..4294967295: the run starts bitreverse32(K) draws into the generator's\n"
-                       "cycle (K = 0: seed 0), so N replicates share no random number while each run draws\n"
-                       "fewer than 2^32 / 2N numbers (the first 64 lie 2^26 draws apart); runs with the same\n"
-                       "K share their numbers on purpose")
-            ->type_name("K");
-    seedOption->excludes(replicateOption);
-    app.add_option("--threads", threads, "workers of the diffusion, 1..2 (default: 1)")
-        ->type_name("N");
-    app.add_option("--stats", options.statsFile, "the statistics to FILE instead of stdout")->type_name("FILE");
-    auto* agentsOption =
-        app.add_option("--agents", options.agentsFile, "the agents after the last step (to FILE if given)")
-            ->type_name("[FILE]")
-            ->expected(0, 1);
-    auto* cellsOption =
-        app.add_option("--cells", options.cellsFile, "every cell after the last step (to FILE if given)")
-            ->type_name("[FILE]")
-            ->expected(0, 1);
-    const PeriodicOutput cellTables(app, "--cells-every", "a cell table", "--cells-dir", "cells-STEP.csv",
-                                    options.cellsDirectory);
-    const PeriodicOutput pictures(app, "--pictures-every", "a picture of the drawing panel (404 x 404 PNG) at the start and",
-                                  "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
-    std::string patternsEvery, trackThreshold;
-    auto* patternsOption =
-        app.add_option("--patterns", options.patternsFile,
-                       "the pattern measures (patches, edges, aggregation, distances, track networks, arrivals)\n"
-                       "to FILE, one row per measured step")
-            ->type_name("FILE");
-    app.add_option("--patterns-every", patternsEvery, "measure the pattern every N steps, 1..2147483647 (default: after\n"
-                                                      "the last step only)")
-        ->type_name("N")
-        ->needs(patternsOption);
-    app.add_option("--track-threshold", trackThreshold,
-                   "the all-tracks value from which a cell counts as a track cell (default " +
-                       DefaultText(PatternSettings{}.trackThreshold) + ")")
-        ->type_name("T")
-        ->needs(patternsOption);
-    auto* loadOption =
-        app.add_option("--load-state", options.loadState,
-                       "start from the run state in FILE instead of the set-up; --params and --set then change\n"
-                       "controls as if typed into the panel (the generator's state is the file's)")
-            ->type_name("FILE");
-    loadOption->excludes(seedOption);
-    loadOption->excludes(replicateOption);
-    auto* saveOption =
-        app.add_option("--save-state", options.saveState, "the run state after the last step to FILE")->type_name("FILE");
-    const PeriodicOutput states(app, "--save-state-every", "a run state", "--state-dir", "state-STEP.lus",
-                                options.stateDirectory);
-    app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
-        ->type_name("KEY=VALUE")
-        ->allow_extra_args(false);
-    bool progress = false;
-    bool quiet = false;
-    auto* progressOption =
-        app.add_flag("--progress", progress, "a progress line on stderr (default: when it is a terminal)");
-    auto* quietOption = app.add_flag("--no-progress", quiet, "no progress line");
-    progressOption->excludes(quietOption);
-    app.add_flag("--print-params", options.printParams,
-                 "print every control's value in effect as a params file instead of running");
+    TypedOptions raw;
+    AddRunOptions(app, options, raw);
+    AddOutputOptions(app, options, raw);
 
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
@@ -250,30 +296,6 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         throw UsageError(e.what());
     }
 
-    if (app.count("--steps")) options.steps = static_cast<std::int64_t>(ParseDecimal("--steps", steps, 0, kMaxSteps));
-    cellTables.Read(options.cellsEvery, options.cellsDirectory);
-    pictures.Read(options.picturesEvery, options.picturesDirectory);
-    states.Read(options.saveStateEvery, options.stateDirectory);
-    if (patternsOption->count() && options.patternsFile.empty()) throw UsageError("--patterns must name a file, found ''");
-    if (app.count("--patterns-every"))
-        options.patternsEvery = static_cast<std::int64_t>(ParseDecimal("--patterns-every", patternsEvery, 1, kMaxSteps));
-    if (app.count("--track-threshold")) options.trackThreshold = ParseFiniteReal("--track-threshold", trackThreshold);
-    if (loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
-    if (saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
-    for (const std::string& set : sets) {
-        ControlSetting setting;
-        if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");
-        options.sets.push_back(std::move(setting));
-    }
-    for (const std::string& tag : tags) options.tags.push_back(SplitTag(tag));
-    CheckTagKeys(options.tags);
-    if (replicateOption->count())
-        options.seed = ReplicateSeed(static_cast<std::uint32_t>(ParseDecimal("--replicate", replicate, 0, kMaxSeed)));
-    if (seedOption->count()) options.seed = static_cast<std::uint32_t>(ParseDecimal("--seed", seed, 0, kMaxSeed));
-    if (app.count("--threads")) options.threads = static_cast<int>(ParseDecimal("--threads", threads, 1, kMaxThreads));
-    options.agents = agentsOption->count() > 0;
-    options.cells = cellsOption->count() > 0;
-    if (progressOption->count()) options.progress = true;
-    if (quietOption->count()) options.progress = false;
+    ReadTypedOptions(app, raw, options);
     return ParseOutcome::Run;
 }

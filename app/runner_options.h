@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "land_patterns.h"
-#include "output_tables.h"
-#include "params_file.h"
+#include "app/output_tables.h"
+#include "app/params_file.h"
+#include "sim/patterns/land_patterns.h"
 
 // The headless runner's command line.
 struct RunnerOptions {

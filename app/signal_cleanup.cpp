@@ -1,4 +1,4 @@
-#include "signal_cleanup.h"
+#include "app/signal_cleanup.h"
 
 #include <array>
 #include <atomic>

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "CellForm.h"
-#include "chart_exports.h"
-#include "display_check.h"
-#include "statistics_chart.h"
-#include "version.h"
+#include "app/display_check.h"
+#include "sim/core/version.h"
+#include "ui/CellForm.h"
+#include "ui/chart_exports.h"
+#include "ui/statistics_chart.h"
 
 namespace {
 

@@ -9,18 +9,20 @@
 #include <memory>
 #include <vector>
 
-#include "display_range.h"
-#include "growth.h"
-#include "movement.h"
-#include "png_encoding.h"
-#include "potential_fields.h"
-#include "program_start.h"
-#include "run_state.h"
-#include "scenes.h"
-#include "statistics.h"
-#include "time_step.h"
-#include "tracks.h"
-#include "world_picture.h"
+#include "png/png_encoding.h"
+#include "scenes/scenes.h"
+#include "sim/core/program_start.h"
+#include "sim/core/statistics.h"
+#include "sim/core/time_step.h"
+#include "sim/drawing/world_picture.h"
+#include "sim/fields/field_normalisation.h"
+#include "sim/fields/plain_diffusion.h"
+#include "sim/fields/potential_fields.h"
+#include "sim/io/run_state.h"
+#include "sim/phases/display_range.h"
+#include "sim/phases/growth.h"
+#include "sim/phases/movement.h"
+#include "sim/phases/tracks.h"
 
 namespace {
 

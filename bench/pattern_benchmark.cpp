@@ -2,9 +2,9 @@
 // measured every 10 steps, to set beside the plain default run (DefaultRun).
 #include <benchmark/benchmark.h>
 
-#include "land_patterns.h"
-#include "scenes.h"
-#include "time_step.h"
+#include "scenes/scenes.h"
+#include "sim/core/time_step.h"
+#include "sim/patterns/land_patterns.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "conversion.h"
-#include "headless_runner.h"
+#include "app/headless_runner.h"
+#include "sim/controls/conversion.h"
 
 namespace {
 

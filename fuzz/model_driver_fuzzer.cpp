@@ -19,15 +19,15 @@
 #include <string>
 #include <vector>
 
-#include "control_handlers.h"
-#include "control_table.h"
-#include "conversion.h"
-#include "display_range.h"
-#include "setup.h"
-#include "statistics.h"
-#include "time_step.h"
-#include "usage_table.h"
-#include "world_editing.h"
+#include "sim/controls/control_handlers.h"
+#include "sim/controls/control_table.h"
+#include "sim/controls/conversion.h"
+#include "sim/controls/usage_table.h"
+#include "sim/controls/world_editing.h"
+#include "sim/core/setup.h"
+#include "sim/core/statistics.h"
+#include "sim/core/time_step.h"
+#include "sim/phases/display_range.h"
 
 namespace {
 

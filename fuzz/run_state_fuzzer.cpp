@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "control_table.h"
-#include "conversion.h"
-#include "growth.h"
-#include "run_state.h"
-#include "run_state_values.h"
-#include "statistics.h"
-#include "time_step.h"
-#include "version.h"
+#include "sim/controls/control_table.h"
+#include "sim/controls/conversion.h"
+#include "sim/core/statistics.h"
+#include "sim/core/time_step.h"
+#include "sim/core/version.h"
+#include "sim/io/run_state.h"
+#include "sim/io/run_state_values.h"
+#include "sim/phases/growth.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "agent.h"
+#include "model/agent.h"
 
 std::int32_t RandomTurn(std::int32_t maximumTurn, RandomGenerator& random)
 {

@@ -2,8 +2,8 @@
 #include <array>
 #include <cstdint>
 
-#include "angles.h"
-#include "random_generator.h"
+#include "model/angles.h"
+#include "model/random_generator.h"
 
 enum AgentMode : std::int32_t {
     kSearching = 0,

@@ -1,9 +1,9 @@
-#include "angles.h"
+#include "model/angles.h"
 
 #include <array>
 #include <cmath>
 
-#include "rounding.h"
+#include "model/rounding.h"
 
 void NormalizeAngle(std::int32_t& angle)
 {

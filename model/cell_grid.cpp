@@ -1,6 +1,6 @@
-#include "cell_grid.h"
+#include "model/cell_grid.h"
 
-#include "rounding.h"
+#include "model/rounding.h"
 
 std::int32_t HalfCell(std::int32_t cellSize)
 {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cell.h"
+#include "model/cell.h"
 
 // The world: columns x rows cells by value in one contiguous block, and beside
 // them the cells' three potential fields, one contiguous array per field. Access

@@ -1,4 +1,4 @@
-#include "neighbourhood.h"
+#include "model/neighbourhood.h"
 
 void TLimbo::Resize(std::int32_t newColumns, std::int32_t newRows)
 {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cell_grid.h"
+#include "model/cell_grid.h"
 
 // Neighbour means of the three potential fields, extended precision, shaped
 // like the cell grid and stored like it (row by row).

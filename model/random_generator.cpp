@@ -1,4 +1,4 @@
-#include "random_generator.h"
+#include "model/random_generator.h"
 
 RandomGenerator RandomGenerator::JumpedAhead(std::uint64_t steps) const
 {

@@ -17,22 +17,22 @@
 #include <utility>
 #include <vector>
 
-#include "control_handlers.h"
-#include "control_table.h"
-#include "program_start.h"
-#include "conversion.h"
-#include "growth.h"
-#include "png_encoding.h"
-#include "random_streams.h"
-#include "land_patterns.h"
-#include "run_state.h"
-#include "setup.h"
-#include "simulation.h"
-#include "statistics.h"
-#include "statistics_columns.h"
-#include "time_step.h"
-#include "version.h"
-#include "world_picture.h"
+#include "png/png_encoding.h"
+#include "sim/controls/control_handlers.h"
+#include "sim/controls/control_table.h"
+#include "sim/controls/conversion.h"
+#include "sim/core/program_start.h"
+#include "sim/core/random_streams.h"
+#include "sim/core/setup.h"
+#include "sim/core/simulation.h"
+#include "sim/core/statistics.h"
+#include "sim/core/statistics_columns.h"
+#include "sim/core/time_step.h"
+#include "sim/core/version.h"
+#include "sim/drawing/world_picture.h"
+#include "sim/io/run_state.h"
+#include "sim/patterns/land_patterns.h"
+#include "sim/phases/growth.h"
 
 namespace py = pybind11;
 

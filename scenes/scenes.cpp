@@ -1,4 +1,4 @@
-#include "scenes.h"
+#include "scenes/scenes.h"
 
 
 const Scene& DefaultRunScene()

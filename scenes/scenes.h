@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "program_start.h"
-#include "simulation.h"
+#include "sim/core/program_start.h"
+#include "sim/core/simulation.h"
 
 // Named runs shared by the tests and the benchmarks: each is a list of control
 // settings (as the headless runner's --set NAME=TEXT) and a number of steps.

@@ -1,21 +1,21 @@
-#include "CellForm.h"
+#include "ui/CellForm.h"
 
 #include <QFrame>
 #include <exception>
 #include <optional>
 
-#include "control_binder.h"
-#include "chart_exports.h"
-#include "control_handlers.h"
-#include "drawing_panel.h"
-#include "run_state.h"
-#include "setup.h"
-#include "statistics_chart.h"
-#include "time_step.h"
-#include "usage_grid.h"
-#include "usage_table.h"
-#include "wake_ups.h"
-#include "window_screen.h"
+#include "sim/controls/control_handlers.h"
+#include "sim/controls/usage_table.h"
+#include "sim/core/setup.h"
+#include "sim/core/time_step.h"
+#include "sim/io/run_state.h"
+#include "ui/chart_exports.h"
+#include "ui/control_binder.h"
+#include "ui/drawing_panel.h"
+#include "ui/statistics_chart.h"
+#include "ui/usage_grid.h"
+#include "ui/wake_ups.h"
+#include "ui/window_screen.h"
 
 namespace {
 

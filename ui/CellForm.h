@@ -4,11 +4,11 @@
 #include <QWidget>
 #include <memory>
 
-#include "control_panel.h"
-#include "drawing_layers.h"
-#include "message_queue.h"
-#include "simulation.h"
-#include "world_editing.h"
+#include "sim/controls/world_editing.h"
+#include "sim/core/simulation.h"
+#include "ui/control_panel.h"
+#include "ui/drawing_layers.h"
+#include "ui/message_queue.h"
 
 class ControlBinder;
 class DrawingPanel;

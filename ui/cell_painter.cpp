@@ -1,4 +1,4 @@
-#include "cell_painter.h"
+#include "ui/cell_painter.h"
 
 namespace {
 

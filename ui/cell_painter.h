@@ -2,7 +2,7 @@
 #include <QImage>
 #include <QRgb>
 
-#include "world_picture.h"
+#include "sim/drawing/world_picture.h"
 
 // The window's side of the pixel rules: its layer images (Format_RGB32, whose
 // pixels are the 0xAARRGGBB words of world_picture.h) painted with the same

@@ -1,4 +1,4 @@
-#include "chart_exports.h"
+#include "ui/chart_exports.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -13,13 +13,13 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "CellForm.h"
-#include "drawing_panel.h"
 #include "files/atomic_file.h"
-#include "run_command_line.h"
-#include "run_state.h"
-#include "statistics_chart.h"
-#include "statistics_csv.h"
+#include "sim/controls/run_command_line.h"
+#include "sim/io/run_state.h"
+#include "sim/io/statistics_csv.h"
+#include "ui/CellForm.h"
+#include "ui/drawing_panel.h"
+#include "ui/statistics_chart.h"
 
 namespace {
 

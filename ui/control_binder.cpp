@@ -1,4 +1,4 @@
-#include "control_binder.h"
+#include "ui/control_binder.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -7,8 +7,8 @@
 #include <QSignalBlocker>
 #include <vector>
 
-#include "simulation.h"
-#include "usage_grid.h"
+#include "sim/core/simulation.h"
+#include "ui/usage_grid.h"
 
 ControlBinder::ControlBinder(Simulation& sim, QWidget* panelRoot, UsageGrid* usageGrid, Guard guard)
     : QObject(panelRoot), sim_(sim), panelRoot_(panelRoot), usageGrid_(usageGrid), guard_(std::move(guard))

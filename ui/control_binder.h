@@ -2,7 +2,7 @@
 #include <QObject>
 #include <functional>
 
-#include "control_table.h"
+#include "sim/controls/control_table.h"
 
 struct Simulation;
 class QWidget;

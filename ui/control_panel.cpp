@@ -1,13 +1,13 @@
-#include "control_panel.h"
+#include "ui/control_panel.h"
 
 #include <QFontInfo>
 #include <algorithm>
 #include <climits>
 #include <functional>
 
-#include "control_table.h"
-#include "group_frame.h"
-#include "usage_grid.h"
+#include "sim/controls/control_table.h"
+#include "ui/group_frame.h"
+#include "ui/usage_grid.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <QScrollBar>
 #include <QTabWidget>
 
-#include "control_state.h"
+#include "sim/controls/control_state.h"
 
 class UsageGrid;
 

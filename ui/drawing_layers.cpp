@@ -1,11 +1,11 @@
-#include "drawing_layers.h"
+#include "ui/drawing_layers.h"
 
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
 
-#include "cell_painter.h"
-#include "rounding.h"
+#include "model/rounding.h"
+#include "ui/cell_painter.h"
 
 namespace {
 

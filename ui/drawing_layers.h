@@ -5,9 +5,9 @@
 #include <span>
 #include <vector>
 
-#include "cell_drawing.h"
-#include "cell_painter.h"
-#include "simulation.h"
+#include "sim/core/simulation.h"
+#include "sim/drawing/cell_drawing.h"
+#include "ui/cell_painter.h"
 
 // The two layers of the drawing panel and the passes that paint the run on
 // them: the cell layer below (cells and gravity lines) and the agent layer

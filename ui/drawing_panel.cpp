@@ -1,10 +1,10 @@
-#include "drawing_panel.h"
+#include "ui/drawing_panel.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "cell_painter.h"
-#include "drawing_layers.h"
+#include "ui/cell_painter.h"
+#include "ui/drawing_layers.h"
 
 namespace {
 constexpr int kFrameMilliseconds = 16;

@@ -1,4 +1,4 @@
-#include "message_queue.h"
+#include "ui/message_queue.h"
 
 #include <QMessageBox>
 

@@ -1,11 +1,11 @@
-#include "statistics_chart.h"
+#include "ui/statistics_chart.h"
 
 #include <QChart>
 #include <QPen>
 #include <algorithm>
 #include <cmath>
 
-#include "statistics.h"
+#include "sim/core/statistics.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <vector>
 
-#include "statistics.h"
+#include "sim/core/statistics.h"
 
 // The chart of five statistics per step. Every step's point is kept at once;
 // the series on screen catch up with it at once when steps come one at a time,

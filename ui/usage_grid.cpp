@@ -1,4 +1,4 @@
-#include "usage_grid.h"
+#include "ui/usage_grid.h"
 
 #include <QApplication>
 #include <QEvent>

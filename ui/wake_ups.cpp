@@ -1,4 +1,4 @@
-#include "wake_ups.h"
+#include "ui/wake_ups.h"
 
 #if defined(__linux__)
 #include <sys/prctl.h>

@@ -1,15 +1,15 @@
-#include "window_screen.h"
+#include "ui/window_screen.h"
 
 #include <QLabel>
 #include <QTimer>
 #include <utility>
 #include <vector>
 
-#include "cell_drawing.h"
-#include "drawing_layers.h"
-#include "drawing_panel.h"
-#include "simulation.h"
-#include "statistics_chart.h"
+#include "sim/core/simulation.h"
+#include "sim/drawing/cell_drawing.h"
+#include "ui/drawing_layers.h"
+#include "ui/drawing_panel.h"
+#include "ui/statistics_chart.h"
 
 namespace {
 // The step label's refresh while the timer runs: as often as the panel's frames.

@@ -2,8 +2,8 @@
 #include <QTimer>
 #include <span>
 
-#include "run_events.h"
-#include "screen_hooks.h"
+#include "sim/core/run_events.h"
+#include "sim/core/screen_hooks.h"
 
 class DrawingLayers;
 class DrawingPanel;

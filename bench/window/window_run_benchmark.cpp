@@ -17,9 +17,9 @@
 #include <functional>
 #include <memory>
 
-#include "CellForm.h"
-#include "scenes.h"
-#include "time_step.h"
+#include "scenes/scenes.h"
+#include "sim/core/time_step.h"
+#include "ui/CellForm.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "land_patterns.h"
+#include "sim/patterns/land_patterns.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,14 @@
 #include <numeric>
 #include <vector>
 
+#include "sim/patterns/nearest_distances.h"
+
 namespace {
+
+using nearest_distances::Distances;
+using nearest_distances::NearestByPairs;
+using nearest_distances::NearestDistances;
+using nearest_distances::SquaredDistances;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -118,154 +125,6 @@ double Ratio(double numerator, double denominator)
     return denominator == 0.0 ? kNaN : numerator / denominator;
 }
 
-constexpr std::int64_t kFar = std::numeric_limits<std::int64_t>::max() / 4;
-
-// The squared distance on the torus from every cell of the rows `wanted` marks
-// to the nearest cell that `isTarget` marks (kFar everywhere when none is): exact,
-// in two passes, down the columns and then along the rows by the lower envelope
-// of parabolas, with each row's sites repeated half a grid width either side for
-// the wrap (a site farther away has a nearer copy).
-std::vector<std::int64_t> SquaredDistances(const std::vector<std::uint8_t>& isTarget, const std::vector<std::uint8_t>& wanted,
-                                           std::int32_t columns, std::int32_t rows)
-{
-    const std::size_t n = isTarget.size();
-    const std::size_t width = static_cast<std::size_t>(columns), height = static_cast<std::size_t>(rows);
-    // Down the columns, all columns of a row at a time, two laps each way so the
-    // wrap reaches every cell. Column distances are below 202: 16 bits hold them,
-    // and their minimum vectorises on every x86-64.
-    constexpr std::int16_t kNone = 30000;
-    std::vector<std::int16_t> down(n, kNone), since(width, kNone);
-    for (int lap = 0; lap < 2; ++lap) {
-        for (std::size_t r = 0; r < height; ++r) {
-            const std::uint8_t* target = isTarget.data() + r * width;
-            std::int16_t* d = down.data() + r * width;
-            for (std::size_t c = 0; c < width; ++c) {
-                since[c] = target[c] ? std::int16_t{0} : std::min<std::int16_t>(since[c] + 1, kNone);
-                d[c] = std::min(d[c], since[c]);
-            }
-        }
-    }
-    std::fill(since.begin(), since.end(), kNone);
-    for (int lap = 0; lap < 2; ++lap) {
-        for (std::size_t r = height; r-- > 0;) {
-            const std::uint8_t* target = isTarget.data() + r * width;
-            std::int16_t* d = down.data() + r * width;
-            for (std::size_t c = 0; c < width; ++c) {
-                since[c] = target[c] ? std::int16_t{0} : std::min<std::int16_t>(since[c] + 1, kNone);
-                d[c] = std::min(d[c], since[c]);
-            }
-        }
-    }
-
-    std::vector<std::int64_t> squared(n, kFar);
-    const std::size_t reach = width / 2 + 1;          // sites this far beyond either edge
-    const std::size_t span = width + 2 * reach;       // site x stands at x - reach on the grid
-    std::vector<std::int64_t> lift(span);             // the row's squared column distances
-    std::vector<std::int64_t> site(span);             // x of each parabola of the envelope
-    std::vector<double> from(span + 1);               // where each takes over
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    for (std::size_t r = 0; r < height; ++r) {
-        if (!wanted[r]) continue;
-        // The row's squared column distances, then the wrap's copies of its ends either side.
-        const std::int16_t* row = down.data() + r * width;
-        std::int64_t* middle = lift.data() + reach;
-        for (std::size_t c = 0; c < width; ++c) middle[c] = row[c] == kNone ? kFar : std::int64_t{row[c]} * row[c];
-        std::copy(middle + width - reach, middle + width, lift.begin());
-        std::copy(middle, middle + reach, middle + width);
-        std::size_t k = 0;
-        bool first = true;
-        for (std::size_t x = 0; x < span; ++x) {
-            const std::int64_t hx = lift[x];
-            if (hx == kFar) continue;
-            const auto xi = static_cast<std::int64_t>(x);
-            if (first) {
-                site[0] = xi;
-                from[0] = -kInfinity;
-                from[1] = kInfinity;
-                first = false;
-                continue;
-            }
-            double s = 0.0;
-            for (;;) {
-                const std::int64_t v = site[k];
-                s = static_cast<double>((hx + xi * xi) - (lift[v] + v * v)) / static_cast<double>(2 * (xi - v));
-                if (s > from[k] || k == 0) break;
-                --k;
-            }
-            if (s <= from[k]) {
-                site[0] = xi;  // k == 0: the new parabola lies below the first wherever that one ruled
-                from[1] = kInfinity;
-                continue;
-            }
-            ++k;
-            site[k] = xi;
-            from[k] = s;
-            from[k + 1] = kInfinity;
-        }
-        if (first) continue;  // no target in any column
-        std::size_t j = 0;
-        for (std::size_t x = reach; x < reach + width; ++x) {
-            while (from[j + 1] < static_cast<double>(x)) ++j;
-            const std::int64_t dx = static_cast<std::int64_t>(x) - site[j];
-            squared[r * width + (x - reach)] = dx * dx + lift[site[j]];
-        }
-    }
-    return squared;
-}
-
-struct Distances {
-    double mean = kNaN;
-    double max = kNaN;
-};
-
-// From every listed cell to its nearest target, by the squared distances.
-Distances NearestDistances(const std::vector<std::uint32_t>& from, const std::vector<std::int64_t>& squared)
-{
-    Distances d;
-    if (from.empty() || squared[from.front()] == kFar) return d;
-    double sum = 0.0;
-    std::int64_t farthest = 0;
-    for (const std::uint32_t i : from) {
-        sum += std::sqrt(static_cast<double>(squared[i]));
-        farthest = std::max(farthest, squared[i]);
-    }
-    d.mean = sum / static_cast<double>(from.size());
-    d.max = std::sqrt(static_cast<double>(farthest));
-    return d;
-}
-
-// The same from the listed cells to the listed targets one pair at a time: for
-// few pairs cheaper than the transform of the whole grid, and the same numbers.
-Distances NearestByPairs(const std::vector<std::uint32_t>& from, const std::vector<std::uint32_t>& targets,
-                         std::int32_t columns, std::int32_t rows)
-{
-    Distances d;
-    if (from.empty() || targets.empty()) return d;
-    std::vector<std::int32_t> tx(targets.size()), ty(targets.size());
-    for (std::size_t t = 0; t < targets.size(); ++t) {
-        tx[t] = static_cast<std::int32_t>(targets[t] % columns);
-        ty[t] = static_cast<std::int32_t>(targets[t] / columns);
-    }
-    double sum = 0.0;
-    std::int32_t farthest = 0;
-    for (const std::uint32_t i : from) {
-        const std::int32_t x = static_cast<std::int32_t>(i % columns), y = static_cast<std::int32_t>(i / columns);
-        std::int32_t best = std::numeric_limits<std::int32_t>::max();
-        for (std::size_t t = 0; t < tx.size(); ++t) {
-            std::int32_t dx = std::abs(x - tx[t]);
-            std::int32_t dy = std::abs(y - ty[t]);
-            dx = std::min(dx, columns - dx);
-            dy = std::min(dy, rows - dy);
-            best = std::min(best, dx * dx + dy * dy);
-        }
-        sum += std::sqrt(static_cast<double>(best));
-        farthest = std::max(farthest, best);
-    }
-    d.mean = sum / static_cast<double>(from.size());
-    d.max = std::sqrt(static_cast<double>(farthest));
-    return d;
-}
-
 // Gini coefficient: the mean absolute difference over twice the mean.
 double Gini(std::vector<double> values)
 {
@@ -278,6 +137,66 @@ double Gini(std::vector<double> values)
     double weighted = 0.0;
     for (std::size_t i = 0; i < values.size(); ++i) weighted += (2.0 * static_cast<double>(i) - n + 1.0) * values[i];
     return weighted / (n * total);
+}
+
+// One scan for each cell's class, the members of each class and of the track
+// cells, and the targets of the distances.
+struct CellClasses {
+    std::vector<std::uint8_t> classOf, isTrack, isDestination, isService;
+    std::array<std::vector<std::uint32_t>, kPatternClasses> members;  // residential, services, industry, built
+    std::vector<std::uint32_t> trackCells, destinationCells;
+};
+
+CellClasses ClassifyCells(const Run& run, const PatternSettings& settings)
+{
+    const auto& cells = run.cells.InPassOrder();
+    const std::size_t n = cells.size();
+    CellClasses to;
+    for (auto* flags : {&to.classOf, &to.isTrack, &to.isDestination, &to.isService}) flags->resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t cls = ClassOf(cells[i].kind);
+        to.classOf[i] = cls;
+        to.isDestination[i] = cells[i].kind == kDestination;
+        to.isService[i] = cls == 2;
+        to.isTrack[i] = cells[i].allTracks >= settings.trackThreshold;
+        if (cls) {
+            to.members[cls - 1].push_back(static_cast<std::uint32_t>(i));
+            to.members[3].push_back(static_cast<std::uint32_t>(i));
+        }
+        if (to.isTrack[i]) to.trackCells.push_back(static_cast<std::uint32_t>(i));
+        if (to.isDestination[i]) to.destinationCells.push_back(static_cast<std::uint32_t>(i));
+    }
+    return to;
+}
+
+// The six measures of class k's patches into values[at, at + 6).
+void MeasureClass(const CellClasses& classes, std::size_t k, Patches& patches, std::int32_t columns, std::int32_t rows,
+                  PatternValues& values, std::size_t& at)
+{
+    const std::vector<std::uint8_t>& classOf = classes.classOf;
+    const std::vector<std::uint32_t>& members = classes.members[k];
+    const double gridCells = static_cast<double>(classOf.size());
+    const bool built = k == 3;
+    const auto together = [&](std::uint32_t a, std::uint32_t b) {
+        return built ? classOf[b] != 0 : classOf[b] == classOf[a];
+    };
+    const Patches::Tally tally = patches.Count(members, columns, rows, together);
+    // Like adjacencies: the shared sides east and below of every member, each once.
+    std::int64_t like = 0;
+    for (const std::uint32_t i : members) {
+        const std::int32_t c = static_cast<std::int32_t>(i % columns), r = static_cast<std::int32_t>(i / columns);
+        const std::uint32_t east = static_cast<std::uint32_t>(r) * columns + (c + 1 == columns ? 0 : c + 1);
+        const std::uint32_t below = static_cast<std::uint32_t>(r + 1 == rows ? 0 : r + 1) * columns + c;
+        like += together(i, east) + together(i, below);
+    }
+    const auto count = static_cast<std::int64_t>(members.size());
+    values[at++] = static_cast<double>(tally.patches);
+    values[at++] = static_cast<double>(tally.largest);
+    values[at++] = Ratio(static_cast<double>(tally.largest), static_cast<double>(count));
+    values[at++] = Ratio(static_cast<double>(count), static_cast<double>(tally.patches));
+    // Every cell has four sides: those not shared with a like cell are edges.
+    values[at++] = static_cast<double>(4 * count - 2 * like) / gridCells;
+    values[at++] = Ratio(static_cast<double>(like), static_cast<double>(MostLikeAdjacencies(count)));
 }
 
 }  // namespace
@@ -303,54 +222,14 @@ PatternValues MeasurePatterns(const Run& run, const PatternSettings& settings)
 {
     PatternValues values{};
     const std::int32_t columns = run.cells.Columns(), rows = run.cells.Rows();
-    const auto& cells = run.cells.InPassOrder();
-    const std::size_t n = cells.size();
+    const std::size_t n = run.cells.InPassOrder().size();
     const double gridCells = static_cast<double>(n);
-
-    // One scan for each cell's class, the members of each class and of the track
-    // cells, and the targets of the distances.
-    std::vector<std::uint8_t> classOf(n), isTrack(n), isDestination(n), isService(n);
-    std::array<std::vector<std::uint32_t>, kPatternClasses> members;  // residential, services, industry, built
-    std::vector<std::uint32_t> trackCells, destinationCells;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t cls = ClassOf(cells[i].kind);
-        classOf[i] = cls;
-        isDestination[i] = cells[i].kind == kDestination;
-        isService[i] = cls == 2;
-        isTrack[i] = cells[i].allTracks >= settings.trackThreshold;
-        if (cls) {
-            members[cls - 1].push_back(static_cast<std::uint32_t>(i));
-            members[3].push_back(static_cast<std::uint32_t>(i));
-        }
-        if (isTrack[i]) trackCells.push_back(static_cast<std::uint32_t>(i));
-        if (isDestination[i]) destinationCells.push_back(static_cast<std::uint32_t>(i));
-    }
+    const CellClasses classes = ClassifyCells(run, settings);
+    const auto& members = classes.members;
 
     Patches patches(n);
     std::size_t at = 0;
-    for (std::size_t k = 0; k < kPatternClasses; ++k) {
-        const bool built = k == 3;
-        const auto together = [&](std::uint32_t a, std::uint32_t b) {
-            return built ? classOf[b] != 0 : classOf[b] == classOf[a];
-        };
-        const Patches::Tally tally = patches.Count(members[k], columns, rows, together);
-        // Like adjacencies: the shared sides east and below of every member, each once.
-        std::int64_t like = 0;
-        for (const std::uint32_t i : members[k]) {
-            const std::int32_t c = static_cast<std::int32_t>(i % columns), r = static_cast<std::int32_t>(i / columns);
-            const std::uint32_t east = static_cast<std::uint32_t>(r) * columns + (c + 1 == columns ? 0 : c + 1);
-            const std::uint32_t below = static_cast<std::uint32_t>(r + 1 == rows ? 0 : r + 1) * columns + c;
-            like += together(i, east) + together(i, below);
-        }
-        const auto count = static_cast<std::int64_t>(members[k].size());
-        values[at++] = static_cast<double>(tally.patches);
-        values[at++] = static_cast<double>(tally.largest);
-        values[at++] = Ratio(static_cast<double>(tally.largest), static_cast<double>(count));
-        values[at++] = Ratio(static_cast<double>(count), static_cast<double>(tally.patches));
-        // Every cell has four sides: those not shared with a like cell are edges.
-        values[at++] = static_cast<double>(4 * count - 2 * like) / gridCells;
-        values[at++] = Ratio(static_cast<double>(like), static_cast<double>(MostLikeAdjacencies(count)));
-    }
+    for (std::size_t k = 0; k < kPatternClasses; ++k) MeasureClass(classes, k, patches, columns, rows, values, at);
 
     // Homes to their nearest destination and service cells: pair by pair where the
     // pairs are few, else by the distance transform in the rows that hold homes.
@@ -360,14 +239,16 @@ PatternValues MeasurePatterns(const Run& run, const PatternSettings& settings)
         if (members[0].size() * targets.size() <= 8 * n) return NearestByPairs(members[0], targets, columns, rows);
         return NearestDistances(members[0], SquaredDistances(isTarget, homeRows, columns, rows));
     };
-    const Distances toDestination = fromHomes(isDestination, destinationCells);
+    const Distances toDestination = fromHomes(classes.isDestination, classes.destinationCells);
     values[at++] = toDestination.mean;
     values[at++] = toDestination.max;
-    values[at++] = fromHomes(isService, members[1]).mean;
+    values[at++] = fromHomes(classes.isService, members[1]).mean;
 
-    values[at++] = static_cast<double>(trackCells.size()) / gridCells;
+    const std::vector<std::uint8_t>& isTrack = classes.isTrack;
+    values[at++] = static_cast<double>(classes.trackCells.size()) / gridCells;
     values[at++] = static_cast<double>(
-        patches.Count(trackCells, columns, rows, [&](std::uint32_t, std::uint32_t b) { return isTrack[b] != 0; }).patches);
+        patches.Count(classes.trackCells, columns, rows, [&](std::uint32_t, std::uint32_t b) { return isTrack[b] != 0; })
+            .patches);
 
     std::vector<double> arrivals;
     for (const Destination& d : run.destinations) arrivals.push_back(d.arrivals);

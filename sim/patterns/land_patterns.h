@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <span>
 
-#include "simulation.h"
+#include "sim/core/simulation.h"
 
 // Measures of the pattern of land use on the wrapped grid: where homes, services
 // and industry lie, how clustered they are, and the network the tracks form.

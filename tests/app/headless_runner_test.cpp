@@ -13,13 +13,13 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include "control_table.h"
-#include "headless_runner.h"
-#include "output_name.h"
-#include "random_streams.h"
-#include "scenes.h"
-#include "scratch_folder.h"
-#include "version.h"
+#include "app/headless_runner.h"
+#include "app/output_name.h"
+#include "scenes/scenes.h"
+#include "sim/controls/control_table.h"
+#include "sim/core/random_streams.h"
+#include "sim/core/version.h"
+#include "tests/app/scratch_folder.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 
 #include <sstream>
 
-#include "control_table.h"
-#include "headless_runner.h"
-#include "run_command_line.h"
-#include "setup.h"
-#include "statistics_csv.h"
-#include "time_step.h"
-#include "world_editing.h"
+#include "app/headless_runner.h"
+#include "sim/controls/control_table.h"
+#include "sim/controls/run_command_line.h"
+#include "sim/controls/world_editing.h"
+#include "sim/core/setup.h"
+#include "sim/core/time_step.h"
+#include "sim/io/statistics_csv.h"
 
 namespace {
 

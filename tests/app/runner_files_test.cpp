@@ -23,12 +23,12 @@
 
 #include <png.h>
 
-#include "headless_runner.h"
-#include "program_start.h"
-#include "run_state.h"
-#include "scratch_folder.h"
-#include "time_step.h"
-#include "world_picture.h"
+#include "app/headless_runner.h"
+#include "sim/core/program_start.h"
+#include "sim/core/time_step.h"
+#include "sim/drawing/world_picture.h"
+#include "sim/io/run_state.h"
+#include "tests/app/scratch_folder.h"
 
 // AddressSanitizer reserves terabytes of address space at start: under a small
 // RLIMIT_AS such a build cannot even start.

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "agent.h"
+#include "model/agent.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "angles.h"
+#include "model/angles.h"
 
 TEST(Angles, NormalizeAngleCorrectsOnceEachWay)
 {

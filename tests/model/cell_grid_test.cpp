@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "cell_grid.h"
-#include "neighbourhood.h"
+#include "model/cell_grid.h"
+#include "model/neighbourhood.h"
 
 TEST(CellGrid, WrapCoordsMakesOneCorrectionPerAxis)
 {

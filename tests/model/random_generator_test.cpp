@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "random_generator.h"
+#include "model/random_generator.h"
 
 TEST(RandomGenerator, StartsAtZeroAndAdvancesBeforeEachDraw)
 {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "headless_runner.h"
-#include "scenes.h"
+#include "app/headless_runner.h"
+#include "scenes/scenes.h"
 
 TEST(Determinism, EveryWorkerCountReproducesTheRecordedScenes)
 {

@@ -1,6 +1,6 @@
-#include "sim_test_support.h"
+#include "tests/sim/sim_test_support.h"
 
-#include "statistics.h"
+#include "sim/core/statistics.h"
 
 void MakeEmptyRun(Simulation& sim, std::int32_t columns, std::int32_t rows, std::int32_t cellSize)
 {

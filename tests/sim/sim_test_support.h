@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "simulation.h"
+#include "sim/core/simulation.h"
 
 // A run of the given shape with every cell empty, no destinations and no
 // agents, ready for a phase to act on. Usage parameters are the defaults.

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <random>
 
-#include "cell_drawing.h"
-#include "cell_painter.h"
-#include "drawing_layers.h"
-#include "rounding.h"
+#include "model/rounding.h"
+#include "sim/drawing/cell_drawing.h"
+#include "ui/cell_painter.h"
+#include "ui/drawing_layers.h"
 
 namespace {
 

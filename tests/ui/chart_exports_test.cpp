@@ -16,12 +16,12 @@
 #include <sys/mount.h>
 #endif
 
-#include "chart_exports.h"
-#include "headless_runner.h"
-#include "output_tables.h"
-#include "run_state.h"
-#include "world_picture.h"
-#include "test_window.h"
+#include "app/headless_runner.h"
+#include "app/output_tables.h"
+#include "sim/drawing/world_picture.h"
+#include "sim/io/run_state.h"
+#include "tests/ui/test_window.h"
+#include "ui/chart_exports.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "cell_drawing.h"
-#include "drawing_layers.h"
-#include "drawing_panel.h"
-#include "scenes.h"
-#include "statistics_chart.h"
-#include "time_step.h"
-#include "window_screen.h"
+#include "scenes/scenes.h"
+#include "sim/core/time_step.h"
+#include "sim/drawing/cell_drawing.h"
+#include "ui/drawing_layers.h"
+#include "ui/drawing_panel.h"
+#include "ui/statistics_chart.h"
+#include "ui/window_screen.h"
 
 namespace {
 

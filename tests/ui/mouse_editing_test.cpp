@@ -1,7 +1,7 @@
 // Mouse editing on the drawing panel with real mouse events.
 #include <QPushButton>
 
-#include "test_window.h"
+#include "tests/ui/test_window.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <QScrollBar>
 
-#include "test_window.h"
+#include "tests/ui/test_window.h"
 
 class PanelControlsTest : public QObject {
     Q_OBJECT

@@ -7,9 +7,9 @@
 #include <QScrollBar>
 #include <cmath>
 
-#include "control_panel.h"
-#include "group_frame.h"
-#include "test_window.h"
+#include "tests/ui/test_window.h"
+#include "ui/control_panel.h"
+#include "ui/group_frame.h"
 
 namespace {
 

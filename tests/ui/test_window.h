@@ -2,10 +2,10 @@
 #include <QStringList>
 #include <QtTest>
 
-#include "CellForm.h"
-#include "cell_painter.h"
-#include "drawing_panel.h"
-#include "statistics_chart.h"
+#include "ui/CellForm.h"
+#include "ui/cell_painter.h"
+#include "ui/drawing_panel.h"
+#include "ui/statistics_chart.h"
 
 // A shown window whose error messages are collected instead of being shown
 // in a modal box.

@@ -4,8 +4,8 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include "test_window.h"
-#include "usage_grid.h"
+#include "tests/ui/test_window.h"
+#include "ui/usage_grid.h"
 
 namespace {
 

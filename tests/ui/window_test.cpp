@@ -20,9 +20,9 @@
 #include <sys/prctl.h>
 #endif
 
-#include "control_table.h"
-#include "test_window.h"
-#include "usage_grid.h"
+#include "sim/controls/control_table.h"
+#include "tests/ui/test_window.h"
+#include "ui/usage_grid.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "cell_painter.h"
-#include "drawing_layers.h"
-#include "drawing_panel.h"
-#include "scenes.h"
-#include "statistics_chart.h"
-#include "time_step.h"
-#include "window_screen.h"
-#include "world_picture.h"
+#include "scenes/scenes.h"
+#include "sim/core/time_step.h"
+#include "sim/drawing/world_picture.h"
+#include "ui/cell_painter.h"
+#include "ui/drawing_layers.h"
+#include "ui/drawing_panel.h"
+#include "ui/statistics_chart.h"
+#include "ui/window_screen.h"
 
 namespace {
 

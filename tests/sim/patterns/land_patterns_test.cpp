@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "land_patterns.h"
+#include "sim/patterns/land_patterns.h"
 
 namespace {
 
