@@ -42,8 +42,8 @@ def _indent(line):
 
 
 def _escape(line):
-    parts = line.split("``")
-    return "``".join(part.replace("*", r"\*") if i % 2 == 0 else part for i, part in enumerate(parts))
+    pieces = line.split("``")
+    return "``".join(piece.replace("*", r"\*") if i % 2 == 0 else piece for i, piece in enumerate(pieces))
 
 
 def plain_docstring_as_text(app, what, name, obj, options, lines):
