@@ -49,7 +49,8 @@ if __name__ == "__main__":
     for name, value in targets.items():
         print(f"target {name} = {value:.4g}")
     started = time.perf_counter()
-    result = calibrate.abc(RANGES, targets, population=population, rounds=rounds, controls=FIXED, seed=1, journal=journal)
+    result = calibrate.abc(RANGES, targets, population=population, rounds=rounds, controls=FIXED, seed=1,
+                           journal=journal)
     wall = time.perf_counter() - started
     interval = result.interval(0.9)
     interval["truth"] = [HIDDEN[name] for name in interval.index]

@@ -14,7 +14,6 @@ import multiprocessing
 import sys
 import time
 
-import numpy as np
 import pandas as pd
 
 import landuse
