@@ -52,7 +52,7 @@ def main(folder, small=False):
     print(f"{len(runs)} runs in {time.monotonic() - started:.0f} s\n")
     names = list(CONFIGURATIONS)
     shown = mean[SHOWN].round(3).astype(str) + " ± " + spread[SHOWN].round(3).astype(str)
-    # A Markdown table, measures down, rules across, for the README.
+    # A Markdown table, measures down, rules across, for docs/how-to/measures.md.
     print("| measure | " + " | ".join(names) + " |")
     print("|---|" + "---|" * len(names))
     for measure in SHOWN:
