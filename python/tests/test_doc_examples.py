@@ -48,8 +48,8 @@ def blocks(text):
         while before >= 0 and not lines[before].strip():
             before -= 1
         marker = MARKER.match(lines[before]) if before >= 0 else None
-        found.append((start + 1, language, "\n".join(lines[start + 1:end]) + "\n",
-                      marker.group(1) if marker else None, marker.group(2) if marker else None))
+        code = "\n".join(lines[start + 1:end]) + "\n"
+        found.append((start + 1, language, code, marker and marker.group(1), marker and marker.group(2)))
         i = end + 1
     return found
 
@@ -79,8 +79,9 @@ def scratch_environment(folder, build):
     for name, target in (("build", build), ("docs", SOURCE / "docs"), ("scripts", SOURCE / "scripts")):
         (folder / name).symlink_to(target)
     environment = dict(os.environ)
-    environment["PATH"] = os.pathsep.join([str(build / "app"), str(Path(sys.executable).parent),
-                                           environment.get("PATH", "")])
+    environment["PATH"] = os.pathsep.join(
+        [str(build / "app"), str(Path(sys.executable).parent), environment.get("PATH", "")]
+    )
     environment["PYTHONPATH"] = str(build / "python")
     environment["MPLBACKEND"] = "Agg"
     environment.pop("DISPLAY", None)
@@ -107,11 +108,14 @@ def test_page_examples_run(page, tmp_path):
         else:
             script = console_commands(code) if language == "console" else code
             command = ["bash", "-e", "-o", "pipefail", "-c", script]
-        done = subprocess.run(command, cwd=tmp_path, env=environment, capture_output=True, text=True,
-                              timeout=BLOCK_SECONDS)
-        assert done.returncode == 0, (f"{page_id(page)}:{line}: the {language} block exited with "
-                                      f"{done.returncode}\n--- stdout\n{done.stdout[-3000:]}\n"
-                                      f"--- stderr\n{done.stderr[-3000:]}")
+        done = subprocess.run(
+            command, cwd=tmp_path, env=environment, capture_output=True, text=True, timeout=BLOCK_SECONDS
+        )
+        assert done.returncode == 0, (
+            f"{page_id(page)}:{line}: the {language} block exited with "
+            f"{done.returncode}\n--- stdout\n{done.stdout[-3000:]}\n"
+            f"--- stderr\n{done.stderr[-3000:]}"
+        )
 
 
 def test_blocks_not_run_are_few_and_say_why(capsys):
@@ -127,25 +131,36 @@ def test_blocks_not_run_are_few_and_say_why(capsys):
                 assert argument and "/" not in argument, f"{page_id(page)}:{line}: a file name of its own"
     with capsys.disabled():
         print(f"\n{len(shown)} examples not run:\n  " + "\n  ".join(shown))
-    run = sum(1 for page in pages() for b in blocks(page.read_text(encoding="utf-8"))
-              if b[1] in RUN_LANGUAGES and b[3] is None)
+    run = sum(
+        1
+        for page in pages()
+        for b in blocks(page.read_text(encoding="utf-8"))
+        if b[1] in RUN_LANGUAGES and b[3] is None
+    )
     assert run > 2 * len(shown), f"{run} examples run against {len(shown)} not run"
 
 
-@pytest.mark.parametrize("text, expected", [
-    # A block with no marker runs; its language is the fence's first word.
-    ("```bash\necho hi\n```\n", [(1, "bash", "echo hi\n", None, None)]),
-    ("```python extra words\nx = 1\n```\n", [(1, "python", "x = 1\n", None, None)]),
-    # The marker applies across blank lines to the next block only.
-    ("% not run: needs a display\n\n```bash\nlanduse\n```\n```sh\nls\n```\n",
-     [(3, "bash", "landuse\n", "not run", "needs a display"), (6, "sh", "ls\n", None, None)]),
-    ("<!-- not run: takes 20 minutes -->\n```bash\nscripts/test.sh\n```\n",
-     [(2, "bash", "scripts/test.sh\n", "not run", "takes 20 minutes")]),
-    ("% file: SWEEP.toml\n```toml\nsteps = 5\n```\n", [(2, "toml", "steps = 5\n", "file", "SWEEP.toml")]),
-    # A longer fence holds a shorter one; a marker further up is no marker.
-    ("````markdown\n```bash\nx\n```\n````\n", [(1, "markdown", "```bash\nx\n```\n", None, None)]),
-    ("% not run: far\ntext\n```bash\nx\n```\n", [(3, "bash", "x\n", None, None)]),
-])
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        # A block with no marker runs; its language is the fence's first word.
+        ("```bash\necho hi\n```\n", [(1, "bash", "echo hi\n", None, None)]),
+        ("```python extra words\nx = 1\n```\n", [(1, "python", "x = 1\n", None, None)]),
+        # The marker applies across blank lines to the next block only.
+        (
+            "% not run: needs a display\n\n```bash\nlanduse\n```\n```sh\nls\n```\n",
+            [(3, "bash", "landuse\n", "not run", "needs a display"), (6, "sh", "ls\n", None, None)],
+        ),
+        (
+            "<!-- not run: takes 20 minutes -->\n```bash\nscripts/test.sh\n```\n",
+            [(2, "bash", "scripts/test.sh\n", "not run", "takes 20 minutes")],
+        ),
+        ("% file: SWEEP.toml\n```toml\nsteps = 5\n```\n", [(2, "toml", "steps = 5\n", "file", "SWEEP.toml")]),
+        # A longer fence holds a shorter one; a marker further up is no marker.
+        ("````markdown\n```bash\nx\n```\n````\n", [(1, "markdown", "```bash\nx\n```\n", None, None)]),
+        ("% not run: far\ntext\n```bash\nx\n```\n", [(3, "bash", "x\n", None, None)]),
+    ],
+)
 def test_blocks_are_found_with_their_markers(text, expected):
     assert blocks(text) == expected
 
