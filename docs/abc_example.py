@@ -10,7 +10,9 @@ posterior's intervals, the runs and the wall time, and saves the figure:
 
     PYTHONPATH=build/python docs/abc_example.py [docs/abc-posterior.png] [journal]
 
-Run again with the same journal, it takes every finished run from it.
+Run again with the same journal, it takes every finished run from it. With
+--small, a population of 8, one round after the first and targets at steps 30
+and 60: a check that the example runs, in seconds.
 """
 
 import sys
@@ -30,21 +32,25 @@ OUTPUTS = ["avg_travel", "residential_aggregation", "track_share"]
 STEPS = (150, 300)
 
 
-def observed():
+def observed(steps):
     """The targets: one run at the hidden values, replicate 0 (the candidates run other replicates)."""
     sim = landuse.Simulation(seed=landuse.replicate_seed(0), **FIXED, **HIDDEN)
-    table = sim.run(STEPS[-1], measures=landuse.patterns, every=STEPS[0]).set_index("step")
-    return {f"{name} at step {step}": float(table.loc[step, name]) for step in STEPS for name in OUTPUTS}
+    table = sim.run(steps[-1], measures=landuse.patterns, every=steps[0]).set_index("step")
+    return {f"{name} at step {step}": float(table.loc[step, name]) for step in steps for name in OUTPUTS}
 
 
 if __name__ == "__main__":
-    figure = sys.argv[1] if len(sys.argv) > 1 else "docs/abc-posterior.png"
-    journal = sys.argv[2] if len(sys.argv) > 2 else None
-    targets = observed()
+    small = "--small" in sys.argv[1:]
+    arguments = [a for a in sys.argv[1:] if a != "--small"]
+    figure = arguments[0] if arguments else "docs/abc-posterior.png"
+    journal = arguments[1] if len(arguments) > 1 else None
+    population, rounds, steps = (8, 1, (30, 60)) if small else (60, 4, STEPS)
+    targets = observed(steps)
     for name, value in targets.items():
         print(f"target {name} = {value:.4g}")
     started = time.perf_counter()
-    result = calibrate.abc(RANGES, targets, population=60, rounds=4, controls=FIXED, seed=1, journal=journal)
+    result = calibrate.abc(RANGES, targets, population=population, rounds=rounds, controls=FIXED, seed=1,
+                           journal=journal)
     wall = time.perf_counter() - started
     interval = result.interval(0.9)
     interval["truth"] = [HIDDEN[name] for name in interval.index]

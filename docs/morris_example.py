@@ -8,6 +8,9 @@ avg_travel and residential_aggregation at step 300, with 12 trajectories of
 two workers; prints the table and the wall time and saves the figure:
 
     PYTHONPATH=build/python docs/morris_example.py [docs/morris-screening.png]
+
+With --small, 2 trajectories, one replicate and the outputs at step 60: a check
+that the example runs, in seconds.
 """
 
 import sys
@@ -38,10 +41,16 @@ OUTPUTS = ["avg_travel at step 300", "residential_aggregation at step 300"]
 FIXED = {"Edit_size": 8, "CB_decay": 1, "CB_migrate": 1}
 
 if __name__ == "__main__":
-    figure = sys.argv[1] if len(sys.argv) > 1 else "docs/morris-screening.png"
+    small = "--small" in sys.argv[1:]
+    arguments = [a for a in sys.argv[1:] if a != "--small"]
+    figure = arguments[0] if arguments else "docs/morris-screening.png"
+    if small:
+        trajectories, replicates, outputs = 2, 1, [output.replace("300", "60") for output in OUTPUTS]
+    else:
+        trajectories, replicates, outputs = 12, 2, OUTPUTS
     started = time.perf_counter()
-    effects = sensitivity.morris(RANGES, OUTPUTS, trajectories=12, levels=4, replicates=2, controls=FIXED,
-                                 seed=1)
+    effects = sensitivity.morris(RANGES, outputs, trajectories=trajectories, levels=4, replicates=replicates,
+                                 controls=FIXED, seed=1)
     wall = time.perf_counter() - started
     runs = effects.attrs["table"]["run"].nunique()
     print(effects.to_string(float_format=lambda v: f"{v:.3g}"))

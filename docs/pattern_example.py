@@ -5,13 +5,15 @@ deviation per rule, which measures separate the rules by more than their
 replicates' spread, and a picture of replicate 0 of each.
 
     PYTHONPATH=build/python docs/pattern_example.py docs
+
+With --small, two replicates of 100 steps on a grid of cell
+size 10: a check that the example runs, in a few seconds.
 """
 
 import multiprocessing
 import sys
 import time
 
-import numpy as np
 import pandas as pd
 
 import landuse
@@ -22,22 +24,26 @@ CONFIGURATIONS = {
     "direct": {"rb_direct": 1},        # ... head straight for home
 }
 REPLICATES = 5
+# With --small: two replicates, a small grid, a short run.
+SMALL = {"Edit_size": 10, "E_stop": 100}
 SHOWN = ["built_patches", "built_aggregation", "residential_aggregation",
          "residential_edge_density", "home_destination_mean", "home_service_mean", "track_share",
          "track_networks", "arrivals_mean", "arrivals_gini"]
 
 
 def one_run(arguments):
-    name, replicate = arguments
+    name, replicate, fixed = arguments
     sim = landuse.Simulation(seed=landuse.replicate_seed(replicate), pictures=replicate == 0,
-                             **CONFIGURATIONS[name])
+                             **fixed, **CONFIGURATIONS[name])
     sim.run()
     return name, replicate, sim.patterns(), sim.picture() if replicate == 0 else None
 
 
-def main(folder):
+def main(folder, small=False):
     started = time.monotonic()
-    runs = [(name, k) for name in CONFIGURATIONS for k in range(REPLICATES)]
+    fixed = SMALL if small else {}
+    replicates = 2 if small else REPLICATES
+    runs = [(name, k, fixed) for name in CONFIGURATIONS for k in range(replicates)]
     with multiprocessing.Pool(2) as pool:
         results = pool.map(one_run, runs)
     table = pd.DataFrame([{"configuration": name, "replicate": k, **values} for name, k, values, _ in results])
@@ -46,7 +52,7 @@ def main(folder):
     print(f"{len(runs)} runs in {time.monotonic() - started:.0f} s\n")
     names = list(CONFIGURATIONS)
     shown = mean[SHOWN].round(3).astype(str) + " ± " + spread[SHOWN].round(3).astype(str)
-    # A Markdown table, measures down, rules across, for the README.
+    # A Markdown table, measures down, rules across, for docs/how-to/measures.md.
     print("| measure | " + " | ".join(names) + " |")
     print("|---|" + "---|" * len(names))
     for measure in SHOWN:
@@ -70,11 +76,13 @@ def main(folder):
     pictures = {name: picture for name, k, _, picture in results if k == 0}
     for ax, name in zip(axes, names):
         ax.imshow(pictures[name])
-        ax.set_title(f"{name}, replicate 0, step {landuse.Simulation().stop_time}")
+        ax.set_title(f"{name}, replicate 0, step {landuse.Simulation(**fixed).stop_time}")
         ax.axis("off")
     figure.tight_layout()
     figure.savefig(f"{folder}/pattern-example.png", dpi=80)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "docs")
+    small = "--small" in sys.argv[1:]
+    arguments = [a for a in sys.argv[1:] if a != "--small"]
+    main(arguments[0] if arguments else "docs", small)

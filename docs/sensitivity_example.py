@@ -12,6 +12,9 @@ on 7..700 steps (E_decay = 0.5 ** (1 / h)). Prints the indices, the chance share
 the figure (indices of each output) and the convergence plot:
 
     PYTHONPATH=build/python docs/sensitivity_example.py [docs/sensitivity-example.png]
+
+With --small, 8 base points on a grid of cell size 10 and the outputs at step 60:
+a check that the example runs, in seconds.
 """
 
 import sys
@@ -38,9 +41,12 @@ OUTPUTS = [f"{name} at step 300" for name in
            ("avg_travel", "successful", "residential_aggregation", "home_destination_mean", "track_share")]
 
 if __name__ == "__main__":
-    figure = sys.argv[1] if len(sys.argv) > 1 else "docs/sensitivity-example.png"
+    small = "--small" in sys.argv[1:]
+    arguments = [a for a in sys.argv[1:] if a != "--small"]
+    figure = arguments[0] if arguments else "docs/sensitivity-example.png"
+    n, size, outputs = (8, 10, [o.replace("300", "60") for o in OUTPUTS]) if small else (128, 5, OUTPUTS)
     started = time.perf_counter()
-    results = sensitivity.sobol(RANGES, OUTPUTS, n=128, replicates=2, controls={"Edit_size": 5, "CB_decay": 1},
+    results = sensitivity.sobol(RANGES, outputs, n=n, replicates=2, controls={"Edit_size": size, "CB_decay": 1},
                                 seed=1, progress=False)
     wall = time.perf_counter() - started
     first = next(iter(results.values()))
@@ -58,7 +64,7 @@ if __name__ == "__main__":
     fig.tight_layout()
     fig.savefig(figure, dpi=80)
     fig, axes = plt.subplots(1, 2, figsize=(12, 4.5))
-    plot.convergence(results[OUTPUTS[0]], ax=axes[0])
-    plot.convergence(results[OUTPUTS[2]], ax=axes[1])
+    plot.convergence(results[outputs[0]], ax=axes[0])
+    plot.convergence(results[outputs[2]], ax=axes[1])
     fig.tight_layout()
     fig.savefig(figure.replace(".png", "-convergence.png"), dpi=80)

@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
   fonts-dejavu-core fonts-dejavu-extra
   python3-dev pybind11-dev python3-numpy python3-pandas python3-distributed python3-pytest
-  python3-scipy python3-matplotlib python3-cryptography openssl
+  python3-scipy python3-matplotlib python3-cryptography openssl parallel
   python3-xarray python3-zarr python3-sphinx python3-numpydoc python3-myst-parser black flake8
   "$@"
 )

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program and starts the window. Without a display it says so and
 # runs the headless runner with the default settings instead: its CSV is all
-# that reaches stdout, as everything the build prints goes to stderr.
+# that reaches stdout, as everything the build prints goes to stderr. The Python
+# package is built too where the build has it, so that PYTHONPATH=build/python
+# imports it next.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 window=""
@@ -9,12 +11,15 @@ window=""
 {
   scripts/install_packages.sh
   # Only the program that runs is built (the window also needs the runner for its
-  # fallback); scripts/build.sh builds the tests and benchmarks. A build folder
-  # that exists keeps its settings.
+  # fallback), and the Python package; scripts/build.sh builds the tests and
+  # benchmarks. A build folder that exists keeps its settings.
   if [ ! -f build/CMakeCache.txt ]; then
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLANDUSE_BUILD_UI=ON
   fi
   targets=(landuse-headless)
+  if grep -q '^LANDUSE_BUILD_PYTHON:BOOL=ON' build/CMakeCache.txt; then
+    targets+=(landuse_python)
+  fi
   if [ -n "$window" ] && grep -q '^LANDUSE_BUILD_UI:BOOL=ON' build/CMakeCache.txt; then
     targets+=(landuse)
   fi

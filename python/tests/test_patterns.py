@@ -1,5 +1,5 @@
 """The pattern measures: against independent numpy/scipy code on grids of real runs,
-the same numbers from every front end, and the README's table against the model's."""
+the same numbers from every front end, and the documentation's table against the model's."""
 
 import math
 import os
@@ -164,9 +164,9 @@ def test_a_pattern_measure_is_the_output_of_a_sensitivity_analysis(client):
         assert row["built_aggregation"] == sim.patterns()["built_aggregation"]
 
 
-def test_the_readme_lists_every_pattern_measure_with_its_unit_and_meaning():
-    readme = (ROOT / "README.md").read_text()
-    section = readme.split("#### Pattern measures\n", 1)[1].split("\n#", 1)[0]
+def test_the_documentation_lists_every_pattern_measure_with_its_unit_and_meaning():
+    page = (ROOT / "docs" / "how-to" / "measures.md").read_text()
+    section = page.split("## Pattern measures\n", 1)[1].split("\n#", 1)[0]
     rows = re.findall(r"^\| `([a-z_]+)` \| ([^|]+?) \| ([^|]+?) \|$", section, re.M)
     assert rows == [tuple(measure) for measure in landuse._core.pattern_measures]
     assert list(landuse.PATTERN_MEASURES.index) == [name for name, _, _ in rows]
