@@ -10,6 +10,7 @@
 
 #include "control_table.h"
 #include "random_streams.h"
+#include "run_limits.h"
 #include "statistics_csv.h"
 #include "version.h"
 
@@ -21,7 +22,7 @@ const std::string kVersion = std::string("landuse-headless ") + LandUseVersion()
 std::string ControlsHelp()
 {
     std::ostringstream text;
-    text << "\nWhole numbers are read in decimal; leading zeros are allowed (010 is ten).\n"
+    text << "Whole numbers are read in decimal; leading zeros are allowed (010 is ten).\n"
             "\nExit codes: 0 the run finished; 1 a batch of agents larger than the memory this process\n"
             "may use, or a file (stdout included) that cannot be written, checked before the first step\n"
             "where it can be; 2 a text that does not convert (the run ends there); 64 a mistake on the\n"
@@ -31,7 +32,10 @@ std::string ControlsHelp()
             "129), with its temporary files removed.\n"
             "\nControls (--set NAME=TEXT, or NAME=TEXT lines in a --params file). Edits take their text\n"
             "as typed, check boxes 0 or 1, radio buttons 1, scroll bars a position, usage-table cells\n"
-            "StringGrid1.C.R (column C, row R) a real text:\n";
+            "StringGrid1.C.R (column C, row R) a real text. Ranges marked \"refused\" are enforced: a value\n"
+            "outside is refused when set (exit 64), or when the model reads it (exit 2). Ranges marked\n"
+            "\"typically\" are the values the model is meant for and are not enforced: E_CProbab=5 runs\n"
+            "and exits 0, as the window's panel would run it.\n";
     std::optional<PanelPage> page;
     for (const ControlDefinition& control : ControlTable()) {
         if (page != control.page) {
@@ -39,8 +43,9 @@ std::string ControlsHelp()
             text << "\n  page \"" << PageTitle(control.page) << "\":\n";
         }
         text << "    " << control.name << " (" << KindName(control.kind) << ", default " << control.defaultValue;
-        if (*control.range) text << ", " << control.range;
+        if (*control.unit) text << ", in " << control.unit;
         text << ")\n        " << control.meaning << "\n";
+        if (const std::string range = RangeText(control); !range.empty()) text << "        " << range << "\n";
     }
     return text.str();
 }
@@ -72,10 +77,10 @@ void CheckTagKeys(const Tags& tags)
     }
 }
 
-// The ranges of the whole-number options.
-constexpr std::uint64_t kMaxSteps = 2147483647;  // the step counter is a 32-bit integer
-constexpr std::uint64_t kMaxSeed = 4294967295;   // a state of the 32-bit generator
-constexpr std::uint64_t kMaxThreads = 2;
+// The ranges of the whole-number options, as the engine names them.
+constexpr std::uint64_t kMaxSteps = kLargestStep;
+constexpr std::uint64_t kMaxSeed = kLargestSeed;
+const std::string kStepsRange = "1.." + std::to_string(kMaxSteps);
 
 // A whole number written in decimal, leading zeros allowed ("010" is ten), within
 // min..max; anything else is refused with the option's range.
@@ -126,7 +131,7 @@ struct PeriodicOutput {
     PeriodicOutput(CLI::App& app, const std::string& everyName, const std::string& what, const std::string& folderName,
                    const std::string& fileNames, std::string& folderPath)
     {
-        every = app.add_option(everyName, everyText, what + " every N steps, 1..2147483647...")->type_name("N");
+        every = app.add_option(everyName, everyText, what + " every N steps, " + kStepsRange + "...")->type_name("N");
         folder = app.add_option(folderName, folderPath, "...into DIR, as " + fileNames)->type_name("DIR");
         every->needs(folder);
         folder->needs(every);
@@ -140,103 +145,247 @@ struct PeriodicOutput {
     }
 };
 
+// --help as the option definitions give it: a usage synopsis made from the
+// options, their relations and groups, then each group's options with their
+// descriptions, then the footer.
+class RunnerHelpFormatter : public CLI::Formatter {
+public:
+    RunnerHelpFormatter() { column_width(24); }
+
+    // The synopsis first, then what the program does; one empty line after each
+    // group of options.
+    std::string make_usage(const CLI::App* app, std::string name) const override
+    {
+        return UsageSynopsis(*app, name) + "\n" + app->get_description() + "\n\n";
+    }
+    std::string make_description(const CLI::App*) const override { return ""; }
+    std::string make_group(std::string group, bool positional, std::vector<const CLI::Option*> options) const override
+    {
+        std::string text = group + ":\n";
+        for (const CLI::Option* option : options) text += make_option(option, positional);
+        return text;
+    }
+    // The relations between options show in the synopsis; an option's line holds its
+    // name and value.
+    std::string make_option_opts(const CLI::Option* option) const override
+    {
+        return option->get_type_name().empty() ? std::string() : " " + option->get_type_name();
+    }
+
+    // "usage: NAME" and every option, wrapped under the first: [--x N] for an
+    // option, [--x N]... for one that repeats, [--a | --b] for two that exclude each
+    // other given next to each other, [--x N --y DIR] for two that need each other,
+    // and [--x F [--y N]] for options that need --x.
+    static std::string UsageSynopsis(const CLI::App& app, const std::string& name)
+    {
+        std::vector<const CLI::Option*> options = app.get_options();
+        // The program's own questions come last.
+        std::stable_partition(options.begin(), options.end(), [&](const CLI::Option* o) {
+            return o != app.get_help_ptr() && o != app.get_version_ptr();
+        });
+        const auto needs = [](const CLI::Option* a, const CLI::Option* b) {
+            return a->get_needs().count(const_cast<CLI::Option*>(b)) > 0;
+        };
+        const auto excludes = [](const CLI::Option* a, const CLI::Option* b) {
+            return a->get_excludes().count(const_cast<CLI::Option*>(b)) > 0;
+        };
+        const auto word = [](const CLI::Option* o) {
+            return o->get_name() + (o->get_type_name().empty() ? "" : " " + o->get_type_name());
+        };
+        std::vector<std::string> items;
+        std::vector<const CLI::Option*> placed;
+        const auto isPlaced = [&](const CLI::Option* o) {
+            return std::find(placed.begin(), placed.end(), o) != placed.end();
+        };
+        for (std::size_t i = 0; i < options.size(); ++i) {
+            const CLI::Option* o = options[i];
+            if (isPlaced(o)) continue;
+            placed.push_back(o);
+            std::string item = word(o);
+            const CLI::Option* next = i + 1 < options.size() ? options[i + 1] : nullptr;
+            const CLI::Option* partner = nullptr;
+            for (const CLI::Option* p : options)
+                if (p != o && !isPlaced(p) && needs(o, p) && needs(p, o)) partner = p;
+            if (partner) {
+                item += " " + word(partner);
+                placed.push_back(partner);
+            } else if (next && excludes(o, next) && excludes(next, o)) {
+                item += " | " + word(next);
+                placed.push_back(next);
+            } else {
+                for (const CLI::Option* p : options)
+                    if (p != o && !isPlaced(p) && needs(p, o) && !needs(o, p)) {
+                        item += " [" + word(p) + "]";
+                        placed.push_back(p);
+                    }
+            }
+            item = "[" + item + "]";
+            if (o->get_expected_max() >= CLI::detail::expected_max_vector_size) item += "...";
+            items.push_back(item);
+        }
+        const std::string lead = "usage: " + name + " ";
+        std::string text = lead;
+        std::size_t lineStart = 0;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (i > 0 && text.size() - lineStart + 1 + items[i].size() > kUsageWidth) {
+                text += "\n";
+                lineStart = text.size();
+                text += std::string(lead.size(), ' ');
+            } else if (i > 0) {
+                text += " ";
+            }
+            text += items[i];
+        }
+        return text + "\n";
+    }
+
+private:
+    static constexpr std::size_t kUsageWidth = 110;
+};
+
+// The groups of --help, in order.
+const char* const kRunGroup = "Run";
+const char* const kTablesGroup = "Statistics and tables";
+const char* const kDuringGroup = "Files every N steps";
+const char* const kStatesGroup = "Run states";
+const char* const kProgramGroup = "Program";
+
+// The runner's command line: every option with its description and group, bound
+// to the texts and fields parsing fills.
+struct RunnerCommandLine {
+    CLI::App app{"Runs the land-use model without the window and writes its statistics as CSV.", "landuse-headless"};
+    // Whole numbers are taken as text and read in decimal here: CLI11 would read
+    // "010" as octal.
+    std::string steps, seed, replicate, threads, patternsEvery, trackThreshold;
+    std::vector<std::string> sets, tags;
+    bool progress = false, quiet = false;
+    CLI::Option *seedOption, *replicateOption, *agentsOption, *cellsOption, *patternsOption, *loadOption, *saveOption,
+        *progressOption, *quietOption;
+    std::optional<PeriodicOutput> cellTables, pictures, states;
+
+    explicit RunnerCommandLine(RunnerOptions& options)
+    {
+        app.formatter(std::make_shared<RunnerHelpFormatter>());
+        app.footer(ControlsHelp());
+        // --help and --version come last, in the group of the program's own options.
+        app.set_help_flag();
+
+        app.add_option("--steps", steps,
+                       "time steps to run, 0.." + std::to_string(kMaxSteps) +
+                           " (default: those left to the stop time E_stop;\n"
+                           "a run, loaded or new, at or past its stop time runs none and says so on stderr)")
+            ->type_name("N")
+            ->group(kRunGroup);
+        app.add_option("--params", options.paramsFiles, "NAME=TEXT lines applied in order before any --set")
+            ->type_name("FILE")
+            ->allow_extra_args(false)
+            ->group(kRunGroup);
+        app.add_option("--set", sets, "a control's value, as if typed into it (its change handler runs)")
+            ->type_name("NAME=TEXT")
+            ->allow_extra_args(false)
+            ->group(kRunGroup);
+        seedOption = app.add_option("--seed", seed,
+                                    "the generator's starting state, 0.." + std::to_string(kMaxSeed) +
+                                        " (default 0); seeds give no\n"
+                                        "guarantee that runs share no random numbers: use --replicate")
+                         ->type_name("S")
+                         ->group(kRunGroup);
+        replicateOption =
+            app.add_option("--replicate", replicate,
+                           "replicate K, 0.." + std::to_string(kMaxSeed) +
+                               ": the run starts bitreverse32(K) draws into the generator's\n"
+                               "cycle (K = 0: seed 0). The first N replicates start at least 2^32 / M draws\n"
+                               "apart, M being N rounded up to a power of two (the first 64 exactly 2^26 apart),\n"
+                               "so they share no random number while each run draws at most 2^32 / M numbers\n"
+                               "(2^32 / 2N always suffices). The default run draws 36.4 million: 64 replicates of\n"
+                               "it share none, 128 would. Runs with the same K share their numbers on purpose")
+                ->type_name("K")
+                ->group(kRunGroup);
+        seedOption->excludes(replicateOption);
+        app.add_option("--threads", threads,
+                       "workers of the diffusion, " + std::to_string(kFewestWorkers) + ".." +
+                           std::to_string(kMostWorkers) + " (default: 1); every count gives the same run")
+            ->type_name("N")
+            ->group(kRunGroup);
+        app.add_option("--stats", options.statsFile, "the statistics to FILE instead of stdout")
+            ->type_name("FILE")
+            ->group(kTablesGroup);
+        agentsOption = app.add_option("--agents", options.agentsFile, "the agents after the last step (to FILE if given)")
+                           ->type_name("[FILE]")
+                           ->expected(0, 1)
+                           ->group(kTablesGroup);
+        cellsOption = app.add_option("--cells", options.cellsFile, "every cell after the last step (to FILE if given)")
+                          ->type_name("[FILE]")
+                          ->expected(0, 1)
+                          ->group(kTablesGroup);
+        patternsOption =
+            app.add_option("--patterns", options.patternsFile,
+                           "the pattern measures (patches, edges, aggregation, distances, track networks,\n"
+                           "arrivals) to FILE, one row per measured step")
+                ->type_name("FILE")
+                ->group(kTablesGroup);
+        app.add_option("--patterns-every", patternsEvery,
+                       "measure the pattern every N steps, " + kStepsRange + " (default: after the last step only)")
+            ->type_name("N")
+            ->needs(patternsOption)
+            ->group(kTablesGroup);
+        app.add_option("--track-threshold", trackThreshold,
+                       "the all-tracks value from which a cell counts as a track cell (default " +
+                           DefaultText(PatternSettings{}.trackThreshold) + ")")
+            ->type_name("T")
+            ->needs(patternsOption)
+            ->group(kTablesGroup);
+        app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics\n"
+                                      "column)")
+            ->type_name("KEY=VALUE")
+            ->allow_extra_args(false)
+            ->group(kTablesGroup);
+        cellTables.emplace(app, "--cells-every", "a cell table", "--cells-dir", "cells-STEP.csv",
+                           options.cellsDirectory);
+        pictures.emplace(app, "--pictures-every", "a picture of the drawing panel (404 x 404 PNG) at the start\nand",
+                         "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
+        for (CLI::Option* o : {cellTables->every, cellTables->folder, pictures->every, pictures->folder})
+            o->group(kDuringGroup);
+        loadOption =
+            app.add_option("--load-state", options.loadState,
+                           "start from the run state in FILE instead of the set-up; --params and --set then\n"
+                           "change controls as if typed into the panel (the generator's state is the file's)")
+                ->type_name("FILE")
+                ->group(kStatesGroup);
+        loadOption->excludes(seedOption);
+        loadOption->excludes(replicateOption);
+        saveOption = app.add_option("--save-state", options.saveState, "the run state after the last step to FILE")
+                         ->type_name("FILE")
+                         ->group(kStatesGroup);
+        states.emplace(app, "--save-state-every", "a run state", "--state-dir", "state-STEP.lus",
+                       options.stateDirectory);
+        states->every->group(kStatesGroup);
+        states->folder->group(kStatesGroup);
+        progressOption = app.add_flag("--progress", progress, "a progress line on stderr (default: when it is a terminal)")
+                             ->group(kProgramGroup);
+        quietOption = app.add_flag("--no-progress", quiet, "no progress line")->group(kProgramGroup);
+        progressOption->excludes(quietOption);
+        app.add_flag("--print-params", options.printParams,
+                     "print every control's value in effect as a params file instead of running")
+            ->group(kProgramGroup);
+        app.set_help_flag("-h,--help", "this text, then exit")->group(kProgramGroup);
+        app.set_version_flag("--version", kVersion, "the program's version, then exit")->group(kProgramGroup);
+    }
+};
+
 }  // namespace
 
-const char* const kRunnerUsage =
-    "usage: landuse-headless [--steps N] [--params FILE]... [--set NAME=TEXT]... [--seed S | --replicate K]\n"
-    "                        [--threads N] [--stats FILE] [--agents [FILE]] [--cells [FILE]]\n"
-    "                        [--cells-every N --cells-dir DIR] [--pictures-every N --pictures-dir DIR]\n"
-    "                        [--patterns FILE [--patterns-every N] [--track-threshold T]]\n"
-    "                        [--load-state FILE] [--save-state FILE] [--save-state-every N --state-dir DIR]\n"
-    "                        [--tag KEY=VALUE]... [--progress | --no-progress]\n"
-    "                        [--print-params] [--help] [--version]\n";
+std::string RunnerUsage()
+{
+    RunnerOptions options;
+    const RunnerCommandLine commandLine(options);
+    return RunnerHelpFormatter::UsageSynopsis(commandLine.app, commandLine.app.get_name());
+}
 
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options, std::ostream& out)
 {
-    CLI::App app("Runs the land-use model without the window and writes its statistics as CSV.", "landuse-headless");
-    app.footer(ControlsHelp());
-    app.set_version_flag("--version", kVersion);
-
-    // Whole numbers are taken as text and read in decimal here: CLI11 would read
-    // "010" as octal.
-    std::string steps, seed, replicate, threads;
-    std::vector<std::string> sets;
-    std::vector<std::string> tags;
-    app.add_option("--steps", steps,
-                   "time steps to run, 0..2147483647 (default: the stop time E_stop, or with --load-state\n"
-                   "the steps left to it)")
-        ->type_name("N");
-    app.add_option("--params", options.paramsFiles, "NAME=TEXT lines applied in order before any --set")
-        ->type_name("FILE")
-        ->allow_extra_args(false);
-    app.add_option("--set", sets, "a control's value, as if typed into it (its change handler runs)")
-        ->type_name("NAME=TEXT")
-        ->allow_extra_args(false);
-    auto* seedOption = app.add_option("--seed", seed,
-                                      "the generator's starting state, 0..4294967295 (default 0); seeds give no\n"
-                                      "guarantee that runs share no random numbers: use --replicate")
-                           ->type_name("S");
-    auto* replicateOption =
-        app.add_option("--replicate", replicate,
-                       "replicate K, 0..4294967295: the run starts bitreverse32(K) draws into the generator's\n"
-                       "cycle (K = 0: seed 0), so N replicates share no random number while each run draws\n"
-                       "fewer than 2^32 / 2N numbers (the first 64 lie 2^26 draws apart); runs with the same\n"
-                       "K share their numbers on purpose")
-            ->type_name("K");
-    seedOption->excludes(replicateOption);
-    app.add_option("--threads", threads, "workers of the diffusion, 1..2 (default: 1)")
-        ->type_name("N");
-    app.add_option("--stats", options.statsFile, "the statistics to FILE instead of stdout")->type_name("FILE");
-    auto* agentsOption =
-        app.add_option("--agents", options.agentsFile, "the agents after the last step (to FILE if given)")
-            ->type_name("[FILE]")
-            ->expected(0, 1);
-    auto* cellsOption =
-        app.add_option("--cells", options.cellsFile, "every cell after the last step (to FILE if given)")
-            ->type_name("[FILE]")
-            ->expected(0, 1);
-    const PeriodicOutput cellTables(app, "--cells-every", "a cell table", "--cells-dir", "cells-STEP.csv",
-                                    options.cellsDirectory);
-    const PeriodicOutput pictures(app, "--pictures-every", "a picture of the drawing panel (404 x 404 PNG) at the start and",
-                                  "--pictures-dir", "picture-STEP.png", options.picturesDirectory);
-    std::string patternsEvery, trackThreshold;
-    auto* patternsOption =
-        app.add_option("--patterns", options.patternsFile,
-                       "the pattern measures (patches, edges, aggregation, distances, track networks, arrivals)\n"
-                       "to FILE, one row per measured step")
-            ->type_name("FILE");
-    app.add_option("--patterns-every", patternsEvery, "measure the pattern every N steps, 1..2147483647 (default: after\n"
-                                                      "the last step only)")
-        ->type_name("N")
-        ->needs(patternsOption);
-    app.add_option("--track-threshold", trackThreshold,
-                   "the all-tracks value from which a cell counts as a track cell (default " +
-                       DefaultText(PatternSettings{}.trackThreshold) + ")")
-        ->type_name("T")
-        ->needs(patternsOption);
-    auto* loadOption =
-        app.add_option("--load-state", options.loadState,
-                       "start from the run state in FILE instead of the set-up; --params and --set then change\n"
-                       "controls as if typed into the panel (the generator's state is the file's)")
-            ->type_name("FILE");
-    loadOption->excludes(seedOption);
-    loadOption->excludes(replicateOption);
-    auto* saveOption =
-        app.add_option("--save-state", options.saveState, "the run state after the last step to FILE")->type_name("FILE");
-    const PeriodicOutput states(app, "--save-state-every", "a run state", "--state-dir", "state-STEP.lus",
-                                options.stateDirectory);
-    app.add_option("--tag", tags, "a leading column KEY on every statistics row (each KEY once, no statistics column)")
-        ->type_name("KEY=VALUE")
-        ->allow_extra_args(false);
-    bool progress = false;
-    bool quiet = false;
-    auto* progressOption =
-        app.add_flag("--progress", progress, "a progress line on stderr (default: when it is a terminal)");
-    auto* quietOption = app.add_flag("--no-progress", quiet, "no progress line");
-    progressOption->excludes(quietOption);
-    app.add_flag("--print-params", options.printParams,
-                 "print every control's value in effect as a params file instead of running");
-
+    RunnerCommandLine commandLine(options);
+    CLI::App& app = commandLine.app;
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
         app.parse(reversed);
@@ -250,30 +399,33 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         throw UsageError(e.what());
     }
 
-    if (app.count("--steps")) options.steps = static_cast<std::int64_t>(ParseDecimal("--steps", steps, 0, kMaxSteps));
-    cellTables.Read(options.cellsEvery, options.cellsDirectory);
-    pictures.Read(options.picturesEvery, options.picturesDirectory);
-    states.Read(options.saveStateEvery, options.stateDirectory);
-    if (patternsOption->count() && options.patternsFile.empty()) throw UsageError("--patterns must name a file, found ''");
+    const RunnerCommandLine& c = commandLine;
+    if (app.count("--steps")) options.steps = static_cast<std::int64_t>(ParseDecimal("--steps", c.steps, 0, kMaxSteps));
+    c.cellTables->Read(options.cellsEvery, options.cellsDirectory);
+    c.pictures->Read(options.picturesEvery, options.picturesDirectory);
+    c.states->Read(options.saveStateEvery, options.stateDirectory);
+    if (c.patternsOption->count() && options.patternsFile.empty())
+        throw UsageError("--patterns must name a file, found ''");
     if (app.count("--patterns-every"))
-        options.patternsEvery = static_cast<std::int64_t>(ParseDecimal("--patterns-every", patternsEvery, 1, kMaxSteps));
-    if (app.count("--track-threshold")) options.trackThreshold = ParseFiniteReal("--track-threshold", trackThreshold);
-    if (loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
-    if (saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
-    for (const std::string& set : sets) {
+        options.patternsEvery = static_cast<std::int64_t>(ParseDecimal("--patterns-every", c.patternsEvery, 1, kMaxSteps));
+    if (app.count("--track-threshold")) options.trackThreshold = ParseFiniteReal("--track-threshold", c.trackThreshold);
+    if (c.loadOption->count() && options.loadState.empty()) throw UsageError("--load-state must name a file, found ''");
+    if (c.saveOption->count() && options.saveState.empty()) throw UsageError("--save-state must name a file, found ''");
+    for (const std::string& set : c.sets) {
         ControlSetting setting;
         if (!SplitSetting(set, setting)) throw UsageError("--set takes NAME=TEXT, found '" + set + "'");
         options.sets.push_back(std::move(setting));
     }
-    for (const std::string& tag : tags) options.tags.push_back(SplitTag(tag));
+    for (const std::string& tag : c.tags) options.tags.push_back(SplitTag(tag));
     CheckTagKeys(options.tags);
-    if (replicateOption->count())
-        options.seed = ReplicateSeed(static_cast<std::uint32_t>(ParseDecimal("--replicate", replicate, 0, kMaxSeed)));
-    if (seedOption->count()) options.seed = static_cast<std::uint32_t>(ParseDecimal("--seed", seed, 0, kMaxSeed));
-    if (app.count("--threads")) options.threads = static_cast<int>(ParseDecimal("--threads", threads, 1, kMaxThreads));
-    options.agents = agentsOption->count() > 0;
-    options.cells = cellsOption->count() > 0;
-    if (progressOption->count()) options.progress = true;
-    if (quietOption->count()) options.progress = false;
+    if (c.replicateOption->count())
+        options.seed = ReplicateSeed(static_cast<std::uint32_t>(ParseDecimal("--replicate", c.replicate, 0, kMaxSeed)));
+    if (c.seedOption->count()) options.seed = static_cast<std::uint32_t>(ParseDecimal("--seed", c.seed, 0, kMaxSeed));
+    if (app.count("--threads"))
+        options.threads = static_cast<int>(ParseDecimal("--threads", c.threads, kFewestWorkers, kMostWorkers));
+    options.agents = c.agentsOption->count() > 0;
+    options.cells = c.cellsOption->count() > 0;
+    if (c.progressOption->count()) options.progress = true;
+    if (c.quietOption->count()) options.progress = false;
     return ParseOutcome::Run;
 }

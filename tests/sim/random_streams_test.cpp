@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 #include "random_streams.h"
@@ -25,6 +26,23 @@ TEST(RandomStreams, ReplicatesStartBitReversedDrawsFromZero)
         std::uint64_t smallest = (1ull << 32) - positions.back() + positions.front();
         for (std::size_t i = 1; i < positions.size(); ++i) smallest = std::min<std::uint64_t>(smallest, positions[i] - positions[i - 1]);
         EXPECT_EQ(smallest, (1ull << 32) / count);
+    }
+    // Any N: the first N start 2^32 / M draws apart at the least, M being N rounded
+    // up to a power of two, so runs of at most that many draws share no number, and
+    // one more draw reaches the next replicate's stream (--help states this).
+    for (const std::uint32_t count : {2u, 3u, 5u, 33u, 63u, 65u, 100u, 129u}) {
+        std::vector<std::uint32_t> positions;
+        for (std::uint32_t k = 0; k < count; ++k) positions.push_back(DrawsBetween(0, ReplicateSeed(k)));
+        std::sort(positions.begin(), positions.end());
+        std::uint64_t smallest = (1ull << 32) - positions.back() + positions.front();
+        std::size_t at = 0;
+        for (std::size_t i = 1; i < positions.size(); ++i)
+            if (positions[i] - positions[i - 1] < smallest) smallest = positions[i] - positions[at = i - 1];
+        const std::uint64_t gap = (1ull << 32) / std::bit_ceil(count);
+        EXPECT_EQ(smallest, gap) << count;
+        EXPECT_GE(gap, (1ull << 32) / (2ull * count)) << count;
+        EXPECT_FALSE(StreamsOverlap(positions[at], gap, positions[at + 1], gap)) << count;
+        EXPECT_TRUE(StreamsOverlap(positions[at], gap + 1, positions[at + 1], gap)) << count;
     }
 }
 
