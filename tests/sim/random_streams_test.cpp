@@ -31,18 +31,22 @@ TEST(RandomStreams, ReplicatesStartBitReversedDrawsFromZero)
     // up to a power of two, so runs of at most that many draws share no number, and
     // one more draw reaches the next replicate's stream (--help states this).
     for (const std::uint32_t count : {2u, 3u, 5u, 33u, 63u, 65u, 100u, 129u}) {
-        std::vector<std::uint32_t> positions;
-        for (std::uint32_t k = 0; k < count; ++k) positions.push_back(DrawsBetween(0, ReplicateSeed(k)));
-        std::sort(positions.begin(), positions.end());
-        std::uint64_t smallest = (1ull << 32) - positions.back() + positions.front();
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> starts;  // (draws from state 0, the state)
+        for (std::uint32_t k = 0; k < count; ++k) starts.emplace_back(DrawsBetween(0, ReplicateSeed(k)), ReplicateSeed(k));
+        std::sort(starts.begin(), starts.end());
+        starts.push_back(starts.front());  // the cycle closes
+        std::uint64_t smallest = ~0ull;
         std::size_t at = 0;
-        for (std::size_t i = 1; i < positions.size(); ++i)
-            if (positions[i] - positions[i - 1] < smallest) smallest = positions[i] - positions[at = i - 1];
+        for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+            const std::uint64_t apart = DrawsBetween(starts[i].second, starts[i + 1].second);
+            if (apart < smallest) smallest = apart, at = i;
+        }
+        const std::uint32_t first = starts[at].second, next = starts[at + 1].second;
         const std::uint64_t gap = (1ull << 32) / std::bit_ceil(count);
         EXPECT_EQ(smallest, gap) << count;
         EXPECT_GE(gap, (1ull << 32) / (2ull * count)) << count;
-        EXPECT_FALSE(StreamsOverlap(positions[at], gap, positions[at + 1], gap)) << count;
-        EXPECT_TRUE(StreamsOverlap(positions[at], gap + 1, positions[at + 1], gap)) << count;
+        EXPECT_FALSE(StreamsOverlap(first, gap, next, gap)) << count;
+        EXPECT_TRUE(StreamsOverlap(first, gap + 1, next, gap)) << count;
     }
 }
 
