@@ -92,8 +92,12 @@ def control_text(value):
 
 def control_table():
     """Every control the model has, one row each: name, kind, page, default (the
-    panel's text), caption, meaning, range and, for a radio button, its partner.
-    Usage-table cells are named StringGrid1.C.R (column 1..5, row 1..3)."""
+    panel's text), caption, meaning, range (the enforced one) with range_rule
+    ("refused" when set, "converted" refused when read, "kept within" by its
+    handler, "" none), unit, typical (values the model is meant for, never
+    checked), range_text (both in words, as --help shows them) and, for a radio
+    button, its partner. Usage-table cells are named StringGrid1.C.R (column
+    1..5, row 1..3)."""
     return pd.DataFrame(_control_table()).set_index("name")
 
 
