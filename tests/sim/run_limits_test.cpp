@@ -41,7 +41,8 @@ TEST(RunLimits, StepsDecidedForNewAndLoadedRuns)
         const StepDecision decided = DecideSteps(c.requested, c.stepCount, c.stopTime);
         EXPECT_EQ(decided.steps, c.steps) << c.what;
         EXPECT_EQ(!decided.whyNone.empty(), c.saysWhyNone) << c.what;
-        if (c.saysWhyNone)
+        if (c.saysWhyNone) {
             EXPECT_NE(decided.whyNone.find("stop time " + std::to_string(c.stopTime)), std::string::npos) << c.what;
+        }
     }
 }
