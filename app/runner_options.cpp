@@ -45,7 +45,7 @@ std::string ControlsHelp()
             text << "\n  page \"" << PageTitle(control.page) << "\":\n";
         }
         text << "    " << control.name << " (" << KindName(control.kind) << ", default " << control.defaultValue;
-        if (*control.unit) text << ", in " << control.unit;
+        if (*control.unit) text << "; unit: " << control.unit;
         text << ")\n        " << control.meaning << "\n";
         if (const std::string range = RangeText(control); !range.empty()) text << "        " << range << "\n";
     }
