@@ -20,6 +20,7 @@
 #include "sim/controls/control_table.h"
 #include "sim/controls/conversion.h"
 #include "sim/core/program_start.h"
+#include "sim/core/run_limits.h"
 #include "sim/core/time_step.h"
 #include "sim/drawing/world_picture.h"
 
@@ -147,16 +148,15 @@ void StartRun(Simulation& sim, DrawingRecorder& recorder, const RunnerOptions& o
     for (const ControlSetting& setting : settings) SetControl(sim, setting.name, setting.text);
 }
 
-// The steps to run: --steps, else those left to the stop time.
-std::int64_t StepsToRun(const RunnerOptions& options, const Run& run)
+// The steps to run, by the engine's one rule: --steps, else those left to the stop time.
+StepDecision StepsToRun(const RunnerOptions& options, const Run& run)
 {
-    if (options.steps) return *options.steps;
-    const std::int64_t left = static_cast<std::int64_t>(run.stopTime) - run.stepCount;
-    if (run.stopTime <= 0 || left < 0)
-        throw UsageError("the stop time " + std::to_string(run.stopTime) + " never stops the run" +
-                         (run.stepCount > 0 ? " at step " + std::to_string(run.stepCount) : std::string()) +
-                         ": give --steps");
-    return left;
+    try {
+        return DecideSteps(options.steps, run.stepCount, run.stopTime);
+    } catch (const StepCountError& e) {
+        throw UsageError(options.steps ? "--steps " + std::to_string(*options.steps) + ": " + e.what()
+                                       : std::string(e.what()) + " with --steps");
+    }
 }
 
 std::unique_ptr<OutputFile> OpenIfNamed(bool wanted, const std::string& path)
@@ -262,9 +262,10 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         PrintParams(out, sim.controls, options);
         return kExitSuccess;
     }
-    const std::int64_t steps = StepsToRun(options, sim.run);
-    if (steps > std::numeric_limits<std::int32_t>::max() - static_cast<std::int64_t>(sim.run.stepCount))
-        throw UsageError("--steps " + std::to_string(steps) + " would take the step count past 2147483647");
+    const StepDecision decided = StepsToRun(options, sim.run);
+    const std::int64_t steps = decided.steps;
+    // Not a mistake: the run is where it was asked to stop. Its tables are written as with --steps 0.
+    if (!decided.whyNone.empty()) err << "landuse-headless: " << decided.whyNone << " (--steps N runs N more)\n";
 
     const std::unique_ptr<OutputFile> agentsFile = OpenIfNamed(options.agents, options.agentsFile);
     const std::unique_ptr<OutputFile> cellsFile = OpenIfNamed(options.cells, options.cellsFile);
@@ -309,11 +310,11 @@ int RunAndReport(const std::vector<std::string>& arguments, std::ostream& out, s
         return RunWithOptions(options, out, err, errIsTerminal);
     } catch (const ControlValueError& e) {
         out.flush();
-        err << "landuse-headless: " << e.what() << "\n" << kRunnerUsage << "Run with --help for more.\n";
+        err << "landuse-headless: " << e.what() << "\n" << RunnerUsage() << "Run with --help for more.\n";
         return kExitUsageError;
     } catch (const UsageError& e) {
         out.flush();
-        err << "landuse-headless: " << e.what() << "\n" << kRunnerUsage << "Run with --help for more.\n";
+        err << "landuse-headless: " << e.what() << "\n" << RunnerUsage() << "Run with --help for more.\n";
         return kExitUsageError;
     } catch (const StateFileError& e) {
         out.flush();

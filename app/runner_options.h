@@ -56,5 +56,6 @@ enum class ParseOutcome { Run, Done };
 // `out` and return Done. Mistakes throw UsageError.
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options, std::ostream& out);
 
-// One line on how to call the runner, for messages.
-extern const char* const kRunnerUsage;
+// How to call the runner, for messages: the synopsis --help opens with, made from
+// the option definitions.
+std::string RunnerUsage();

@@ -23,6 +23,7 @@
 #include "sim/controls/conversion.h"
 #include "sim/core/program_start.h"
 #include "sim/core/random_streams.h"
+#include "sim/core/run_limits.h"
 #include "sim/core/setup.h"
 #include "sim/core/simulation.h"
 #include "sim/core/statistics.h"
@@ -131,10 +132,12 @@ public:
         CallLock lock(mutex_);
         SetControl(sim_, *Find(name), text);
     }
-    // Workers of the diffusion: 1 or 2. Every count gives the same run.
+    // Workers of the diffusion, kFewestWorkers..kMostWorkers. Every count gives the same run.
     void SetThreads(int count)
     {
-        if (count < 1 || count > 2) throw ControlValueError("threads takes 1 or 2");
+        if (count < kFewestWorkers || count > kMostWorkers)
+            throw ControlValueError("threads takes " + std::to_string(kFewestWorkers) + ".." +
+                                    std::to_string(kMostWorkers));
         CallLock lock(mutex_);
         sim_.SetWorkerCount(count);
     }
@@ -146,8 +149,8 @@ public:
             {
                 py::gil_scoped_release release;
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (sim_.run.stepCount == std::numeric_limits<std::int32_t>::max())
-                    throw std::overflow_error("the step count is at its largest, 2147483647");
+                if (sim_.run.stepCount == kLargestStep)
+                    throw std::overflow_error("the step count is at its largest, " + std::to_string(kLargestStep));
                 TimeStep(sim_);
             }
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
@@ -343,6 +346,17 @@ private:
     mutable std::mutex mutex_;
 };
 
+const char* RangeRuleName(RangeRule rule)
+{
+    switch (rule) {
+    case RangeRule::None: return "";
+    case RangeRule::Refused: return "refused";
+    case RangeRule::Converted: return "converted";
+    case RangeRule::KeptWithin: return "kept within";
+    }
+    return "";
+}
+
 py::list DescribeControls()
 {
     py::list rows;
@@ -355,6 +369,10 @@ py::list DescribeControls()
         row["caption"] = control.caption;
         row["meaning"] = control.meaning;
         row["range"] = control.range;
+        row["range_rule"] = RangeRuleName(control.rangeRule);
+        row["unit"] = control.unit;
+        row["typical"] = control.typical;
+        row["range_text"] = RangeText(control);
         row["partner"] = control.partner ? py::object(py::str(control.partner)) : py::object(py::none());
         rows.append(row);
     }
@@ -375,6 +393,8 @@ PYBIND11_MODULE(_core, m)
     static py::exception<ControlValueError> controlValueError(m, "ControlValueError", PyExc_ValueError);
     // A run state that cannot be continued: not a state, damaged, another format version.
     static py::exception<RunStateError> runStateError(m, "RunStateError", PyExc_ValueError);
+    // A number of steps that cannot run, or none where the stop time gives none.
+    static py::exception<StepCountError> stepCountError(m, "StepCountError", PyExc_ValueError);
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown) std::rethrow_exception(thrown);
@@ -386,6 +406,8 @@ PYBIND11_MODULE(_core, m)
             controlValueError(e.what());
         } catch (const RunStateError& e) {
             runStateError(e.what());
+        } catch (const StepCountError& e) {
+            stepCountError(e.what());
         } catch (const GrowthError& e) {
             // A batch of new agents too large for the machine's memory is refused.
             PyErr_SetString(PyExc_MemoryError, e.what());
@@ -433,6 +455,19 @@ PYBIND11_MODULE(_core, m)
                                                 std::string(column.unit), std::string(column.meaning)));
     m.attr("statistics_columns") = py::tuple(statisticsColumns);
     m.attr("max_state_file_bytes") = kMaxRunStateBytes;
+    m.attr("largest_step") = kLargestStep;
+    m.attr("largest_seed") = kLargestSeed;
+    m.attr("fewest_threads") = kFewestWorkers;
+    m.attr("most_threads") = kMostWorkers;
+    m.def(
+        "decide_steps",
+        [](std::optional<std::int64_t> requested, std::int32_t stepCount, std::int32_t stopTime) {
+            const StepDecision decided = DecideSteps(requested, stepCount, stopTime);
+            return py::make_tuple(decided.steps, decided.whyNone);
+        },
+        py::arg("requested"), py::arg("step_count"), py::arg("stop_time"),
+        "(steps, why_none): the steps a run takes from step_count, requested or (None) those left to the stop "
+        "time, as the headless runner decides them; why_none says why a run at or past its stop time runs none.");
     m.attr("default_track_threshold") = PatternSettings{}.trackThreshold;
     py::list patternMeasures;
     for (const PatternMeasure& measure : PatternMeasures())

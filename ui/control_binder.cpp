@@ -10,13 +10,29 @@
 #include "sim/core/simulation.h"
 #include "ui/usage_grid.h"
 
+QString ControlToolTip(const ControlDefinition& control)
+{
+    QString tip = QString::fromUtf8(control.meaning);
+    if (*control.unit) tip += QStringLiteral("\nunit: ") + QString::fromUtf8(control.unit);
+    const std::string range = RangeText(control);
+    if (!range.empty()) tip += QStringLiteral("\n") + QString::fromStdString(range);
+    return tip;
+}
+
 ControlBinder::ControlBinder(Simulation& sim, QWidget* panelRoot, UsageGrid* usageGrid, Guard guard)
     : QObject(panelRoot), sim_(sim), panelRoot_(panelRoot), usageGrid_(usageGrid), guard_(std::move(guard))
 {
     for (const ControlDefinition& control : ControlTable()) {
-        if (control.kind == ControlKind::UsageCell) continue;  // the grid is one widget, below
+        if (control.kind == ControlKind::UsageCell) {
+            // A cell's tooltip is no edit of its text: the grid stays quiet.
+            const QSignalBlocker quiet(usageGrid);
+            if (QTableWidgetItem* cell = usageGrid->item(control.usageRow, control.usageColumn))
+                cell->setToolTip(ControlToolTip(control));
+            continue;  // the grid is one widget, below
+        }
         QWidget* widget = panelRoot->findChild<QWidget*>(control.name);
         if (!widget) continue;
+        widget->setToolTip(ControlToolTip(control));
         switch (control.kind) {
         case ControlKind::IntegerEdit:
         case ControlKind::RealEdit:

@@ -7,12 +7,17 @@
 struct Simulation;
 class QWidget;
 class UsageGrid;
+class QString;
+
+// What a control's tooltip says: its meaning, unit and range, from the table.
+QString ControlToolTip(const ControlDefinition& control);
 
 // Wires every control of the table to the simulation, finding each widget by its
 // object name: a change of the widget sets the control through the table, so its
 // change handler runs as it does for every other front end. A handler that fails
 // is reported through `guard`; a text a handler rewrote (the cell size kept within
-// 2..10, an empty return noise) is shown in its edit at once.
+// 2..10, an empty return noise) is shown in its edit at once. Every control, and
+// every cell of the usage table, explains itself in its tooltip.
 class ControlBinder : public QObject {
     Q_OBJECT
 public:

@@ -21,7 +21,12 @@ import pandas as pd
 from ._core import ConversionError, ControlValueError, RunStateError, __version__, draws_between, replicate_seed, streams_overlap
 from ._core import ModelRun as _ModelRun
 from ._core import check_control_value as _check_control_value
+from ._core import decide_steps as _decide_steps
 from ._core import default_track_threshold as _default_track_threshold
+from ._core import fewest_threads as _fewest_threads
+from ._core import largest_seed as _largest_seed
+from ._core import largest_step as _largest_step
+from ._core import most_threads as _most_threads
 from ._core import max_state_file_bytes as _max_state_file_bytes
 from ._core import control_table as _control_table
 from ._core import pattern_measures as _pattern_measures
@@ -58,8 +63,11 @@ STATISTICS_DTYPES = {name: ("int64" if kind == "integer" else "float64") for nam
 PATTERN_MEASURES = pd.DataFrame(list(_pattern_measures), columns=["name", "unit", "meaning"]).set_index("name")
 # The all-tracks value from which a cell is a track cell, as the runner's default.
 DEFAULT_TRACK_THRESHOLD = _default_track_threshold
-# The step count is a 32-bit number in the model.
-LARGEST_STEP = 2**31 - 1
+# The model's limits: the last step count (a 32-bit number), the largest seed (a
+# state of the 32-bit generator), the workers of the diffusion.
+LARGEST_STEP = _largest_step
+LARGEST_SEED = _largest_seed
+THREADS = range(_fewest_threads, _most_threads + 1)
 # The largest run state file read, as the headless runner's.
 MAX_STATE_FILE_BYTES = _max_state_file_bytes
 # The model reads control texts as C strings and params files line by line: a NUL
@@ -84,8 +92,12 @@ def control_text(value):
 
 def control_table():
     """Every control the model has, one row each: name, kind, page, default (the
-    panel's text), caption, meaning, range and, for a radio button, its partner.
-    Usage-table cells are named StringGrid1.C.R (column 1..5, row 1..3)."""
+    panel's text), caption, meaning, range (the enforced one) with range_rule
+    ("refused" when set, "converted" refused when read, "kept within" by its
+    handler, "" none), unit, typical (values the model is meant for, never
+    checked), range_text (both in words, as --help shows them) and, for a radio
+    button, its partner. Usage-table cells are named StringGrid1.C.R (column
+    1..5, row 1..3)."""
     return pd.DataFrame(_control_table()).set_index("name")
 
 
@@ -143,6 +155,21 @@ def read_statistics(path):
     return pd.read_csv(path, dtype=STATISTICS_DTYPES, float_precision="round_trip")
 
 
+def _steps_to_run(sim, what, steps):
+    """The steps ``what`` runs from sim's step count by the model's one rule, the
+    headless runner's: ``steps``, or with None those left to the stop time (none
+    for a run at or past it). A count out of range, or None with a stop time that
+    never stops the run, raises ValueError."""
+    # Beyond 64 bits a count is out of range all the same; the model's rule takes 64.
+    requested = None if steps is None else max(-(2**63), min(int(steps), 2**63 - 1))
+    try:
+        return _decide_steps(requested, sim.step_count, sim.stop_time)[0]
+    except ValueError as e:
+        if steps is None:
+            raise ValueError(f"{what}: {e} (step(n) or run(steps))") from None
+        raise ValueError(f"{what}({steps!r}): {e}") from None
+
+
 class Simulation:
     """One run of the model, as a program start would make it.
 
@@ -183,13 +210,13 @@ class Simulation:
     """
 
     def __init__(self, seed=0, threads=None, pictures=False, **controls):
-        if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
-            raise ValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
+        if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= LARGEST_SEED:
+            raise ValueError(f"seed takes a whole number 0..{LARGEST_SEED}, not {seed!r}")
         self._run = _ModelRun(int(seed), control_settings(controls), bool(pictures))
         self._pictures = bool(pictures)
         if threads is not None:
             if not isinstance(threads, numbers.Integral):
-                raise ValueError(f"threads takes 1 or 2, not {threads!r}")
+                raise ValueError(f"threads takes {THREADS.start}..{THREADS.stop - 1}, not {threads!r}")
             self._run.set_threads(int(threads))
 
     @property
@@ -222,13 +249,13 @@ class Simulation:
     def step(self, n=1):
         """Runs n time steps. A conversion error ends the step where the value was
         read; the steps before it stay in ``statistics``."""
-        left = LARGEST_STEP - self.step_count
-        if not isinstance(n, numbers.Integral) or not 0 <= n <= left:
-            raise ValueError(f"step takes a whole number 0..{left} (the step count ends at {LARGEST_STEP}), not {n!r}")
-        self._run.step(int(n))
+        if not isinstance(n, numbers.Integral):
+            raise ValueError(f"step takes a whole number, not {n!r}")
+        self._run.step(_steps_to_run(self, "step", n))
 
     def run(self, steps=None, measures=None, every=1, stop_when=None):
-        """Runs ``steps`` steps (by default those left to the stop time) and returns
+        """Runs ``steps`` steps (by default those left to the stop time: none for a
+        run at or past it, as the headless runner decides) and returns
         their table: the statistics of each step, then the columns of ``measures``
         (a function ``f(sim) -> dict``, evaluated every ``every`` steps of the run's
         count and at the last step; empty on the other rows) and ``stopped``, true on
@@ -241,13 +268,9 @@ class Simulation:
 
         measures, stop_when = check_functions(measures, stop_when)
         every = check_every(every)
-        if steps is None:
-            if self.stop_time <= 0:
-                raise ValueError(f"the stop time {self.stop_time} never stops the run: use step(n)")
-            steps = max(0, self.stop_time - self.step_count)
-        left = LARGEST_STEP - self.step_count
-        if isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or not 0 <= steps <= left:
-            raise ValueError(f"run takes a whole number of steps 0..{left}, not {steps!r}")
+        if steps is not None and (isinstance(steps, bool) or not isinstance(steps, numbers.Integral)):
+            raise ValueError(f"run takes a whole number of steps, not {steps!r}")
+        steps = _steps_to_run(self, "run", steps)
         first = self.step_count
         reserved = {*STATISTICS_COLUMNS, "stopped"}
         measured, stopped = step_measured(self, int(steps), measures, every, stop_when, reserved)

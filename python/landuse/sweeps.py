@@ -23,6 +23,7 @@ import pandas as pd
 
 from . import (LARGEST_STEP, STATISTICS_COLUMNS, STATISTICS_DTYPES, Simulation, __version__, check_controls,
                control_table, control_text, draws_between, replicate_seed)
+from ._core import decide_steps
 from .local_cluster import default_workers, local_client
 from .measures import (MeasureError, StopCondition, check_every, check_functions, function_name, measure_table,
                        step_measured)
@@ -259,11 +260,8 @@ def run_one(run_id, point, replicate, plan, names, coordinates=()):
         # Every worker runs one task at a time on its own core, so each run keeps to one thread.
         sim = Simulation(seed=seed, threads=1, **point)
         in_effect = sim.controls()
-        steps = plan.steps
-        if steps is None:
-            if sim.stop_time <= 0:
-                raise ValueError(f"the stop time {sim.stop_time} never stops the run: give steps")
-            steps = max(0, sim.stop_time - sim.step_count)
+        # The model's one rule for the steps a run takes, as the runner's and Simulation.run's.
+        steps, _ = decide_steps(plan.steps, sim.step_count, sim.stop_time)
         measured, stopped = step_measured(sim, steps, plan.measures, plan.every, plan.stop_when,
                                           reserved=RESERVED_COLUMNS | set(names))
     except (ValueError, MemoryError, MeasureError) as e:

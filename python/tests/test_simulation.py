@@ -38,6 +38,9 @@ def test_the_default_run_to_its_stop_time_equals_the_runner(runner):
     sim.run()
     assert sim.step_count == sim.stop_time == 800
     pd.testing.assert_frame_equal(sim.statistics, expected, check_dtype=False, check_exact=True)
+    # As the runner's --help says: 36.4 million draws, within the 2^26 between the first
+    # 64 replicates and beyond the 2^25 between the first 128.
+    assert sim.draws == 36_431_342 and 2**25 < sim.draws <= 2**26
 
 
 def test_numbers_are_given_as_the_texts_that_convert_to_them():
@@ -404,3 +407,43 @@ def test_a_loaded_run_draws_what_the_whole_run_draws(tmp_path):
     assert drawn._run.recording()
     # Drawn afresh: the tracks show in gray, where a run without a record shows white ground.
     assert len(np.unique(drawn.picture().reshape(-1, 3), axis=0)) > len(np.unique(plain.picture().reshape(-1, 3), axis=0))
+
+
+# (controls set after loading, steps given to run()): how many steps a run saved at
+# step 8 with stop time 8 takes, or None where no number can be decided.
+STEPS_CASES = [
+    ({}, None, 0),                       # at its stop time
+    ({"E_stop": 5}, None, 0),            # past it
+    ({"E_stop": 10}, None, 2),           # before it
+    ({"E_stop": 5}, 3, 3),               # a count given goes past the stop time
+    ({"E_stop": 0}, None, None),         # a stop time that never stops the run
+    ({}, 2**31 - 8, None),               # beyond the last step count
+]
+
+
+def test_python_and_the_runner_take_the_same_steps(runner, tmp_path):
+    """Simulation.run() and the runner's --load-state decide the steps of a loaded run by
+    the model's one rule: none at or past the stop time (0 rows, exit 0), a usage
+    mistake (ValueError, exit 64) where there is no number to run."""
+    saved = landuse.Simulation(Edit_size=10, E_stop=8)
+    saved.run()
+    path = tmp_path / "at-8.lus"
+    saved.save(path)
+    for controls, steps, expected in STEPS_CASES:
+        arguments = [runner, "--load-state", str(path)]
+        arguments += [f"--set={name}={value}" for name, value in controls.items()]
+        arguments += [] if steps is None else ["--steps", str(steps)]
+        done = subprocess.run(arguments, capture_output=True, text=True, timeout=120)
+        sim = landuse.Simulation.load(path)
+        for name, value in controls.items():
+            sim.set(name, value)
+        if expected is None:
+            assert done.returncode == 64, (controls, steps, done.stderr)
+            with pytest.raises(ValueError):
+                sim.run(steps)
+            continue
+        assert done.returncode == 0, (controls, steps, done.stderr)
+        rows = sim.run(steps)
+        assert len(rows) == len(done.stdout.splitlines()) - 1 == expected, (controls, steps)
+        assert ("no step runs" in done.stderr) == (expected == 0 and steps is None)
+    assert landuse.LARGEST_STEP == 2**31 - 1 and landuse.LARGEST_SEED == 2**32 - 1

@@ -13,10 +13,17 @@ using K = ControlKind;
 using P = PanelPage;
 using S = ControlState;
 
+// Integer edits hold any text; the model reads it as a 32-bit whole number.
+constexpr const char* kIntegerRange = "-2147483648..2147483647";
+
 ControlDefinition Edit(const char* name, K kind, P page, const char* value, const char* caption, const char* meaning,
-                       const char* range, std::string S::*text, ChangeHandler onChange = nullptr)
+                       const char* unit, const char* typical, std::string S::*text, ChangeHandler onChange = nullptr)
 {
-    ControlDefinition d{name, kind, page, value, caption, meaning, range, onChange};
+    const bool integer = kind == K::IntegerEdit;
+    ControlDefinition d{name, kind, page, value, caption, meaning, integer ? kIntegerRange : "", onChange};
+    d.unit = unit;
+    d.typical = typical;
+    d.rangeRule = integer ? RangeRule::Converted : RangeRule::None;
     d.text = text;
     return d;
 }
@@ -25,6 +32,7 @@ ControlDefinition Check(const char* name, P page, const char* value, const char*
                         bool S::*checked, ChangeHandler onChange = nullptr)
 {
     ControlDefinition d{name, K::CheckBox, page, value, caption, meaning, "0 or 1", onChange};
+    d.rangeRule = RangeRule::Refused;
     d.checked = checked;
     return d;
 }
@@ -33,15 +41,20 @@ ControlDefinition Radio(const char* name, P page, const char* value, const char*
                         bool S::*checked, const char* partner, ChangeHandler onChange = nullptr)
 {
     ControlDefinition d{name, K::RadioButton, page, value, caption, meaning, "1 (switches its partner off)", onChange};
+    d.rangeRule = RangeRule::Refused;
     d.checked = checked;
     d.partner = partner;
     return d;
 }
 
 ControlDefinition Number(const char* name, K kind, P page, const char* value, const char* caption, const char* meaning,
-                         const char* range, std::int32_t S::*number, ChangeHandler onChange = nullptr)
+                         const char* unit, std::int32_t S::*number, ChangeHandler onChange = nullptr)
 {
-    ControlDefinition d{name, kind, page, value, caption, meaning, range, onChange};
+    static const std::string scrollRange = std::to_string(kScrollMinimum) + ".." + std::to_string(kScrollMaximum);
+    ControlDefinition d{name, kind, page, value, caption, meaning,
+                        kind == K::ScrollBar ? scrollRange.c_str() : "0..2", onChange};
+    d.unit = unit;
+    d.rangeRule = RangeRule::Refused;
     d.number = number;
     return d;
 }
@@ -50,8 +63,19 @@ ControlDefinition UsageCell(const char* name, int column, int row, const char* v
                             const char* meaning)
 {
     ControlDefinition d{name, K::UsageCell, P::Settings, value, caption, meaning, "", &StringGrid1KeyUp};
+    // Column 1 the diffusion coefficient, 2..4 the weights of new cells, 5 the noise amplitude.
+    d.unit = column == 1 ? "" : "potential";
+    d.typical = column == 5 ? "0..10" : "0..1";
     d.usageColumn = column;
     d.usageRow = row;
+    return d;
+}
+
+// The cell size: an integer edit whose change handler keeps it within 2..10.
+ControlDefinition KeptWithin(ControlDefinition d, const char* range)
+{
+    d.range = range;
+    d.rangeRule = RangeRule::KeptWithin;
     return d;
 }
 
@@ -62,41 +86,43 @@ const auto& Table()
         // Page "Setup"
         Edit("Edit_anzAg", K::IntegerEdit, P::Setup, "2400", ": number of max agents in system",
              "maximum number of agents; while there are fewer, every step adds agents, homes, services and industry",
-             "", &S::Edit_anzAg),
-        Edit("Edit_size", K::IntegerEdit, P::Setup, "2", ": cell size -> number of cells ",
-             "cell size in pixels; takes effect at the next set-up", "2..10", &S::Edit_size, &Edit_sizeChange),
+             "agents", "0..10000", &S::Edit_anzAg),
+        KeptWithin(Edit("Edit_size", K::IntegerEdit, P::Setup, "2", ": cell size -> number of cells ",
+                        "cell size in pixels; takes effect at the next set-up", "pixels", "", &S::Edit_size,
+                        &Edit_sizeChange),
+                   "2..10"),
         Radio("rb_rulette", P::Setup, "0", "rulette wheel",
               "agents that follow return tracks choose their direction by roulette wheel", &S::rb_rulette, "rb_hill"),
         Radio("rb_hill", P::Setup, "1", "hill climbing",
               "agents that follow return tracks take the direction of the strongest track", &S::rb_hill, "rb_rulette"),
         Edit("E_crAgs", K::IntegerEdit, P::Setup, "3", ": population agents / residental cells",
-             "new agents, each with a new home, per step", "", &S::E_crAgs),
-        Edit("E_crServ", K::IntegerEdit, P::Setup, "1", ": service recources", "new service cells per step", "",
-             &S::E_crServ, &Edit_sizeChange),
-        Edit("E_crIndu", K::IntegerEdit, P::Setup, "1", ": industrial resources", "new industry cells per step", "",
-             &S::E_crIndu, &Edit_sizeChange),
+             "new agents, each with a new home, per step", "agents per step", "0..10", &S::E_crAgs),
+        Edit("E_crServ", K::IntegerEdit, P::Setup, "1", ": service recources", "new service cells per step",
+             "cells per step", "0..10", &S::E_crServ, &Edit_sizeChange),
+        Edit("E_crIndu", K::IntegerEdit, P::Setup, "1", ": industrial resources", "new industry cells per step",
+             "cells per step", "0..10", &S::E_crIndu, &Edit_sizeChange),
 
         // Page "Settings"
         Number("TrB_thresh", K::ScrollBar, P::Settings, "22", "angle threshold :",
                "half-width in degrees of the cone in which agents sense tracks, and the largest random turn of a "
                "searching agent",
-               "0..180", &S::TrB_thresh),
+               "degrees", &S::TrB_thresh),
         Number("SB_wiggle", K::ScrollBar, P::Settings, "20", "wiggle threshold :",
                "largest random deviation in degrees added to a direction chosen by roulette wheel or hill climbing",
-               "0..180", &S::SB_wiggle),
+               "degrees", &S::SB_wiggle),
         Edit("E_decay", K::RealEdit, P::Settings, "0,99", "",
-             "factor by which tracks shrink every step with path decay on", "", &S::E_decay),
+             "factor by which tracks shrink every step with path decay on", "factor per step", "0..1", &S::E_decay),
         Check("CB_decay", P::Settings, "0", ": path decay ", "on: tracks decay by the factor; off: they are rescaled",
               &S::CB_decay),
         Edit("E_CProbab", K::RealEdit, P::Settings, "0,1", ": consume Probab.",
-             "probability that a searching agent consumes the destination, service or industry cell it enters", "0..1",
-             &S::E_CProbab),
+             "probability that a searching agent consumes the destination, service or industry cell it enters",
+             "probability", "0..1", &S::E_CProbab),
         Edit("E_migTh", K::IntegerEdit, P::Settings, "2", "",
-             "other agents in the 3 x 3 block from which on an agent migrates", "", &S::E_migTh),
+             "other agents in the 3 x 3 block from which on an agent migrates", "agents", "0..8", &S::E_migTh),
         Check("CB_migrate", P::Settings, "0", ": migrat. thresh", "migration on or off", &S::CB_migrate),
         Edit("E_noise", K::RealEdit, P::Settings, "30", ": return noise",
              "largest random turn in degrees of a returning agent that goes the direct way or senses no track",
-             "0..180", &S::E_noise, &E_noiseChange),
+             "degrees", "0..180", &S::E_noise, &E_noiseChange),
         Radio("rb_direct", P::Settings, "0", "direct way", "returning agents head straight for home", &S::rb_direct,
               "rb_hillCl", &RadioGroup2Click),
         Radio("rb_hillCl", P::Settings, "1", "use existing tracks", "returning agents follow the return tracks",
@@ -136,17 +162,18 @@ const auto& Table()
         Check("CB_potField", P::Graphic, "0", "show potential field nr.",
               "gray shows a potential field instead of tracks", &S::CB_potField, &CB_showABClick),
         Number("CB_FieldNr", K::FieldChooser, P::Graphic, "0", "",
-               "the potential field shown: 0 population, 1 service, 2 industry (items \"1\", \"2\", \"3\")", "0..2",
+               "the potential field shown: 0 population, 1 service, 2 industry (items \"1\", \"2\", \"3\")", "",
                &S::CB_FieldNr, &CB_FieldNrChange),
         Check("CB_showAg", P::Graphic, "0", "show agents", "agents are drawn at every step", &S::CB_showAg),
         Check("CB_gravity", P::Graphic, "0", "show gravity linies   |   size:",
               "lines from busy destinations to the centre (disabled in the window)", &S::CB_gravity, &CB_gravityClick),
         Edit("E_grav", K::RealEdit, P::Graphic, "5", "", "width factor of the gravity lines (disabled in the window)",
-             "", &S::E_grav, &E_gravChange),
+             "", "1..10", &S::E_grav, &E_gravChange),
 
         // Frame "timesteps"
-        Edit("E_stop", K::IntegerEdit, P::Timesteps, "800",
-             "stop at time :", "the step count at which the run stops by itself", "", &S::E_stop, &E_stopChange),
+        Edit("E_stop", K::IntegerEdit, P::Timesteps, "800", "stop at time :",
+             "the step count at which the run stops by itself; 0 or less never stops it", "steps", "1..10000",
+             &S::E_stop, &E_stopChange),
     };
     return table;
 }
@@ -201,6 +228,21 @@ const ControlDefinition* FindUsageCell(int column, int row)
         if (control.kind == ControlKind::UsageCell && control.usageColumn == column && control.usageRow == row)
             return &control;
     return nullptr;
+}
+
+std::string RangeText(const ControlDefinition& control)
+{
+    std::string text;
+    switch (control.rangeRule) {
+    case RangeRule::None: break;
+    case RangeRule::Refused: text = std::string("takes ") + control.range + " (others refused when set)"; break;
+    case RangeRule::Converted:
+        text = std::string("whole numbers ") + control.range + " (others refused when read)";
+        break;
+    case RangeRule::KeptWithin: text = std::string("kept within ") + control.range + " by its change handler"; break;
+    }
+    if (*control.typical) text += std::string(text.empty() ? "" : "; ") + "typically " + control.typical + " (not enforced)";
+    return text;
 }
 
 const char* KindName(ControlKind kind)

@@ -27,6 +27,14 @@ enum class ControlKind {
 
 enum class PanelPage { Setup, Settings, Graphic, Timesteps };
 
+// How a control's range holds: whether a value outside it is refused, and where.
+enum class RangeRule {
+    None,        // no range beyond the control's kind
+    Refused,     // a value outside is refused when it is set (ControlValueError; the runner's exit 64)
+    Converted,   // a text outside is refused when the model reads it (ConversionError; the runner's exit 2)
+    KeptWithin,  // the change handler brings a value outside back within it
+};
+
 using ChangeHandler = void (*)(Simulation&);
 
 struct ControlDefinition {
@@ -36,8 +44,11 @@ struct ControlDefinition {
     const char* defaultValue;  // as the panel shows it when the window opens
     const char* caption;       // its caption or label on the panel
     const char* meaning;       // one line for users
-    const char* range;         // the values it takes, where it has a range; "" otherwise
+    const char* range;         // the values it holds, as rangeRule enforces them; "" without a range
     ChangeHandler onChange;    // runs after every change; nullptr when the value is only read at its moments
+    const char* unit = "";     // the unit of its value; "" for a number without one or an on/off state
+    const char* typical = "";  // the values the model is meant for; never checked. "" when the range says it all
+    RangeRule rangeRule = RangeRule::None;
 
     // Where the value lives in the control state: one of these, by kind.
     std::string ControlState::*text = nullptr;       // edits
@@ -47,6 +58,10 @@ struct ControlDefinition {
     int usageColumn = 0;                             // usage cells: 1..5
     int usageRow = 0;                                // usage cells: 1..3
 };
+
+// The control's range in words, for --help, the reference page and the window's
+// tooltips: what is enforced and how, then the typical values, which are not.
+std::string RangeText(const ControlDefinition& control);
 
 // A value that the control cannot hold at all (a check state other than 0 or 1, a
 // scroll position outside 0..180, an unknown name): a caller's mistake, unlike a

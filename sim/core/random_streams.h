@@ -8,8 +8,9 @@ struct Simulation;
 // The generator's starting seed for replicate K of an experiment: the state
 // reached after bitreverse32(K) draws from state 0. Replicate 0 is the program's
 // own start; the first N replicates lie as far apart on the cycle as N allows
-// (the first 2^k are exactly 2^(32-k) draws apart), so N replicates share no
-// random number while each run draws fewer than 2^32 / 2N numbers.
+// (the first 2^k are exactly 2^(32-k) draws apart; any N at least 2^32 / M apart,
+// M being N rounded up to a power of two), so N replicates share no random
+// number while each run draws at most 2^32 / M numbers (2^32 / 2N always suffices).
 std::uint32_t ReplicateSeed(std::uint32_t replicate);
 
 // How many draws lead from state `from` to state `to`, 0 .. 2^32 - 1 (the

@@ -14,7 +14,7 @@ std::string Regenerate(const char* page)
 {
     return std::string("<!-- Made by landuse-reference-pages from the program's tables; do not edit by hand. ") +
            "Write it anew with: cmake --build build --target landuse-reference-pages && " +
-           "build/app/landuse-reference-pages docs/reference (" + page + ") -->\n";
+           "build/app/landuse-reference-pages docs (" + page + "); the test reference_pages_match fails while it is out of date -->\n";
 }
 
 }  // namespace

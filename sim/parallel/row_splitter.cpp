@@ -4,6 +4,8 @@
 #include <limits>
 #include <system_error>
 
+#include "sim/core/run_limits.h"
+
 namespace {
 
 // How long the caller spins for a block the helper has claimed before it sleeps:
@@ -51,7 +53,7 @@ RowSplitter::RowSplitter() : workers_(1) {}
 
 void RowSplitter::SetWorkerCount(int count)
 {
-    workers_ = std::clamp(count, 1, 2);
+    workers_ = std::clamp(count, kFewestWorkers, kMostWorkers);
 }
 
 RowSplitter::~RowSplitter()

@@ -36,7 +36,8 @@ public:
     RowSplitter& operator=(const RowSplitter&) = delete;
     ~RowSplitter();
 
-    // 1 or 2 (other counts are brought into that range). Takes effect at the next pass.
+    // kFewestWorkers..kMostWorkers (other counts are brought into that range). Takes
+    // effect at the next pass.
     void SetWorkerCount(int count);
     int WorkerCount() const { return workers_; }
 

@@ -547,6 +547,47 @@ TEST(HeadlessRunner, SavedStatesGoOnAsTheWholeRun)
     }
 }
 
+// The steps a run takes, by the engine's one rule, for new and loaded runs: a run
+// at or past its stop time runs none, says why on stderr in one line and exits 0.
+TEST(HeadlessRunner, StepsTakenByNewAndLoadedRuns)
+{
+    ScratchFolder folder;
+    ASSERT_EQ(RunRunner({"--set", "Edit_size=10", "--set", "E_stop=8", "--save-state-every", "4", "--state-dir",
+                         folder.path})
+                  .code,
+              0);
+    const std::string at4 = folder.File("state-0000000004.lus"), at8 = folder.File("state-0000000008.lus");
+    const struct {
+        std::vector<std::string> arguments;
+        int code;
+        std::size_t rows;
+        const char* err;  // what stderr holds, all of it; nullptr: a usage message
+    } cases[] = {
+        {{"--set", "Edit_size=10", "--set", "E_stop=3"}, 0, 3, ""},
+        {{"--load-state", at4}, 0, 4, ""},
+        {{"--load-state", at8}, 0, 0, "landuse-headless: the run is at step 8, its stop time 8: no step runs "
+                                      "(--steps N runs N more)\n"},
+        {{"--load-state", at8, "--set", "E_stop=5"}, 0, 0,
+         "landuse-headless: the run is at step 8, past its stop time 5: no step runs (--steps N runs N more)\n"},
+        {{"--load-state", at8, "--set", "E_stop=5", "--steps", "2"}, 0, 2, ""},
+        {{"--load-state", at8, "--set", "E_stop=10"}, 0, 2, ""},
+        {{"--load-state", at8, "--set", "E_stop=0"}, 64, 0, nullptr},
+        {{"--load-state", at8, "--steps", "2147483640"}, 64, 0, nullptr},
+        {{"--set", "E_stop=-1"}, 64, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunRunner(c.arguments);
+        const std::string shown = c.arguments.back();
+        EXPECT_EQ(r.code, c.code) << shown << r.err;
+        if (c.code != 0) {
+            EXPECT_NE(r.err.find("usage:"), std::string::npos) << shown;
+            continue;
+        }
+        EXPECT_EQ(Lines(r.out).size(), 1 + c.rows) << shown;
+        EXPECT_EQ(r.err, c.err) << shown;
+    }
+}
+
 TEST(HeadlessRunner, StateFilesDuringTheRunAndThoseThatCannotBeLoaded)
 {
     ScratchFolder folder;

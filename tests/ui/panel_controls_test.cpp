@@ -8,10 +8,31 @@
 #include <QScrollBar>
 
 #include "tests/ui/test_window.h"
+#include "ui/control_binder.h"
+#include "ui/usage_grid.h"
 
 class PanelControlsTest : public QObject {
     Q_OBJECT
 private slots:
+    // Each control's tooltip holds its meaning, unit and range from the control
+    // table, and every control of the table has its widget (or grid cell) to show it.
+    void everyControlExplainsItselfInItsTooltip()
+    {
+        TestWindow w;
+        auto* grid = w.get<UsageGrid>("StringGrid1");
+        for (const ControlDefinition& control : ControlTable()) {
+            const QString tip = control.kind == ControlKind::UsageCell
+                                    ? grid->item(control.usageRow, control.usageColumn)->toolTip()
+                                    : w.get<QWidget>(control.name)->toolTip();
+            QCOMPARE(tip, ControlToolTip(control));
+            QVERIFY2(tip.startsWith(QString::fromUtf8(control.meaning)), control.name);
+            QVERIFY2(tip.contains(QString::fromUtf8(control.unit)), control.name);
+            QVERIFY2(tip.endsWith(QString::fromStdString(RangeText(control))), control.name);
+        }
+        // Giving the grid its tooltips edited no cell.
+        QVERIFY(w.messages.isEmpty());
+    }
+
     void cellSizeIsKeptWithinTwoToTen()
     {
         TestWindow w;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 #include "sim/core/program_start.h"
@@ -25,6 +26,27 @@ TEST(RandomStreams, ReplicatesStartBitReversedDrawsFromZero)
         std::uint64_t smallest = (1ull << 32) - positions.back() + positions.front();
         for (std::size_t i = 1; i < positions.size(); ++i) smallest = std::min<std::uint64_t>(smallest, positions[i] - positions[i - 1]);
         EXPECT_EQ(smallest, (1ull << 32) / count);
+    }
+    // Any N: the first N start 2^32 / M draws apart at the least, M being N rounded
+    // up to a power of two, so runs of at most that many draws share no number, and
+    // one more draw reaches the next replicate's stream (--help states this).
+    for (const std::uint32_t count : {2u, 3u, 5u, 33u, 63u, 65u, 100u, 129u}) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> starts;  // (draws from state 0, the state)
+        for (std::uint32_t k = 0; k < count; ++k) starts.emplace_back(DrawsBetween(0, ReplicateSeed(k)), ReplicateSeed(k));
+        std::sort(starts.begin(), starts.end());
+        starts.push_back(starts.front());  // the cycle closes
+        std::uint64_t smallest = ~0ull;
+        std::size_t at = 0;
+        for (std::size_t i = 0; i + 1 < starts.size(); ++i) {
+            const std::uint64_t apart = DrawsBetween(starts[i].second, starts[i + 1].second);
+            if (apart < smallest) smallest = apart, at = i;
+        }
+        const std::uint32_t first = starts[at].second, next = starts[at + 1].second;
+        const std::uint64_t gap = (1ull << 32) / std::bit_ceil(count);
+        EXPECT_EQ(smallest, gap) << count;
+        EXPECT_GE(gap, (1ull << 32) / (2ull * count)) << count;
+        EXPECT_FALSE(StreamsOverlap(first, gap, next, gap)) << count;
+        EXPECT_TRUE(StreamsOverlap(first, gap + 1, next, gap)) << count;
     }
 }
 
