@@ -28,20 +28,23 @@ import landuse  # noqa: E402
 from landuse import designs, plot, sensitivity  # noqa: E402
 
 RANGES = {
-    "E_CProbab": (0.01, 0.5),    # the chance that a searching agent consumes what it finds
-    "E_noise": (0.0, 60.0),      # the largest random turn of a returning agent, in degrees
+    "E_CProbab": (0.01, 0.5),  # the chance that a searching agent consumes what it finds
+    "E_noise": (0.0, 60.0),  # the largest random turn of a returning agent, in degrees
     "TrB_thresh": (5, 60, int),  # the half-width of the cone in which agents sense tracks
     "E_decay": ("log", 7, 700, designs.decay_of_half_life),  # a track half-life of 7..700 steps
-    "E_crAgs": (1, 6, int),      # new agents (and homes) a step
+    "E_crAgs": (1, 6, int),  # new agents (and homes) a step
 }
-OUTPUTS = [f"{name} at step 300" for name in
-           ("avg_travel", "successful", "residential_aggregation", "home_destination_mean", "track_share")]
+OUTPUTS = [
+    f"{name} at step 300"
+    for name in ("avg_travel", "successful", "residential_aggregation", "home_destination_mean", "track_share")
+]
 
 if __name__ == "__main__":
     figure = sys.argv[1] if len(sys.argv) > 1 else "docs/sensitivity-example.png"
     started = time.perf_counter()
-    results = sensitivity.sobol(RANGES, OUTPUTS, n=128, replicates=2, controls={"Edit_size": 5, "CB_decay": 1},
-                                seed=1, progress=False)
+    results = sensitivity.sobol_analysis(
+        RANGES, OUTPUTS, n=128, replicates=2, controls={"Edit_size": 5, "CB_decay": 1}, seed=1, progress=False
+    )
     wall = time.perf_counter() - started
     first = next(iter(results.values()))
     runs = first.attrs["table"]["run"].nunique()
@@ -50,7 +53,7 @@ if __name__ == "__main__":
         print(sensitivity.summary(indices))
         columns = ["S1", "S1_low", "S1_high", "ST", "ST_low", "ST_high", "ST_run", "like_chance"]
         print(indices[columns].round(3).to_string(), end="\n\n")
-    print(f"{runs} runs in {wall:.0f} s on a local cluster of {landuse.sweeps.default_workers()} workers")
+    print(f"{runs} runs in {wall:.0f} s on a local cluster of {landuse.sweep.default_workers()} workers")
 
     fig, axes = plt.subplots(len(results), 1, figsize=(8, 4.2 * len(results)))
     for ax, indices in zip(axes, results.values()):

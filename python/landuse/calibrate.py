@@ -39,6 +39,7 @@ import sys
 
 import numpy as np
 import pandas as pd
+from .errors import LanduseValueError
 
 JOURNAL_FORMAT = "landuse abc journal 1"
 # Batches of candidates tried in a round before the calibration stops at the round before.
@@ -56,20 +57,24 @@ class Prior:
         from scipy import stats
 
         if not isinstance(ranges, dict) or not ranges:
-            raise ValueError("ranges takes a dict of control names to ranges, with at least one range")
+            raise LanduseValueError("ranges takes a dict of control names to ranges, with at least one range")
         self.names, self.log, self.whole, low, high = [], [], [], [], []
         for name, spec in ranges.items():
             log = isinstance(spec, tuple) and len(spec) == 3 and spec[0] == "log"
             whole = isinstance(spec, tuple) and len(spec) == 3 and spec[2] is int
             bounds = spec[1:] if log else spec[:2] if whole else spec
             if whole and not all(isinstance(v, numbers.Integral) for v in bounds):
-                raise ValueError(f"{name}: a whole-number range takes whole-number bounds, not {spec!r}")
-            if not isinstance(bounds, tuple) or len(bounds) != 2 or not all(
-                    isinstance(v, numbers.Real) and not isinstance(v, bool) and math.isfinite(v) for v in bounds):
-                raise ValueError(f"{name}: an ABC range is (low, high), (low, high, int) or ('log', low, high), "
-                                 f"not {spec!r}")
+                raise LanduseValueError(f"{name}: a whole-number range takes whole-number bounds, not {spec!r}")
+            if (
+                not isinstance(bounds, tuple)
+                or len(bounds) != 2
+                or not all(isinstance(v, numbers.Real) and not isinstance(v, bool) and math.isfinite(v) for v in bounds)
+            ):
+                raise LanduseValueError(
+                    f"{name}: an ABC range is (low, high), (low, high, int) or ('log', low, high), " f"not {spec!r}"
+                )
             if not bounds[0] < bounds[1] or (log and bounds[0] <= 0):
-                raise ValueError(f"{name}: a range takes low < high (and low > 0 on a log scale), not {spec!r}")
+                raise LanduseValueError(f"{name}: a range takes low < high (and low > 0 on a log scale), not {spec!r}")
             self.names.append(name)
             self.log.append(log)
             self.whole.append(whole)
@@ -93,9 +98,13 @@ class Prior:
 
     def points(self, z):
         """The controls the model is given: whole-number ranges rounded to the nearest whole number."""
-        return [{name: int(np.clip(np.rint(v), lo + 0.5, hi - 0.5)) if whole else float(v)
-                 for name, v, whole, lo, hi in zip(self.names, row, self.whole, self.low, self.high)}
-                for row in self.values(z)]
+        return [
+            {
+                name: int(np.clip(np.rint(v), lo + 0.5, hi - 0.5)) if whole else float(v)
+                for name, v, whole, lo, hi in zip(self.names, row, self.whole, self.low, self.high)
+            }
+            for row in self.values(z)
+        ]
 
 
 def weighted_quantile(values, weights, q):
@@ -131,7 +140,7 @@ def distances(simulated, targets, scales):
     return np.where(np.isfinite(d), d, np.inf)
 
 
-class Journal:
+class _Journal:
     """One JSON line per finished candidate after a line naming the calibration."""
 
     def __init__(self, path, fingerprint):
@@ -145,7 +154,7 @@ class Journal:
             with open(path) as f:
                 first = f.readline().rstrip("\n")
                 if first != header:
-                    raise ValueError(f"the journal {path} is another calibration's (its first line differs)")
+                    raise LanduseValueError(f"the journal {path} is another calibration's (its first line differs)")
                 for number, line in enumerate(f, 2):
                     if not line.endswith("\n"):
                         break  # a line cut short by an interruption is run again
@@ -153,7 +162,7 @@ class Journal:
                         entry = json.loads(line)
                         self.done[tuple(entry["key"])] = (entry["values"], entry["error"])
                     except (ValueError, KeyError, TypeError):
-                        raise ValueError(f"the journal {path}, line {number}: no candidate's record") from None
+                        raise LanduseValueError(f"the journal {path}, line {number}: no candidate's record") from None
             self.file = open(path, "r+")
             self.file.seek(0, os.SEEK_END)
             self._drop_cut_line()
@@ -198,9 +207,9 @@ def _target_values(record, outputs):
     return values
 
 
-def run_for_targets(run_id, point, replicate, plan, names, outputs):
+def _run_for_targets(run_id, point, replicate, plan, names, outputs):
     """One candidate's run on a worker: only its targets' values travel back."""
-    from .sweeps import run_one
+    from .sweep.running import run_one
 
     record = run_one(run_id, point, replicate, plan, names)
     values = None if record["error"] else _target_values(record, outputs)
@@ -212,19 +221,22 @@ class _ModelRunner:
     """Candidates run on the sweep machinery, each with a replicate seed of its own."""
 
     def __init__(self, outputs, steps, controls, measures, every, client, progress):
-        from .sweeps import RunPlan
+        from .sweep.points import RunPlan
 
         self.outputs, self.controls, self.client, self.progress = outputs, dict(controls or {}), client, progress
-        self.plan = RunPlan(steps, measures, every, None, "every")
+        self.plan = RunPlan(steps, measures=measures, every=every, stop_when=None, keep="every")
 
     def __call__(self, batch):
-        from .sweeps import SweepPoints, _task_failure, stream_runs
+        from .sweep.points import SweepPoints
+        from .sweep.running import _task_failure, stream_runs
 
         points = [{**self.controls, **point} for _, point, _ in batch]
         names = SweepPoints(points).names  # checks every value before any run
-        tasks = ((n, point, replicate, self.plan, names, self.outputs)
-                 for n, ((_, _, replicate), point) in enumerate(zip(batch, points)))
-        for arguments, result, failure in stream_runs(self.client, tasks, task=run_for_targets):
+        tasks = (
+            (n, point, replicate, self.plan, names, self.outputs)
+            for n, ((_, _, replicate), point) in enumerate(zip(batch, points))
+        )
+        for arguments, result, failure in stream_runs(self.client, tasks, task=_run_for_targets):
             if failure is not None:
                 result = {"values": None, "error": _task_failure(failure)}
             yield batch[arguments[0]][0], result["values"], result["error"]
@@ -260,29 +272,60 @@ class ABCResult:
         for name in self.prior.names:
             values = self.posterior[name].to_numpy()
             low, median, high = weighted_quantile(values, weights, [tail, 0.5, 1 - tail])
-            rows[name] = {"mean": float(np.average(values, weights=weights)), "median": median,
-                          "low": low, "high": high}
+            rows[name] = {
+                "mean": float(np.average(values, weights=weights)),
+                "median": median,
+                "low": low,
+                "high": high,
+            }
         frame = pd.DataFrame(rows).T
         frame.index.name = "parameter"
         frame.attrs["level"] = level
         return frame
 
     def __repr__(self):
-        return (f"<landuse.calibrate.ABCResult {len(self.posterior)} particles after {self.rounds_done} rounds, "
-                f"{len(self.runs)} runs, tolerance {self.tolerances[-1]:.3g}>")
+        return (
+            f"<landuse.calibrate.ABCResult {len(self.posterior)} particles after {self.rounds_done} rounds, "
+            f"{len(self.runs)} runs, tolerance {self.tolerances[-1]:.3g}>"
+        )
 
 
 def _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest):
-    description = [prior.names, prior.low.tolist(), prior.high.tolist(), prior.log.tolist(), texts,
-                   target.tolist(), population, rounds, quantile, seed, rest]
+    description = [
+        prior.names,
+        prior.low.tolist(),
+        prior.high.tolist(),
+        prior.log.tolist(),
+        texts,
+        target.tolist(),
+        population,
+        rounds,
+        quantile,
+        seed,
+        rest,
+    ]
     return hashlib.sha256(json.dumps(description, default=repr).encode()).hexdigest()
 
 
-def abc(ranges, targets, population=50, rounds=4, quantile=0.5, simulate=None, client=None, seed=0, steps=None,
-        controls=None, measures=None, every=None, journal=None, progress=True):
+def abc(
+    ranges,
+    targets,
+    population=50,
+    rounds=4,
+    quantile=0.5,
+    simulate=None,
+    client=None,
+    seed=0,
+    steps=None,
+    controls=None,
+    measures=None,
+    every=None,
+    journal=None,
+    progress=True,
+):
     """ABC-PMC over ``ranges`` ({name: (low, high), (low, high, int) or ("log", low,
     high)}) towards
-    ``targets`` ({output's text as for ``landuse.sensitivity.sobol``: observed
+    ``targets`` ({output's text as for ``landuse.sensitivity.sobol_analysis``: observed
     value}), with ``rounds`` rounds after the first of ``population`` particles,
     each round's tolerance the ``quantile`` of the last round's distances.
 
@@ -295,26 +338,26 @@ def abc(ranges, targets, population=50, rounds=4, quantile=0.5, simulate=None, c
     calibration started again goes on. Returns an ``ABCResult``."""
     prior = Prior(ranges)
     if not isinstance(targets, dict) or not targets:
-        raise ValueError("targets takes a dict of outputs to observed values, with at least one")
+        raise LanduseValueError("targets takes a dict of outputs to observed values, with at least one")
     texts = list(targets)
     target = np.array([float(targets[t]) for t in texts])
     if not np.isfinite(target).all():
-        raise ValueError("the targets' values are finite numbers")
+        raise LanduseValueError("the targets' values are finite numbers")
     if isinstance(population, bool) or not isinstance(population, numbers.Integral) or population < 2:
-        raise ValueError(f"population takes a whole number of 2 or more, not {population!r}")
+        raise LanduseValueError(f"population takes a whole number of 2 or more, not {population!r}")
     if isinstance(rounds, bool) or not isinstance(rounds, numbers.Integral) or rounds < 0:
-        raise ValueError(f"rounds takes a whole number of 0 or more, not {rounds!r}")
+        raise LanduseValueError(f"rounds takes a whole number of 0 or more, not {rounds!r}")
     if not 0 < quantile < 1:
-        raise ValueError(f"quantile takes a share between 0 and 1, not {quantile!r}")
+        raise LanduseValueError(f"quantile takes a share between 0 and 1, not {quantile!r}")
     if simulate is None:
         runner, rest = _model_runner(prior, texts, steps, controls, measures, every, client, progress)
     else:
         runner, rest = _FunctionRunner(simulate), getattr(simulate, "__qualname__", repr(simulate))
-    book = Journal(journal, _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest))
+    book = _Journal(journal, _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest))
     cluster, own = None, False
     try:
         if simulate is None:
-            from .sweeps import _connect
+            from .sweep.clusters import connect as _connect
 
             # One cluster for every round, rather than one started per batch.
             runner.client, cluster, own = _connect(client)
@@ -328,7 +371,7 @@ def abc(ranges, targets, population=50, rounds=4, quantile=0.5, simulate=None, c
 
 
 def _model_runner(prior, texts, steps, controls, measures, every, client, progress):
-    from . import PATTERN_MEASURES, STATISTICS_COLUMNS
+    from .controls import PATTERN_MEASURES, STATISTICS_COLUMNS
     from .sensitivity import Output
 
     wanted = [Output(text) for text in texts]
@@ -336,22 +379,24 @@ def _model_runner(prior, texts, steps, controls, measures, every, client, progre
     if patterned and measures is None:
         unknown = [w.text for w in patterned if w.column not in PATTERN_MEASURES.index]
         if unknown:
-            raise ValueError(f"target {unknown[0]!r}: no statistics column, no pattern measure and no measures given")
+            raise LanduseValueError(
+                f"target {unknown[0]!r}: no statistics column, no pattern measure and no measures given"
+            )
         from .measures import patterns as measures
     at = [w.step for w in wanted if w.step is not None]
     if steps is None:
         steps = max(at) if at else None
     if steps is not None and at and max(at) > steps:
-        raise ValueError(f"a target at step {max(at)} is after the runs' end at step {steps}")
+        raise LanduseValueError(f"a target at step {max(at)} is after the runs' end at step {steps}")
     if every is None:
         measured_at = [w.step for w in patterned if w.step is not None]
         every = math.gcd(*measured_at) if measured_at else 1
     bad = [w.text for w in patterned if w.step is not None and w.step % every]
     if bad:
-        raise ValueError(f"target {bad[0]!r}: the measures are taken every {every} steps, never at its step")
+        raise LanduseValueError(f"target {bad[0]!r}: the measures are taken every {every} steps, never at its step")
     clash = sorted(set(controls or {}) & set(prior.names))
     if clash:
-        raise ValueError(f"{', '.join(clash)}: both a range and a fixed control")
+        raise LanduseValueError(f"{', '.join(clash)}: both a range and a fixed control")
     runner = _ModelRunner([(w.column, w.step) for w in wanted], steps, controls, measures, every, client, progress)
     return runner, [runner.plan.description(), sorted((controls or {}).items())]
 
@@ -381,10 +426,20 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
 
     def keep(round_, number, z, simulated, errors, accepted, weights, distance):
         for i in range(len(z)):
-            records.append({"round": round_, "batch": number, "candidate": i, "replicate": batch[i][2],
-                            **prior.points(z[i:i + 1])[0],
-                            **dict(zip(texts, simulated[i])), "distance": distance[i],
-                            "accepted": bool(accepted[i]), "weight": weights[i], "error": errors[i]})
+            records.append(
+                {
+                    "round": round_,
+                    "batch": number,
+                    "candidate": i,
+                    "replicate": batch[i][2],
+                    **prior.points(z[i : i + 1])[0],
+                    **dict(zip(texts, simulated[i])),
+                    "distance": distance[i],
+                    "accepted": bool(accepted[i]),
+                    "weight": weights[i],
+                    "error": errors[i],
+                }
+            )
 
     z = prior.sample(population, np.random.default_rng([seed, 0, 0]))
     batch = batch_of(0, 0, z)
@@ -407,8 +462,9 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
             wanted = np.arange(population)
             while len(wanted):
                 # Moves that leave the prior's support are drawn again, as the kernel truncated to it.
-                moved = z[rng.choice(len(z), size=len(wanted), p=weights)] + \
-                    kernel.rvs(size=len(wanted), random_state=rng).reshape(len(wanted), d)
+                moved = z[rng.choice(len(z), size=len(wanted), p=weights)] + kernel.rvs(
+                    size=len(wanted), random_state=rng
+                ).reshape(len(wanted), d)
                 inside = prior.density(moved) > 0
                 proposals[wanted[inside]] = moved[inside]
                 wanted = wanted[~inside]
@@ -419,8 +475,9 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
             new_weights = importance_weights(proposals, z, weights, kernel, prior.density)
             room = population - len(taken_z)
             accepted = within & (np.cumsum(within) <= room)
-            keep(round_, number, proposals, simulated, errors, accepted, np.where(accepted, new_weights, 0),
-                 new_distance)
+            keep(
+                round_, number, proposals, simulated, errors, accepted, np.where(accepted, new_weights, 0), new_distance
+            )
             taken_z.extend(proposals[accepted])
             taken_d.extend(new_distance[accepted])
             taken_w.extend(new_weights[accepted])
@@ -430,8 +487,12 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
             break  # too few candidates came within the tolerance: the last full round stands
         if progress:
             tried = (number + 1) * population
-            print(f"landuse abc: round {round_}: tolerance {tolerance:.3g}, {population} of {tried} candidates "
-                  "within it", file=sys.stderr, flush=True)
+            print(
+                f"landuse abc: round {round_}: tolerance {tolerance:.3g}, {population} of {tried} candidates "
+                "within it",
+                file=sys.stderr,
+                flush=True,
+            )
         z, distance = np.array(taken_z), np.array(taken_d)
         weights = np.array(taken_w) / np.sum(taken_w)
         tolerances.append(tolerance)
@@ -440,8 +501,7 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
     final = runs[(runs["round"] == done) & runs["accepted"]].copy()
     final["weight"] = weights
     posterior = final[[*prior.names, "weight", "distance"]].reset_index(drop=True)
-    return ABCResult(posterior, runs, tolerances, pd.Series(scales, index=texts), prior,
-                     dict(zip(texts, target)), done)
+    return ABCResult(posterior, runs, tolerances, pd.Series(scales, index=texts), prior, dict(zip(texts, target)), done)
 
 
 __all__ = ["ABCResult", "Prior", "abc", "distances", "importance_weights", "weighted_quantile"]

@@ -6,6 +6,15 @@ import os
 import stat
 import tempfile
 
+from .errors import LanduseValueError
+
+__all__ = [
+    "FileSizeError",
+    "current_umask",
+    "read_regular_file",
+    "write_atomically",
+]
+
 
 def current_umask():
     """The process's umask, read without changing it where the system tells it."""
@@ -84,7 +93,7 @@ def write_atomically(path, write, binary=False):
         raise
 
 
-class FileSizeError(ValueError):
+class FileSizeError(LanduseValueError):
     """A file that is no regular file, or larger than its kind of file can be."""
 
 

@@ -32,20 +32,46 @@ import re
 import numpy as np
 import pandas as pd
 
-from . import DEFAULT_TRACK_THRESHOLD, STATISTICS_COLUMNS
+from .controls import DEFAULT_TRACK_THRESHOLD, STATISTICS_COLUMNS
+from .errors import LanduseError, LanduseTypeError, LanduseValueError
 
-OPERATORS = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
-             "<": operator.lt, ">": operator.gt}
+__all__ = [
+    "NAMED_MEASURES",
+    "OPERATORS",
+    "SHOWN_TEXT",
+    "MeasureError",
+    "PatternsWith",
+    "StopCondition",
+    "StopConditionError",
+    "check_every",
+    "check_functions",
+    "check_track_threshold",
+    "function_name",
+    "measure_table",
+    "named_measures",
+    "patterns",
+    "patterns_with",
+    "step_measured",
+]
+
+OPERATORS = {
+    "<=": operator.le,
+    ">=": operator.ge,
+    "==": operator.eq,
+    "!=": operator.ne,
+    "<": operator.lt,
+    ">": operator.gt,
+}
 # How much of a stop condition's text an error shows: a long one is cut.
 SHOWN_TEXT = 80
 _TOKEN = re.compile(r"\s*(?:(<=|>=|==|!=|<|>)|([A-Za-z_][A-Za-z_0-9]*)|([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))")
 
 
-class StopConditionError(ValueError):
+class StopConditionError(LanduseValueError):
     """A stop condition's text that the grammar does not take."""
 
 
-def shown(text):
+def _shown(text):
     """A text as an error shows it: quoted, and cut after SHOWN_TEXT characters."""
     return repr(text) if len(text) <= SHOWN_TEXT else repr(text[:SHOWN_TEXT]) + "\u2026"
 
@@ -66,7 +92,7 @@ class StopCondition:
         while at < len(text.rstrip()):
             match = _TOKEN.match(text, at)
             if not match:
-                raise StopConditionError(f"stop condition {shown(text)}: cannot read {shown(text[at:].strip())}")
+                raise StopConditionError(f"stop condition {_shown(text)}: cannot read {_shown(text[at:].strip())}")
             tokens.append((match.group(1) or match.group(2) or match.group(3), match.lastindex))
             at = match.end()
         return tokens
@@ -79,21 +105,26 @@ class StopCondition:
         clauses, clause, at = [], [], 0
         while True:
             if at + 3 > len(tokens):
-                raise StopConditionError(f"stop condition {shown(text)}: a comparison is COLUMN OPERATOR NUMBER")
-            (column, _), (symbol, _), (number, kind) = tokens[at:at + 3]
+                raise StopConditionError(f"stop condition {_shown(text)}: a comparison is COLUMN OPERATOR NUMBER")
+            (column, _), (symbol, _), (number, kind) = tokens[at : at + 3]
             if column not in STATISTICS_COLUMNS:
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(column)} is no statistics column "
-                                         f"({', '.join(STATISTICS_COLUMNS)})")
+                raise StopConditionError(
+                    f"stop condition {_shown(text)}: {_shown(column)} is no statistics column "
+                    f"({', '.join(STATISTICS_COLUMNS)})"
+                )
             if symbol not in OPERATORS:
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(symbol)} is no comparison "
-                                         f"({' '.join(OPERATORS)})")
+                raise StopConditionError(
+                    f"stop condition {_shown(text)}: {_shown(symbol)} is no comparison " f"({' '.join(OPERATORS)})"
+                )
             # A number's token only: float() would also read "nan" and "inf", which no column compares with.
             if kind != 3:
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is no number")
+                raise StopConditionError(f"stop condition {_shown(text)}: {_shown(number)} is no number")
             value = float(number)
             if not math.isfinite(value):
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is past the largest "
-                                         "number a column is compared with")
+                raise StopConditionError(
+                    f"stop condition {_shown(text)}: {_shown(number)} is past the largest "
+                    "number a column is compared with"
+                )
             clause.append((column, symbol, value))
             at += 3
             if at == len(tokens):
@@ -104,30 +135,32 @@ class StopCondition:
                 clauses.append(clause)
                 clause = []
             elif joiner != "and":
-                raise StopConditionError(f"stop condition {shown(text)}: expected 'and' or 'or', "
-                                         f"found {shown(joiner)}")
+                raise StopConditionError(
+                    f"stop condition {_shown(text)}: expected 'and' or 'or', " f"found {_shown(joiner)}"
+                )
             at += 1
 
     def __call__(self, sim):
-        last = last_statistics(sim)
+        last = _last_statistics(sim)
         if last is None:
             return False
-        return any(all(OPERATORS[symbol](last[column], value) for column, symbol, value in clause)
-                   for clause in self.clauses)
+        return any(
+            all(OPERATORS[symbol](last[column], value) for column, symbol, value in clause) for clause in self.clauses
+        )
 
     def __repr__(self):
         return f"StopCondition({self.text!r})"
 
 
-def last_statistics(sim):
+def _last_statistics(sim):
     """The statistics of the step just completed, as {column: value}; None before the first step."""
-    return sim._run.last_statistics()
+    return sim._run._last_statistics()
 
 
 def function_name(function):
     """How an error names a measure or a stop condition."""
     if isinstance(function, StopCondition):
-        return f"StopCondition({shown(function.text)})"
+        return f"StopCondition({_shown(function.text)})"
     return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
 
 
@@ -159,7 +192,7 @@ def patterns_with(track_threshold=DEFAULT_TRACK_THRESHOLD):
 
 def check_track_threshold(value):
     if isinstance(value, bool) or not isinstance(value, numbers.Real) or not np.isfinite(float(value)):
-        raise ValueError(f"track_threshold takes a finite number, not {value!r}")
+        raise LanduseValueError(f"track_threshold takes a finite number, not {value!r}")
     return float(value)
 
 
@@ -172,22 +205,23 @@ def named_measures(names, track_threshold=None):
     names); ``track_threshold`` is that of ``patterns``. An unknown name raises
     ``ValueError`` listing the known ones."""
     if isinstance(names, str) or not isinstance(names, (list, tuple)) or not all(isinstance(n, str) for n in names):
-        raise ValueError(f"measures takes a list of measure names ({', '.join(NAMED_MEASURES)}), not {names!r}")
+        raise LanduseValueError(f"measures takes a list of measure names ({', '.join(NAMED_MEASURES)}), not {names!r}")
     unknown = [name for name in names if name not in NAMED_MEASURES]
     if unknown:
-        raise ValueError(f"{', '.join(map(repr, unknown))}: no measure of that name "
-                         f"(known: {', '.join(NAMED_MEASURES)})")
+        raise LanduseValueError(
+            f"{', '.join(map(repr, unknown))}: no measure of that name " f"(known: {', '.join(NAMED_MEASURES)})"
+        )
     if len(set(names)) != len(names):
-        raise ValueError(f"measures {names!r}: a name given twice")
+        raise LanduseValueError(f"measures {names!r}: a name given twice")
     if track_threshold is not None and "patterns" not in names:
-        raise ValueError("track_threshold is a setting of the measure patterns, which measures does not name")
+        raise LanduseValueError("track_threshold is a setting of the measure patterns, which measures does not name")
     if not names:
         return None
     # One name is all there is to name so far: patterns.
     return patterns if track_threshold is None else patterns_with(track_threshold)
 
 
-class MeasureError(Exception):
+class MeasureError(LanduseError):
     """A measure or a stop condition that raised or returned what a table cannot hold."""
 
 
@@ -196,20 +230,23 @@ def _plain_value(name, value, function):
         value = value.item()
     if value is None or isinstance(value, (bool, numbers.Real, str)):
         return value
-    raise MeasureError(f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
-                       "not a number, a text or a boolean")
+    raise MeasureError(
+        f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
+        "not a number, a text or a boolean"
+    )
 
 
-def measure_column(values):
+def _measure_column(values):
     """A measure's column (a list, None where not measured) as numbers where every
     value is one (as pandas' to_numeric reads them), else as objects. Plain ints and
     floats, the common case, are read without pandas: its cost per call would make a
     measure of many columns slow to tabulate."""
     kinds = {type(value) for value in values}
-    if kinds == {int} and all(-2**63 <= value < 2**63 for value in values):
+    if kinds == {int} and all(-(2**63) <= value < 2**63 for value in values):
         return np.array(values, dtype=np.int64)
     if (kinds and kinds <= {float, type(None)}) or (
-            kinds == {int, type(None)} and all(value is None or -2**53 <= value <= 2**53 for value in values)):
+        kinds == {int, type(None)} and all(value is None or -(2**53) <= value <= 2**53 for value in values)
+    ):
         return np.array([np.nan if value is None else value for value in values], dtype=np.float64)
     column = pd.Series(values, dtype="object")
     numeric = pd.to_numeric(column, errors="coerce")
@@ -219,11 +256,12 @@ def measure_column(values):
 def measure_table(rows, names, index=None):
     """The measures' columns of a table, all at once: ``rows`` holds each row's
     {name: value}, ``names`` the columns in order."""
-    return pd.DataFrame({name: measure_column([row.get(name) for row in rows]) for name in names}, index=index,
-                        columns=list(names))
+    return pd.DataFrame(
+        {name: _measure_column([row.get(name) for row in rows]) for name in names}, index=index, columns=list(names)
+    )
 
 
-def evaluate(measures, sim, reserved):
+def _evaluate(measures, sim, reserved):
     """The measures' values at this step: {column: value}."""
     try:
         values = measures(sim)
@@ -234,14 +272,17 @@ def evaluate(measures, sim, reserved):
     plain = {}
     for name, value in values.items():
         if not isinstance(name, str) or name in reserved:
-            raise MeasureError(f"{function_name(measures)}: {name!r} cannot be a measure's column "
-                               "(it is a column of the table already)" if isinstance(name, str)
-                               else f"{function_name(measures)}: a measure's name is a text, not {name!r}")
+            raise MeasureError(
+                f"{function_name(measures)}: {name!r} cannot be a measure's column "
+                "(it is a column of the table already)"
+                if isinstance(name, str)
+                else f"{function_name(measures)}: a measure's name is a text, not {name!r}"
+            )
         plain[name] = _plain_value(name, value, measures)
     return plain
 
 
-def should_stop(stop_when, sim):
+def _should_stop(stop_when, sim):
     try:
         return bool(stop_when(sim))
     except Exception as e:
@@ -250,17 +291,17 @@ def should_stop(stop_when, sim):
 
 def check_every(every):
     if isinstance(every, bool) or not isinstance(every, numbers.Integral) or every < 1:
-        raise ValueError(f"every takes a whole number of 1 or more, not {every!r}")
+        raise LanduseValueError(f"every takes a whole number of 1 or more, not {every!r}")
     return int(every)
 
 
 def check_functions(measures, stop_when):
     if measures is not None and not callable(measures):
-        raise TypeError(f"measures takes a function sim -> dict, not {measures!r}")
+        raise LanduseTypeError(f"measures takes a function sim -> dict, not {measures!r}")
     if isinstance(stop_when, str):
         stop_when = StopCondition(stop_when)
     if stop_when is not None and not callable(stop_when):
-        raise TypeError(f"stop_when takes a function sim -> bool or a condition's text, not {stop_when!r}")
+        raise LanduseTypeError(f"stop_when takes a function sim -> bool or a condition's text, not {stop_when!r}")
     return measures, stop_when
 
 
@@ -279,10 +320,10 @@ def step_measured(sim, steps, measures=None, every=1, stop_when=None, reserved=(
         due = sim.step_count % every == 0 or sim.step_count == target
         if not due:
             continue
-        if stop_when is not None and should_stop(stop_when, sim):
+        if stop_when is not None and _should_stop(stop_when, sim):
             stopped = True
         if measures is not None:
-            measured[sim.step_count] = evaluate(measures, sim, reserved)
+            measured[sim.step_count] = _evaluate(measures, sim, reserved)
         if stopped:
             break
     return measured, stopped

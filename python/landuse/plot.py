@@ -3,7 +3,7 @@ so the rest of the package does without it). Each function draws on the axes
 given (or new ones) and returns them.
 
     over_steps(table, "residential")          # per point: the replicates' mean and a band
-    indices(landuse.sensitivity.sobol(...))   # S1 and ST with their intervals, n and chance
+    indices(landuse.sensitivity.sobol_analysis(...))   # S1 and ST with their intervals, n and chance
     convergence(indices)                      # the indices against n, from nested prefixes
     final_values(table, "residential", "E_CProbab")
     write_sweep_plots(table, folder)          # PNG files of the above for a sweep's table
@@ -14,8 +14,17 @@ import os
 import numpy as np
 import pandas as pd
 
-from . import STATISTICS_COLUMNS
-from .sweeps import RESERVED_COLUMNS
+from .controls import STATISTICS_COLUMNS
+from .sweep.points import RESERVED_COLUMNS
+
+__all__ = [
+    "convergence",
+    "final_values",
+    "indices",
+    "over_steps",
+    "varying_columns",
+    "write_sweep_plots",
+]
 
 # Statistics that count cells or agents: their bands stop at 0.
 COUNT_COLUMNS = {name for name in STATISTICS_COLUMNS if name != "max_mark"}
@@ -29,13 +38,18 @@ def _axes(ax):
     return plt.figure(figsize=(7, 4.5)).add_subplot()
 
 
-def swept_names(table):
+def _swept_names(table):
     """The columns of a sweep's table that hold the swept controls."""
-    return [name for name in table.columns if name not in RESERVED_COLUMNS and not name.startswith("u_")
-            and table.columns.get_loc(name) < table.columns.get_loc("replicate")]
+    return [
+        name
+        for name in table.columns
+        if name not in RESERVED_COLUMNS
+        and not name.startswith("u_")
+        and table.columns.get_loc(name) < table.columns.get_loc("replicate")
+    ]
 
 
-def short(value):
+def _short(value):
     """A value as a legend shows it: numbers to 3 significant figures."""
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)):
         return str(value)
@@ -43,7 +57,7 @@ def short(value):
 
 
 def _point_label(values):
-    return ", ".join(f"{name}={short(value)}" for name, value in values.items()) or "all runs"
+    return ", ".join(f"{name}={_short(value)}" for name, value in values.items()) or "all runs"
 
 
 def _numbers(column):
@@ -75,7 +89,7 @@ def over_steps(table, column, ax=None, most_points=12):
     stopped, the mean of those still running, dashed. More points: every point's
     mean, coloured by the first numeric swept control, with a colour bar."""
     ax = _axes(ax)
-    names = swept_names(table)
+    names = _swept_names(table)
     ok = table[table["error"] == ""]
     groups = list(ok.groupby(names, sort=False, dropna=False)) if names else [((), ok)]
     count = _is_count(ok, column)
@@ -95,7 +109,7 @@ def over_steps(table, column, ax=None, most_points=12):
         steps = by_step.index.to_numpy(dtype=float)
         running = by_step["count"] == by_step["count"].max()
         if few:
-            line, = ax.plot(steps[running], by_step["mean"][running], label=_point_label(dict(zip(names, key))))
+            (line,) = ax.plot(steps[running], by_step["mean"][running], label=_point_label(dict(zip(names, key))))
             colour = line.get_color()
         else:
             point = dict(zip(names, key))
@@ -151,22 +165,40 @@ def indices(frame, ax=None):
     width = 0.38
     for offset, name in ((-width / 2, "S1"), (width / 2, "ST")):
         values = frame[name].to_numpy(float)
-        errors = np.vstack([values - frame[f"{name}_low"].to_numpy(float),
-                            frame[f"{name}_high"].to_numpy(float) - values])
-        ax.bar(x + offset, values, width, yerr=np.clip(np.nan_to_num(errors), 0, None), capsize=3,
-               label="first order (replicate mean)" if name == "S1" else "total (replicate mean)")
+        errors = np.vstack(
+            [values - frame[f"{name}_low"].to_numpy(float), frame[f"{name}_high"].to_numpy(float) - values]
+        )
+        ax.bar(
+            x + offset,
+            values,
+            width,
+            yerr=np.clip(np.nan_to_num(errors), 0, None),
+            capsize=3,
+            label="first order (replicate mean)" if name == "S1" else "total (replicate mean)",
+        )
     seed = frame.attrs.get("seed")
     if "ST_run" in frame:
         values = frame["ST_run"].to_numpy(float)
-        errors = np.vstack([values - frame["ST_run_low"].to_numpy(float),
-                            frame["ST_run_high"].to_numpy(float) - values])
-        ax.errorbar(x + width / 2, values, yerr=np.clip(np.nan_to_num(errors), 0, None), fmt="o", color="black",
-                    markersize=4, capsize=2, label="total of one run")
+        errors = np.vstack(
+            [values - frame["ST_run_low"].to_numpy(float), frame["ST_run_high"].to_numpy(float) - values]
+        )
+        ax.errorbar(
+            x + width / 2,
+            values,
+            yerr=np.clip(np.nan_to_num(errors), 0, None),
+            fmt="o",
+            color="black",
+            markersize=4,
+            capsize=2,
+            label="total of one run",
+        )
     if seed:
         ax.axhspan(seed["ST_low"], seed["ST_high"], color="gray", alpha=0.3, linewidth=0)
         ax.axhline(seed["ST"], color="gray", linestyle="--", label="the seed's total (one run)")
-    labels = [f"{name}\n~ chance" if frame.get("like_chance", pd.Series(False, frame.index))[name] else str(name)
-              for name in frame.index]
+    labels = [
+        f"{name}\n~ chance" if frame.get("like_chance", pd.Series(False, frame.index))[name] else str(name)
+        for name in frame.index
+    ]
     ax.set_xticks(x, labels)
     ax.set_ylabel("Sobol' index")
     ax.axhline(0, color="black", linewidth=0.5)
@@ -179,7 +211,7 @@ def indices(frame, ax=None):
 
 def convergence(frame, ax=None, index="ST"):
     """An index against the number of base points n, from the nested prefixes of
-    one design (``frame`` the result of ``sensitivity.sobol`` or its
+    one design (``frame`` the result of ``sensitivity.sobol_analysis`` or its
     ``attrs["convergence"]``): a line and interval band per parameter, with the
     seed's total index and the chance share dashed."""
     ax = _axes(ax)
@@ -201,8 +233,9 @@ def convergence(frame, ax=None, index="ST"):
     ax.set_ylabel({"ST": "total index", "S1": "first-order index"}.get(index, index) + " (replicate mean)")
     title = [source.attrs.get("output", "")] if source is not None else []
     if source is not None:
-        title.append(f"{source.attrs['replicates']} replicates; bands: {source.attrs['confidence']:.0%} "
-                     "bootstrap intervals")
+        title.append(
+            f"{source.attrs['replicates']} replicates; bands: {source.attrs['confidence']:.0%} " "bootstrap intervals"
+        )
     ax.set_title("\n".join(filter(None, title)), fontsize="small")
     ax.axhline(0, color="black", linewidth=0.5)
     ax.legend(fontsize="small", ncol=2)
@@ -240,9 +273,12 @@ def varying_columns(table, most=6):
     one's run for run; at most ``most``."""
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
-    names = swept_names(table)
-    measures = [name for name in table.columns[table.columns.get_loc("max_mark") + 1:]
-                if name not in ("stopped", "error") and name not in names]
+    names = _swept_names(table)
+    measures = [
+        name
+        for name in table.columns[table.columns.get_loc("max_mark") + 1 :]
+        if name not in ("stopped", "error") and name not in names
+    ]
     candidates = ["residential", *[c for c in STATISTICS_COLUMNS if c not in ("step", "residential")], *measures]
     chosen, seen = [], []
     for name in candidates:
@@ -273,7 +309,7 @@ def write_sweep_plots(table, folder, columns=None):
     paths = []
     for column in columns:
         paths.append(_save(over_steps(table, column), os.path.join(folder, f"{column}-over-steps.png")))
-        for name in swept_names(table):
+        for name in _swept_names(table):
             values = _numbers(table[name])
             if values is None or values.nunique() < 2:
                 continue

@@ -23,8 +23,11 @@ def morris(frame, ax=None, title=None):
     (below) from those that interact or bend (above)."""
     ax = _axes(ax)
     mu_star, sigma = frame["mu_star"].to_numpy(float), frame["sigma"].to_numpy(float)
-    errors = np.clip(np.vstack([mu_star - frame["mu_star_low"].to_numpy(float),
-                                frame["mu_star_high"].to_numpy(float) - mu_star]), 0, None)
+    errors = np.clip(
+        np.vstack([mu_star - frame["mu_star_low"].to_numpy(float), frame["mu_star_high"].to_numpy(float) - mu_star]),
+        0,
+        None,
+    )
     level = frame.attrs.get("confidence", 0.95)
     ax.errorbar(mu_star, sigma, xerr=errors, fmt="o", capsize=3, label=f"\u03bc* with its {level:.0%} interval")
     top = max(np.nanmax(frame["mu_star_high"].to_numpy(float)), np.nanmax(sigma), 1e-12) * 1.1
@@ -51,12 +54,17 @@ def _labels(ax, names, xs, ys, size=9):
         px, py = to_pixels((xs[k], ys[k]))
         width, height = 0.62 * size * len(names[k]), 1.25 * size
         lift = 0.3 * size
-        while any(abs(px - qx) < (width + qw) / 2 and abs(py + lift - qy) < height
-                  for qx, qy, qw in placed):
+        while any(abs(px - qx) < (width + qw) / 2 and abs(py + lift - qy) < height for qx, qy, qw in placed):
             lift += height
         placed.append((px, py + lift, width))
-        ax.annotate(names[k], (xs[k], ys[k]), xytext=(4, lift), textcoords="offset pixels", fontsize=size,
-                    arrowprops=dict(arrowstyle="-", color="0.35", linewidth=0.7) if lift > 0.3 * size else None)
+        ax.annotate(
+            names[k],
+            (xs[k], ys[k]),
+            xytext=(4, lift),
+            textcoords="offset pixels",
+            fontsize=size,
+            arrowprops=dict(arrowstyle="-", color="0.35", linewidth=0.7) if lift > 0.3 * size else None,
+        )
 
 
 def morris_figure(frame):
@@ -101,28 +109,53 @@ def posterior_pairs(result, truth=None, level=0.9):
     for i, y_name in enumerate(names):
         for j, x_name in enumerate(names):
             ax = axes[i, j]
-            low, high = np.exp(result.prior.low[j]) if logs[j] else result.prior.low[j], \
-                np.exp(result.prior.high[j]) if logs[j] else result.prior.high[j]
+            low, high = (
+                np.exp(result.prior.low[j]) if logs[j] else result.prior.low[j],
+                np.exp(result.prior.high[j]) if logs[j] else result.prior.high[j],
+            )
             if i == j:
                 # Bins of equal width on the axis' scale, where the prior is flat: each holds 1/20 of it.
                 bins = np.geomspace(low, high, 21) if logs[j] else np.linspace(low, high, 21)
-                ax.hist(posterior[x_name], bins=bins, weights=weights / weights.sum(), alpha=0.7,
-                        color="tab:blue", label="posterior")
+                ax.hist(
+                    posterior[x_name],
+                    bins=bins,
+                    weights=weights / weights.sum(),
+                    alpha=0.7,
+                    color="tab:blue",
+                    label="posterior",
+                )
                 ax.axhline(1 / 20, color="0.4", linestyle="--", label="prior")
                 row = interval.loc[x_name]
-                ax.axvspan(row["low"], row["high"], color="tab:blue", alpha=0.12,
-                           label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}")
+                ax.axvspan(
+                    row["low"],
+                    row["high"],
+                    color="tab:blue",
+                    alpha=0.12,
+                    label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}",
+                )
                 if truth and x_name in truth:
                     ax.axvline(truth[x_name], color="red", label=f"truth {truth[x_name]:.3g}")
                 ax.set_ylabel("share of the weight per bin")
                 ax.legend(fontsize="x-small")
             elif i > j:
                 ax.scatter(prior[x_name], prior[y_name], s=6, color="0.6", label="prior sample (round 0)")
-                ax.scatter(posterior[x_name], posterior[y_name], s=8 + 120 * weights / weights.max(),
-                           alpha=0.6, color="tab:blue", label="posterior (area by weight)")
+                ax.scatter(
+                    posterior[x_name],
+                    posterior[y_name],
+                    s=8 + 120 * weights / weights.max(),
+                    alpha=0.6,
+                    color="tab:blue",
+                    label="posterior (area by weight)",
+                )
                 if truth and x_name in truth and y_name in truth:
-                    ax.plot(truth[x_name], truth[y_name], "*", color="red", markersize=14,
-                            label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})")
+                    ax.plot(
+                        truth[x_name],
+                        truth[y_name],
+                        "*",
+                        color="red",
+                        markersize=14,
+                        label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})",
+                    )
                 ax.set_ylabel(y_name)
                 if logs[i]:
                     _log_ticks(ax.yaxis, ax.set_yscale, np.exp(result.prior.low[i]), np.exp(result.prior.high[i]))
@@ -135,8 +168,11 @@ def posterior_pairs(result, truth=None, level=0.9):
             ax.set_xlim(low, high)
             ax.set_xlabel(x_name)
     runs_done = len(runs)
-    figure.suptitle(f"ABC posterior: {len(posterior)} particles after {result.rounds_done} rounds, "
-                    f"{runs_done} runs, tolerance {result.tolerances[-1]:.3g}", fontsize="medium")
+    figure.suptitle(
+        f"ABC posterior: {len(posterior)} particles after {result.rounds_done} rounds, "
+        f"{runs_done} runs, tolerance {result.tolerances[-1]:.3g}",
+        fontsize="medium",
+    )
     figure.tight_layout()
     return figure
 

@@ -22,6 +22,7 @@ import numpy as np
 import pandas as pd
 
 from .designs import Design, _count, _ranges
+from .errors import LanduseValueError
 
 # Candidates per trajectory kept, when ``candidates`` is not given.
 CANDIDATES_PER_TRAJECTORY = 10
@@ -29,7 +30,7 @@ CANDIDATES_PER_TRAJECTORY = 10
 
 def _check_levels(levels):
     if isinstance(levels, bool) or not isinstance(levels, (int, np.integer)) or levels < 2 or levels % 2:
-        raise ValueError(f"levels takes an even whole number of 2 or more (4 is usual), not {levels!r}")
+        raise LanduseValueError(f"levels takes an even whole number of 2 or more (4 is usual), not {levels!r}")
     return int(levels)
 
 
@@ -87,7 +88,9 @@ def morris_design(ranges, trajectories, levels=4, candidates=None, seed=None):
     trajectories = _count(trajectories, per_point=d + 1)
     candidates = CANDIDATES_PER_TRAJECTORY * trajectories if candidates is None else _count(candidates)
     if candidates < trajectories:
-        raise ValueError(f"candidates ({candidates}) takes at least as many as the trajectories ({trajectories})")
+        raise LanduseValueError(
+            f"candidates ({candidates}) takes at least as many as the trajectories ({trajectories})"
+        )
     rng = np.random.default_rng(seed)
     made = [_trajectory(d, levels, rng) for _ in range(candidates)]
     chosen = spread_selection([points for points, _ in made], trajectories)
@@ -129,18 +132,40 @@ def morris_indices(effects, names, bootstrap=1000, confidence=0.95, seed=None):
         low, high = np.percentile(resampled, [tail, 100 - tail], axis=0)
     else:
         low, high = mu_star, mu_star
-    frame = pd.DataFrame({"mu": effects.mean(axis=0), "mu_star": mu_star, "mu_star_low": low,
-                          "mu_star_high": high, "sigma": effects.std(axis=0, ddof=1) if r > 1 else np.nan},
-                         index=pd.Index(list(names), name="parameter"))
+    frame = pd.DataFrame(
+        {
+            "mu": effects.mean(axis=0),
+            "mu_star": mu_star,
+            "mu_star_low": low,
+            "mu_star_high": high,
+            "sigma": effects.std(axis=0, ddof=1) if r > 1 else np.nan,
+        },
+        index=pd.Index(list(names), name="parameter"),
+    )
     frame.attrs.update(trajectories=r, confidence=confidence)
     return frame.sort_values("mu_star", ascending=False)
 
 
-def morris(ranges, output, trajectories, levels=4, client=None, seed=0, steps=None, controls=None,
-           replicates=1, candidates=None, bootstrap=1000, confidence=0.95, progress=True, measures=None,
-           every=1, journal=None):
+def morris(
+    ranges,
+    output,
+    trajectories,
+    levels=4,
+    client=None,
+    seed=0,
+    steps=None,
+    controls=None,
+    replicates=1,
+    candidates=None,
+    bootstrap=1000,
+    confidence=0.95,
+    progress=True,
+    measures=None,
+    every=1,
+    journal=None,
+):
     """Morris screening of ``output`` (one output's text as for
-    ``landuse.sensitivity.sobol``, or a list of them, all from the same runs)
+    ``landuse.sensitivity.sobol_analysis``, or a list of them, all from the same runs)
     over ``ranges`` (as for ``landuse.designs``): a design of ``trajectories``
     trajectories on ``levels`` levels, run ``replicates`` times each on the sweep
     machinery (``client``, ``journal`` as for ``landuse.sweep``), the output
@@ -150,21 +175,30 @@ def morris(ranges, output, trajectories, levels=4, client=None, seed=0, steps=No
     of outputs): mu, mu_star, mu_star_low, mu_star_high, sigma; its attrs hold
     the sweep's ``table`` and the ``effects`` (trajectories x parameters per output)."""
     from .sensitivity import wanted_outputs
-    from .sweeps import sweep
+    from .sweep.running import run_sweep as sweep
 
     wanted, measures = wanted_outputs(output, measures, steps)
     design = morris_design(ranges, trajectories, levels, candidates, seed)
     fixed = dict(controls or {})
     clash = sorted(set(fixed) & set(design.names))
     if clash:
-        raise ValueError(f"{', '.join(clash)}: both a range and a fixed control")
+        raise LanduseValueError(f"{', '.join(clash)}: both a range and a fixed control")
     design[:] = [{**fixed, **point} for point in design]
     at_steps = [w.step for w in wanted if w.step is not None]
     if steps is None and at_steps:
         steps = max(at_steps)
     keep = "every" if at_steps else "final"
-    table = sweep(design, replicates=replicates, steps=steps, client=client, progress=progress,
-                  measures=measures, every=every, journal=journal, keep=keep)
+    table = sweep(
+        design,
+        replicates=replicates,
+        steps=steps,
+        client=client,
+        progress=progress,
+        measures=measures,
+        every=every,
+        journal=journal,
+        keep=keep,
+    )
     runs = table.drop_duplicates("run").set_index("run")["point"]
     frames, effects = [], {}
     for w in wanted:
@@ -177,10 +211,16 @@ def morris(ranges, output, trajectories, levels=4, client=None, seed=0, steps=No
         result = frames[0]
     else:
         result = pd.concat(frames, keys=[w.text for w in wanted], names=["output", "parameter"])
-    result.attrs.update(table=table, effects=effects, output=output, trajectories=len(design.moved),
-                        levels=levels, confidence=confidence, replicates=replicates)
+    result.attrs.update(
+        table=table,
+        effects=effects,
+        output=output,
+        trajectories=len(design.moved),
+        levels=levels,
+        confidence=confidence,
+        replicates=replicates,
+    )
     return result
 
 
-__all__ = ["elementary_effects", "morris", "morris_design", "morris_indices", "spread_selection",
-           "trajectory_distance"]
+__all__ = ["elementary_effects", "morris", "morris_design", "morris_indices", "spread_selection", "trajectory_distance"]

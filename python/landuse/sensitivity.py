@@ -2,7 +2,7 @@
 output with chance told apart from cause, by a Saltelli design run on the sweep
 machinery.
 
-    indices = landuse.sensitivity.sobol(
+    indices = landuse.sensitivity.sobol_analysis(
         {"E_CProbab": (0.01, 0.5), "E_crAgs": (1, 10, int)},
         output="residential at step 400", n=64, replicates=2)
 
@@ -38,8 +38,12 @@ import re
 import numpy as np
 import pandas as pd
 
-from . import PATTERN_MEASURES, STATISTICS_COLUMNS
+from .controls import PATTERN_MEASURES, STATISTICS_COLUMNS
 from .designs import _count, _ranges, from_unit_cube
+
+# Screening by elementary effects lives in a module of its own; it is offered here too.
+from .screening import morris
+from .errors import LanduseValueError
 
 _AT_STEP = re.compile(r"^\s*([A-Za-z_][A-Za-z_0-9.]*)\s*(?:at\s+step\s+(\d+))?\s*$")
 ESTIMATORS = ("saltelli", "jansen")
@@ -53,7 +57,7 @@ class Output:
     def __init__(self, text):
         match = _AT_STEP.match(text) if isinstance(text, str) else None
         if not match:
-            raise ValueError(f"output takes 'COLUMN' or 'COLUMN at step N', not {text!r}")
+            raise LanduseValueError(f"output takes 'COLUMN' or 'COLUMN at step N', not {text!r}")
         self.text = text
         self.column = match.group(1)
         self.step = None if match.group(2) is None else int(match.group(2))
@@ -61,26 +65,27 @@ class Output:
     def of_runs(self, table):
         """The output of every run of a sweep's table, by run."""
         if self.column not in table.columns:
-            raise ValueError(f"output {self.text!r}: the table has no column {self.column!r}")
+            raise LanduseValueError(f"output {self.text!r}: the table has no column {self.column!r}")
         failed = table.loc[table["error"] != "", "run"].unique()
         if len(failed):
             errors = table.loc[table["error"] != "", "error"].iloc[0]
-            raise ValueError(f"{len(failed)} run(s) failed, e.g. run {failed[0]}: {errors}")
+            raise LanduseValueError(f"{len(failed)} run(s) failed, e.g. run {failed[0]}: {errors}")
         rows = table if self.step is None else table[table["step"] == self.step]
         rows = rows.dropna(subset=[self.column])
         values = rows.groupby("run")[self.column].last()
         missing = sorted(set(table["run"]) - set(values.index))
         if missing:
             where = f"at step {self.step}" if self.step is not None else "at its last step"
-            raise ValueError(f"output {self.text!r}: run {missing[0]} has no value {where}")
+            raise LanduseValueError(f"output {self.text!r}: run {missing[0]} has no value {where}")
         return values.astype(float)
 
 
 def _power_of_two(n, per_point):
     n = _count(n, per_point=per_point)
     if n & (n - 1):
-        raise ValueError(f"a Saltelli design takes a power of two of base points (e.g. {1 << n.bit_length()}), "
-                         f"not {n}")
+        raise LanduseValueError(
+            f"a Saltelli design takes a power of two of base points (e.g. {1 << n.bit_length()}), " f"not {n}"
+        )
     return n
 
 
@@ -117,7 +122,7 @@ def seeded_saltelli_design(ranges, n, replicates=1, seed=None):
     d = len(parsed)
     n = _power_of_two(n, d + 3)
     both = qmc.Sobol(d=2 * (d + 1), scramble=True, seed=seed).random_base2(n.bit_length() - 1)
-    a, b = both[:, :d + 1], both[:, d + 1:]
+    a, b = both[:, : d + 1], both[:, d + 1 :]
     unit = _blocks(a, b, range(d + 1))
     design = from_unit_cube(parsed, unit[:, :d], "saltelli")
     slot_a = np.floor(a[:, d] * n).astype(int)
@@ -130,7 +135,7 @@ def seeded_saltelli_design(ranges, n, replicates=1, seed=None):
 
 def _check_estimator(estimator):
     if estimator not in ESTIMATORS:
-        raise ValueError(f"estimator takes one of {', '.join(ESTIMATORS)}, not {estimator!r}")
+        raise LanduseValueError(f"estimator takes one of {', '.join(ESTIMATORS)}, not {estimator!r}")
 
 
 def _first_numerator(fa, fb, fab, variance, estimator, square=None):
@@ -171,16 +176,26 @@ def sobol_indices(fa, fb, fab, names, bootstrap=1000, confidence=0.95, seed=None
     fa, fb, fab = np.asarray(fa, float), np.asarray(fb, float), np.asarray(fab, float)
     n = fa.shape[0]
     if fb.shape != (n,) or fab.shape != (len(names), n):
-        raise ValueError("the outputs at A and B take n values each, and at A_B d rows of n")
+        raise LanduseValueError("the outputs at A and B take n values each, and at A_B d rows of n")
     first, total = _deterministic(fa, fb, fab, estimator)
     rng = np.random.default_rng(seed)
-    resampled = [_deterministic(fa[pick], fb[pick], fab[:, pick], estimator)
-                 for pick in (rng.integers(0, n, n) for _ in range(bootstrap))]
+    resampled = [
+        _deterministic(fa[pick], fb[pick], fab[:, pick], estimator)
+        for pick in (rng.integers(0, n, n) for _ in range(bootstrap))
+    ]
     first_low, first_high = _percentiles([r[0] for r in resampled], first, confidence)
     total_low, total_high = _percentiles([r[1] for r in resampled], total, confidence)
-    return pd.DataFrame({"S1": first, "S1_low": first_low, "S1_high": first_high,
-                         "ST": total, "ST_low": total_low, "ST_high": total_high},
-                        index=pd.Index(list(names), name="parameter"))
+    return pd.DataFrame(
+        {
+            "S1": first,
+            "S1_low": first_low,
+            "S1_high": first_high,
+            "ST": total,
+            "ST_low": total_low,
+            "ST_high": total_high,
+        },
+        index=pd.Index(list(names), name="parameter"),
+    )
 
 
 def _replicated(ya, yb, yab, yseed, estimator):
@@ -204,15 +219,24 @@ def _replicated(ya, yb, yab, yseed, estimator):
     fa, fb, fab = ya.mean(-1), yb.mean(-1), yab.mean(-1)
     mean_variance = np.var(np.concatenate([fa, fb]), ddof=1) - (within / replicates if replicates > 1 else 0.0)
     # Saltelli's product pairs B with runs of other seeds, so its noise averages out unremoved.
-    first = _ratio(_first_numerator(fa, fb, fab, mean_variance, "saltelli") if estimator == "saltelli"
-                   else mean_variance - 0.5 * square(yb, yab), mean_variance)
+    first = _ratio(
+        _first_numerator(fa, fb, fab, mean_variance, "saltelli")
+        if estimator == "saltelli"
+        else mean_variance - 0.5 * square(yb, yab),
+        mean_variance,
+    )
     total = _ratio(0.5 * square(ya, yab), mean_variance)
-    return {"S1": first, "ST": total, "ST_run": run_total, "seed_ST": seed_total, "seed_S1": seed_first,
-            "chance": _ratio(within, variance)}
+    return {
+        "S1": first,
+        "ST": total,
+        "ST_run": run_total,
+        "seed_ST": seed_total,
+        "seed_S1": seed_first,
+        "chance": _ratio(within, variance),
+    }
 
 
-def replicated_indices(ya, yb, yab, yseed, names, bootstrap=1000, confidence=0.95, seed=None,
-                       estimator="saltelli"):
+def replicated_indices(ya, yb, yab, yseed, names, bootstrap=1000, confidence=0.95, seed=None, estimator="saltelli"):
     """The indices of a stochastic output from its runs at A, B and A_B^seed (n
     base points x R replicates each) and at each A_B^i (d x n x R), as described
     at the top of this module. A DataFrame indexed by the names: S1, ST (of the
@@ -221,12 +245,14 @@ def replicated_indices(ya, yb, yab, yseed, names, bootstrap=1000, confidence=0.9
     _check_estimator(estimator)
     ya, yb, yab, yseed = (np.asarray(x, float) for x in (ya, yb, yab, yseed))
     if ya.ndim != 2 or yb.shape != ya.shape or yseed.shape != ya.shape or yab.shape != (len(names), *ya.shape):
-        raise ValueError("the runs at A, B and A_B^seed take n x R values each, and at A_B d x n x R")
+        raise LanduseValueError("the runs at A, B and A_B^seed take n x R values each, and at A_B d x n x R")
     n = ya.shape[0]
     estimate = _replicated(ya, yb, yab, yseed, estimator)
     rng = np.random.default_rng(seed)
-    samples = [_replicated(ya[pick], yb[pick], yab[:, pick], yseed[pick], estimator)
-               for pick in (rng.integers(0, n, n) for _ in range(bootstrap))]
+    samples = [
+        _replicated(ya[pick], yb[pick], yab[:, pick], yseed[pick], estimator)
+        for pick in (rng.integers(0, n, n) for _ in range(bootstrap))
+    ]
 
     def interval(key):
         return _percentiles([s[key] for s in samples], estimate[key], confidence)
@@ -244,12 +270,21 @@ def replicated_indices(ya, yb, yab, yseed, names, bootstrap=1000, confidence=0.9
     chance_low, chance_high = interval("chance")
     seed_low, seed_high = interval("seed_ST")
     first_low, first_high = interval("seed_S1")
-    frame.attrs.update(chance={"share": float(estimate["chance"]), "low": float(chance_low),
-                               "high": float(chance_high)},
-                       seed={"ST": float(estimate["seed_ST"]), "ST_low": float(seed_low),
-                             "ST_high": float(seed_high), "S1": float(estimate["seed_S1"]),
-                             "S1_low": float(first_low), "S1_high": float(first_high)},
-                       n=n, replicates=ya.shape[1], confidence=confidence, estimator=estimator)
+    frame.attrs.update(
+        chance={"share": float(estimate["chance"]), "low": float(chance_low), "high": float(chance_high)},
+        seed={
+            "ST": float(estimate["seed_ST"]),
+            "ST_low": float(seed_low),
+            "ST_high": float(seed_high),
+            "S1": float(estimate["seed_S1"]),
+            "S1_low": float(first_low),
+            "S1_high": float(first_high),
+        },
+        n=n,
+        replicates=ya.shape[1],
+        confidence=confidence,
+        estimator=estimator,
+    )
     return frame
 
 
@@ -257,11 +292,10 @@ def split_runs(values, n, d, replicates):
     """A seeded Saltelli design's runs' outputs (by point, then replicate) as ya, yb,
     yab, yseed."""
     y = np.asarray(values, float).reshape(d + 3, n, replicates)
-    return y[0], y[1], y[2:2 + d], y[2 + d]
+    return y[0], y[1], y[2 : 2 + d], y[2 + d]
 
 
-def convergence(ya, yb, yab, yseed, names, bootstrap=200, confidence=0.95, seed=None, estimator="saltelli",
-                smallest=8):
+def convergence(ya, yb, yab, yseed, names, bootstrap=200, confidence=0.95, seed=None, estimator="saltelli", smallest=8):
     """The indices from nested prefixes of one design: the first 2^k base points of
     a Sobol' sequence are a design of their own, so the indices at n = smallest,
     2 smallest, .. the whole cost no run more. A long DataFrame: n, parameter
@@ -270,16 +304,39 @@ def convergence(ya, yb, yab, yseed, names, bootstrap=200, confidence=0.95, seed=
     rows = []
     size = min(smallest, n)
     while size <= n:
-        part = replicated_indices(np.asarray(ya)[:size], np.asarray(yb)[:size], np.asarray(yab)[:, :size],
-                                  np.asarray(yseed)[:size], names, bootstrap, confidence, seed, estimator)
+        part = replicated_indices(
+            np.asarray(ya)[:size],
+            np.asarray(yb)[:size],
+            np.asarray(yab)[:, :size],
+            np.asarray(yseed)[:size],
+            names,
+            bootstrap,
+            confidence,
+            seed,
+            estimator,
+        )
         for name, row in part.drop(columns="like_chance").iterrows():
             rows.append({"n": size, "parameter": name, **row.to_dict()})
         seed_part = part.attrs["seed"]
-        rows.append({"n": size, "parameter": "seed", "ST_run": seed_part["ST"], "ST_run_low": seed_part["ST_low"],
-                     "ST_run_high": seed_part["ST_high"]})
+        rows.append(
+            {
+                "n": size,
+                "parameter": "seed",
+                "ST_run": seed_part["ST"],
+                "ST_run_low": seed_part["ST_low"],
+                "ST_run_high": seed_part["ST_high"],
+            }
+        )
         chance = part.attrs["chance"]
-        rows.append({"n": size, "parameter": "chance", "ST_run": chance["share"], "ST_run_low": chance["low"],
-                     "ST_run_high": chance["high"]})
+        rows.append(
+            {
+                "n": size,
+                "parameter": "chance",
+                "ST_run": chance["share"],
+                "ST_run_low": chance["low"],
+                "ST_run_high": chance["high"],
+            }
+        )
         size *= 2
     return pd.DataFrame(rows)
 
@@ -291,21 +348,38 @@ def wanted_outputs(output, measures, steps):
     nothing gives, a step past the last) are refused before them."""
     texts = [output] if isinstance(output, str) else list(output)
     if not texts:
-        raise ValueError("output takes an output or a list of them, not an empty list")
+        raise LanduseValueError("output takes an output or a list of them, not an empty list")
     wanted = [Output(text) for text in texts]
     if measures is None and any(w.column in PATTERN_MEASURES.index for w in wanted):
         from .measures import patterns as measures
     for w in wanted:
         if measures is None and w.column not in STATISTICS_COLUMNS:
-            raise ValueError(f"output {w.text!r}: {w.column!r} is no statistics column "
-                             f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given")
+            raise LanduseValueError(
+                f"output {w.text!r}: {w.column!r} is no statistics column "
+                f"({', '.join(STATISTICS_COLUMNS)}), no pattern measure and no measures are given"
+            )
         if steps is not None and w.step is not None and w.step > steps:
-            raise ValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
+            raise LanduseValueError(f"output {w.text!r}: the runs end at step {steps}, before step {w.step}")
     return wanted, measures
 
 
-def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, controls=None, bootstrap=1000,
-          confidence=0.95, progress=True, measures=None, every=None, journal=None, estimator="saltelli"):
+def sobol_analysis(
+    ranges,
+    output,
+    n,
+    replicates=2,
+    client=None,
+    seed=0,
+    steps=None,
+    controls=None,
+    bootstrap=1000,
+    confidence=0.95,
+    progress=True,
+    measures=None,
+    every=None,
+    journal=None,
+    estimator="saltelli",
+):
     """Sobol' indices of ``output`` over ``ranges`` (as for ``landuse.designs``),
     the seed among the inputs: a seeded Saltelli design of n base points (a power
     of two), each point run ``replicates`` times on the sweep machinery
@@ -322,7 +396,8 @@ def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, cont
     the sweep's table ("table") and the indices against n ("convergence").
     ``output`` may be a list of outputs, all taken from the same runs: then a dict
     of such DataFrames by output."""
-    from .sweeps import RESERVED_COLUMNS, check_replicates, sweep
+    from .sweep.points import RESERVED_COLUMNS, check_replicates
+    from .sweep.running import run_sweep as sweep
 
     _check_estimator(estimator)
     replicates = check_replicates(replicates)
@@ -331,23 +406,40 @@ def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, cont
     at_last = any(w.step is None for w in wanted)
     if steps is None and at and not at_last:
         steps = at[-1]
-    measured = [w for w in wanted if measures is not None and w.column not in STATISTICS_COLUMNS
-                and w.column not in RESERVED_COLUMNS and w.step is not None]
+    measured = [
+        w
+        for w in wanted
+        if measures is not None
+        and w.column not in STATISTICS_COLUMNS
+        and w.column not in RESERVED_COLUMNS
+        and w.step is not None
+    ]
     if every is None:
         every = math.gcd(*[w.step for w in measured]) or 1 if measured else 1
     for w in measured:
         if w.step % every and w.step != steps:
-            raise ValueError(f"output {w.text!r}: measures are taken every {every} steps and at step {steps}, "
-                             f"never at step {w.step}")
+            raise LanduseValueError(
+                f"output {w.text!r}: measures are taken every {every} steps and at step {steps}, "
+                f"never at step {w.step}"
+            )
     design = seeded_saltelli_design(ranges, n, replicates, seed)
     fixed = dict(controls or {})
     clash = sorted(set(fixed) & set(design.names))
     if clash:
-        raise ValueError(f"{', '.join(clash)}: both a range and a fixed control")
+        raise LanduseValueError(f"{', '.join(clash)}: both a range and a fixed control")
     design[:] = [{**fixed, **point} for point in design]
     keep = "final" if not at or (at == [steps] and not at_last) else at
-    table = sweep(design, replicates=replicates, steps=steps, client=client, progress=progress, measures=measures,
-                  every=every, journal=journal, keep=keep)
+    table = sweep(
+        design,
+        replicates=replicates,
+        steps=steps,
+        client=client,
+        progress=progress,
+        measures=measures,
+        every=every,
+        journal=journal,
+        keep=keep,
+    )
     if keep != "final":
         last = table.groupby("run")["step"].transform("max") == table["step"]
         table = table[table["step"].isin(at) | (last if at_last else False)].reset_index(drop=True)
@@ -356,9 +448,11 @@ def sobol(ranges, output, n, replicates=2, client=None, seed=0, steps=None, cont
     for w in wanted:
         parts = split_runs(w.of_runs(table).sort_index().to_numpy(), n, d, replicates)
         indices = replicated_indices(*parts, design.names, bootstrap, confidence, seed, estimator)
-        indices.attrs.update(table=table, output=w.text,
-                             convergence=convergence(*parts, design.names, min(bootstrap, 200), confidence, seed,
-                                                     estimator))
+        indices.attrs.update(
+            table=table,
+            output=w.text,
+            convergence=convergence(*parts, design.names, min(bootstrap, 200), confidence, seed, estimator),
+        )
         results[w.text] = indices
     return results[wanted[0].text] if isinstance(output, str) else results
 
@@ -370,16 +464,27 @@ def summary(indices):
     chance, seed = a["chance"], a["seed"]
     level = f"{a['confidence']:.0%}"
     like = [name for name, flag in indices["like_chance"].items() if flag]
-    return "\n".join([
-        f"{a.get('output', 'output')}: n = {a['n']} base points x {a['replicates']} replicates, "
-        f"{level} bootstrap intervals, {a['estimator']} first order",
-        f"chance share (between replicates) {chance['share']:.3f} [{chance['low']:.3f}, {chance['high']:.3f}]",
-        f"seed's total index {seed['ST']:.3f} [{seed['ST_low']:.3f}, {seed['ST_high']:.3f}]",
-        "not told from chance: " + (", ".join(like) if like else "none"),
-    ])
+    return "\n".join(
+        [
+            f"{a.get('output', 'output')}: n = {a['n']} base points x {a['replicates']} replicates, "
+            f"{level} bootstrap intervals, {a['estimator']} first order",
+            f"chance share (between replicates) {chance['share']:.3f} [{chance['low']:.3f}, {chance['high']:.3f}]",
+            f"seed's total index {seed['ST']:.3f} [{seed['ST_low']:.3f}, {seed['ST_high']:.3f}]",
+            "not told from chance: " + (", ".join(like) if like else "none"),
+        ]
+    )
 
 
-__all__ = ["Output", "convergence", "replicated_indices", "saltelli_design", "seeded_saltelli_design", "sobol",
-           "sobol_indices", "split_runs", "summary"]
-
-from .screening import morris  # noqa: E402,F401  (screening by elementary effects lives in its own module)
+__all__ = [
+    "Output",
+    "convergence",
+    "replicated_indices",
+    "saltelli_design",
+    "seeded_saltelli_design",
+    "sobol_analysis",
+    "sobol_indices",
+    "split_runs",
+    "summary",
+    "morris",
+    "wanted_outputs",
+]

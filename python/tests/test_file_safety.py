@@ -108,8 +108,14 @@ def test_dev_stdout_to_a_file_is_written_and_stays_a_link(state):
         out = pathlib.Path(folder) / "out.lus"
         with open(out, "wb") as stdout:
             os.fchmod(stdout.fileno(), 0o666)
-            done = subprocess.run([sys.executable, "-c", script], stdout=stdout, stderr=subprocess.PIPE,
-                                  env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT), preexec_fn=as_nobody, timeout=120)
+            done = subprocess.run(
+                [sys.executable, "-c", script],
+                stdout=stdout,
+                stderr=subprocess.PIPE,
+                env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+                preexec_fn=as_nobody,
+                timeout=120,
+            )
         assert done.returncode == 0, done.stderr
         assert out.read_bytes() == state
     assert os.readlink("/dev/stdout") == link
@@ -127,13 +133,16 @@ def fifo(folder):
     return folder / "pipe"
 
 
-@pytest.mark.parametrize("make, message", [
-    (lambda folder: "/dev/zero", "is not a regular file"),
-    (fifo, "is not a regular file"),
-    (lambda folder: folder, "is a folder, not a run state"),
-    (sparse_over_the_limit, "is larger than 1024 MiB, too large for a run state"),
-    (lambda folder: "/proc/self/status", "changed while it was read"),  # said to be empty, yet has lines
-])
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (lambda folder: "/dev/zero", "is not a regular file"),
+        (fifo, "is not a regular file"),
+        (lambda folder: folder, "is a folder, not a run state"),
+        (sparse_over_the_limit, "is larger than 1024 MiB, too large for a run state"),
+        (lambda folder: "/proc/self/status", "changed while it was read"),  # said to be empty, yet has lines
+    ],
+)
 def test_load_refuses_what_is_no_run_state_file_before_reading_it(tmp_path, make, message):
     with fails_after(20), pytest.raises(landuse.RunStateError, match=message):
         landuse.Simulation.load(make(tmp_path))

@@ -71,21 +71,54 @@ import warnings
 
 import pandas as pd
 
-from . import designs, sweeps
-from .local_cluster import default_workers
-from .files import write_atomically
-from .measures import named_measures
-from .sweep_journal import check_writable
+from .. import designs
+from .._core import __version__
+from ..errors import LanduseError
+from ..files import write_atomically
+from ..measures import named_measures
+from .clusters import CONNECT_TIMEOUT, check_scheduler_address, default_workers, quiet_local_client
+from .journal import check_writable
+from .points import RunPlan, SweepPoints, check_run_count
+from .running import check_journal, run_into_journal
+from .tables import TableLayout, write_journal_table
 
-KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when",
-              "measures", "track_threshold"}
+__all__ = [
+    "CANNOT_GO_ON",
+    "FAILED_RUNS",
+    "INTERRUPTED",
+    "JOURNAL_SUFFIX",
+    "KNOWN_KEYS",
+    "MISTAKE",
+    "TLS_OPTIONS",
+    "SweepFileError",
+    "main",
+    "read_sweep_file",
+    "tls_security",
+]
+
+KNOWN_KEYS = {
+    "replicates",
+    "steps",
+    "parameters",
+    "points",
+    "design",
+    "ranges",
+    "every",
+    "keep",
+    "stop_when",
+    "measures",
+    "track_threshold",
+}
 JOURNAL_SUFFIX = ".journal"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
 
 # The options that give the TLS files of a scheduler's cluster, named as Dask's commands name them.
-TLS_OPTIONS = {"--tls-ca-file": "the certificate authority", "--tls-cert": "the certificate",
-               "--tls-key": "the private key"}
+TLS_OPTIONS = {
+    "--tls-ca-file": "the certificate authority",
+    "--tls-cert": "the certificate",
+    "--tls-key": "the private key",
+}
 
 
 def tls_security(ca_file, cert, key):
@@ -97,8 +130,8 @@ def tls_security(ca_file, cert, key):
     return Security(tls_ca_file=ca_file, tls_client_cert=cert, tls_client_key=key, require_encryption=True)
 
 
-class SweepFileError(Exception):
-    pass
+class SweepFileError(LanduseError):
+    """A sweep file that cannot be read, or that does not describe a sweep."""
 
 
 class _Stopped(BaseException):
@@ -150,18 +183,23 @@ def read_sweep_file(path):
         raise SweepFileError(f"{path}: replicates takes a whole number of 1 or more")
     stop_when = document.get("stop_when")
     if stop_when is not None and not isinstance(stop_when, str):
-        raise SweepFileError(f"{path}: stop_when takes a condition's text, e.g. \"agents >= 2000\"")
+        raise SweepFileError(f'{path}: stop_when takes a condition\'s text, e.g. "agents >= 2000"')
     try:
         measures = named_measures(document.get("measures", []), document.get("track_threshold"))
-        plan = sweeps.RunPlan(document.get("steps"), measures, document.get("every", 1), stop_when,
-                              document.get("keep", "every"))
-        sweeps.check_run_count(sweeps.SweepPoints(parameters), replicates)
+        plan = RunPlan(
+            document.get("steps"),
+            measures=measures,
+            every=document.get("every", 1),
+            stop_when=stop_when,
+            keep=document.get("keep", "every"),
+        )
+        check_run_count(SweepPoints(parameters), replicates)
     except (TypeError, ValueError) as e:
         raise SweepFileError(f"{path}: {e}") from None
     return parameters, replicates, plan
 
 
-def write_output(write, out):
+def _write_output(write, out):
     """Calls write(file) to write out: never half a table (see files.write_atomically)."""
     write_atomically(out, write)
 
@@ -180,8 +218,9 @@ def main(argv=None):
     )
     parser.add_argument("sweep_file", metavar="SWEEP.toml")
     parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
-    parser.add_argument("--resume", action="store_true",
-                        help="go on with the journal an interrupted sweep left beside --out")
+    parser.add_argument(
+        "--resume", action="store_true", help="go on with the journal an interrupted sweep left beside --out"
+    )
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
     for option, meaning in TLS_OPTIONS.items():
@@ -194,7 +233,7 @@ def main(argv=None):
 
     try:
         parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
-        points = sweeps.SweepPoints(parameters)
+        points = SweepPoints(parameters)
         check_writable(out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
@@ -205,7 +244,7 @@ def main(argv=None):
         parser.error("--workers takes 1 or more")
     if arguments.scheduler is not None:
         try:
-            sweeps.check_scheduler_address(arguments.scheduler)
+            check_scheduler_address(arguments.scheduler)
         except ValueError as e:
             parser.error(f"--scheduler {e}")
     if arguments.plot is not None:
@@ -222,14 +261,15 @@ def main(argv=None):
         if not os.path.isdir(nearest) or not os.access(nearest, os.W_OK | os.X_OK):
             parser.error(f"--plot {arguments.plot}: no folder this process may write in")
     if os.path.exists(journal) and not arguments.resume:
-        parser.error(f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; "
-                     "remove it to start again")
+        parser.error(
+            f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; " "remove it to start again"
+        )
     if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
         print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
         return 0
     if arguments.resume and os.path.exists(journal):
         try:  # every line, before the cluster is started
-            sweeps.check_journal(journal, points, replicates, plan)
+            check_journal(journal, points, replicates, plan)
         except ValueError as e:
             parser.error(str(e))
         except OSError as e:
@@ -245,25 +285,28 @@ def main(argv=None):
         if arguments.scheduler is not None:
             from distributed import Client
 
-            client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT, security=tls_security(*tls_files))
+            client = Client(arguments.scheduler, timeout=CONNECT_TIMEOUT, security=tls_security(*tls_files))
         else:
-            client, cluster = sweeps.quiet_local_client(arguments.workers or default_workers())
+            client, cluster = quiet_local_client(arguments.workers or default_workers())
     except (OSError, RuntimeError, TypeError) as e:  # TypeError: a tls:// address and no TLS files
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:
-        summary = sweeps.run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
+        summary = run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
         tables = []
         keep_table = tables.append if arguments.plot else None
-        write_output(lambda f: sweeps.write_journal_table(journal, sweeps.TableLayout.of(points), f, keep_table), out)
+        _write_output(lambda f: write_journal_table(journal, TableLayout.of(points), f, keep_table), out)
     except ValueError as e:
         parser.error(str(e))
     except OSError as e:
         print(f"{parser.prog}: error: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     except (KeyboardInterrupt, _Stopped) as e:
-        print(f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
-              "--resume runs the others", file=sys.stderr)
+        print(
+            f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
+            "--resume runs the others",
+            file=sys.stderr,
+        )
         return 128 + e.number if isinstance(e, _Stopped) else INTERRUPTED
     finally:
         client.close()
@@ -279,6 +322,7 @@ def main(argv=None):
             print(f"{parser.prog}: error: the plots: {e}", file=sys.stderr)
             return CANNOT_GO_ON
         print(f"landuse sweep: {len(written)} plots written to {arguments.plot}", file=sys.stderr)
-    print(f"landuse {sweeps.__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}",
-          file=sys.stderr)
+    print(
+        f"landuse {__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}", file=sys.stderr
+    )
     return FAILED_RUNS if summary.failed else 0

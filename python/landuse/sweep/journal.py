@@ -5,7 +5,19 @@ import json
 import os
 import re
 
-from . import STATISTICS_COLUMNS, __version__, replicate_seed
+from .._core import __version__, replicate_seed
+from ..controls import STATISTICS_COLUMNS
+from ..errors import LanduseValueError
+
+__all__ = [
+    "JOURNAL_FORMAT",
+    "Journal",
+    "RecordShape",
+    "check_writable",
+    "journal_header",
+    "journal_records",
+    "read_journal",
+]
 
 # A first line that names the sweep, then one JSON line per finished run.
 JOURNAL_FORMAT = "landuse sweep journal 1"
@@ -18,13 +30,13 @@ def check_writable(path, what):
     path = os.fspath(path)
     directory = os.path.dirname(os.path.abspath(path))
     if path == "" or os.path.isdir(path):
-        raise ValueError(f"{what} {path!r} is a directory, not a file")
+        raise LanduseValueError(f"{what} {path!r} is a directory, not a file")
     if not os.path.isdir(directory):
-        raise ValueError(f"{what} {path}: the directory {directory} does not exist")
+        raise LanduseValueError(f"{what} {path}: the directory {directory} does not exist")
     if os.path.exists(path) and not os.access(path, os.W_OK):
-        raise ValueError(f"{what} {path} cannot be written")
+        raise LanduseValueError(f"{what} {path} cannot be written")
     if not os.path.exists(path) and not os.access(directory, os.W_OK | os.X_OK):
-        raise ValueError(f"{what} {path}: the directory {directory} cannot be written")
+        raise LanduseValueError(f"{what} {path}: the directory {directory} cannot be written")
 
 
 class RecordShape:
@@ -40,61 +52,79 @@ class RecordShape:
 
     def __call__(self, record):
         if not isinstance(record, dict):
-            raise ValueError("not a run's record")
+            raise LanduseValueError("not a run's record")
         missing = sorted(set(_RECORD_TYPES) - set(record))
         if missing:
-            raise ValueError(f"it lacks {', '.join(missing)}")
+            raise LanduseValueError(f"it lacks {', '.join(missing)}")
         for key, kind in _RECORD_TYPES.items():
             if not _is(record[key], kind):
-                raise ValueError(f"{key} is not {kind[-1]}")
+                raise LanduseValueError(f"{key} is not {kind[-1]}")
         run = record["run"]
         if not 0 <= run < self.runs:
-            raise ValueError(f"run {run} is no run of this sweep (0..{self.runs - 1})")
+            raise LanduseValueError(f"run {run} is no run of this sweep (0..{self.runs - 1})")
         if self.seen[run]:
-            raise ValueError(f"run {run} a second time")
+            raise LanduseValueError(f"run {run} a second time")
         point, replicate = divmod(run, self.replicates)
         if self.first_replicates:
             replicate += self.first_replicates[point]
         if (record["point"], record["replicate"]) != (point, replicate):
-            raise ValueError(f"run {run} is not point {record['point']}'s replicate {record['replicate']}")
+            raise LanduseValueError(f"run {run} is not point {record['point']}'s replicate {record['replicate']}")
         if record["seed"] != replicate_seed(record["replicate"]) or record["draws"] < 0:
-            raise ValueError(f"run {run}'s seed or draws are not its replicate's")
+            raise LanduseValueError(f"run {run}'s seed or draws are not its replicate's")
         if len(record["values"]) != self.values or not all(_is(v, _SCALAR) for v in record["values"]):
-            raise ValueError(f"run {run} has not {self.values} plain values")
-        if len(record["coordinates"]) not in (0, self.coordinates) or \
-                not all(_is(v, _NUMBER) for v in record["coordinates"]):
-            raise ValueError(f"run {run}'s coordinates are not {self.coordinates} numbers")
+            raise LanduseValueError(f"run {run} has not {self.values} plain values")
+        if len(record["coordinates"]) not in (0, self.coordinates) or not all(
+            _is(v, _NUMBER) for v in record["coordinates"]
+        ):
+            raise LanduseValueError(f"run {run}'s coordinates are not {self.coordinates} numbers")
         self._check_statistics(run, record["statistics"])
         for entry in record["measures"]:
-            if not (isinstance(entry, list) and len(entry) == 2 and _is(entry[0], _WHOLE)
-                    and isinstance(entry[1], dict) and all(_is(v, _SCALAR) for v in entry[1].values())):
-                raise ValueError(f"run {run}'s measures are not [step, {{name: value}}] pairs")
-        if not all(isinstance(c, list) and len(c) == 3 and all(isinstance(t, str) for t in c)
-                   for c in record["changes"]):
-            raise ValueError(f"run {run}'s changes are not [name, given, in effect] texts")
+            if not (
+                isinstance(entry, list)
+                and len(entry) == 2
+                and _is(entry[0], _WHOLE)
+                and isinstance(entry[1], dict)
+                and all(_is(v, _SCALAR) for v in entry[1].values())
+            ):
+                raise LanduseValueError(f"run {run}'s measures are not [step, {{name: value}}] pairs")
+        if not all(
+            isinstance(c, list) and len(c) == 3 and all(isinstance(t, str) for t in c) for c in record["changes"]
+        ):
+            raise LanduseValueError(f"run {run}'s changes are not [name, given, in effect] texts")
         self.seen[run] = 1
 
     @staticmethod
     def _check_statistics(run, statistics):
         missing = [name for name in STATISTICS_COLUMNS if not isinstance(statistics.get(name), list)]
         if missing:
-            raise ValueError(f"run {run}'s statistics lack {', '.join(missing)}")
+            raise LanduseValueError(f"run {run}'s statistics lack {', '.join(missing)}")
         if len({len(statistics[name]) for name in STATISTICS_COLUMNS}) != 1:
-            raise ValueError(f"run {run}'s statistics columns are not of one length")
+            raise LanduseValueError(f"run {run}'s statistics columns are not of one length")
         for name in STATISTICS_COLUMNS:
             kind = _NUMBER if name == "max_mark" else _WHOLE
             if not all(_is(v, kind) for v in statistics[name]):
-                raise ValueError(f"run {run}'s {name} are not all {kind[-1]}")
+                raise LanduseValueError(f"run {run}'s {name} are not all {kind[-1]}")
 
 
 # Each kind: the types it takes, then how an error names it.
 _WHOLE = (int, "a whole number")
 _NUMBER = (int, float, "a number")
 _SCALAR = (int, float, str, bool, type(None), "a plain value")
-_RECORD_TYPES = {"run": _WHOLE, "point": _WHOLE, "replicate": _WHOLE, "seed": _WHOLE, "draws": _WHOLE,
-                 "version": (str, "a text"), "values": (list, "a list"), "coordinates": (list, "a list"),
-                 "statistics": (dict, "a table"), "measures": (list, "a list"), "stopped": (bool, "true or false"),
-                 "error": (str, "a text"), "changes": (list, "a list")}
+_RECORD_TYPES = {
+    "run": _WHOLE,
+    "point": _WHOLE,
+    "replicate": _WHOLE,
+    "seed": _WHOLE,
+    "draws": _WHOLE,
+    "version": (str, "a text"),
+    "values": (list, "a list"),
+    "coordinates": (list, "a list"),
+    "statistics": (dict, "a table"),
+    "measures": (list, "a list"),
+    "stopped": (bool, "true or false"),
+    "error": (str, "a text"),
+    "changes": (list, "a list"),
+}
 
 
 def _is(value, kind):
@@ -110,8 +140,9 @@ def read_journal(path, header, summary, check=None):
     in one line, for a journal of another sweep or a damaged line."""
     with open(path, "rb") as f:
         if f.readline().rstrip(b"\n").decode(errors="replace") != header:
-            raise ValueError(f"the journal {path} is of another sweep (or another version of landuse): "
-                             "remove it to start again")
+            raise LanduseValueError(
+                f"the journal {path} is of another sweep (or another version of landuse): " "remove it to start again"
+            )
         complete = f.tell()
         for number, line in enumerate(f, start=2):
             if not line.endswith(b"\n"):
@@ -120,14 +151,15 @@ def read_journal(path, header, summary, check=None):
                 record = json.loads(line)
                 prefix = _RUN_PREFIX.match(line)
                 if prefix is None or not isinstance(record, dict) or int(prefix.group(1)) != record.get("run"):
-                    raise ValueError('it does not begin with {"run": N}')
+                    raise LanduseValueError('it does not begin with {"run": N}')
                 if check is not None:
                     check(record)
                 summary.add(record)
             except (ValueError, KeyError, IndexError, TypeError) as e:
                 reason = "not JSON" if isinstance(e, json.JSONDecodeError) else str(e)
-                raise ValueError(f"the journal {path} is damaged at line {number}: {reason[:200]}; "
-                                 "remove it to start again") from None
+                raise LanduseValueError(
+                    f"the journal {path} is damaged at line {number}: {reason[:200]}; " "remove it to start again"
+                ) from None
             complete += len(line)
     return complete
 
@@ -153,7 +185,7 @@ class Journal:
     def append_line(self, line):
         data = (line + "\n").encode()
         while data:
-            data = data[os.write(self.descriptor, data):]
+            data = data[os.write(self.descriptor, data) :]
         os.fsync(self.descriptor)
 
     def close(self):
@@ -177,9 +209,7 @@ def journal_records(path, batch=1000):
         places.sort()
         for first in range(0, len(places), batch):
             records = []
-            for _, place in places[first:first + batch]:
+            for _, place in places[first : first + batch]:
                 f.seek(place)
                 records.append(json.loads(f.readline()))
             yield records
-
-

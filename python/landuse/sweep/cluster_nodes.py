@@ -8,6 +8,12 @@ import signal
 
 from distributed import Scheduler, Worker
 
+__all__ = [
+    "QuietScheduler",
+    "QuietWorker",
+    "QuietWorkerProcess",
+]
+
 
 class QuietScheduler(Scheduler):
     """A scheduler that never listens for HTTP."""

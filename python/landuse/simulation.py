@@ -1,0 +1,234 @@
+"""One run of the model: ``Simulation``."""
+
+import numbers
+import os
+
+import pandas as pd
+
+from ._core import ModelRun as _ModelRun
+from ._core import RunStateError
+from .controls import DEFAULT_TRACK_THRESHOLD, LARGEST_STEP, MAX_STATE_FILE_BYTES, STATISTICS_COLUMNS, control_settings
+from .errors import LanduseTypeError, LanduseValueError
+from .files import FileSizeError, read_regular_file, write_atomically
+from .measures import check_every, check_functions, check_track_threshold, measure_table, step_measured
+
+__all__ = ["Simulation"]
+
+
+class Simulation:
+    """One run of the model, as a program start would make it.
+
+    ``seed`` is the random generator's starting state (0, the program's own
+    start, gives the default run; ``replicate_seed(k)`` gives replicate k).
+    Every keyword is a control by its table name (see ``control_table()``), with
+    the panel's text or a plain number. They are applied in order as if typed
+    before the start, each running its change handler; usage-table cells are
+    written after the start, and the table is read once.
+
+    A text that does not convert raises ``ConversionError`` (a ``ValueError``
+    whose message is the model's own, e.g. "'abc' is not a valid floating point
+    value"; its ``control`` names the control), where the model reads it: on
+    setting, at the start or in a step. A value a control cannot hold (a check
+    state other than 0/1, an unknown name) raises ``ControlValueError``, also a
+    ``ValueError``.
+
+    A radio button given as off switches its partner on (see ``control_settings``),
+    so ``Simulation(**sim.controls())`` repeats sim's set-up.
+
+    ``threads`` (1 or 2) is how many workers the diffusion uses; by default 1.
+    Every count gives the same run.
+
+    ``pictures=True`` records the cells' drawing at every step, as the window
+    does, so that ``picture()`` shows the tracks in gray; the run is the same
+    either way. Without it nothing is recorded (a step costs nothing more) and a
+    picture shows the cells' kinds and the agents on white.
+
+    One Simulation may be used from several threads: its calls take turns (a
+    ``step(n)`` lets others in between its steps).
+
+    ``save(path)`` writes the whole run (controls, world, agents, generator,
+    statistics so far) as a run state file, and ``Simulation.load(path)`` goes on
+    from it bit for bit; the headless runner and the window read and write the
+    same files. ``pickle`` and ``copy.deepcopy`` go through the same bytes, so a
+    Simulation can travel to a Dask worker; a copy is a run of its own that
+    shares nothing with its original, and uses one worker.
+    """
+
+    def __init__(self, seed=0, threads=None, pictures=False, **controls):
+        if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
+            raise LanduseValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
+        self._run = _ModelRun(int(seed), control_settings(controls), bool(pictures))
+        self._pictures = bool(pictures)
+        if threads is not None:
+            if not isinstance(threads, numbers.Integral):
+                raise LanduseValueError(f"threads takes 1 or 2, not {threads!r}")
+            self._run.set_threads(int(threads))
+
+    @property
+    def seed(self):
+        """The generator's starting state."""
+        return self._run.seed
+
+    @property
+    def draws(self):
+        """The random numbers this run has drawn so far, its set-up included: its
+        stream is the next ``draws`` states of the generator's cycle after ``seed``."""
+        return self._run.draws
+
+    @property
+    def step_count(self):
+        """Steps run so far."""
+        return self._run.step_count
+
+    @property
+    def stop_time(self):
+        """The step at which the run stops by itself (the control E_stop)."""
+        return self._run.stop_time
+
+    def set(self, name, value):
+        """Changes a control as the user would: its change handler runs. A radio
+        button set off switches its partner on."""
+        for setting in control_settings({name: value}):
+            self._run.set(*setting)
+
+    def step(self, n=1):
+        """Runs n time steps. A conversion error ends the step where the value was
+        read; the steps before it stay in ``statistics``."""
+        left = LARGEST_STEP - self.step_count
+        if not isinstance(n, numbers.Integral) or not 0 <= n <= left:
+            raise LanduseValueError(
+                f"step takes a whole number 0..{left} (the step count ends at {LARGEST_STEP}), not {n!r}"
+            )
+        self._run.step(int(n))
+
+    def run(self, steps=None, measures=None, every=1, stop_when=None):
+        """Runs ``steps`` steps (by default those left to the stop time) and returns
+        their table: the statistics of each step, then the columns of ``measures``
+        (a function ``f(sim) -> dict``, evaluated every ``every`` steps of the run's
+        count and at the last step; empty on the other rows) and ``stopped``, true on
+        the last row when ``stop_when`` (a function ``g(sim) -> bool``, or a
+        condition's text such as ``"agents >= 2000"``, see ``landuse.measures``),
+        evaluated at the same steps, ended the run early. A measure or stop
+        condition that raises raises ``landuse.measures.MeasureError`` naming it;
+        the steps run stay in ``statistics``."""
+
+        measures, stop_when = check_functions(measures, stop_when)
+        every = check_every(every)
+        if steps is None:
+            if self.stop_time <= 0:
+                raise LanduseValueError(f"the stop time {self.stop_time} never stops the run: use step(n)")
+            steps = max(0, self.stop_time - self.step_count)
+        left = LARGEST_STEP - self.step_count
+        if isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or not 0 <= steps <= left:
+            raise LanduseValueError(f"run takes a whole number of steps 0..{left}, not {steps!r}")
+        first = self.step_count
+        reserved = {*STATISTICS_COLUMNS, "stopped"}
+        measured, stopped = step_measured(self, int(steps), measures, every, stop_when, reserved)
+        table = self.statistics
+        table = table[table["step"] > first].reset_index(drop=True)
+        names = list(dict.fromkeys(name for values in measured.values() for name in values))
+        # Joined in one go: a column at a time costs pandas time in proportion to the columns already there.
+        rows = [measured.get(step, {}) for step in table["step"]]
+        stopped = pd.DataFrame({"stopped": [stopped and i == len(table) - 1 for i in range(len(table))]})
+        return pd.concat([table, measure_table(rows, names, table.index), stopped], axis=1)
+
+    def patterns(self, track_threshold=DEFAULT_TRACK_THRESHOLD):
+        """The pattern of land use as it stands: {name: value} of every measure of
+        ``PATTERN_MEASURES``, in its order (as the runner's ``--patterns``). Track
+        cells are those whose all-tracks value is ``track_threshold`` or more; a
+        measure with nothing to measure is NaN."""
+
+        return self._run.patterns(check_track_threshold(track_threshold))
+
+    @property
+    def statistics(self):
+        """One row per completed step: the columns and values of the headless
+        runner's CSV (step, agents, successful, avg_travel, max_mark, migrated,
+        returning, then the cells of each kind: empty, obstacles, residential,
+        destinations, services, industry)."""
+        return pd.DataFrame(self._run.statistics(), columns=STATISTICS_COLUMNS)
+
+    def agents(self):
+        """The agents in list order (the index): position, home, mode, heading,
+        travel steps and the success and migrated flags."""
+        frame = pd.DataFrame(self._run.agents())
+        frame.index.name = "index"
+        return frame
+
+    def cells(self):
+        """Every cell's values as numpy arrays indexed [row, column]: kind,
+        all_tracks, return_tracks, population, service, industry (the three
+        potential fields) and agents (the agents standing on the cell)."""
+        return dict(self._run.cells())
+
+    def controls(self):
+        """Every control's value in effect, as the text the control holds."""
+        return dict(self._run.controls())
+
+    def state(self):
+        """The whole run as the bytes of a run state file."""
+        return self._run.state()
+
+    @classmethod
+    def from_state(cls, state, pictures=None):
+        """The run a state holds (bytes, as ``state()`` gives them), to go on with.
+        ``pictures`` as for a new Simulation; by default the run records its drawing
+        when the saved run recorded it, so its pictures are those of the whole run. A
+        state without a drawing record, asked for pictures, starts one with every cell
+        drawn afresh from its values. A state that is damaged, of another format
+        version or no state at all raises ``RunStateError`` (a ``ValueError``)."""
+        if not isinstance(state, (bytes, bytearray, memoryview)):
+            raise LanduseTypeError(f"a run state is bytes, not {type(state).__name__}")
+        sim = cls.__new__(cls)
+        sim._run = _ModelRun(bytes(state), None if pictures is None else bool(pictures))
+        sim._pictures = sim._run.recording()
+        return sim
+
+    def save(self, path):
+        """Writes the run state to ``path``. A regular file is replaced only once the
+        whole state is written and synced (a temporary file beside it is renamed over
+        it), so a failed save leaves the old file as it was; it keeps its permission
+        bits. A link is written through: the file it names is written, the link stays.
+        A device or a pipe (/dev/stdout to a pipe) is written into."""
+        data = self.state()
+        write_atomically(os.fspath(path), lambda f: f.write(data), binary=True)
+
+    @classmethod
+    def load(cls, path, pictures=None):
+        """The run saved in the state file at ``path``, to go on with bit for bit.
+        A file that is no regular file (a device, a pipe, a folder) or is larger than
+        ``MAX_STATE_FILE_BYTES`` raises ``RunStateError`` before anything is read; a
+        missing one ``FileNotFoundError``."""
+        try:
+            state = read_regular_file(path, MAX_STATE_FILE_BYTES, "a run state")
+        except FileSizeError as e:
+            raise RunStateError(str(e)) from None
+        return cls.from_state(state, pictures)
+
+    def picture(self):
+        """The drawing panel as the window shows it, as a numpy uint8 array of
+        shape (404, 404, 3) indexed [y, x, channel] (RGB): every cell as last
+        drawn (its kind's colour, or its gray with ``pictures=True``), under the
+        agents' dots when the control CB_showAg is on."""
+        return self._run.picture()
+
+    def _repr_png_(self):
+        """The picture as PNG bytes, for notebooks and anything that shows PNGs."""
+        return self._run.picture_png()
+
+    def __repr__(self):
+        return f"<landuse.Simulation seed={self.seed} step {self.step_count} of {self.stop_time}>"
+
+    def __reduce__(self):
+        return (_simulation_from_state, (self.state(), self._pictures))
+
+    def __copy__(self):
+        return self.from_state(self.state(), self._pictures)
+
+    def __deepcopy__(self, memo):
+        return self.from_state(self.state(), self._pictures)
+
+
+def _simulation_from_state(state, pictures=None):
+    """Unpickles a Simulation."""
+    return Simulation.from_state(state, pictures)

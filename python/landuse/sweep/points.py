@@ -1,0 +1,258 @@
+"""A sweep's points (a grid of value lists, a list of points or a design) and the
+plan every run follows; both checked before any run."""
+
+import difflib
+import functools
+import hashlib
+import json
+import math
+import numbers
+import re
+
+import numpy as np
+import pandas as pd
+
+from .._core import __version__
+from ..controls import LARGEST_STEP, STATISTICS_COLUMNS, check_controls, control_table, control_text
+from ..errors import LanduseTypeError, LanduseValueError
+from ..measures import StopCondition, check_every, check_functions, function_name
+
+__all__ = [
+    "KEEP_CHOICES",
+    "LARGEST_SWEEP",
+    "RESERVED_COLUMNS",
+    "RUN_COLUMNS",
+    "RunPlan",
+    "SweepPoints",
+    "check_replicates",
+    "check_run_count",
+    "sweep_points",
+    "value_in_effect",
+]
+
+STATISTICS_INTEGERS = [name for name in STATISTICS_COLUMNS if name != "max_mark"]
+# Around the swept controls' columns: before them "run", after them these, then the statistics and "error".
+RUN_COLUMNS = ["replicate", "seed", "version", "draws"]
+RESERVED_COLUMNS = {"run", "point", *RUN_COLUMNS, *STATISTICS_COLUMNS, "stopped", "error"}
+KEEP_CHOICES = ("every", "final")
+# Seconds to wait for a scheduler that does not answer.
+CONNECT_TIMEOUT = 10
+# The most runs (points times replicates) one sweep takes: the client keeps a byte
+# per run, and a journal some kilobytes, so more is a mistake rather than a plan.
+LARGEST_SWEEP = 10**8
+
+
+def _value_list(name, value):
+    """A swept control's values: a list, tuple, range, 1-D numpy array or pandas
+    Series/Index; anything else is one value for every point."""
+    if isinstance(value, (list, tuple, range, pd.Series, pd.Index)):
+        return list(value)
+    if isinstance(value, np.ndarray):
+        if value.ndim != 1:
+            raise LanduseTypeError(f"{name}: a list of values is one-dimensional, not an array of shape {value.shape}")
+        return list(value)
+    return [value]
+
+
+class SweepPoints:
+    """The points of a sweep: the names of the controls it sets, how many points,
+    and the points one by one (a grid's are made as they are taken, so a grid of a
+    million points costs no memory).
+
+    ``parameters`` is a dict of value lists, whose full grid (in the dict's order,
+    the last name varying fastest) is the sweep, or a list of dicts, one per point.
+    In a dict, a value that is not a list is one value for every point.
+
+    Every name must be a control of the model and every value one the control can
+    hold, checked here before any run; a text that does not convert is found only
+    in the run, which then records the error.
+    """
+
+    def __init__(self, parameters):
+        # A design's points carry their coordinates in the unit cube, one column each.
+        self.coordinate_names = list(getattr(parameters, "coordinate_names", []))
+        self.coordinates = [list(map(float, row)) for row in getattr(parameters, "coordinates", [])]
+        # A design may give each point replicates of its own: point i runs replicates first[i] .. first[i] + R - 1.
+        self.first_replicates = [int(k) for k in getattr(parameters, "first_replicates", [])]
+        if isinstance(parameters, dict):
+            self.names = list(parameters)
+            self._lists = [_value_list(name, values) for name, values in parameters.items()]
+            self._points = None
+            self.count = math.prod(len(values) for values in self._lists)
+            checks = [{name: value} for name, values in zip(self.names, self._lists) for value in values]
+        elif not isinstance(parameters, (str, bytes)) and hasattr(parameters, "__iter__"):
+            self._points = list(parameters)
+            if not all(isinstance(point, dict) for point in self._points):
+                raise LanduseTypeError("parameters takes a dict of value lists or a list of dicts, one per point")
+            self._points = [dict(point) for point in self._points]
+            self.names = list(dict.fromkeys(name for point in self._points for name in point))
+            self.count = len(self._points)
+            checks = self._points
+        else:
+            raise LanduseTypeError("parameters takes a dict of value lists or a list of dicts, one per point")
+        if self.count == 0:
+            raise LanduseValueError("a sweep needs at least one point")
+        taken = sorted(set(self.names) & RESERVED_COLUMNS)
+        if taken:
+            raise LanduseValueError(f"{', '.join(taken)}: a column of the result, not a control")
+        known = set(control_table().index)
+        unknown = [name for name in self.names if name not in known]
+        if unknown:
+            near = difflib.get_close_matches(str(unknown[0]), sorted(known), n=3, cutoff=0.75)
+            hint = f"; did you mean {' or '.join(map(repr, near))}?" if near else ""
+            raise LanduseValueError(
+                f"{', '.join(map(str, unknown))}: no control of that name (see landuse.control_table()){hint}"
+            )
+        for point in checks:
+            try:
+                check_controls(point)
+            except (TypeError, ValueError) as e:
+                raise type(e)(f"{', '.join(point)}: {e}") from None
+
+    def __len__(self):
+        return self.count
+
+    def __iter__(self):
+        if self._points is not None:
+            yield from self._points
+            return
+
+        # Nested loops rather than itertools.product, which would hold every combination's index.
+        def grid(level):
+            if level == len(self._lists):
+                yield {}
+                return
+            for value in self._lists[level]:
+                for rest in grid(level + 1):
+                    yield {self.names[level]: value, **rest}
+
+        yield from grid(0)
+
+    def coordinates_of(self, index):
+        """The design coordinates of point `index` ([] for a sweep that is no design)."""
+        return self.coordinates[index] if self.coordinates else []
+
+    def replicate_of(self, index, replicate):
+        """The replicate index the ``replicate``-th run of point ``index`` takes."""
+        return (self.first_replicates[index] if self.first_replicates else 0) + replicate
+
+    def fingerprint(self, replicates, steps):
+        """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's."""
+        if self._points is None:
+            values = [[control_text(value) for value in values] for values in self._lists]
+        else:
+            values = [
+                [control_text(point[name]) if name in point else None for name in self.names] for point in self._points
+            ]
+        description = [
+            __version__,
+            replicates,
+            steps,
+            self._points is None,
+            self.names,
+            values,
+            self.coordinate_names,
+            self.coordinates,
+        ]
+        if self.first_replicates:  # only then, so that the journals of earlier sweeps still match
+            description.append(self.first_replicates)
+        return hashlib.sha256(json.dumps(description).encode()).hexdigest()
+
+
+def check_replicates(replicates):
+    """The replicates as an int, or ValueError."""
+    if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
+        raise LanduseValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
+    return int(replicates)
+
+
+def check_run_count(points, replicates):
+    """Raises ValueError for a sweep of more than LARGEST_SWEEP runs, before anything is made for them."""
+    replicates = check_replicates(replicates)
+    runs = points.count * replicates  # not len(), which a grid of more than 2**63 points would overflow
+    if runs > LARGEST_SWEEP:
+        raise LanduseValueError(
+            f"a sweep of {points.count} point(s) x {replicates} replicate(s) is {runs} runs, more than "
+            f"the {LARGEST_SWEEP} a sweep takes (landuse.sweeps.LARGEST_SWEEP)"
+        )
+    return replicates
+
+
+def sweep_points(parameters):
+    """The sweep's points as a list of dicts (see ``SweepPoints``)."""
+    return list(SweepPoints(parameters))
+
+
+def _plain(value):
+    """A value as the plain Python type JSON writes and reads back unchanged."""
+    return value.item() if isinstance(value, np.generic) else value
+
+
+def value_in_effect(text):
+    """A control's text as the number it reads as (a decimal comma read as a point), or the text."""
+    if re.fullmatch(r"[+-]?\d+", text.strip()):
+        return int(text)
+    try:
+        return float(text.replace(",", "."))
+    except ValueError:
+        return text
+
+
+@functools.lru_cache(maxsize=1)
+def _defaults():
+    return dict(control_table()["default"])
+
+
+def _recorded_values(point, names, in_effect):
+    """Each swept control's value for the table: as given where the model holds it as
+    given, else the value in effect (and the change); the default in effect for a
+    control this point leaves out. ``in_effect`` None (the run never got through its
+    set-up): as given, and the table's default for a control left out."""
+    values, changes = [], []
+    for name in names:
+        given = control_text(point[name]) if name in point else None
+        if in_effect is not None:
+            text = in_effect[name]
+        else:
+            text = given if given is not None else _defaults()[name]
+        if given is not None and text == given:
+            values.append(_plain(point[name]))
+        else:
+            values.append(value_in_effect(text))
+            if given is not None:
+                changes.append([name, given, text])
+    return values, changes
+
+
+class RunPlan:
+    """What every run of a sweep does besides its point: how many steps, the
+    measures and the stop condition with how often they are evaluated, and which
+    rows it keeps ("every" step, or only the "final" one)."""
+
+    def __init__(self, steps=None, *, measures=None, every=1, stop_when=None, keep="every"):
+        if steps is not None and (
+            isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or not 0 <= steps <= LARGEST_STEP
+        ):
+            raise LanduseValueError(
+                f"steps takes a whole number 0..{LARGEST_STEP} (the step count ends there), " f"not {steps!r}"
+            )
+        if isinstance(keep, (list, tuple)):
+            # Only these steps' rows (and the last): a sensitivity analysis needs one step of every run, not all.
+            if not all(isinstance(k, numbers.Integral) and not isinstance(k, bool) and k >= 0 for k in keep):
+                raise LanduseValueError(f"keep takes 'every', 'final' or a list of steps, not {keep!r}")
+            keep = sorted({int(k) for k in keep})
+        elif keep not in KEEP_CHOICES:
+            raise LanduseValueError(f"keep takes 'every', 'final' or a list of steps, not {keep!r}")
+        self.steps = None if steps is None else int(steps)
+        self.measures, self.stop_when = check_functions(measures, stop_when)
+        self.every = check_every(every)
+        self.keep = keep
+
+    def description(self):
+        """What decides the runs' rows, for the journal's fingerprint."""
+        # A stop condition whole (its repr), not cut as an error shows it: two long ones may begin alike.
+        named = [
+            None if f is None else repr(f) if isinstance(f, StopCondition) else function_name(f)
+            for f in (self.measures, self.stop_when)
+        ]
+        return [self.steps, *named, self.every, self.keep]

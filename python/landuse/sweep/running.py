@@ -1,0 +1,325 @@
+"""Running a sweep: every (point, replicate) one run, each a task on Dask distributed.
+
+The runs are a stream: a bounded number is in flight, each finished run's rows
+are appended to a journal (when there is one) as it finishes, and the table is
+made from the runs' records in run order, so a sweep resumed from its journal
+gives the same table as one that was never interrupted.
+"""
+
+import json
+import math
+import sys
+import time
+
+import pandas as pd
+
+from .._core import __version__, replicate_seed
+from ..controls import STATISTICS_COLUMNS
+from ..errors import LanduseValueError
+from ..measures import MeasureError, step_measured
+from ..simulation import Simulation
+from .clusters import check_scheduler_address, connect
+from .journal import Journal, RecordShape, journal_header, journal_records, read_journal
+from .points import RESERVED_COLUMNS, RunPlan, SweepPoints, _recorded_values, check_replicates, check_run_count
+from .summary import SweepSummary
+from .tables import TableLayout, make_table
+
+__all__ = ["check_journal", "record_shape", "run_into_journal", "run_one", "run_sweep", "stream_runs"]
+
+
+def run_one(run_id, point, replicate, plan, names, coordinates=()):
+    """One run of a sweep, in whichever process runs it: its record (plain values
+    that JSON keeps exactly), from which ``run_frame`` makes its rows.
+
+    A value that the model refuses (a text that does not convert, a value a control
+    cannot hold, a batch too large for memory), or a measure or stop condition that
+    raises, does not fail the task: the steps completed before it are kept and the
+    record carries the error. The task depends on its arguments alone, so the
+    scheduler may run it again anywhere.
+    """
+    seed = replicate_seed(replicate)
+    error, sim, in_effect, measured, stopped = "", None, None, {}, False
+    try:
+        # Every worker runs one task at a time on its own core, so each run keeps to one thread.
+        sim = Simulation(seed=seed, threads=1, **point)
+        in_effect = sim.controls()
+        steps = plan.steps
+        if steps is None:
+            if sim.stop_time <= 0:
+                raise LanduseValueError(f"the stop time {sim.stop_time} never stops the run: give steps")
+            steps = max(0, sim.stop_time - sim.step_count)
+        measured, stopped = step_measured(
+            sim, steps, plan.measures, plan.every, plan.stop_when, reserved=RESERVED_COLUMNS | set(names)
+        )
+    except (ValueError, MemoryError, MeasureError) as e:
+        # A ConversionError's message names its control.
+        error = str(e)
+    values, changes = _recorded_values(point, names, in_effect)
+    statistics = sim.statistics if sim is not None else pd.DataFrame(columns=STATISTICS_COLUMNS)
+    if plan.keep == "final":
+        statistics = statistics.tail(1)
+    elif isinstance(plan.keep, list):
+        last = statistics["step"].iloc[-1:].tolist()
+        statistics = statistics[statistics["step"].isin(plan.keep + last)]
+    kept_steps = set(statistics["step"].tolist())
+    return {
+        "run": run_id,
+        "values": values,
+        "coordinates": list(coordinates),
+        "replicate": replicate,
+        "seed": seed,
+        "version": __version__,
+        "draws": sim.draws if sim is not None else 0,
+        "statistics": {name: statistics[name].tolist() for name in STATISTICS_COLUMNS},
+        "measures": [[step, measured[step]] for step in sorted(measured) if step in kept_steps],
+        "stopped": stopped,
+        "error": error,
+        "changes": changes,
+    }
+
+
+def _failed_record(run_id, point, replicate, names, error, coordinates=()):
+    """The record of a run that left no result of its own (its task failed)."""
+    values, _ = _recorded_values(point, names, None)
+    return {
+        "run": run_id,
+        "values": values,
+        "coordinates": list(coordinates),
+        "replicate": replicate,
+        "seed": replicate_seed(replicate),
+        "version": __version__,
+        "draws": 0,
+        "statistics": {name: [] for name in STATISTICS_COLUMNS},
+        "measures": [],
+        "stopped": False,
+        "error": error,
+        "changes": [],
+    }
+
+
+class _Progress:
+    """A progress line on stderr: runs done of all, and the runs that failed."""
+
+    def __init__(self, total, enabled):
+        self.total = total
+        self.done = 0
+        self.failed = 0
+        self.enabled = enabled
+
+    def update(self, record, show=True):
+        self.done += 1
+        self.failed += bool(record["error"])
+        if self.enabled and show:
+            end = "\n" if self.done == self.total else ""
+            failed = f", {self.failed} failed" if self.failed else ""
+            print(f"\rlanduse sweep: {self.done}/{self.total} runs done{failed}", end=end, file=sys.stderr, flush=True)
+
+
+def stream_runs(client, tasks, task=run_one, window=None):
+    """Runs task(*arguments) for each argument tuple of ``tasks`` on the cluster and
+    yields each result as it finishes, with at most ``window`` runs in flight (by
+    default as many as the cluster has threads, looked at again as workers come and
+    go), taking the next arguments as one finishes. No run waits at a worker behind
+    another, so a run that ends its worker takes no other run with it. A task that failed, e.g. one
+    that ended its worker once per allowed retry, yields ``(arguments, exception)``
+    in place of a result; its neighbours go on."""
+    from distributed import as_completed
+
+    tasks = iter(tasks)
+    in_flight = {}
+    pending = as_completed()
+    sized_at = -math.inf
+
+    def size():
+        nonlocal window_now, sized_at
+        if window is not None:
+            return window
+        if time.monotonic() - sized_at > 2:
+            window_now, sized_at = max(1, sum(client.nthreads().values())), time.monotonic()
+        return window_now
+
+    window_now = 1
+
+    def fill():
+        while len(in_flight) < size():
+            arguments = next(tasks, None)
+            if arguments is None:
+                return
+            future = client.submit(task, *arguments, pure=True)
+            in_flight[future.key] = (future, arguments)
+            pending.add(future)
+
+    try:
+        fill()
+        for future in pending:
+            _, arguments = in_flight.pop(future.key)
+            try:
+                outcome = (arguments, future.result(), None)
+            except Exception as e:  # the task itself failed, or its worker died too often
+                outcome = (arguments, None, e)
+            future.release()
+            fill()
+            yield outcome
+    finally:
+        if in_flight:
+            client.cancel([future for future, _ in in_flight.values()])
+
+
+def run_sweep(
+    parameters,
+    replicates=1,
+    *,
+    steps=None,
+    client=None,
+    progress=True,
+    journal=None,
+    measures=None,
+    every=1,
+    stop_when=None,
+    keep="every",
+):
+    """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
+    DataFrame: run, the swept controls, replicate, seed, version (of landuse),
+    draws (the random numbers the run drew), then the statistics of every step
+    (the headless runner's columns) and ``error`` ("" for a run that went well).
+
+    ``parameters``: a dict of value lists (the full grid) or a list of dicts (see
+    ``SweepPoints``); values as for ``Simulation``; a value list may be a list,
+    tuple, range, numpy array or pandas Series. Each swept control's column holds
+    the value in effect after set-up: where the model changed a value (a grid size
+    over its largest), what ran, with a ``ControlChangedWarning``; for a point that
+    leaves the control out, its default.
+    Replicate k of every point starts from ``replicate_seed(k)``; replicate 0 is the
+    default start. Runs of different points with the same replicate share their
+    random numbers on purpose (common random numbers); a ``StreamOverlapWarning``
+    names replicates whose streams overlap.
+    ``steps``: steps per run; None runs each to its stop time (E_stop).
+    ``client``: None starts a local cluster (see ``local_client``) and closes it
+    afterwards; a scheduler address ("tcp://host:8786") connects to that cluster;
+    a ``distributed.Client`` is used as it is.
+    ``progress``: a progress line on stderr while the runs complete.
+    ``journal``: a file that keeps each finished run as it finishes; if it exists,
+    its runs are taken from it and only the others run, giving the same table.
+    ``measures``: a function ``f(sim) -> dict`` whose values become columns of their
+    own, evaluated every ``every`` steps (by the run's step count) and at the last
+    step; other rows leave them empty. ``stop_when``: a function ``g(sim) -> bool``
+    (or a condition's text, see ``landuse.measures``), evaluated at the same steps,
+    that ends a run early; its last row has ``stopped`` true. A measure or stop
+    condition that raises makes that run's error row, naming the function. The
+    functions travel to the workers as Dask sends tasks (cloudpickle).
+    ``keep``: "every" keeps a row for every step; "final" one row per run, its last;
+    a list of steps the rows of those steps and the last.
+    A design with ``first_replicates`` (one per point, as a seeded Saltelli
+    design has) runs replicates first .. first + replicates - 1 of each point.
+    A design (``landuse.designs``) adds a column ``point`` (its index in the design)
+    and its coordinates in the unit cube (``u_NAME``).
+
+    Mistakes raise ValueError before any run: steps past ``landuse.LARGEST_STEP``,
+    more than ``LARGEST_SWEEP`` runs, a malformed scheduler address, a journal
+    with a damaged line (named by its number).
+
+    A worker that dies is replaced and its runs run again; a run that ended its
+    worker each time it was tried becomes an error row. The model must be
+    importable on every worker (the landuse package on its PYTHONPATH).
+    """
+    replicates = check_replicates(replicates)
+    plan = (
+        steps
+        if isinstance(steps, RunPlan)
+        else RunPlan(steps, measures=measures, every=every, stop_when=stop_when, keep=keep)
+    )
+    points = SweepPoints(parameters)
+    check_run_count(points, replicates)
+    if isinstance(client, str):
+        check_scheduler_address(client)
+    if journal is None:
+        records = []
+        _run_missing(
+            points, replicates, plan, client, progress, SweepSummary(points.count * replicates), keep=records.append
+        )
+        return make_table(records, TableLayout.of(points))
+    run_into_journal(points, replicates, plan, client, progress, journal)
+    return make_table([record for records in journal_records(journal) for record in records], TableLayout.of(points))
+
+
+def run_into_journal(points, replicates, plan, client, progress, path):
+    """Runs the sweep's runs that the journal at path lacks, appending each to it;
+    its summary, with the journal's runs. The journal is made if it is missing."""
+    if not isinstance(plan, RunPlan):
+        plan = RunPlan(plan)
+    replicates = check_run_count(points, replicates)
+    summary = SweepSummary(points.count * replicates)
+    journal = Journal(
+        path, points.fingerprint(replicates, plan.description()), summary, check=record_shape(points, replicates)
+    )
+    try:
+        return _run_missing(points, replicates, plan, client, progress, summary, keep=journal.append_line, as_json=True)
+    finally:
+        journal.close()
+
+
+def record_shape(points, replicates):
+    """What each journal line of this sweep holds (see ``RecordShape``)."""
+    return RecordShape(
+        points.count * replicates, replicates, len(points.names), len(points.coordinate_names), points.first_replicates
+    )
+
+
+def check_journal(path, points, replicates, plan):
+    """Reads the journal at path as a resumed sweep would, changing nothing: ValueError
+    for a journal of another sweep or a damaged line, before any run."""
+    if not isinstance(plan, RunPlan):
+        plan = RunPlan(plan)
+    replicates = check_run_count(points, replicates)
+    header = journal_header(points.fingerprint(replicates, plan.description()))
+    read_journal(path, header, SweepSummary(points.count * replicates), record_shape(points, replicates))
+
+
+def _run_missing(points, replicates, plan, client, progress, summary, keep, as_json=False):
+    """Runs every run the summary has not seen, passing each record (or its JSON
+    line) to keep as it finishes; then warns of overlaps and changed values."""
+    names = points.names
+    bar = _Progress(summary.runs, progress)
+    bar.done, bar.failed = summary.done, summary.failed
+    tasks = (
+        (
+            run_id,
+            point,
+            points.replicate_of(run_id // replicates, replicate),
+            plan,
+            names,
+            points.coordinates_of(run_id // replicates),
+        )
+        for run_id, (point, replicate) in enumerate(
+            (point, replicate) for point in points for replicate in range(replicates)
+        )
+        if not summary.finished[run_id]
+    )
+
+    client, cluster, own_client = connect(client)
+    try:
+        for (run_id, point, replicate, _, _, coordinates), result, failure in stream_runs(client, tasks, task=run_one):
+            if failure is not None:
+                result = _failed_record(run_id, point, replicate, names, _task_failure(failure), coordinates)
+            result["point"] = run_id // replicates
+            # The table takes every record as JSON reads it back, whether from the journal or not.
+            line = json.dumps(result)
+            record = json.loads(line)
+            keep(line if as_json else record)
+            summary.add(record)
+            bar.update(record)
+    finally:
+        if own_client:
+            client.close()
+        if cluster is not None:
+            cluster.close()
+    summary.warn()
+    return summary
+
+
+def _task_failure(exception):
+    from distributed import KilledWorker
+
+    if isinstance(exception, KilledWorker):
+        return "the run ended its worker each time it was tried (out of memory, or a crash)"
+    return f"the task failed: {type(exception).__name__}: {exception}"
