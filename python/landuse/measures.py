@@ -24,16 +24,23 @@ The pattern of land use is a measure ready made: ``patterns`` (every measure of
 in ``NAMED_MEASURES``.
 """
 
+from __future__ import annotations
+
 import math
 import numbers
 import operator
 import re
+from collections.abc import Callable, Collection
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import pandas as pd
 
 from .controls import DEFAULT_TRACK_THRESHOLD, STATISTICS_COLUMNS
 from .errors import LanduseError, LanduseTypeError, LanduseValueError
+
+if TYPE_CHECKING:
+    from .simulation import Simulation
 
 __all__ = [
     "NAMED_MEASURES",
@@ -78,9 +85,26 @@ def _shown(text):
 
 class StopCondition:
     """A stop condition written as text (see the module's grammar); picklable, so it
-    travels to a sweep's workers."""
+    travels to a sweep's workers.
 
-    def __init__(self, text):
+    Parameters
+    ----------
+    text : str
+        The condition, e.g. ``"agents >= 2000 or step >= 600"``.
+
+    Raises
+    ------
+    StopConditionError
+        A text the grammar does not take.
+
+    Examples
+    --------
+    >>> StopCondition("residential > 500 and step >= 100").clauses
+    [[('residential', '>', 500.0), ('step', '>=', 100.0)]]
+    """
+
+    def __init__(self, text: str) -> None:
+        """Reads the condition's text."""
         if not isinstance(text, str):
             raise StopConditionError(f"a stop condition is a text, not {type(text).__name__}")
         self.text = text
@@ -140,7 +164,19 @@ class StopCondition:
                 )
             at += 1
 
-    def __call__(self, sim):
+    def __call__(self, sim: Simulation) -> bool:
+        """Whether the run stops here.
+
+        Parameters
+        ----------
+        sim : Simulation
+            The run, after a step.
+
+        Returns
+        -------
+        bool
+            Whether the condition holds of the step just completed (never before the first).
+        """
         last = _last_statistics(sim)
         if last is None:
             return False
@@ -148,49 +184,168 @@ class StopCondition:
             all(OPERATORS[symbol](last[column], value) for column, symbol, value in clause) for clause in self.clauses
         )
 
-    def __repr__(self):
+    def __repr__(self) -> str:
+        """The condition as code that makes it again.
+
+        Returns
+        -------
+        str
+            ``StopCondition('...')``.
+        """
         return f"StopCondition({self.text!r})"
 
 
 def _last_statistics(sim):
     """The statistics of the step just completed, as {column: value}; None before the first step."""
-    return sim._run._last_statistics()
+    return sim._run.last_statistics()
 
 
-def function_name(function):
-    """How an error names a measure or a stop condition."""
+def function_name(function: Callable[..., Any]) -> str:
+    """How an error names a measure or a stop condition.
+
+    Parameters
+    ----------
+    function : callable
+        A measure or a stop condition.
+
+    Returns
+    -------
+    str
+        Its qualified name, or its repr.
+
+    Examples
+    --------
+    >>> function_name(StopCondition("agents > 3"))
+    "StopCondition('agents > 3')"
+    """
     if isinstance(function, StopCondition):
         return f"StopCondition({_shown(function.text)})"
     return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
 
 
-def patterns(sim):
+def patterns(sim: Simulation) -> dict[str, float]:
     """The pattern measures of the run as it stands (``Simulation.patterns()``), as a
-    measure: ``sim.run(measures=landuse.patterns)``, ``landuse.sweep(..., measures=landuse.patterns)``."""
+    measure: ``sim.run(measures=landuse.patterns)``, ``landuse.sweep(..., measures=landuse.patterns)``.
+
+    Parameters
+    ----------
+    sim : Simulation
+        The run.
+
+    Returns
+    -------
+    dict of str to float
+        Every pattern measure by name.
+
+    Examples
+    --------
+    >>> table = Simulation(Edit_size=10).run(4, measures=patterns, every=2)
+    >>> "built_aggregation" in table
+    True
+    """
     return sim.patterns()
 
 
 class PatternsWith:
     """``patterns`` at a track threshold of one's own; picklable, so it travels to a
-    sweep's workers, and named by its threshold in errors and journals."""
+    sweep's workers, and named by its threshold in errors and journals.
 
-    def __init__(self, track_threshold):
+    Parameters
+    ----------
+    track_threshold : float
+        The all-tracks value from which a cell is a track cell.
+
+    Raises
+    ------
+    LanduseValueError
+        A threshold that is no finite number.
+
+    Examples
+    --------
+    >>> PatternsWith(30)
+    patterns_with(track_threshold=30.0)
+    """
+
+    def __init__(self, track_threshold: float) -> None:
+        """Checks the threshold."""
         self.track_threshold = check_track_threshold(track_threshold)
 
-    def __call__(self, sim):
+    def __call__(self, sim: Simulation) -> dict[str, float]:
+        """The pattern measures of the run at this threshold.
+
+        Parameters
+        ----------
+        sim : Simulation
+            The run.
+
+        Returns
+        -------
+        dict of str to float
+            Every pattern measure by name.
+        """
         return sim.patterns(self.track_threshold)
 
-    def __repr__(self):
+    def __repr__(self) -> str:
+        """The measure as code that makes it again.
+
+        Returns
+        -------
+        str
+            ``patterns_with(track_threshold=T)``.
+        """
         return f"patterns_with(track_threshold={self.track_threshold!r})"
 
 
-def patterns_with(track_threshold=DEFAULT_TRACK_THRESHOLD):
+def patterns_with(track_threshold: float = DEFAULT_TRACK_THRESHOLD) -> PatternsWith:
     """The measure ``patterns`` with cells counted as tracks from an all-tracks value
-    of ``track_threshold`` (the runner's ``--track-threshold``)."""
+    of ``track_threshold`` (the runner's ``--track-threshold``).
+
+    Parameters
+    ----------
+    track_threshold : float, default DEFAULT_TRACK_THRESHOLD
+        The all-tracks value from which a cell is a track cell.
+
+    Returns
+    -------
+    PatternsWith
+        The measure, picklable.
+
+    Raises
+    ------
+    LanduseValueError
+        A threshold that is no finite number.
+
+    Examples
+    --------
+    >>> patterns_with(track_threshold=30)
+    patterns_with(track_threshold=30.0)
+    """
     return PatternsWith(track_threshold)
 
 
-def check_track_threshold(value):
+def check_track_threshold(value: float) -> float:
+    """A track threshold, checked.
+
+    Parameters
+    ----------
+    value : float
+        A track threshold.
+
+    Returns
+    -------
+    float
+        The threshold as a float.
+
+    Raises
+    ------
+    LanduseValueError
+        A value that is no finite number.
+
+    Examples
+    --------
+    >>> check_track_threshold(22)
+    22.0
+    """
     if isinstance(value, bool) or not isinstance(value, numbers.Real) or not np.isfinite(float(value)):
         raise LanduseValueError(f"track_threshold takes a finite number, not {value!r}")
     return float(value)
@@ -200,10 +355,33 @@ def check_track_threshold(value):
 NAMED_MEASURES = {"patterns": patterns}
 
 
-def named_measures(names, track_threshold=None):
+def named_measures(names: list[str], track_threshold: float | None = None) -> Callable[[Simulation], dict] | None:
     """The measure the names of ``NAMED_MEASURES`` make together (None for no
     names); ``track_threshold`` is that of ``patterns``. An unknown name raises
-    ``ValueError`` listing the known ones."""
+    ``ValueError`` listing the known ones.
+
+    Parameters
+    ----------
+    names : list of str
+        Names of ``NAMED_MEASURES``.
+    track_threshold : float, optional
+        The track threshold of ``patterns``.
+
+    Returns
+    -------
+    callable or None
+        The measure, or None for no names.
+
+    Raises
+    ------
+    LanduseValueError
+        An unknown name, a name twice, or a threshold without ``patterns``.
+
+    Examples
+    --------
+    >>> named_measures(["patterns"], 30)
+    patterns_with(track_threshold=30.0)
+    """
     if isinstance(names, str) or not isinstance(names, (list, tuple)) or not all(isinstance(n, str) for n in names):
         raise LanduseValueError(f"measures takes a list of measure names ({', '.join(NAMED_MEASURES)}), not {names!r}")
     unknown = [name for name in names if name not in NAMED_MEASURES]
@@ -253,9 +431,29 @@ def _measure_column(values):
     return numeric if numeric.notna().sum() == column.notna().sum() else column
 
 
-def measure_table(rows, names, index=None):
+def measure_table(rows: list[dict[str, Any]], names: list[str], index: pd.Index | None = None) -> pd.DataFrame:
     """The measures' columns of a table, all at once: ``rows`` holds each row's
-    {name: value}, ``names`` the columns in order."""
+    {name: value}, ``names`` the columns in order.
+
+    Parameters
+    ----------
+    rows : list of dict
+        Each row's measures by name ({} for a row not measured).
+    names : list of str
+        The columns, in order.
+    index : pandas.Index, optional
+        The table's index.
+
+    Returns
+    -------
+    pandas.DataFrame
+        A column per name, as numbers where every value is one.
+
+    Examples
+    --------
+    >>> measure_table([{"a": 1}, {}], ["a"])["a"].tolist()
+    [1.0, nan]
+    """
     return pd.DataFrame(
         {name: _measure_column([row.get(name) for row in rows]) for name in names}, index=index, columns=list(names)
     )
@@ -289,13 +487,63 @@ def _should_stop(stop_when, sim):
         raise MeasureError(f"{function_name(stop_when)} raised {type(e).__name__}: {e}") from None
 
 
-def check_every(every):
+def check_every(every: int) -> int:
+    """An evaluation interval, checked.
+
+    Parameters
+    ----------
+    every : int
+        How often measures are evaluated.
+
+    Returns
+    -------
+    int
+        ``every`` as an int.
+
+    Raises
+    ------
+    LanduseValueError
+        Anything but a whole number of 1 or more.
+
+    Examples
+    --------
+    >>> check_every(5)
+    5
+    """
     if isinstance(every, bool) or not isinstance(every, numbers.Integral) or every < 1:
         raise LanduseValueError(f"every takes a whole number of 1 or more, not {every!r}")
     return int(every)
 
 
-def check_functions(measures, stop_when):
+def check_functions(
+    measures: Callable[[Simulation], dict] | None, stop_when: Callable[[Simulation], bool] | str | None
+) -> tuple[Callable[[Simulation], dict] | None, Callable[[Simulation], bool] | None]:
+    """A measure and a stop condition, checked.
+
+    Parameters
+    ----------
+    measures : callable or None
+        ``f(sim) -> dict``.
+    stop_when : callable, str or None
+        ``g(sim) -> bool``, or a condition's text.
+
+    Returns
+    -------
+    tuple
+        The measures and the stop condition, a text made a ``StopCondition``.
+
+    Raises
+    ------
+    LanduseTypeError
+        Either one not callable.
+    StopConditionError
+        A condition's text the grammar does not take.
+
+    Examples
+    --------
+    >>> check_functions(None, "agents > 3")
+    (None, StopCondition('agents > 3'))
+    """
     if measures is not None and not callable(measures):
         raise LanduseTypeError(f"measures takes a function sim -> dict, not {measures!r}")
     if isinstance(stop_when, str):
@@ -305,12 +553,52 @@ def check_functions(measures, stop_when):
     return measures, stop_when
 
 
-def step_measured(sim, steps, measures=None, every=1, stop_when=None, reserved=()):
+def step_measured(
+    sim: Simulation,
+    steps: int,
+    *,
+    measures: Callable[[Simulation], dict] | None = None,
+    every: int = 1,
+    stop_when: Callable[[Simulation], bool] | None = None,
+    reserved: Collection[str] = (),
+) -> tuple[dict[int, dict[str, Any]], bool]:
     """Runs ``steps`` steps of sim, evaluating the measures and the stop condition
     after every ``every``-th step of the run (by its step count) and after the last
     step. Returns ({step: {column: value}}, stopped): the measures by step, and
     whether the stop condition ended the run. A measure or stop condition that
-    raises ends it with MeasureError; the steps run stay in sim.statistics."""
+    raises ends it with MeasureError; the steps run stay in sim.statistics.
+
+    Parameters
+    ----------
+    sim : Simulation
+        The run.
+    steps : int
+        Steps to run.
+    measures : callable, optional
+        ``f(sim) -> dict``.
+    every : int, default 1
+        How often (by the run's step count) both are evaluated.
+    stop_when : callable, optional
+        ``g(sim) -> bool``.
+    reserved : collection of str, default ()
+        Names a measure may not take.
+
+    Returns
+    -------
+    tuple of (dict, bool)
+        The measures by step, and whether the stop condition ended the run.
+
+    Raises
+    ------
+    MeasureError
+        A measure or stop condition that raised or returned what is no measure.
+
+    Examples
+    --------
+    >>> measured, stopped = step_measured(Simulation(Edit_size=10), 4, measures=lambda s: {"n": 1}, every=2)
+    >>> measured, stopped
+    ({2: {'n': 1}, 4: {'n': 1}}, False)
+    """
     measured, stopped = {}, False
     target = sim.step_count + steps
     while sim.step_count < target:

@@ -1,8 +1,13 @@
 """One run of the model: ``Simulation``."""
 
+from __future__ import annotations
+
 import numbers
 import os
+from collections.abc import Callable, Mapping
+from typing import Any
 
+import numpy as np
 import pandas as pd
 
 from ._core import ModelRun as _ModelRun
@@ -52,9 +57,40 @@ class Simulation:
     same files. ``pickle`` and ``copy.deepcopy`` go through the same bytes, so a
     Simulation can travel to a Dask worker; a copy is a run of its own that
     shares nothing with its original, and uses one worker.
+
+    Parameters
+    ----------
+    seed : int, default 0
+        The generator's starting state, 0..4294967295.
+    threads : int, optional
+        1 or 2, the diffusion's workers; 1 when not given.
+    pictures : bool, default False
+        Whether the cells' drawing is recorded at every step.
+    **controls : str, int, float or bool
+        Controls by their table name, applied in order.
+
+    Raises
+    ------
+    LanduseValueError
+        A seed or a thread count out of range.
+    ConversionError
+        A control's text that does not convert, where the set-up reads it.
+    ControlValueError
+        An unknown control (with the nearest names) or a value it cannot hold.
+    LanduseTypeError
+        A control's value of no type a control takes.
+
+    Examples
+    --------
+    >>> sim = Simulation(seed=replicate_seed(3), Edit_size=10, E_CProbab=0.2)
+    >>> table = sim.run(5)
+    >>> list(table["step"])
+    [1, 2, 3, 4, 5]
     """
 
-    def __init__(self, seed=0, threads=None, pictures=False, **controls):
+    def __init__(
+        self, seed: int = 0, *, threads: int | None = None, pictures: bool = False, **controls: str | float
+    ) -> None:
         if not isinstance(seed, numbers.Integral) or not 0 <= int(seed) <= 0xFFFFFFFF:
             raise LanduseValueError(f"seed takes a whole number 0..4294967295, not {seed!r}")
         self._run = _ModelRun(int(seed), control_settings(controls), bool(pictures))
@@ -65,35 +101,77 @@ class Simulation:
             self._run.set_threads(int(threads))
 
     @property
-    def seed(self):
+    def seed(self) -> int:
         """The generator's starting state."""
         return self._run.seed
 
     @property
-    def draws(self):
+    def draws(self) -> int:
         """The random numbers this run has drawn so far, its set-up included: its
         stream is the next ``draws`` states of the generator's cycle after ``seed``."""
         return self._run.draws
 
     @property
-    def step_count(self):
+    def step_count(self) -> int:
         """Steps run so far."""
         return self._run.step_count
 
     @property
-    def stop_time(self):
+    def stop_time(self) -> int:
         """The step at which the run stops by itself (the control E_stop)."""
         return self._run.stop_time
 
-    def set(self, name, value):
+    def set(self, name: str, value: str | float) -> None:
         """Changes a control as the user would: its change handler runs. A radio
-        button set off switches its partner on."""
+        button set off switches its partner on.
+
+        Parameters
+        ----------
+        name : str
+            The control's table name.
+        value : str, int, float or bool
+            Its text as the panel takes it, or a plain value.
+
+        Raises
+        ------
+        ControlValueError
+            An unknown control or a value it cannot hold.
+        ConversionError
+            A text that does not convert, where its change handler reads it.
+
+        Examples
+        --------
+        >>> sim = Simulation()
+        >>> sim.set("E_CProbab", "0,2")
+        >>> sim.controls()["E_CProbab"]
+        '0,2'
+        """
         for setting in control_settings({name: value}):
             self._run.set(*setting)
 
-    def step(self, n=1):
-        """Runs n time steps. A conversion error ends the step where the value was
-        read; the steps before it stay in ``statistics``."""
+    def step(self, n: int = 1) -> None:
+        """Runs ``n`` time steps. A conversion error ends the step where the value was
+        read; the steps before it stay in ``statistics``.
+
+        Parameters
+        ----------
+        n : int, default 1
+            Steps to run, at most those left before the step count's end.
+
+        Raises
+        ------
+        LanduseValueError
+            ``n`` out of range.
+        ConversionError
+            A control's text that does not convert, read in a step.
+
+        Examples
+        --------
+        >>> sim = Simulation(Edit_size=10)
+        >>> sim.step(3)
+        >>> sim.step_count
+        3
+        """
         left = LARGEST_STEP - self.step_count
         if not isinstance(n, numbers.Integral) or not 0 <= n <= left:
             raise LanduseValueError(
@@ -101,7 +179,14 @@ class Simulation:
             )
         self._run.step(int(n))
 
-    def run(self, steps=None, measures=None, every=1, stop_when=None):
+    def run(
+        self,
+        steps: int | None = None,
+        *,
+        measures: Callable[[Simulation], Mapping[str, Any]] | None = None,
+        every: int = 1,
+        stop_when: Callable[[Simulation], bool] | str | None = None,
+    ) -> pd.DataFrame:
         """Runs ``steps`` steps (by default those left to the stop time) and returns
         their table: the statistics of each step, then the columns of ``measures``
         (a function ``f(sim) -> dict``, evaluated every ``every`` steps of the run's
@@ -110,7 +195,39 @@ class Simulation:
         condition's text such as ``"agents >= 2000"``, see ``landuse.measures``),
         evaluated at the same steps, ended the run early. A measure or stop
         condition that raises raises ``landuse.measures.MeasureError`` naming it;
-        the steps run stay in ``statistics``."""
+        the steps run stay in ``statistics``.
+
+        Parameters
+        ----------
+        steps : int, optional
+            Steps to run; by default those left to the stop time.
+        measures : callable, optional
+            ``f(sim) -> dict`` of column names to plain values.
+        every : int, default 1
+            How often (by the run's step count) measures and the stop condition are evaluated.
+        stop_when : callable or str, optional
+            ``g(sim) -> bool``, or a condition's text.
+
+        Returns
+        -------
+        pandas.DataFrame
+            One row per step run: the statistics, the measures and ``stopped``.
+
+        Raises
+        ------
+        LanduseValueError
+            ``steps`` or ``every`` out of range, or no stop time to run to.
+        MeasureError
+            A measure or stop condition that raised or returned what is no measure.
+        StopConditionError
+            A condition's text the grammar does not take.
+
+        Examples
+        --------
+        >>> table = Simulation(Edit_size=10).run(20, stop_when="agents >= 3")
+        >>> bool(table["stopped"].iloc[-1])
+        True
+        """
 
         measures, stop_when = check_functions(measures, stop_when)
         every = check_every(every)
@@ -123,7 +240,9 @@ class Simulation:
             raise LanduseValueError(f"run takes a whole number of steps 0..{left}, not {steps!r}")
         first = self.step_count
         reserved = {*STATISTICS_COLUMNS, "stopped"}
-        measured, stopped = step_measured(self, int(steps), measures, every, stop_when, reserved)
+        measured, stopped = step_measured(
+            self, int(steps), measures=measures, every=every, stop_when=stop_when, reserved=reserved
+        )
         table = self.statistics
         table = table[table["step"] > first].reset_index(drop=True)
         names = list(dict.fromkeys(name for values in measured.values() for name in values))
@@ -132,51 +251,148 @@ class Simulation:
         stopped = pd.DataFrame({"stopped": [stopped and i == len(table) - 1 for i in range(len(table))]})
         return pd.concat([table, measure_table(rows, names, table.index), stopped], axis=1)
 
-    def patterns(self, track_threshold=DEFAULT_TRACK_THRESHOLD):
+    def patterns(self, track_threshold: float = DEFAULT_TRACK_THRESHOLD) -> dict[str, float]:
         """The pattern of land use as it stands: {name: value} of every measure of
         ``PATTERN_MEASURES``, in its order (as the runner's ``--patterns``). Track
         cells are those whose all-tracks value is ``track_threshold`` or more; a
-        measure with nothing to measure is NaN."""
+        measure with nothing to measure is NaN.
+
+        Parameters
+        ----------
+        track_threshold : float, default DEFAULT_TRACK_THRESHOLD
+            The all-tracks value from which a cell is a track cell.
+
+        Returns
+        -------
+        dict of str to float
+            Every pattern measure by name.
+
+        Raises
+        ------
+        LanduseValueError
+            A threshold that is no finite number.
+
+        Examples
+        --------
+        >>> sim = Simulation(Edit_size=10)
+        >>> sim.step(5)
+        >>> list(sim.patterns()) == list(PATTERN_MEASURES.index)
+        True
+        """
 
         return self._run.patterns(check_track_threshold(track_threshold))
 
     @property
-    def statistics(self):
+    def statistics(self) -> pd.DataFrame:
         """One row per completed step: the columns and values of the headless
         runner's CSV (step, agents, successful, avg_travel, max_mark, migrated,
         returning, then the cells of each kind: empty, obstacles, residential,
         destinations, services, industry)."""
         return pd.DataFrame(self._run.statistics(), columns=STATISTICS_COLUMNS)
 
-    def agents(self):
+    def agents(self) -> pd.DataFrame:
         """The agents in list order (the index): position, home, mode, heading,
-        travel steps and the success and migrated flags."""
+        travel steps and the success and migrated flags.
+
+        Returns
+        -------
+        pandas.DataFrame
+            One row per agent.
+
+        Examples
+        --------
+        >>> sim = Simulation(Edit_size=10)
+        >>> sim.step(2)
+        >>> len(sim.agents()) == sim.statistics["agents"].iloc[-1]
+        True
+        """
         frame = pd.DataFrame(self._run.agents())
         frame.index.name = "index"
         return frame
 
-    def cells(self):
+    def cells(self) -> dict[str, np.ndarray]:
         """Every cell's values as numpy arrays indexed [row, column]: kind,
         all_tracks, return_tracks, population, service, industry (the three
-        potential fields) and agents (the agents standing on the cell)."""
+        potential fields) and agents (the agents standing on the cell).
+
+        Returns
+        -------
+        dict of str to numpy.ndarray
+            One array per value.
+
+        Examples
+        --------
+        >>> cells = Simulation().cells()
+        >>> cells["kind"].shape == cells["population"].shape
+        True
+        """
         return dict(self._run.cells())
 
-    def controls(self):
-        """Every control's value in effect, as the text the control holds."""
+    def controls(self) -> dict[str, str]:
+        """Every control's value in effect, as the text the control holds.
+
+        Returns
+        -------
+        dict of str to str
+            Every control's text by name.
+
+        Examples
+        --------
+        >>> Simulation(Edit_size=10).controls()["Edit_size"]
+        '10'
+        """
         return dict(self._run.controls())
 
-    def state(self):
-        """The whole run as the bytes of a run state file."""
+    def state(self) -> bytes:
+        """The whole run as the bytes of a run state file.
+
+        Returns
+        -------
+        bytes
+            What ``save`` writes and ``from_state`` reads.
+
+        Examples
+        --------
+        >>> sim = Simulation(Edit_size=10)
+        >>> Simulation.from_state(sim.state()).controls() == sim.controls()
+        True
+        """
         return self._run.state()
 
     @classmethod
-    def from_state(cls, state, pictures=None):
+    def from_state(cls, state: bytes, pictures: bool | None = None) -> Simulation:
         """The run a state holds (bytes, as ``state()`` gives them), to go on with.
         ``pictures`` as for a new Simulation; by default the run records its drawing
         when the saved run recorded it, so its pictures are those of the whole run. A
         state without a drawing record, asked for pictures, starts one with every cell
         drawn afresh from its values. A state that is damaged, of another format
-        version or no state at all raises ``RunStateError`` (a ``ValueError``)."""
+        version or no state at all raises ``RunStateError`` (a ``ValueError``).
+
+        Parameters
+        ----------
+        state : bytes
+            A run state, as ``state()`` gives it.
+        pictures : bool, optional
+            Whether the run records its drawing; by default as the saved run did.
+
+        Returns
+        -------
+        Simulation
+            The run, to go on with bit for bit.
+
+        Raises
+        ------
+        RunStateError
+            A damaged state, one of another format version or no state at all.
+        LanduseTypeError
+            A state that is not bytes.
+
+        Examples
+        --------
+        >>> sim = Simulation(Edit_size=10)
+        >>> Simulation.from_state(sim.state()).step_count
+        0
+        """
         if not isinstance(state, (bytes, bytearray, memoryview)):
             raise LanduseTypeError(f"a run state is bytes, not {type(state).__name__}")
         sim = cls.__new__(cls)
@@ -184,39 +400,89 @@ class Simulation:
         sim._pictures = sim._run.recording()
         return sim
 
-    def save(self, path):
+    def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the run state to ``path``. A regular file is replaced only once the
         whole state is written and synced (a temporary file beside it is renamed over
         it), so a failed save leaves the old file as it was; it keeps its permission
         bits. A link is written through: the file it names is written, the link stays.
-        A device or a pipe (/dev/stdout to a pipe) is written into."""
+        A device or a pipe (/dev/stdout to a pipe) is written into.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            Where the state goes.
+
+        Raises
+        ------
+        OSError
+            The file could not be written.
+
+        Examples
+        --------
+        >>> Simulation(Edit_size=10).save("run.state")  # doctest: +SKIP
+        """
         data = self.state()
         write_atomically(os.fspath(path), lambda f: f.write(data), binary=True)
 
     @classmethod
-    def load(cls, path, pictures=None):
+    def load(cls, path: str | os.PathLike[str], pictures: bool | None = None) -> Simulation:
         """The run saved in the state file at ``path``, to go on with bit for bit.
         A file that is no regular file (a device, a pipe, a folder) or is larger than
         ``MAX_STATE_FILE_BYTES`` raises ``RunStateError`` before anything is read; a
-        missing one ``FileNotFoundError``."""
+        missing one ``FileNotFoundError``.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            A run state file, as ``save`` or the runner writes it.
+        pictures : bool, optional
+            As for ``from_state``.
+
+        Returns
+        -------
+        Simulation
+            The saved run.
+
+        Raises
+        ------
+        RunStateError
+            No regular file, too large a file, or no state the model can go on with.
+        FileNotFoundError
+            No file at ``path``.
+
+        Examples
+        --------
+        >>> sim = Simulation.load("run.state")  # doctest: +SKIP
+        """
         try:
             state = read_regular_file(path, MAX_STATE_FILE_BYTES, "a run state")
         except FileSizeError as e:
             raise RunStateError(str(e)) from None
         return cls.from_state(state, pictures)
 
-    def picture(self):
+    def picture(self) -> np.ndarray:
         """The drawing panel as the window shows it, as a numpy uint8 array of
         shape (404, 404, 3) indexed [y, x, channel] (RGB): every cell as last
         drawn (its kind's colour, or its gray with ``pictures=True``), under the
-        agents' dots when the control CB_showAg is on."""
+        agents' dots when the control CB_showAg is on.
+
+        Returns
+        -------
+        numpy.ndarray
+            The panel's pixels.
+
+        Examples
+        --------
+        >>> Simulation(Edit_size=10).picture().shape
+        (404, 404, 3)
+        """
         return self._run.picture()
 
-    def _repr_png_(self):
+    def _repr_png_(self) -> bytes:
         """The picture as PNG bytes, for notebooks and anything that shows PNGs."""
         return self._run.picture_png()
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"<landuse.Simulation seed={self.seed} step {self.step_count} of {self.stop_time}>"
 
     def __reduce__(self):
@@ -229,6 +495,6 @@ class Simulation:
         return self.from_state(self.state(), self._pictures)
 
 
-def _simulation_from_state(state, pictures=None):
+def _simulation_from_state(state: bytes, pictures: bool | None = None) -> Simulation:
     """Unpickles a Simulation."""
     return Simulation.from_state(state, pictures)

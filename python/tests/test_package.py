@@ -123,3 +123,14 @@ def test_a_sweep_at_a_script_s_top_level_runs_without_worker_processes(tmp_path)
     done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300, env=ENVIRONMENT)
     assert done.returncode == 0 and done.stdout == "4 True\n", done.stderr[-3000:]
     assert "Traceback" not in done.stderr and done.stderr.count("LanduseWarning") == 1, done.stderr[-3000:]
+
+
+@pytest.mark.parametrize("name", [name for name in MODULES if not name.endswith("__main__")])
+def test_the_examples_in_the_docstrings_hold(name, tmp_path, monkeypatch):
+    import doctest
+
+    monkeypatch.chdir(tmp_path)
+    module = importlib.import_module(name)
+    names = {**vars(landuse), **{n: getattr(landuse, n) for n in landuse.__all__}, **vars(module)}
+    failed, _ = doctest.testmod(module, extraglobs=names, optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE)
+    assert failed == 0

@@ -49,7 +49,12 @@ def run_one(run_id, point, replicate, plan, names, coordinates=()):
                 raise LanduseValueError(f"the stop time {sim.stop_time} never stops the run: give steps")
             steps = max(0, sim.stop_time - sim.step_count)
         measured, stopped = step_measured(
-            sim, steps, plan.measures, plan.every, plan.stop_when, reserved=RESERVED_COLUMNS | set(names)
+            sim,
+            steps,
+            measures=plan.measures,
+            every=plan.every,
+            stop_when=plan.stop_when,
+            reserved=RESERVED_COLUMNS | set(names),
         )
     except (ValueError, MemoryError, MeasureError) as e:
         # A ConversionError's message names its control.
