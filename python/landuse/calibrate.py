@@ -30,18 +30,29 @@ journal takes them from it and gives the same result, since every draw comes
 from a generator seeded by (seed, round, batch).
 """
 
+from __future__ import annotations
+
 import hashlib
+import os
+from collections.abc import Callable, Sequence
+from typing import TYPE_CHECKING, Any
 import json
 import math
 import numbers
-import os
 import sys
 
 import numpy as np
 import pandas as pd
+from numpy.typing import ArrayLike
+
+if TYPE_CHECKING:
+    from distributed import Client
+
+    from .simulation import Simulation
+
+from .calibrate_runs import JOURNAL_FORMAT, CandidateJournal, FunctionRunner, model_runner, simulate_batch
 from .errors import LanduseValueError
 
-JOURNAL_FORMAT = "landuse abc journal 1"
 # Batches of candidates tried in a round before the calibration stops at the round before.
 MOST_BATCHES = 20
 # Particles run as replicates far from those a sweep uses, so a target made with a
@@ -51,9 +62,27 @@ FIRST_REPLICATE = 1_000_000
 
 class Prior:
     """The ranges as independent uniform priors on their scale (the value, or its
-    log for a "log" range), with their scipy.stats distributions."""
+    log for a "log" range), with their scipy.stats distributions.
 
-    def __init__(self, ranges):
+    Parameters
+    ----------
+    ranges : dict
+        Control names to (low, high), (low, high, int) or ("log", low, high).
+
+    Raises
+    ------
+    LanduseValueError
+        A range of no shape above, or bounds out of order.
+
+    Examples
+    --------
+    >>> prior = Prior({"E_crAgs": (1, 6, int), "E_decay": ("log", 0.9, 0.999)})
+    >>> prior.names
+    ['E_crAgs', 'E_decay']
+    """
+
+    def __init__(self, ranges: dict) -> None:
+        """Reads the ranges."""
         from scipy import stats
 
         if not isinstance(ranges, dict) or not ranges:
@@ -86,18 +115,66 @@ class Prior:
         self.log, self.whole = np.array(self.log), np.array(self.whole)
         self.uniform = stats.uniform(loc=self.low, scale=self.high - self.low)
 
-    def sample(self, n, rng):
+    def sample(self, n: int, rng: np.random.Generator) -> np.ndarray:
+        """``n`` particles drawn from the prior, on its scale.
+
+        Parameters
+        ----------
+        n : int
+            Particles.
+        rng : numpy.random.Generator
+            The generator.
+
+        Returns
+        -------
+        numpy.ndarray
+            n x d scale coordinates.
+        """
         return self.uniform.rvs(size=(n, len(self.names)), random_state=rng)
 
-    def density(self, z):
+    def density(self, z: np.ndarray) -> np.ndarray:
+        """The prior density at scale coordinates ``z``.
+
+        Parameters
+        ----------
+        z : numpy.ndarray
+            Scale coordinates, one row per particle.
+
+        Returns
+        -------
+        numpy.ndarray
+            The prior density of each row.
+        """
         return np.prod(self.uniform.pdf(z), axis=-1)
 
-    def values(self, z):
-        """The control values at scale coordinates z (one row per particle)."""
+    def values(self, z: np.ndarray) -> np.ndarray:
+        """The control values at scale coordinates z (one row per particle).
+
+        Parameters
+        ----------
+        z : numpy.ndarray
+            Scale coordinates.
+
+        Returns
+        -------
+        numpy.ndarray
+            The values, a log range's exponentiated.
+        """
         return np.where(self.log, np.exp(z), z)
 
-    def points(self, z):
-        """The controls the model is given: whole-number ranges rounded to the nearest whole number."""
+    def points(self, z: np.ndarray) -> list[dict[str, float]]:
+        """The controls the model is given: whole-number ranges rounded to the nearest whole number.
+
+        Parameters
+        ----------
+        z : numpy.ndarray
+            Scale coordinates.
+
+        Returns
+        -------
+        list of dict
+            One point per row.
+        """
         return [
             {
                 name: int(np.clip(np.rint(v), lo + 0.5, hi - 0.5)) if whole else float(v)
@@ -107,18 +184,67 @@ class Prior:
         ]
 
 
-def weighted_quantile(values, weights, q):
-    """The q-quantiles of values under weights (the inverse of the weighted CDF, midpoints interpolated)."""
+def weighted_quantile(values: ArrayLike, weights: ArrayLike, q: float | ArrayLike) -> np.ndarray:
+    """The q-quantiles of values under weights (the inverse of the weighted CDF, midpoints interpolated).
+
+    Parameters
+    ----------
+    values, weights : array_like
+        The values and their weights.
+    q : float or array_like
+        Quantiles in [0, 1].
+
+    Returns
+    -------
+    numpy.ndarray
+        The quantiles.
+
+    Examples
+    --------
+    >>> float(weighted_quantile([1.0, 2.0, 3.0], [1, 1, 1], 0.5))
+    2.0
+    """
     order = np.argsort(values)
     values, weights = np.asarray(values, float)[order], np.asarray(weights, float)[order]
     cumulative = (np.cumsum(weights) - 0.5 * weights) / weights.sum()
     return np.interp(q, cumulative, values)
 
 
-def importance_weights(proposals, particles, weights, kernel, prior_density):
+def importance_weights(
+    proposals: ArrayLike,
+    particles: ArrayLike,
+    weights: ArrayLike,
+    kernel: Any,
+    prior_density: Callable[[np.ndarray], np.ndarray],
+) -> np.ndarray:
     """Each proposal's prior density over the density of the mixture it was drawn
     from: the last population's particles, by weight, moved by the kernel (a
-    frozen scipy.stats distribution of the move)."""
+    frozen scipy.stats distribution of the move).
+
+    Parameters
+    ----------
+    proposals : array_like
+        The proposals, one row each.
+    particles : array_like
+        The last population's particles.
+    weights : array_like
+        Their weights.
+    kernel : scipy.stats frozen distribution
+        The move's distribution.
+    prior_density : callable
+        The prior's density of rows.
+
+    Returns
+    -------
+    numpy.ndarray
+        The weights, unnormalised.
+
+    Examples
+    --------
+    >>> from scipy.stats import norm
+    >>> importance_weights([[0.0]], [[0.0]], [1.0], norm(0, 1), lambda z: np.ones(len(z))).round(3)
+    array([2.507])
+    """
     proposals, particles = np.atleast_2d(proposals), np.atleast_2d(particles)
     moves = (proposals[:, None, :] - particles[None, :, :]).reshape(-1, proposals.shape[1])
     mixture = np.asarray(kernel.pdf(moves)).reshape(len(proposals), len(particles)) @ np.asarray(weights, float)
@@ -135,122 +261,30 @@ def _scales(simulated):
     return np.where(scale > 0, scale, 1.0)
 
 
-def distances(simulated, targets, scales):
+def distances(simulated: ArrayLike, targets: np.ndarray, scales: np.ndarray) -> np.ndarray:
+    """Each candidate's distance from the targets.
+
+    Parameters
+    ----------
+    simulated : array_like
+        One row of the targets' simulated values per candidate.
+    targets : numpy.ndarray
+        The observed values.
+    scales : numpy.ndarray
+        Each target's scale.
+
+    Returns
+    -------
+    numpy.ndarray
+        The scaled Euclidean distances, inf where a value is missing.
+
+    Examples
+    --------
+    >>> distances([[3.0, 4.0], [np.nan, 0.0]], np.zeros(2), np.ones(2)).tolist()
+    [5.0, inf]
+    """
     d = np.sqrt((((np.asarray(simulated, float) - targets) / scales) ** 2).sum(axis=1))
     return np.where(np.isfinite(d), d, np.inf)
-
-
-class _Journal:
-    """One JSON line per finished candidate after a line naming the calibration."""
-
-    def __init__(self, path, fingerprint):
-        self.path, self.done = path, {}
-        header = json.dumps({"format": JOURNAL_FORMAT, "fingerprint": fingerprint})
-        if path is None:
-            self.file = None
-            return
-        path = os.fspath(path)
-        if os.path.exists(path) and os.path.getsize(path):
-            with open(path) as f:
-                first = f.readline().rstrip("\n")
-                if first != header:
-                    raise LanduseValueError(f"the journal {path} is another calibration's (its first line differs)")
-                for number, line in enumerate(f, 2):
-                    if not line.endswith("\n"):
-                        break  # a line cut short by an interruption is run again
-                    try:
-                        entry = json.loads(line)
-                        self.done[tuple(entry["key"])] = (entry["values"], entry["error"])
-                    except (ValueError, KeyError, TypeError):
-                        raise LanduseValueError(f"the journal {path}, line {number}: no candidate's record") from None
-            self.file = open(path, "r+")
-            self.file.seek(0, os.SEEK_END)
-            self._drop_cut_line()
-        else:
-            self.file = open(path, "w")
-            self.file.write(header + "\n")
-            self.file.flush()
-
-    def _drop_cut_line(self):
-        with open(self.path, "rb") as f:
-            data = f.read()
-        end = data.rfind(b"\n") + 1
-        if end != len(data):
-            self.file.truncate(end)
-            self.file.seek(end)
-
-    def add(self, key, values, error):
-        self.done[key] = (values, error)
-        if self.file is not None:
-            self.file.write(json.dumps({"key": list(key), "values": values, "error": error}) + "\n")
-            self.file.flush()
-
-    def close(self):
-        if self.file is not None:
-            self.file.close()
-
-
-def _target_values(record, outputs):
-    """The targets' values in a sweep run's record: a statistics column or a
-    measure at a step, or at the run's last row."""
-    statistics, measured = record["statistics"], dict((step, values) for step, values in record["measures"])
-    values = []
-    for column, step in outputs:
-        if column in statistics:
-            steps = statistics["step"]
-            where = steps.index(step) if step in steps else (len(steps) - 1 if step is None and steps else None)
-            values.append(None if where is None else float(statistics[column][where]))
-        else:
-            at = step if step is not None else (max(measured) if measured else None)
-            value = measured.get(at, {}).get(column)
-            values.append(None if value is None else float(value))
-    return values
-
-
-def _run_for_targets(run_id, point, replicate, plan, names, outputs):
-    """One candidate's run on a worker: only its targets' values travel back."""
-    from .sweep.running import run_one
-
-    record = run_one(run_id, point, replicate, plan, names)
-    values = None if record["error"] else _target_values(record, outputs)
-    error = record["error"] or ("" if None not in values else "a target's step was not reached or measured")
-    return {"values": None if error else values, "error": error}
-
-
-class _ModelRunner:
-    """Candidates run on the sweep machinery, each with a replicate seed of its own."""
-
-    def __init__(self, outputs, steps, controls, measures, every, client, progress):
-        from .sweep.points import RunPlan
-
-        self.outputs, self.controls, self.client, self.progress = outputs, dict(controls or {}), client, progress
-        self.plan = RunPlan(steps, measures=measures, every=every, stop_when=None, keep="every")
-
-    def __call__(self, batch):
-        from .sweep.points import SweepPoints
-        from .sweep.running import _task_failure, stream_runs
-
-        points = [{**self.controls, **point} for _, point, _ in batch]
-        names = SweepPoints(points).names  # checks every value before any run
-        tasks = (
-            (n, point, replicate, self.plan, names, self.outputs)
-            for n, ((_, _, replicate), point) in enumerate(zip(batch, points))
-        )
-        for arguments, result, failure in stream_runs(self.client, tasks, task=_run_for_targets):
-            if failure is not None:
-                result = {"values": None, "error": _task_failure(failure)}
-            yield batch[arguments[0]][0], result["values"], result["error"]
-
-
-class _FunctionRunner:
-    """Candidates run by a function simulate(point, seed) -> the targets' values."""
-
-    def __init__(self, simulate):
-        self.simulate = simulate
-
-    def __call__(self, batch):
-        for key, point, replicate in batch:
-            yield key, [float(v) for v in self.simulate(point, replicate)], ""
 
 
 class ABCResult:
@@ -258,14 +292,58 @@ class ABCResult:
     parameters, weight and distance of each particle), ``runs`` (every candidate
     of every round, with its simulated values, distance and whether it joined its
     round's population), ``tolerances`` by round, ``scales`` of the targets and
-    the ``prior``."""
+    the ``prior``.
 
-    def __init__(self, posterior, runs, tolerances, scales, prior, targets, rounds_done):
+    Parameters
+    ----------
+    posterior : pandas.DataFrame
+        The last population.
+    runs : pandas.DataFrame
+        Every candidate of every round.
+    tolerances : list of float
+        The tolerance of each round.
+    scales : pandas.Series
+        The targets' scales.
+    prior : Prior
+        The prior.
+    targets : dict of str to float
+        The observed values.
+    rounds_done : int
+        Rounds completed.
+
+    Examples
+    --------
+    >>> result = abc(RANGES, TARGETS)  # doctest: +SKIP
+    >>> result.interval(0.9)  # doctest: +SKIP
+    """
+
+    def __init__(
+        self,
+        posterior: pd.DataFrame,
+        runs: pd.DataFrame,
+        tolerances: list[float],
+        scales: pd.Series,
+        prior: Prior,
+        targets: dict[str, float],
+        rounds_done: int,
+    ) -> None:
+        """Keeps the outcome."""
         self.posterior, self.runs, self.tolerances = posterior, runs, tolerances
         self.scales, self.prior, self.targets, self.rounds_done = scales, prior, targets, rounds_done
 
-    def interval(self, level=0.9):
-        """Each parameter's equal-tailed credible interval at ``level`` and its weighted mean."""
+    def interval(self, level: float = 0.9) -> pd.DataFrame:
+        """Each parameter's equal-tailed credible interval at ``level`` and its weighted mean.
+
+        Parameters
+        ----------
+        level : float, default 0.9
+            The interval's level.
+
+        Returns
+        -------
+        pandas.DataFrame
+            mean, median, low and high by parameter.
+        """
         weights = self.posterior["weight"].to_numpy()
         tail = (1 - level) / 2
         rows = {}
@@ -308,21 +386,22 @@ def _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest)
 
 
 def abc(
-    ranges,
-    targets,
-    population=50,
-    rounds=4,
-    quantile=0.5,
-    simulate=None,
-    client=None,
-    seed=0,
-    steps=None,
-    controls=None,
-    measures=None,
-    every=None,
-    journal=None,
-    progress=True,
-):
+    ranges: dict,
+    targets: dict[str, float],
+    *,
+    population: int = 50,
+    rounds: int = 4,
+    quantile: float = 0.5,
+    simulate: Callable[[dict, int], Sequence[float]] | None = None,
+    client: Client | str | None = None,
+    seed: int = 0,
+    steps: int | None = None,
+    controls: dict | None = None,
+    measures: Callable[[Simulation], dict] | None = None,
+    every: int | None = None,
+    journal: str | os.PathLike[str] | None = None,
+    progress: bool = True,
+) -> ABCResult:
     """ABC-PMC over ``ranges`` ({name: (low, high), (low, high, int) or ("log", low,
     high)}) towards
     ``targets`` ({output's text as for ``landuse.sensitivity.sobol_analysis``: observed
@@ -335,7 +414,58 @@ def abc(
     steps, by default the greatest common divisor of their targets' steps), or by
     ``simulate(point, seed)``, a function returning the targets' values in their
     order. ``journal``: a file keeping every finished candidate, from which a
-    calibration started again goes on. Returns an ``ABCResult``."""
+    calibration started again goes on. Returns an ``ABCResult``.
+
+    Parameters
+    ----------
+    ranges : dict
+        Control names to (low, high), (low, high, int) or ("log", low, high).
+    targets : dict of str to float
+        Outputs ("COLUMN" or "COLUMN at step N") to their observed values.
+    population : int, default 50
+        Particles per round.
+    rounds : int, default 4
+        Rounds after the first.
+    quantile : float, default 0.5
+        Each round's tolerance as a quantile of the last round's distances.
+    simulate : callable, optional
+        ``simulate(point, seed)`` returning the targets' values; by default the model.
+    client : distributed.Client or str, optional
+        As for ``landuse.sweep``.
+    seed : int, default 0
+        The calibration's seed.
+    steps : int, optional
+        Steps per run; by default the targets' last step.
+    controls : dict, optional
+        Controls fixed for every run.
+    measures : callable, optional
+        ``f(sim) -> dict`` giving targets that are no statistics column.
+    every : int, optional
+        How often measures are taken.
+    journal : str or os.PathLike, optional
+        A file keeping every finished candidate.
+    progress : bool, default True
+        A progress line on stderr.
+
+    Returns
+    -------
+    ABCResult
+        The posterior, every run, the tolerances and the scales.
+
+    Raises
+    ------
+    LanduseValueError
+        Ranges, targets, population, rounds or quantile out of range, or a
+        journal of another calibration.
+
+    Examples
+    --------
+    >>> def toy(point, seed):
+    ...     return [point["x"] + np.random.default_rng(seed).normal(0, 0.1)]
+    >>> result = abc({"x": (0.0, 2.0)}, {"y": 1.0}, population=20, rounds=1, simulate=toy, progress=False)
+    >>> len(result.posterior)
+    20
+    """
     prior = Prior(ranges)
     if not isinstance(targets, dict) or not targets:
         raise LanduseValueError("targets takes a dict of outputs to observed values, with at least one")
@@ -350,10 +480,10 @@ def abc(
     if not 0 < quantile < 1:
         raise LanduseValueError(f"quantile takes a share between 0 and 1, not {quantile!r}")
     if simulate is None:
-        runner, rest = _model_runner(prior, texts, steps, controls, measures, every, client, progress)
+        runner, rest = model_runner(prior, texts, steps, controls, measures, every, client, progress)
     else:
-        runner, rest = _FunctionRunner(simulate), getattr(simulate, "__qualname__", repr(simulate))
-    book = _Journal(journal, _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest))
+        runner, rest = FunctionRunner(simulate), getattr(simulate, "__qualname__", repr(simulate))
+    book = CandidateJournal(journal, _fingerprint(prior, texts, target, population, rounds, quantile, seed, rest))
     cluster, own = None, False
     try:
         if simulate is None:
@@ -368,51 +498,6 @@ def abc(
             runner.client.close()
         if cluster is not None:
             cluster.close()
-
-
-def _model_runner(prior, texts, steps, controls, measures, every, client, progress):
-    from .controls import PATTERN_MEASURES, STATISTICS_COLUMNS
-    from .sensitivity import Output
-
-    wanted = [Output(text) for text in texts]
-    patterned = [w for w in wanted if w.column not in STATISTICS_COLUMNS]
-    if patterned and measures is None:
-        unknown = [w.text for w in patterned if w.column not in PATTERN_MEASURES.index]
-        if unknown:
-            raise LanduseValueError(
-                f"target {unknown[0]!r}: no statistics column, no pattern measure and no measures given"
-            )
-        from .measures import patterns as measures
-    at = [w.step for w in wanted if w.step is not None]
-    if steps is None:
-        steps = max(at) if at else None
-    if steps is not None and at and max(at) > steps:
-        raise LanduseValueError(f"a target at step {max(at)} is after the runs' end at step {steps}")
-    if every is None:
-        measured_at = [w.step for w in patterned if w.step is not None]
-        every = math.gcd(*measured_at) if measured_at else 1
-    bad = [w.text for w in patterned if w.step is not None and w.step % every]
-    if bad:
-        raise LanduseValueError(f"target {bad[0]!r}: the measures are taken every {every} steps, never at its step")
-    clash = sorted(set(controls or {}) & set(prior.names))
-    if clash:
-        raise LanduseValueError(f"{', '.join(clash)}: both a range and a fixed control")
-    runner = _ModelRunner([(w.column, w.step) for w in wanted], steps, controls, measures, every, client, progress)
-    return runner, [runner.plan.description(), sorted((controls or {}).items())]
-
-
-def _simulated(runner, book, batch, width):
-    """Every candidate's values (inf for a failed run), those in the journal taken from it."""
-    missing = [entry for entry in batch if entry[0] not in book.done]
-    if missing:
-        for key, values, error in runner(missing):
-            book.add(key, values, error)
-    rows, errors = [], []
-    for key, _, _ in batch:
-        values, error = book.done[key]
-        rows.append([math.inf] * width if error else values)
-        errors.append(error)
-    return np.array(rows, float), errors
 
 
 def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress=False):
@@ -443,7 +528,7 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
 
     z = prior.sample(population, np.random.default_rng([seed, 0, 0]))
     batch = batch_of(0, 0, z)
-    simulated, errors = _simulated(runner, book, batch, len(texts))
+    simulated, errors = simulate_batch(runner, book, batch, len(texts))
     scales = _scales(simulated)
     distance = distances(simulated, target, scales)
     weights = np.full(population, 1 / population)
@@ -469,7 +554,7 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
                 proposals[wanted[inside]] = moved[inside]
                 wanted = wanted[~inside]
             batch = batch_of(round_, number, proposals)
-            simulated, errors = _simulated(runner, book, batch, len(texts))
+            simulated, errors = simulate_batch(runner, book, batch, len(texts))
             new_distance = distances(simulated, target, scales)
             within = new_distance <= tolerance
             new_weights = importance_weights(proposals, z, weights, kernel, prior.density)
@@ -504,4 +589,4 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
     return ABCResult(posterior, runs, tolerances, pd.Series(scales, index=texts), prior, dict(zip(texts, target)), done)
 
 
-__all__ = ["ABCResult", "Prior", "abc", "distances", "importance_weights", "weighted_quantile"]
+__all__ = ["JOURNAL_FORMAT", "ABCResult", "Prior", "abc", "distances", "importance_weights", "weighted_quantile"]

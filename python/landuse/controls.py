@@ -2,7 +2,11 @@
 control's text for a value, the set-up a dict of controls makes, the control
 table, and the statistics table's columns."""
 
+from __future__ import annotations
+
 import difflib
+import os
+from collections.abc import Mapping
 import functools
 import numbers
 import re
@@ -52,10 +56,31 @@ MAX_STATE_FILE_BYTES = _max_state_file_bytes
 _CONTROL_CHARACTER = re.compile(r"[\x00-\x1f\x7f-\x9f]")
 
 
-def control_text(value):
+def control_text(value: str | float) -> str:
     """The text a control is given for a value: texts as they are, True/False as
     "1"/"0", whole numbers in decimal and other reals in the shortest form that
-    reads back as the same double (repr), so 0.1 is the double nearest 0.1."""
+    reads back as the same double (repr), so 0.1 is the double nearest 0.1.
+
+    Parameters
+    ----------
+    value : str, int, float or bool
+        A control's value.
+
+    Returns
+    -------
+    str
+        The text the control is given.
+
+    Raises
+    ------
+    LanduseTypeError
+        A value of no type a control takes.
+
+    Examples
+    --------
+    >>> control_text(0.1), control_text(True), control_text("0,5")
+    ('0.1', '1', '0,5')
+    """
     if isinstance(value, str):
         return value
     if isinstance(value, (bool, np.bool_)):
@@ -67,10 +92,21 @@ def control_text(value):
     raise LanduseTypeError(f"a control takes a text or a number, not {type(value).__name__}")
 
 
-def control_table():
+def control_table() -> pd.DataFrame:
     """Every control the model has, one row each: name, kind, page, default (the
     panel's text), caption, meaning, range and, for a radio button, its partner.
-    Usage-table cells are named StringGrid1.C.R (column 1..5, row 1..3)."""
+    Usage-table cells are named StringGrid1.C.R (column 1..5, row 1..3).
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per control, indexed by name.
+
+    Examples
+    --------
+    >>> control_table().loc["Edit_size", "kind"]
+    'edit'
+    """
     return pd.DataFrame(_control_table()).set_index("name")
 
 
@@ -79,7 +115,7 @@ def _control_names():
     return [row["name"] for row in _control_table()]
 
 
-def unknown_control_message(name):
+def unknown_control_message(name: str) -> str:
     """What an error says of ``name``, which is no control: that it is none, and the
     nearest names of the control table, if any are near (difflib).
 
@@ -111,13 +147,37 @@ def _radio_partners():
     return {row["name"]: row["partner"] for row in _control_table() if row["partner"]}
 
 
-def control_settings(controls):
+def control_settings(controls: Mapping[str, str | float]) -> list[tuple[str, str]]:
     """The (name, text) pairs that set up ``controls``, in their order. A radio
     button can only be switched on, which switches its partner off; one given as
     off ("0", 0, False) is set as its partner switched on, so that
     ``Simulation(**sim.controls())`` makes the same set-up. A pair given both on
     or both off, or a name or text with a control character (NUL, a line break),
-    raises ``ControlValueError``."""
+    raises ``ControlValueError``.
+
+    Parameters
+    ----------
+    controls : mapping of str to str, int, float or bool
+        Controls by name.
+
+    Returns
+    -------
+    list of (str, str)
+        The settings, in order.
+
+    Raises
+    ------
+    ControlValueError
+        An unknown control (with the nearest names), a pair both on or both off,
+        or a control character.
+    LanduseTypeError
+        A value of no type a control takes.
+
+    Examples
+    --------
+    >>> control_settings({"Edit_size": 10, "E_CProbab": 0.2})
+    [('Edit_size', '10'), ('E_CProbab', '0.2')]
+    """
     partners = _radio_partners()
     known = set(_control_names())
     for name in controls:
@@ -149,17 +209,57 @@ def control_settings(controls):
     return settings
 
 
-def check_controls(controls):
+def check_controls(controls: Mapping[str, str | float]) -> None:
     """Raises for a control that does not exist or a value it cannot hold
     (``ControlValueError``) or a value of no type a control takes (``TypeError``),
     without running anything. A text that does not convert is found only where the
-    model reads it."""
+    model reads it.
+
+    Parameters
+    ----------
+    controls : mapping of str to str, int, float or bool
+        Controls by name.
+
+    Raises
+    ------
+    ControlValueError
+        An unknown control or a value it cannot hold.
+    LanduseTypeError
+        A value of no type a control takes.
+
+    Examples
+    --------
+    >>> check_controls({"CB_showAg": 2})
+    Traceback (most recent call last):
+    ...
+    landuse._core.ControlValueError: ...
+    """
     for name, text in control_settings(controls):
         _check_control_value(name, text)
 
 
-def read_statistics(path):
+def read_statistics(path: str | os.PathLike[str]) -> pd.DataFrame:
     """A statistics CSV (the headless runner's or the window's) as a DataFrame with
     every value as written: whole numbers as int64 and max_mark as the very double
-    the run computed (pandas' default parser misreads the last digit of some)."""
+    the run computed (pandas' default parser misreads the last digit of some).
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The CSV file.
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per step.
+
+    Raises
+    ------
+    OSError
+        The file cannot be read.
+
+    Examples
+    --------
+    >>> read_statistics("statistics.csv")  # doctest: +SKIP
+    """
     return pd.read_csv(path, dtype=STATISTICS_DTYPES, float_precision="round_trip")

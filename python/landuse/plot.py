@@ -9,13 +9,19 @@ given (or new ones) and returns them.
     write_sweep_plots(table, folder)          # PNG files of the above for a sweep's table
 """
 
+from __future__ import annotations
+
 import os
+from typing import TYPE_CHECKING
 
 import numpy as np
 import pandas as pd
 
 from .controls import STATISTICS_COLUMNS
 from .sweep.points import RESERVED_COLUMNS
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
 
 __all__ = [
     "convergence",
@@ -82,12 +88,33 @@ def _is_count(table, column):
     return column in COUNT_COLUMNS or (values is not None and _is_whole(values.to_numpy()) and (values >= 0).all())
 
 
-def over_steps(table, column, ax=None, most_points=12):
+def over_steps(table: pd.DataFrame, column: str, *, ax: Axes | None = None, most_points: int = 12) -> Axes:
     """The column over the steps. Up to ``most_points`` points: for each, the mean
     over its replicates as a line, labelled with its values, and a band of one
     standard deviation (never below 0 for a count); where some replicates have
     stopped, the mean of those still running, dashed. More points: every point's
-    mean, coloured by the first numeric swept control, with a colour bar."""
+    mean, coloured by the first numeric swept control, with a colour bar.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A sweep's table.
+    column : str
+        The column drawn.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; by default a new figure's axes.
+    most_points : int, default 12
+        The most points drawn each as a line.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+        The axes drawn on.
+
+    Examples
+    --------
+    >>> over_steps(landuse.sweep({"E_crAgs": [1, 3]}, steps=20), "residential")  # doctest: +SKIP
+    """
     ax = _axes(ax)
     names = _swept_names(table)
     ok = table[table["error"] == ""]
@@ -155,11 +182,28 @@ def _chance_note(frame):
     return "; ".join(parts)
 
 
-def indices(frame, ax=None):
+def indices(frame: pd.DataFrame, ax: Axes | None = None) -> Axes:
     """First-order (S1) and total (ST) indices of the replicate mean as bars with
     their intervals; the total over one run (ST_run) as a dot against the seed's
     total index (a gray band); a parameter not told from chance marked "~ chance".
-    The title gives the output, n, the interval level and the chance share."""
+    The title gives the output, n, the interval level and the chance share.
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+        The result of ``sensitivity.sobol_analysis``.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; by default a new figure's axes.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+        The axes drawn on.
+
+    Examples
+    --------
+    >>> indices(landuse.sensitivity.sobol_analysis(RANGES, "residential", n=8))  # doctest: +SKIP
+    """
     ax = _axes(ax)
     x = np.arange(len(frame))
     width = 0.38
@@ -209,11 +253,30 @@ def indices(frame, ax=None):
     return ax
 
 
-def convergence(frame, ax=None, index="ST"):
+def convergence(frame: pd.DataFrame, ax: Axes | None = None, index: str = "ST") -> Axes:
     """An index against the number of base points n, from the nested prefixes of
     one design (``frame`` the result of ``sensitivity.sobol_analysis`` or its
     ``attrs["convergence"]``): a line and interval band per parameter, with the
-    seed's total index and the chance share dashed."""
+    seed's total index and the chance share dashed.
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+        The result of ``sensitivity.sobol_analysis``, or its ``attrs["convergence"]``.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; by default a new figure's axes.
+    index : {"ST", "S1", "ST_run"}, default "ST"
+        The index drawn.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+        The axes drawn on.
+
+    Examples
+    --------
+    >>> convergence(landuse.sensitivity.sobol_analysis(RANGES, "residential", n=8))  # doctest: +SKIP
+    """
     ax = _axes(ax)
     table = frame.attrs.get("convergence", frame) if hasattr(frame, "attrs") else frame
     source = frame if "convergence" in getattr(frame, "attrs", {}) else None
@@ -242,9 +305,30 @@ def convergence(frame, ax=None, index="ST"):
     return ax
 
 
-def final_values(table, column, parameter, ax=None):
+def final_values(table: pd.DataFrame, column: str, parameter: str, *, ax: Axes | None = None) -> Axes:
     """Each run's value of the column at its last row against a swept parameter;
-    every run drawn, whole-number controls with whole-number ticks."""
+    every run drawn, whole-number controls with whole-number ticks.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A sweep's table.
+    column : str
+        The column drawn.
+    parameter : str
+        The swept control on the x axis.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; by default a new figure's axes.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+        The axes drawn on.
+
+    Examples
+    --------
+    >>> final_values(table, "residential", "E_CProbab")  # doctest: +SKIP
+    """
     ax = _axes(ax)
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
@@ -267,10 +351,28 @@ def _save(ax, path):
     return path
 
 
-def varying_columns(table, most=6):
+def varying_columns(table: pd.DataFrame, most: int = 6) -> list[str]:
     """The outputs whose last values differ between runs: the statistics (residential
     first) and numeric measures, leaving out any whose values repeat an earlier
-    one's run for run; at most ``most``."""
+    one's run for run; at most ``most``.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A sweep's table.
+    most : int, default 6
+        The most columns returned.
+
+    Returns
+    -------
+    list of str
+        The columns.
+
+    Examples
+    --------
+    >>> varying_columns(table)  # doctest: +SKIP
+    ['residential', 'agents']
+    """
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
     names = _swept_names(table)
@@ -295,11 +397,37 @@ def varying_columns(table, most=6):
     return chosen
 
 
-def write_sweep_plots(table, folder, columns=None):
+def write_sweep_plots(
+    table: pd.DataFrame, folder: str | os.PathLike[str], columns: list[str] | None = None
+) -> list[str]:
     """PNG files in the folder: each column over the steps, and its final values
     against each swept parameter that takes numbers and more than one value;
     ``columns`` by default those whose values vary across the sweep
-    (``varying_columns``), else residential. Returns their paths."""
+    (``varying_columns``), else residential. Returns their paths.
+
+    Parameters
+    ----------
+    table : pandas.DataFrame
+        A sweep's table.
+    folder : str or os.PathLike
+        Where the PNG files go; made if missing.
+    columns : list of str, optional
+        The columns drawn; by default ``varying_columns(table)``.
+
+    Returns
+    -------
+    list of str
+        The files written.
+
+    Raises
+    ------
+    OSError
+        A file could not be written.
+
+    Examples
+    --------
+    >>> write_sweep_plots(table, "plots")  # doctest: +SKIP
+    """
     import matplotlib
 
     matplotlib.use("Agg")

@@ -292,10 +292,10 @@ def main(argv=None):
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:
-        summary = run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
+        summary = run_into_journal(points, replicates, plan, client=client, progress=not arguments.quiet, path=journal)
         tables = []
         keep_table = tables.append if arguments.plot else None
-        _write_output(lambda f: write_journal_table(journal, TableLayout.of(points), f, keep_table), out)
+        _write_output(lambda f: write_journal_table(journal, TableLayout.of(points), f, keep_table=keep_table), out)
     except ValueError as e:
         parser.error(str(e))
     except OSError as e:
@@ -314,7 +314,7 @@ def main(argv=None):
             cluster.close()
     os.unlink(journal)
     if arguments.plot:
-        from . import plot
+        from .. import plot
 
         try:
             written = plot.write_sweep_plots(pd.concat(tables, ignore_index=True), arguments.plot)

@@ -1,6 +1,8 @@
 """A sweep's points (a grid of value lists, a list of points or a design) and the
 plan every run follows; both checked before any run."""
 
+from __future__ import annotations
+
 import difflib
 import functools
 import hashlib
@@ -8,6 +10,8 @@ import json
 import math
 import numbers
 import re
+from collections.abc import Callable, Iterable, Iterator, Mapping
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import pandas as pd
@@ -16,6 +20,9 @@ from .._core import __version__
 from ..controls import LARGEST_STEP, STATISTICS_COLUMNS, check_controls, control_table, control_text
 from ..errors import LanduseTypeError, LanduseValueError
 from ..measures import StopCondition, check_every, check_functions, function_name
+
+if TYPE_CHECKING:
+    from ..simulation import Simulation
 
 __all__ = [
     "KEEP_CHOICES",
@@ -66,10 +73,30 @@ class SweepPoints:
     Every name must be a control of the model and every value one the control can
     hold, checked here before any run; a text that does not convert is found only
     in the run, which then records the error.
+
+    Parameters
+    ----------
+    parameters : dict or list of dict
+        Value lists by control name, or one dict per point; a design keeps its
+        coordinates and first replicates.
+
+    Raises
+    ------
+    LanduseValueError
+        No point, a reserved column's name, an unknown control (with the nearest
+        names) or a value a control cannot hold.
+    LanduseTypeError
+        Parameters of neither shape.
+
+    Examples
+    --------
+    >>> points = SweepPoints({"E_crAgs": [1, 2], "Edit_size": 10})
+    >>> len(points), list(points)
+    (2, [{'E_crAgs': 1, 'Edit_size': 10}, {'E_crAgs': 2, 'Edit_size': 10}])
     """
 
-    def __init__(self, parameters):
-        # A design's points carry their coordinates in the unit cube, one column each.
+    def __init__(self, parameters: Mapping[str, Any] | Iterable[Mapping[str, Any]]) -> None:
+        """Checks every point before any run."""
         self.coordinate_names = list(getattr(parameters, "coordinate_names", []))
         self.coordinates = [list(map(float, row)) for row in getattr(parameters, "coordinates", [])]
         # A design may give each point replicates of its own: point i runs replicates first[i] .. first[i] + R - 1.
@@ -109,10 +136,12 @@ class SweepPoints:
             except (TypeError, ValueError) as e:
                 raise type(e)(f"{', '.join(point)}: {e}") from None
 
-    def __len__(self):
+    def __len__(self) -> int:
+        """The number of points."""
         return self.count
 
-    def __iter__(self):
+    def __iter__(self) -> Iterator[dict[str, Any]]:
+        """The points, one by one."""
         if self._points is not None:
             yield from self._points
             return
@@ -128,16 +157,53 @@ class SweepPoints:
 
         yield from grid(0)
 
-    def coordinates_of(self, index):
-        """The design coordinates of point `index` ([] for a sweep that is no design)."""
+    def coordinates_of(self, index: int) -> list[float]:
+        """The design coordinates of point `index` ([] for a sweep that is no design).
+
+        Parameters
+        ----------
+        index : int
+            A point's index.
+
+        Returns
+        -------
+        list of float
+            Its coordinates.
+        """
         return self.coordinates[index] if self.coordinates else []
 
-    def replicate_of(self, index, replicate):
-        """The replicate index the ``replicate``-th run of point ``index`` takes."""
+    def replicate_of(self, index: int, replicate: int) -> int:
+        """The replicate index the ``replicate``-th run of point ``index`` takes.
+
+        Parameters
+        ----------
+        index : int
+            A point's index.
+        replicate : int
+            Which of its runs, from 0.
+
+        Returns
+        -------
+        int
+            The replicate index, whose seed is ``replicate_seed`` of it.
+        """
         return (self.first_replicates[index] if self.first_replicates else 0) + replicate
 
-    def fingerprint(self, replicates, steps):
-        """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's."""
+    def fingerprint(self, replicates: int, steps: Any) -> str:
+        """A digest of everything that decides the sweep's runs, to tell whether a journal is this sweep's.
+
+        Parameters
+        ----------
+        replicates : int
+            Runs per point.
+        steps : object
+            What decides the runs' rows (``RunPlan.description()``).
+
+        Returns
+        -------
+        str
+            A SHA-256 digest in hex.
+        """
         if self._points is None:
             values = [[control_text(value) for value in values] for values in self._lists]
         else:
@@ -159,15 +225,61 @@ class SweepPoints:
         return hashlib.sha256(json.dumps(description).encode()).hexdigest()
 
 
-def check_replicates(replicates):
-    """The replicates as an int, or ValueError."""
+def check_replicates(replicates: int) -> int:
+    """The replicates as an int, or ValueError.
+
+    Parameters
+    ----------
+    replicates : int
+        Runs per point.
+
+    Returns
+    -------
+    int
+        ``replicates`` as an int.
+
+    Raises
+    ------
+    LanduseValueError
+        Anything but a whole number of 1 or more.
+
+    Examples
+    --------
+    >>> check_replicates(3)
+    3
+    """
     if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
         raise LanduseValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
     return int(replicates)
 
 
-def check_run_count(points, replicates):
-    """Raises ValueError for a sweep of more than LARGEST_SWEEP runs, before anything is made for them."""
+def check_run_count(points: SweepPoints, replicates: int) -> int:
+    """Raises ValueError for a sweep of more than LARGEST_SWEEP runs, before anything is made for them.
+
+    Parameters
+    ----------
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+
+    Returns
+    -------
+    int
+        ``replicates`` as an int.
+
+    Raises
+    ------
+    LanduseValueError
+        Too many runs, or replicates out of range.
+
+    Examples
+    --------
+    >>> check_run_count(SweepPoints({"E_crAgs": range(10**5)}), 10**4)
+    Traceback (most recent call last):
+    ...
+    landuse.errors.LanduseValueError: a sweep of 100000 point(s) x 10000 replicate(s) is ...
+    """
     replicates = check_replicates(replicates)
     runs = points.count * replicates  # not len(), which a grid of more than 2**63 points would overflow
     if runs > LARGEST_SWEEP:
@@ -178,8 +290,29 @@ def check_run_count(points, replicates):
     return replicates
 
 
-def sweep_points(parameters):
-    """The sweep's points as a list of dicts (see ``SweepPoints``)."""
+def sweep_points(parameters: Mapping[str, Any] | Iterable[Mapping[str, Any]]) -> list[dict[str, Any]]:
+    """The sweep's points as a list of dicts (see ``SweepPoints``).
+
+    Parameters
+    ----------
+    parameters : dict or list of dict
+        As for ``SweepPoints``.
+
+    Returns
+    -------
+    list of dict
+        The points.
+
+    Raises
+    ------
+    LanduseValueError
+        As ``SweepPoints`` raises.
+
+    Examples
+    --------
+    >>> sweep_points({"E_crAgs": [1, 2]})
+    [{'E_crAgs': 1}, {'E_crAgs': 2}]
+    """
     return list(SweepPoints(parameters))
 
 
@@ -188,8 +321,24 @@ def _plain(value):
     return value.item() if isinstance(value, np.generic) else value
 
 
-def value_in_effect(text):
-    """A control's text as the number it reads as (a decimal comma read as a point), or the text."""
+def value_in_effect(text: str) -> int | float | str:
+    """A control's text as the number it reads as (a decimal comma read as a point), or the text.
+
+    Parameters
+    ----------
+    text : str
+        A control's text.
+
+    Returns
+    -------
+    int, float or str
+        The number, or the text.
+
+    Examples
+    --------
+    >>> value_in_effect("0,5"), value_in_effect("12"), value_in_effect("abc")
+    (0.5, 12, 'abc')
+    """
     if re.fullmatch(r"[+-]?\d+", text.strip()):
         return int(text)
     try:
@@ -227,9 +376,44 @@ def _recorded_values(point, names, in_effect):
 class RunPlan:
     """What every run of a sweep does besides its point: how many steps, the
     measures and the stop condition with how often they are evaluated, and which
-    rows it keeps ("every" step, or only the "final" one)."""
+    rows it keeps ("every" step, or only the "final" one).
 
-    def __init__(self, steps=None, *, measures=None, every=1, stop_when=None, keep="every"):
+    Parameters
+    ----------
+    steps : int, optional
+        Steps per run; None runs each to its stop time.
+    measures : callable, optional
+        ``f(sim) -> dict``.
+    every : int, default 1
+        How often measures and the stop condition are evaluated.
+    stop_when : callable or str, optional
+        ``g(sim) -> bool`` or a condition's text.
+    keep : {"every", "final"} or list of int, default "every"
+        Which rows each run keeps.
+
+    Raises
+    ------
+    LanduseValueError
+        Steps, every or keep out of range.
+    LanduseTypeError
+        Functions that are not callable.
+
+    Examples
+    --------
+    >>> RunPlan(10, keep="final").description()
+    [10, None, None, 1, 'final']
+    """
+
+    def __init__(
+        self,
+        steps: int | None = None,
+        *,
+        measures: Callable[[Simulation], dict] | None = None,
+        every: int = 1,
+        stop_when: Callable[[Simulation], bool] | str | None = None,
+        keep: str | list[int] = "every",
+    ) -> None:
+        """Checks the plan."""
         if steps is not None and (
             isinstance(steps, bool) or not isinstance(steps, numbers.Integral) or not 0 <= steps <= LARGEST_STEP
         ):
@@ -248,8 +432,14 @@ class RunPlan:
         self.every = check_every(every)
         self.keep = keep
 
-    def description(self):
-        """What decides the runs' rows, for the journal's fingerprint."""
+    def description(self) -> list[Any]:
+        """What decides the runs' rows, for the journal's fingerprint.
+
+        Returns
+        -------
+        list
+            Steps, the functions' names, every and keep.
+        """
         # A stop condition whole (its repr), not cut as an error shows it: two long ones may begin alike.
         named = [
             None if f is None else repr(f) if isinstance(f, StopCondition) else function_name(f)

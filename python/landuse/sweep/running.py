@@ -6,7 +6,12 @@ made from the runs' records in run order, so a sweep resumed from its journal
 gives the same table as one that was never interrupted.
 """
 
+from __future__ import annotations
+
 import json
+import os
+from collections.abc import Callable, Iterable, Iterator, Mapping
+from typing import TYPE_CHECKING, Any
 import math
 import sys
 import time
@@ -23,6 +28,9 @@ from .journal import Journal, RecordShape, journal_header, journal_records, read
 from .points import RESERVED_COLUMNS, RunPlan, SweepPoints, _recorded_values, check_replicates, check_run_count
 from .summary import SweepSummary
 from .tables import TableLayout, make_table
+
+if TYPE_CHECKING:
+    from distributed import Client
 
 __all__ = ["check_journal", "record_shape", "run_into_journal", "run_one", "run_sweep", "stream_runs"]
 
@@ -120,7 +128,13 @@ class _Progress:
             print(f"\rlanduse sweep: {self.done}/{self.total} runs done{failed}", end=end, file=sys.stderr, flush=True)
 
 
-def stream_runs(client, tasks, task=run_one, window=None):
+def stream_runs(
+    client: Client,
+    tasks: Iterable[tuple],
+    *,
+    task: Callable[..., Any] = run_one,
+    window: int | None = None,
+) -> Iterator[tuple[tuple, Any, BaseException | None]]:
     """Runs task(*arguments) for each argument tuple of ``tasks`` on the cluster and
     yields each result as it finishes, with at most ``window`` runs in flight (by
     default as many as the cluster has threads, looked at again as workers come and
@@ -171,61 +185,105 @@ def stream_runs(client, tasks, task=run_one, window=None):
 
 
 def run_sweep(
-    parameters,
-    replicates=1,
+    parameters: Mapping[str, Any] | Iterable[Mapping[str, Any]],
+    replicates: int = 1,
     *,
-    steps=None,
-    client=None,
-    progress=True,
-    journal=None,
-    measures=None,
-    every=1,
-    stop_when=None,
-    keep="every",
-):
+    steps: int | RunPlan | None = None,
+    client: Client | str | None = None,
+    progress: bool = True,
+    journal: str | os.PathLike[str] | None = None,
+    measures: Callable[[Simulation], dict] | None = None,
+    every: int = 1,
+    stop_when: Callable[[Simulation], bool] | str | None = None,
+    keep: str | list[int] = "every",
+) -> pd.DataFrame:
     """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
     DataFrame: run, the swept controls, replicate, seed, version (of landuse),
     draws (the random numbers the run drew), then the statistics of every step
     (the headless runner's columns) and ``error`` ("" for a run that went well).
+    This is ``landuse.sweep(...)``.
 
-    ``parameters``: a dict of value lists (the full grid) or a list of dicts (see
-    ``SweepPoints``); values as for ``Simulation``; a value list may be a list,
-    tuple, range, numpy array or pandas Series. Each swept control's column holds
-    the value in effect after set-up: where the model changed a value (a grid size
-    over its largest), what ran, with a ``ControlChangedWarning``; for a point that
-    leaves the control out, its default.
-    Replicate k of every point starts from ``replicate_seed(k)``; replicate 0 is the
-    default start. Runs of different points with the same replicate share their
-    random numbers on purpose (common random numbers); a ``StreamOverlapWarning``
-    names replicates whose streams overlap.
-    ``steps``: steps per run; None runs each to its stop time (E_stop).
-    ``client``: None starts a local cluster (see ``local_client``) and closes it
-    afterwards; a scheduler address ("tcp://host:8786") connects to that cluster;
-    a ``distributed.Client`` is used as it is.
-    ``progress``: a progress line on stderr while the runs complete.
-    ``journal``: a file that keeps each finished run as it finishes; if it exists,
-    its runs are taken from it and only the others run, giving the same table.
-    ``measures``: a function ``f(sim) -> dict`` whose values become columns of their
-    own, evaluated every ``every`` steps (by the run's step count) and at the last
-    step; other rows leave them empty. ``stop_when``: a function ``g(sim) -> bool``
-    (or a condition's text, see ``landuse.measures``), evaluated at the same steps,
-    that ends a run early; its last row has ``stopped`` true. A measure or stop
-    condition that raises makes that run's error row, naming the function. The
-    functions travel to the workers as Dask sends tasks (cloudpickle).
-    ``keep``: "every" keeps a row for every step; "final" one row per run, its last;
-    a list of steps the rows of those steps and the last.
-    A design with ``first_replicates`` (one per point, as a seeded Saltelli
-    design has) runs replicates first .. first + replicates - 1 of each point.
-    A design (``landuse.designs``) adds a column ``point`` (its index in the design)
-    and its coordinates in the unit cube (``u_NAME``).
-
-    Mistakes raise ValueError before any run: steps past ``landuse.LARGEST_STEP``,
-    more than ``LARGEST_SWEEP`` runs, a malformed scheduler address, a journal
-    with a damaged line (named by its number).
+    Each swept control's column holds the value in effect after set-up: where the
+    model changed a value (a grid size over its largest), what ran, with a
+    ``ControlChangedWarning``; for a point that leaves the control out, its
+    default. Replicate k of every point starts from ``replicate_seed(k)``;
+    replicate 0 is the default start. Runs of different points with the same
+    replicate share their random numbers on purpose (common random numbers); a
+    ``StreamOverlapWarning`` names replicates whose streams overlap. A design
+    (``landuse.designs``) adds a column ``point`` (its index in the design) and
+    its coordinates in the unit cube (``u_NAME``); one with ``first_replicates``
+    (one per point, as a seeded Saltelli design has) runs replicates first ..
+    first + replicates - 1 of each point.
 
     A worker that dies is replaced and its runs run again; a run that ended its
     worker each time it was tried becomes an error row. The model must be
-    importable on every worker (the landuse package on its PYTHONPATH).
+    importable on every worker (the landuse package on its PYTHONPATH). Called
+    from a script's top level outside ``if __name__ == "__main__":``, the local
+    cluster's workers are threads of this process (worker processes would run the
+    script again).
+
+    Parameters
+    ----------
+    parameters : dict or list of dict
+        A dict of value lists (the full grid; a list, tuple, range, numpy array or
+        pandas Series each, a single value for every point) or a list of dicts,
+        one per point (see ``SweepPoints``); values as for ``Simulation``.
+    replicates : int, default 1
+        Runs per point.
+    steps : int, optional
+        Steps per run; None runs each to its stop time (E_stop).
+    client : distributed.Client or str, optional
+        None starts a local cluster (see ``local_client``) and closes it
+        afterwards; a scheduler address ("tcp://host:8786") connects to that
+        cluster; a client is used as it is.
+    progress : bool, default True
+        A progress line on stderr while the runs complete.
+    journal : str or os.PathLike, optional
+        A file that keeps each finished run as it finishes; if it exists, its runs
+        are taken from it and only the others run, giving the same table.
+    measures : callable, optional
+        ``f(sim) -> dict`` whose values become columns of their own, evaluated
+        every ``every`` steps (by the run's step count) and at the last step;
+        other rows leave them empty. It travels to the workers as Dask sends
+        tasks (cloudpickle).
+    every : int, default 1
+        How often measures and the stop condition are evaluated.
+    stop_when : callable or str, optional
+        ``g(sim) -> bool`` or a condition's text (see ``landuse.measures``) that
+        ends a run early; its last row has ``stopped`` true.
+    keep : {"every", "final"} or list of int, default "every"
+        A row for every step; one per run, its last; or the rows of the steps
+        listed and the last.
+
+    Returns
+    -------
+    pandas.DataFrame
+        The tidy table, in run order and step order.
+
+    Raises
+    ------
+    LanduseValueError
+        Before any run: steps past ``landuse.LARGEST_STEP``, more than
+        ``LARGEST_SWEEP`` runs, a malformed scheduler address, an unknown control
+        (with the nearest names), a journal of another sweep or with a damaged
+        line (named by its number).
+    LanduseTypeError
+        Parameters of no shape a sweep takes, or functions that are not callable.
+    ClusterError
+        The local cluster could not be started.
+
+    Warns
+    -----
+    ControlChangedWarning
+        The model changed swept values at set-up.
+    StreamOverlapWarning
+        Replicates whose random streams overlap.
+
+    Examples
+    --------
+    >>> table = landuse.sweep({"E_CProbab": [0.05, 0.2], "Edit_size": 10}, replicates=2, steps=3,
+    ...                       progress=False)  # doctest: +SKIP
+    >>> table.groupby(["E_CProbab", "replicate"])["residential"].last()  # doctest: +SKIP
     """
     replicates = check_replicates(replicates)
     plan = (
@@ -243,11 +301,19 @@ def run_sweep(
             points, replicates, plan, client, progress, SweepSummary(points.count * replicates), keep=records.append
         )
         return make_table(records, TableLayout.of(points))
-    run_into_journal(points, replicates, plan, client, progress, journal)
+    run_into_journal(points, replicates, plan, client=client, progress=progress, path=journal)
     return make_table([record for records in journal_records(journal) for record in records], TableLayout.of(points))
 
 
-def run_into_journal(points, replicates, plan, client, progress, path):
+def run_into_journal(
+    points: SweepPoints,
+    replicates: int,
+    plan: RunPlan,
+    *,
+    client: Client | str | None,
+    progress: bool,
+    path: str | os.PathLike[str],
+) -> SweepSummary:
     """Runs the sweep's runs that the journal at path lacks, appending each to it;
     its summary, with the journal's runs. The journal is made if it is missing."""
     if not isinstance(plan, RunPlan):

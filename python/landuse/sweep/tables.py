@@ -1,6 +1,10 @@
 """A sweep's table: its columns, a run's rows from its record, and the whole
 table, in memory or written from a journal a batch of runs at a time."""
 
+import os
+from collections.abc import Callable
+from typing import IO
+
 import pandas as pd
 
 from ..controls import STATISTICS_COLUMNS
@@ -133,7 +137,13 @@ def _typed(column):
     return column
 
 
-def write_journal_table(path, layout, out, keep_table=None):
+def write_journal_table(
+    path: str | os.PathLike[str],
+    layout: TableLayout | list[str],
+    out: IO[str],
+    *,
+    keep_table: Callable[[pd.DataFrame], None] | None = None,
+) -> None:
     """Writes the table of a journal's runs as CSV to the open file ``out``, a batch
     of runs at a time: the same text as ``make_table`` of all of them would give
     (the measures' columns are gathered from every run first). ``keep_table``, when
