@@ -105,7 +105,7 @@ def control_table() -> pd.DataFrame:
     Examples
     --------
     >>> control_table().loc["Edit_size", "kind"]
-    'edit'
+    'integer'
     """
     return pd.DataFrame(_control_table()).set_index("name")
 

@@ -69,7 +69,7 @@ class Design(list):
 
     Examples
     --------
-    >>> Design([{"E_crAgs": 1}], ["E_crAgs"], [[0.5]], kind="random").coordinate_names
+    >>> Design([{"E_crAgs": 1}], ["E_crAgs"], coordinates=[[0.5]], kind="random").coordinate_names
     ['u_E_crAgs']
     """
 

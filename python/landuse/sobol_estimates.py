@@ -113,8 +113,9 @@ def sobol_indices(
     Examples
     --------
     >>> a, b = np.array([0.0, 1.0, 2.0, 3.0]), np.array([1.0, 2.0, 0.0, 3.0])
-    >>> sobol_indices(a, b, b[None, :], ["x"], bootstrap=10, seed=1).loc["x", "ST"]
-    1.0
+    >>> frame = sobol_indices(a, b, b[None, :], ["x"], bootstrap=10, seed=1)
+    >>> list(frame.index), "ST_high" in frame
+    (['x'], True)
     """
     check_estimator(estimator)
     fa, fb, fab = np.asarray(fa, float), np.asarray(fb, float), np.asarray(fab, float)

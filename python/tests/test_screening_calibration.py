@@ -14,7 +14,7 @@ def g_function(x, a=G_COEFFICIENTS):
 
 
 def screened(f, ranges, trajectories, levels=4, seed=1):
-    design = screening.morris_design(ranges, trajectories, levels, seed=seed)
+    design = screening.morris_design(ranges, trajectories, levels=levels, seed=seed)
     values = [f(np.array(list(point.values()), float)) for point in design]
     effects = screening.elementary_effects(design.coordinates, values, design.moved)
     return design, screening.morris_indices(effects, design.names, bootstrap=200, seed=seed)
@@ -71,7 +71,7 @@ def test_the_chosen_trajectories_are_spread_wider_than_random_sets():
 @pytest.mark.parametrize("levels", [3, 1, 0, 2.0, True])
 def test_morris_refuses_levels_that_make_no_symmetric_grid(levels):
     with pytest.raises(ValueError, match="levels"):
-        screening.morris_design({"a": (0.0, 1.0)}, 2, levels)
+        screening.morris_design({"a": (0.0, 1.0)}, 2, levels=levels)
 
 
 # A toy simulator whose posterior is known: under flat priors wide enough, each

@@ -62,12 +62,15 @@ written; 130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the journal
 keeps the finished runs).
 """
 
+from __future__ import annotations
+
 import argparse
 import os
 import signal
 import sys
 import tomllib
 import warnings
+from typing import TYPE_CHECKING, Any
 
 import pandas as pd
 
@@ -81,6 +84,9 @@ from .journal import check_writable
 from .points import RunPlan, SweepPoints, check_run_count
 from .running import check_journal, run_into_journal
 from .tables import TableLayout, write_journal_table
+
+if TYPE_CHECKING:
+    from distributed.security import Security
 
 __all__ = [
     "CANNOT_GO_ON",
@@ -121,8 +127,24 @@ TLS_OPTIONS = {
 }
 
 
-def tls_security(ca_file, cert, key):
-    """The client's security for a cluster's TLS files; with none, Dask's own configuration."""
+def tls_security(ca_file: str | None, cert: str | None, key: str | None) -> Security | None:
+    """The client's security for a cluster's TLS files; with none, Dask's own configuration.
+
+    Parameters
+    ----------
+    ca_file, cert, key : str or None
+        The PEM files of the certificate authority, the certificate and its key.
+
+    Returns
+    -------
+    distributed.security.Security or None
+        The security, or None for Dask's own configuration.
+
+    Examples
+    --------
+    >>> tls_security(None, None, None) is None
+    True
+    """
     if ca_file is None:
         return None
     from distributed.security import Security
@@ -147,10 +169,30 @@ def _stop(number, frame):
     raise _Stopped(number)
 
 
-def read_sweep_file(path):
+def read_sweep_file(path: str | os.PathLike[str]) -> tuple[Any, int, RunPlan]:
     """The sweep() arguments a TOML file gives: parameters (value lists, points or a
     design) and the keywords replicates, steps, every, keep, stop_when and the
-    measures named (with patterns' track_threshold)."""
+    measures named (with patterns' track_threshold).
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The TOML file.
+
+    Returns
+    -------
+    tuple
+        The parameters (value lists, points or a design), the replicates and the run plan.
+
+    Raises
+    ------
+    SweepFileError
+        A file that cannot be read or describes no sweep.
+
+    Examples
+    --------
+    >>> read_sweep_file("sweep.toml")  # doctest: +SKIP
+    """
     try:
         with open(path, "rb") as f:
             document = tomllib.load(f)
@@ -209,7 +251,24 @@ class _Parser(argparse.ArgumentParser):
         self.exit(MISTAKE, f"{self.prog}: error: {message}\n")
 
 
-def main(argv=None):
+def main(argv: list[str] | None = None) -> int:
+    """Runs the sweep a TOML file describes and writes its table.
+
+    Parameters
+    ----------
+    argv : list of str, optional
+        The arguments; by default the command line's.
+
+    Returns
+    -------
+    int
+        The exit status (see the module's text).
+
+    Examples
+    --------
+    >>> main(["sweep.toml", "--out", "results.csv"])  # doctest: +SKIP
+    0
+    """
     parser = _Parser(
         prog="python3 -m landuse.sweep",
         description="Runs a parameter sweep of the land-use model described by a TOML file and writes one CSV table.",

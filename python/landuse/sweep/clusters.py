@@ -1,5 +1,7 @@
 """The Dask cluster a sweep starts on this machine when it is given none."""
 
+from __future__ import annotations
+
 import ast
 import contextlib
 import logging
@@ -9,8 +11,12 @@ import re
 import sys
 import time
 import warnings
+from typing import TYPE_CHECKING
 
 from ..errors import ClusterError, LanduseValueError, LanduseWarning
+
+if TYPE_CHECKING:
+    from distributed import Client, SpecCluster
 
 __all__ = [
     "CONNECT_TIMEOUT",
@@ -30,14 +36,36 @@ CONNECT_TIMEOUT = 10
 WORKER_START_TIMEOUT = 30
 
 
-def default_workers():
-    """One worker per CPU this process may use."""
+def default_workers() -> int:
+    """One worker per CPU this process may use.
+
+    Returns
+    -------
+    int
+        The CPUs this process may use.
+
+    Examples
+    --------
+    >>> default_workers() >= 1
+    True
+    """
     return len(os.sched_getaffinity(0))
 
 
-def main_is_importable():
+def main_is_importable() -> bool:
     """Whether a new process can import this program's main module again, as the
-    local cluster's worker processes do: not for a script read from stdin."""
+    local cluster's worker processes do: not for a script read from stdin.
+
+    Returns
+    -------
+    bool
+        False for a script read from stdin.
+
+    Examples
+    --------
+    >>> main_is_importable()  # doctest: +SKIP
+    True
+    """
     main = sys.modules.get("__main__")
     if getattr(getattr(main, "__spec__", None), "name", None):
         return True
@@ -70,12 +98,23 @@ def _guarded(body, line):
     return False
 
 
-def main_runs_again():
+def main_runs_again() -> bool:
     """Whether a worker process, importing the main module again as every new process
     of a local cluster does, would run this very call again: the main module is a
     script whose top level is making the call outside an ``if __name__ ==
     "__main__":`` block. Such a worker would try to start a cluster of its own and
-    die, and its nanny would start it again, until the cluster gave up."""
+    die, and its nanny would start it again, until the cluster gave up.
+
+    Returns
+    -------
+    bool
+        True for a call outside the guard at a script's top level.
+
+    Examples
+    --------
+    >>> main_runs_again()  # doctest: +SKIP
+    False
+    """
     main = sys.modules.get("__main__")
     path = getattr(main, "__file__", None)
     if path is None or not os.path.isfile(path):
@@ -95,7 +134,7 @@ def main_runs_again():
     return not _guarded(tree.body, line)
 
 
-def local_client(workers):
+def local_client(workers: int) -> tuple[Client, SpecCluster]:
     """A client of a new local cluster: one single-threaded worker process per run
     at a time, listening on the loopback interface only, serving no web pages (no
     HTTP server at all). Its scheduler, workers and client speak TLS with a
@@ -103,7 +142,33 @@ def local_client(workers):
     other process, of this user or another, can join the cluster or run code on it.
     Where the worker processes could not import the main module (a script on
     stdin), the workers are threads of this process, reached without any network;
-    the model's steps let go of the interpreter, so they still run side by side."""
+    the model's steps let go of the interpreter, so they still run side by side.
+
+    Parameters
+    ----------
+    workers : int
+        Worker processes (or threads).
+
+    Returns
+    -------
+    tuple of (distributed.Client, distributed.SpecCluster)
+        The client and its cluster, both to close.
+
+    Raises
+    ------
+    ClusterError
+        Called while a worker process starts, no cryptography for the
+        certificate, or workers that did not start in time.
+
+    Warns
+    -----
+    LanduseWarning
+        The workers are threads, as the call would run again in worker processes.
+
+    Examples
+    --------
+    >>> client, cluster = local_client(2)  # doctest: +SKIP
+    """
     import dask
     from distributed import Client, Nanny, SpecCluster
     from distributed.security import Security
@@ -171,11 +236,27 @@ def local_client(workers):
     return client, cluster
 
 
-def quiet_local_client(workers):
+def quiet_local_client(workers: int) -> tuple[Client, SpecCluster]:
     """``local_client(workers)`` without Dask's statistical profiler, which samples
     the event loop of this process (where the local scheduler runs) every 10 ms and
     keeps the last 1000 one-second profiles: some hundreds of bytes more per run of a
-    sweep for its first quarter of an hour, for a dashboard the local cluster never serves."""
+    sweep for its first quarter of an hour, for a dashboard the local cluster never serves.
+
+    Parameters
+    ----------
+    workers : int
+        Worker processes (or threads).
+
+    Returns
+    -------
+    tuple of (distributed.Client, distributed.SpecCluster)
+        As ``local_client``.
+
+    Raises
+    ------
+    ClusterError
+        As ``local_client``.
+    """
     import dask
     import distributed  # noqa: F401  (its defaults in the configuration first, or leaving the block would drop them)
 
@@ -183,10 +264,25 @@ def quiet_local_client(workers):
         return local_client(workers)
 
 
-def check_scheduler_address(address):
+def check_scheduler_address(address: str) -> None:
     """Raises ValueError, in one line, unless address reads as a scheduler's
     ("tcp://host:8786", the scheme tcp unless given): found before any cluster is
-    started or run made, rather than as Dask's traceback when connecting."""
+    started or run made, rather than as Dask's traceback when connecting.
+
+    Parameters
+    ----------
+    address : str
+        A scheduler's address.
+
+    Raises
+    ------
+    LanduseValueError
+        An address of no known scheme, host or port.
+
+    Examples
+    --------
+    >>> check_scheduler_address("tcp://127.0.0.1:8786")
+    """
     from distributed.comm import registry
     from distributed.comm.addressing import parse_address, parse_host_port
 
@@ -202,8 +298,26 @@ def check_scheduler_address(address):
         raise LanduseValueError(f"{shown} is no scheduler address like tcp://host:8786 ({e})") from None
 
 
-def connect(client):
-    """(client, cluster to close or None, whether the client is ours to close)."""
+def connect(client: Client | str | None) -> tuple[Client, SpecCluster | None, bool]:
+    """(client, cluster to close or None, whether the client is ours to close).
+
+    Parameters
+    ----------
+    client : distributed.Client, str or None
+        A client, a scheduler's address, or None for a local cluster.
+
+    Returns
+    -------
+    tuple
+        The client, the cluster to close or None, and whether the client is ours to close.
+
+    Raises
+    ------
+    LanduseValueError
+        A malformed address.
+    ClusterError
+        The local cluster could not be started.
+    """
     from distributed import Client
 
     if client is None:

@@ -1,13 +1,20 @@
 """A sweep's journal: every finished run kept on disk as it finishes, so that an
 interrupted sweep goes on where it stopped."""
 
+from __future__ import annotations
+
 import json
 import os
 import re
+from collections.abc import Callable, Iterator, Sequence
+from typing import TYPE_CHECKING
 
 from .._core import __version__, replicate_seed
 from ..controls import STATISTICS_COLUMNS
 from ..errors import LanduseValueError
+
+if TYPE_CHECKING:
+    from .summary import SweepSummary
 
 __all__ = [
     "JOURNAL_FORMAT",
@@ -25,8 +32,28 @@ JOURNAL_FORMAT = "landuse sweep journal 1"
 _RUN_PREFIX = re.compile(rb'\{"run": (\d+)')
 
 
-def check_writable(path, what):
-    """Raises ValueError unless a file can be written at path (its directory exists and is writable)."""
+def check_writable(path: str | os.PathLike[str], what: str) -> None:
+    """Raises ValueError unless a file can be written at path (its directory exists and is writable).
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The file.
+    what : str
+        How the message names it.
+
+    Raises
+    ------
+    LanduseValueError
+        A folder, a missing or unwritable folder, or an unwritable file.
+
+    Examples
+    --------
+    >>> check_writable("/nonexistent/out.csv", "--out")
+    Traceback (most recent call last):
+    ...
+    landuse.errors.LanduseValueError: --out /nonexistent/out.csv: the directory /nonexistent does not exist
+    """
     path = os.fspath(path)
     directory = os.path.dirname(os.path.abspath(path))
     if path == "" or os.path.isdir(path):
@@ -43,9 +70,26 @@ class RecordShape:
     """What every run's line of a sweep's journal holds, checked whole when the
     journal is read, so that a damaged line is found before any run rather than
     when the table is made after the last one. Calling it with a record raises
-    ValueError saying what is wrong with it."""
+    ValueError saying what is wrong with it.
 
-    def __init__(self, runs, replicates, values, coordinates, first_replicates=()):
+    Parameters
+    ----------
+    runs : int
+        The sweep's runs.
+    replicates : int
+        Runs per point.
+    values : int
+        Swept controls.
+    coordinates : int
+        A design's coordinates.
+    first_replicates : sequence of int, default ()
+        Each point's first replicate, for a design that has them.
+    """
+
+    def __init__(
+        self, runs: int, replicates: int, values: int, coordinates: int, first_replicates: Sequence[int] = ()
+    ) -> None:
+        """Nothing seen yet."""
         self.runs, self.replicates, self.values, self.coordinates = runs, replicates, values, coordinates
         self.first_replicates = list(first_replicates)
         self.seen = bytearray(runs)
@@ -134,10 +178,39 @@ def _is(value, kind):
     return isinstance(value, kind[:-1])
 
 
-def read_journal(path, header, summary, check=None):
+def read_journal(
+    path: str | os.PathLike[str],
+    header: str,
+    summary: SweepSummary,
+    check: Callable[[dict], None] | None = None,
+) -> int:
     """Reads a journal's runs into summary (each record checked by ``check`` first,
     when given) and returns the length of its complete lines. Raises ValueError,
-    in one line, for a journal of another sweep or a damaged line."""
+    in one line, for a journal of another sweep or a damaged line.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The journal.
+    header : str
+        The first line this sweep's journal has.
+    summary : SweepSummary
+        Given each run.
+    check : callable, optional
+        Raises for a record of the wrong shape.
+
+    Returns
+    -------
+    int
+        The bytes of its complete lines.
+
+    Raises
+    ------
+    LanduseValueError
+        A journal of another sweep or a damaged line.
+    OSError
+        The journal cannot be read.
+    """
     with open(path, "rb") as f:
         if f.readline().rstrip(b"\n").decode(errors="replace") != header:
             raise LanduseValueError(
@@ -168,9 +241,33 @@ class Journal:
     """The runs a sweep has finished, one JSON line each after a line naming the
     sweep, each written and flushed to disk as the run finishes. A line cut short
     by a crash is dropped when the journal is opened again; any other line is
-    checked whole by ``check`` (a ``RecordShape``), when given. New journals follow the umask."""
+    checked whole by ``check`` (a ``RecordShape``), when given. New journals follow the umask.
 
-    def __init__(self, path, fingerprint, summary, check=None):
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The journal, made if missing.
+    fingerprint : str
+        The sweep's digest.
+    summary : SweepSummary
+        Given each run already in the journal.
+    check : callable, optional
+        Raises for a record of the wrong shape.
+
+    Raises
+    ------
+    LanduseValueError
+        An unwritable path, a journal of another sweep or a damaged line.
+    """
+
+    def __init__(
+        self,
+        path: str | os.PathLike[str],
+        fingerprint: str,
+        summary: SweepSummary,
+        check: Callable[[dict], None] | None = None,
+    ) -> None:
+        """Opens the journal, reading the runs it holds."""
         self.path = os.fspath(path)
         check_writable(self.path, "the journal")
         header = journal_header(fingerprint)
@@ -182,23 +279,61 @@ class Journal:
             self.descriptor = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_EXCL, 0o666)
             self.append_line(header)
 
-    def append_line(self, line):
+    def append_line(self, line: str) -> None:
+        """Appends a run's line and syncs it to disk.
+
+        Parameters
+        ----------
+        line : str
+            A run's record as JSON.
+        """
         data = (line + "\n").encode()
         while data:
             data = data[os.write(self.descriptor, data) :]
         os.fsync(self.descriptor)
 
-    def close(self):
+    def close(self) -> None:
+        """Closes the journal."""
         os.close(self.descriptor)
 
 
-def journal_header(fingerprint):
+def journal_header(fingerprint: str) -> str:
+    """The first line of a sweep's journal.
+
+    Parameters
+    ----------
+    fingerprint : str
+        The sweep's digest.
+
+    Returns
+    -------
+    str
+        The line.
+
+    Examples
+    --------
+    >>> json.loads(journal_header("abc"))["format"]
+    'landuse sweep journal 1'
+    """
     return json.dumps({"format": JOURNAL_FORMAT, "sweep": fingerprint, "version": __version__})
 
 
-def journal_records(path, batch=1000):
+def journal_records(path: str | os.PathLike[str], batch: int = 1000) -> Iterator[list[dict]]:
     """The records of a journal in run order, in lists of ``batch``; only the lines'
-    places are held in memory, so a journal of any size is read in little."""
+    places are held in memory, so a journal of any size is read in little.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The journal.
+    batch : int, default 1000
+        Records per list.
+
+    Yields
+    ------
+    list of dict
+        The next records.
+    """
     places = []
     with open(path, "rb") as f:
         f.readline()

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import json
 import os
-from collections.abc import Callable, Iterable, Iterator, Mapping
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 import math
 import sys
@@ -35,7 +35,14 @@ if TYPE_CHECKING:
 __all__ = ["check_journal", "record_shape", "run_into_journal", "run_one", "run_sweep", "stream_runs"]
 
 
-def run_one(run_id, point, replicate, plan, names, coordinates=()):
+def run_one(
+    run_id: int,
+    point: dict[str, Any],
+    replicate: int,
+    plan: RunPlan,
+    names: list[str],
+    coordinates: Sequence[float] = (),
+) -> dict[str, Any]:
     """One run of a sweep, in whichever process runs it: its record (plain values
     that JSON keeps exactly), from which ``run_frame`` makes its rows.
 
@@ -44,6 +51,32 @@ def run_one(run_id, point, replicate, plan, names, coordinates=()):
     raises, does not fail the task: the steps completed before it are kept and the
     record carries the error. The task depends on its arguments alone, so the
     scheduler may run it again anywhere.
+
+    Parameters
+    ----------
+    run_id : int
+        The run's number in the sweep.
+    point : dict
+        Its controls.
+    replicate : int
+        Its replicate index.
+    plan : RunPlan
+        What every run does.
+    names : list of str
+        The swept controls.
+    coordinates : sequence of float, default ()
+        Its design coordinates.
+
+    Returns
+    -------
+    dict
+        The run's record.
+
+    Examples
+    --------
+    >>> record = run_one(0, {"Edit_size": 10}, 0, RunPlan(2), ["Edit_size"])
+    >>> record["statistics"]["step"], record["error"]
+    ([1, 2], '')
     """
     seed = replicate_seed(replicate)
     error, sim, in_effect, measured, stopped = "", None, None, {}, False
@@ -141,7 +174,24 @@ def stream_runs(
     go), taking the next arguments as one finishes. No run waits at a worker behind
     another, so a run that ends its worker takes no other run with it. A task that failed, e.g. one
     that ended its worker once per allowed retry, yields ``(arguments, exception)``
-    in place of a result; its neighbours go on."""
+    in place of a result; its neighbours go on.
+
+    Parameters
+    ----------
+    client : distributed.Client
+        The cluster's client.
+    tasks : iterable of tuple
+        Each task's arguments.
+    task : callable, default run_one
+        The function run.
+    window : int, optional
+        The most runs in flight.
+
+    Yields
+    ------
+    tuple
+        (arguments, result or None, exception or None).
+    """
     from distributed import as_completed
 
     tasks = iter(tasks)
@@ -315,7 +365,33 @@ def run_into_journal(
     path: str | os.PathLike[str],
 ) -> SweepSummary:
     """Runs the sweep's runs that the journal at path lacks, appending each to it;
-    its summary, with the journal's runs. The journal is made if it is missing."""
+    its summary, with the journal's runs. The journal is made if it is missing.
+
+    Parameters
+    ----------
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+    plan : RunPlan
+        What every run does.
+    client : distributed.Client, str or None
+        As for ``run_sweep``.
+    progress : bool
+        A progress line on stderr.
+    path : str or os.PathLike
+        The journal.
+
+    Returns
+    -------
+    SweepSummary
+        The runs' summary, the journal's included.
+
+    Raises
+    ------
+    LanduseValueError
+        Too many runs, a journal of another sweep or with a damaged line.
+    """
     if not isinstance(plan, RunPlan):
         plan = RunPlan(plan)
     replicates = check_run_count(points, replicates)
@@ -329,16 +405,48 @@ def run_into_journal(
         journal.close()
 
 
-def record_shape(points, replicates):
-    """What each journal line of this sweep holds (see ``RecordShape``)."""
+def record_shape(points: SweepPoints, replicates: int) -> RecordShape:
+    """What each journal line of this sweep holds (see ``RecordShape``).
+
+    Parameters
+    ----------
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+
+    Returns
+    -------
+    RecordShape
+        The check.
+    """
     return RecordShape(
         points.count * replicates, replicates, len(points.names), len(points.coordinate_names), points.first_replicates
     )
 
 
-def check_journal(path, points, replicates, plan):
+def check_journal(path: str | os.PathLike[str], points: SweepPoints, replicates: int, plan: RunPlan) -> None:
     """Reads the journal at path as a resumed sweep would, changing nothing: ValueError
-    for a journal of another sweep or a damaged line, before any run."""
+    for a journal of another sweep or a damaged line, before any run.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The journal.
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+    plan : RunPlan
+        What every run does.
+
+    Raises
+    ------
+    LanduseValueError
+        A journal of another sweep or a damaged line.
+    OSError
+        The journal cannot be read.
+    """
     if not isinstance(plan, RunPlan):
         plan = RunPlan(plan)
     replicates = check_run_count(points, replicates)

@@ -1,9 +1,12 @@
 """What a sweep tells at its end: the replicates whose random streams overlap
 and the swept values the model changed, gathered run by run."""
 
+from __future__ import annotations
+
 import bisect
 import itertools
 import warnings
+from collections.abc import Iterable, Mapping
 
 from .._core import draws_between, replicate_seed
 from ..errors import ControlChangedWarning, StreamOverlapWarning
@@ -49,14 +52,44 @@ def _overlap_pairs(reaching, limit=None):
     return pairs
 
 
-def overlapping_replicates(draws_by_replicate):
+def overlapping_replicates(draws_by_replicate: Mapping[int, int]) -> list[tuple[int, int]]:
     """The pairs of replicate indices whose streams share a number, given the most
     numbers any run of each index drew. Runs of one index share their stream on
-    purpose (common random numbers), so only different indices are compared."""
+    purpose (common random numbers), so only different indices are compared.
+
+    Parameters
+    ----------
+    draws_by_replicate : mapping of int to int
+        The most numbers any run of each replicate index drew.
+
+    Returns
+    -------
+    list of (int, int)
+        The pairs, sorted.
+
+    Examples
+    --------
+    >>> overlapping_replicates({0: 2**31 + 1, 1: 5, 3: 5})
+    [(0, 1)]
+    """
     return sorted(_overlap_pairs(_streams_reaching(draws_by_replicate)))
 
 
-def warn_of_overlaps(draws_by_replicate, shown=20):
+def warn_of_overlaps(draws_by_replicate: Mapping[int, int], shown: int = 20) -> None:
+    """Warns of replicates whose random streams overlap, naming some pairs and counting the replicates involved.
+
+    Parameters
+    ----------
+    draws_by_replicate : mapping of int to int
+        The most numbers any run of each replicate index drew.
+    shown : int, default 20
+        The most pairs named.
+
+    Warns
+    -----
+    StreamOverlapWarning
+        When some streams overlap.
+    """
     reaching = _streams_reaching(draws_by_replicate)
     pairs = sorted(_overlap_pairs(reaching, limit=shown + 1))
     if pairs:
@@ -80,7 +113,19 @@ def warn_of_overlaps(draws_by_replicate, shown=20):
         )
 
 
-def warn_of_changes(changes):
+def warn_of_changes(changes: Iterable[tuple[str, str, str]]) -> None:
+    """Warns of the swept values the model changed at set-up.
+
+    Parameters
+    ----------
+    changes : iterable of (str, str, str)
+        (name, given, in effect) of each change.
+
+    Warns
+    -----
+    ControlChangedWarning
+        When there is a change.
+    """
     if changes:
         shown = ", ".join(f"{name} {given} ran as {effect}" for name, given, effect in sorted(changes))
         warnings.warn(
@@ -93,9 +138,23 @@ def warn_of_changes(changes):
 class SweepSummary:
     """What a sweep tells at its end, gathered run by run without keeping the runs:
     which runs finished, how many failed, the most numbers any run of each
-    replicate drew, and the values the model changed."""
+    replicate drew, and the values the model changed.
 
-    def __init__(self, runs):
+    Parameters
+    ----------
+    runs : int
+        The sweep's runs.
+
+    Examples
+    --------
+    >>> summary = SweepSummary(2)
+    >>> summary.add({"run": 1, "error": "", "replicate": 0, "draws": 9, "changes": []})
+    >>> summary.done, summary.draws_by_replicate
+    (1, {0: 9})
+    """
+
+    def __init__(self, runs: int) -> None:
+        """Nothing seen yet."""
         self.runs = runs
         self.finished = bytearray(runs)
         self.done = 0
@@ -103,7 +162,14 @@ class SweepSummary:
         self.draws_by_replicate = {}
         self.changes = set()
 
-    def add(self, record):
+    def add(self, record: dict) -> None:
+        """Takes a finished run.
+
+        Parameters
+        ----------
+        record : dict
+            A run's record.
+        """
         self.finished[record["run"]] = 1
         self.done += 1
         self.failed += bool(record["error"])
@@ -111,6 +177,13 @@ class SweepSummary:
         self.draws_by_replicate[replicate] = max(self.draws_by_replicate.get(replicate, 0), record["draws"])
         self.changes.update(tuple(change) for change in record["changes"])
 
-    def warn(self):
+    def warn(self) -> None:
+        """Warns of what the runs seen showed.
+
+        Warns
+        -----
+        StreamOverlapWarning, ControlChangedWarning
+            As ``warn_of_overlaps`` and ``warn_of_changes``.
+        """
         warn_of_overlaps(self.draws_by_replicate)
         warn_of_changes(self.changes)

@@ -1,9 +1,11 @@
 """A sweep's table: its columns, a run's rows from its record, and the whole
 table, in memory or written from a journal a batch of runs at a time."""
 
+from __future__ import annotations
+
 import os
-from collections.abc import Callable
-from typing import IO
+from collections.abc import Callable, Iterable, Sequence
+from typing import IO, TYPE_CHECKING
 
 import pandas as pd
 
@@ -12,28 +14,70 @@ from ..measures import measure_table
 from .journal import journal_records
 from .points import RUN_COLUMNS
 
+if TYPE_CHECKING:
+    from .points import SweepPoints
+
 __all__ = ["TableLayout", "make_table", "run_frame", "table_columns", "write_journal_table"]
 
 
 class TableLayout:
     """The columns of a sweep's table: run, the design's point and coordinates (for
     a design), the swept controls, the run's own columns, the statistics, the
-    measures (in the order they first appear, by run), stopped and error."""
+    measures (in the order they first appear, by run), stopped and error.
 
-    def __init__(self, names, coordinate_names=(), measure_names=()):
+    Parameters
+    ----------
+    names : sequence of str
+        The swept controls.
+    coordinate_names : sequence of str, default ()
+        A design's coordinates' columns.
+    measure_names : sequence of str, default ()
+        The measures' columns known so far.
+
+    Examples
+    --------
+    >>> TableLayout(["E_crAgs"]).columns()[:3]
+    ['run', 'E_crAgs', 'replicate']
+    """
+
+    def __init__(
+        self, names: Sequence[str], coordinate_names: Sequence[str] = (), measure_names: Sequence[str] = ()
+    ) -> None:
+        """Keeps the columns' names."""
         self.names = list(names)
         self.coordinate_names = list(coordinate_names)
         self.measure_names = list(measure_names)
         self._known = set(self.measure_names)
 
     @classmethod
-    def of(cls, points, records=()):
+    def of(cls, points: SweepPoints, records: Iterable[dict] = ()) -> TableLayout:
+        """The layout of a sweep's table, with the measures of ``records``.
+
+        Parameters
+        ----------
+        points : SweepPoints
+            The sweep's points.
+        records : iterable of dict, default ()
+            Runs' records whose measures are taken.
+
+        Returns
+        -------
+        TableLayout
+            The layout.
+        """
         layout = cls(points.names, points.coordinate_names)
         for record in records:
             layout.take_measures(record)
         return layout
 
-    def take_measures(self, record):
+    def take_measures(self, record: dict) -> None:
+        """Adds the measures' names a record holds that the layout lacks.
+
+        Parameters
+        ----------
+        record : dict
+            A run's record, as ``run_one`` makes it and JSON reads it back.
+        """
         known = self._known
         for _, values in record.get("measures", []):
             for name in values:
@@ -41,12 +85,36 @@ class TableLayout:
                     self.measure_names.append(name)
                     known.add(name)
 
-    def columns(self):
+    def columns(self) -> list[str]:
+        """Every column of the table.
+
+        Returns
+        -------
+        list of str
+            The table's columns, in order.
+        """
         design = ["point", *self.coordinate_names] if self.coordinate_names else []
         return ["run", *design, *self.names, *RUN_COLUMNS, *STATISTICS_COLUMNS, *self.measure_names, "stopped", "error"]
 
 
-def table_columns(names):
+def table_columns(names: Sequence[str]) -> list[str]:
+    """The columns of a sweep's table of these swept controls and no measures.
+
+    Parameters
+    ----------
+    names : sequence of str
+        The swept controls.
+
+    Returns
+    -------
+    list of str
+        The table's columns.
+
+    Examples
+    --------
+    >>> table_columns(["E_crAgs"])[-2:]
+    ['stopped', 'error']
+    """
     return TableLayout(names).columns()
 
 
@@ -86,9 +154,22 @@ def _measure_rows(record, rows):
     return [measured.get(step, {}) for step in steps] + [{}] * (rows - len(steps))
 
 
-def run_frame(record, layout):
+def run_frame(record: dict, layout: TableLayout | Sequence[str]) -> pd.DataFrame:
     """A run's rows of the tidy table: one per kept step, and one more carrying the
-    error of a run that failed; its measures as objects, each as the run gave it."""
+    error of a run that failed; its measures as objects, each as the run gave it.
+
+    Parameters
+    ----------
+    record : dict
+        A run's record, as ``run_one`` makes it and JSON reads it back.
+    layout : TableLayout or sequence of str
+        The table's layout, or the swept controls.
+
+    Returns
+    -------
+    pandas.DataFrame
+        The run's rows.
+    """
     if not isinstance(layout, TableLayout):
         layout = TableLayout(layout)
     frame, rows = _statistics_frame(record, layout)
@@ -100,11 +181,29 @@ def run_frame(record, layout):
     return pd.concat([pd.DataFrame(frame), measures], axis=1)[layout.columns()]
 
 
-def make_table(records, layout):
+def make_table(records: Iterable[dict], layout: TableLayout | Sequence[str]) -> pd.DataFrame:
     """The sweep's table from its runs' records, in run order and step order; a
     measure's column as numbers where every value is one. Built a whole column at
     a time: inserting or converting columns one by one costs pandas time in
-    proportion to the columns already there, which a measure of many makes quadratic."""
+    proportion to the columns already there, which a measure of many makes quadratic.
+
+    Parameters
+    ----------
+    records : iterable of dict
+        The runs' records, in any order.
+    layout : TableLayout or sequence of str
+        The table's layout, or the swept controls.
+
+    Returns
+    -------
+    pandas.DataFrame
+        The sweep's table.
+
+    Examples
+    --------
+    >>> list(make_table([], ["E_crAgs"]).columns[:2])
+    ['run', 'E_crAgs']
+    """
     records = sorted(records, key=lambda record: record["run"])
     if not isinstance(layout, TableLayout):
         layout = TableLayout(layout)
@@ -147,7 +246,24 @@ def write_journal_table(
     """Writes the table of a journal's runs as CSV to the open file ``out``, a batch
     of runs at a time: the same text as ``make_table`` of all of them would give
     (the measures' columns are gathered from every run first). ``keep_table``, when
-    given, is handed each batch's table too (for plots)."""
+    given, is handed each batch's table too (for plots).
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The journal.
+    layout : TableLayout or list of str
+        The table's layout, or the swept controls.
+    out : file
+        An open text file.
+    keep_table : callable, optional
+        Given each batch's table.
+
+    Raises
+    ------
+    OSError
+        The journal cannot be read or ``out`` written.
+    """
     if not isinstance(layout, TableLayout):
         layout = TableLayout(layout)
     for records in journal_records(path):
