@@ -86,7 +86,7 @@ def _target_values(record, outputs):
 
 def _run_for_targets(run_id, point, replicate, plan, names, outputs):
     """One candidate's run on a worker: only its targets' values travel back."""
-    from .sweep.running import run_one
+    from .sweep.tasks import run_one
 
     record = run_one(run_id, point, replicate, plan, names)
     values = None if record["error"] else _target_values(record, outputs)
@@ -105,7 +105,7 @@ class ModelRunner:
 
     def __call__(self, batch):
         from .sweep.points import SweepPoints
-        from .sweep.running import _task_failure, stream_runs
+        from .sweep.tasks import _task_failure, stream_runs
 
         points = [{**self.controls, **point} for _, point, _ in batch]
         names = SweepPoints(points).names  # checks every value before any run

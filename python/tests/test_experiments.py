@@ -135,7 +135,7 @@ def noisy_runs(function, ranges, n, replicates, noise_variance, noise, seed=3):
     """The runs' outputs of a seeded Saltelli design of a function plus Gaussian noise:
     "seed" noise depends on the replicate index alone (as a seed's draws would),
     "fresh" noise differs in every run."""
-    design = sensitivity.seeded_saltelli_design(ranges, n, replicates, seed=seed)
+    design = sensitivity.seeded_saltelli_design(ranges, n, replicates=replicates, seed=seed)
     x = np.array([[point[name] for name in ranges] for point in design])
     indices = np.array(design.first_replicates)[:, None] + np.arange(replicates)
     if noise == "seed":

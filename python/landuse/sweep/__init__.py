@@ -5,7 +5,8 @@ is ``landuse.sweep.run_sweep(...)``. ``python3 -m landuse.sweep`` is its command
 line (``landuse.sweep.cli``). The package's parts, one job each:
 
 - ``points``: the sweep's points and the plan every run follows, checked before any run;
-- ``running``: the runs as a stream of tasks on a cluster, into a table or a journal;
+- ``running``: a sweep's runs, into a table or a journal;
+- ``tasks``: one run as a task, and the tasks streamed on a cluster;
 - ``tables``: the tidy table made from the runs' records;
 - ``journal``: every finished run kept on disk, so that an interrupted sweep goes on;
 - ``summary``: the overlapping random streams and changed values a sweep warns of;
@@ -32,9 +33,10 @@ from .points import (
     sweep_points,
     value_in_effect,
 )
-from .running import check_journal, record_shape, run_into_journal, run_one, run_sweep, stream_runs
+from .running import check_journal, record_shape, run_into_journal, run_sweep
 from .summary import CYCLE, SweepSummary, overlapping_replicates, warn_of_changes, warn_of_overlaps
 from .tables import TableLayout, make_table, run_frame, table_columns, write_journal_table
+from .tasks import run_one, stream_runs
 
 __all__ = [
     "CONNECT_TIMEOUT",

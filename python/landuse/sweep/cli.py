@@ -269,23 +269,7 @@ def main(argv: list[str] | None = None) -> int:
     >>> main(["sweep.toml", "--out", "results.csv"])  # doctest: +SKIP
     0
     """
-    parser = _Parser(
-        prog="python3 -m landuse.sweep",
-        description="Runs a parameter sweep of the land-use model described by a TOML file and writes one CSV table.",
-        epilog=__doc__.split("\n\n", 1)[1],
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    parser.add_argument("sweep_file", metavar="SWEEP.toml")
-    parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
-    parser.add_argument(
-        "--resume", action="store_true", help="go on with the journal an interrupted sweep left beside --out"
-    )
-    parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
-    parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
-    for option, meaning in TLS_OPTIONS.items():
-        parser.add_argument(option, metavar="FILE", help=f"{meaning} (PEM) for a --scheduler that asks for TLS")
-    parser.add_argument("--plot", metavar="DIR", help="PNG plots of the table into DIR (landuse.plot)")
-    parser.add_argument("--quiet", action="store_true", help="no progress line")
+    parser = _parser()
     arguments = parser.parse_args(argv)
     out = arguments.out
     journal = out + JOURNAL_SUFFIX
@@ -296,29 +280,7 @@ def main(argv: list[str] | None = None) -> int:
         check_writable(out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
-    tls_files = [getattr(arguments, option[2:].replace("-", "_")) for option in TLS_OPTIONS]
-    if any(tls_files) and (not all(tls_files) or arguments.scheduler is None):
-        parser.error(f"{', '.join(TLS_OPTIONS)} are given together, with --scheduler")
-    if arguments.workers is not None and arguments.workers < 1:
-        parser.error("--workers takes 1 or more")
-    if arguments.scheduler is not None:
-        try:
-            check_scheduler_address(arguments.scheduler)
-        except ValueError as e:
-            parser.error(f"--scheduler {e}")
-    if arguments.plot is not None:
-        # Found now rather than after the whole sweep.
-        try:
-            import matplotlib  # noqa: F401
-        except ImportError:
-            parser.error("--plot needs matplotlib (Debian: python3-matplotlib)")
-        if os.path.exists(arguments.plot) and not os.path.isdir(arguments.plot):
-            parser.error(f"--plot {arguments.plot}: not a folder")
-        nearest = os.path.abspath(arguments.plot)  # the folder, or the nearest one the plots' folder goes in
-        while not os.path.exists(nearest):
-            nearest = os.path.dirname(nearest)
-        if not os.path.isdir(nearest) or not os.access(nearest, os.W_OK | os.X_OK):
-            parser.error(f"--plot {arguments.plot}: no folder this process may write in")
+    tls_files = _check_options(parser, arguments)
     if os.path.exists(journal) and not arguments.resume:
         parser.error(
             f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; " "remove it to start again"
@@ -339,14 +301,8 @@ def main(argv: list[str] | None = None) -> int:
         signal.signal(number, _stop)
     # The sweep's warnings (overlapping replicates, values the model changed) as one line each.
     warnings.showwarning = lambda message, *_: print(f"{parser.prog}: warning: {message}", file=sys.stderr)
-    cluster = None
     try:
-        if arguments.scheduler is not None:
-            from distributed import Client
-
-            client = Client(arguments.scheduler, timeout=CONNECT_TIMEOUT, security=tls_security(*tls_files))
-        else:
-            client, cluster = quiet_local_client(arguments.workers or default_workers())
+        client, cluster = _cluster(arguments, tls_files)
     except (OSError, RuntimeError, TypeError) as e:  # TypeError: a tls:// address and no TLS files
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
@@ -372,16 +328,82 @@ def main(argv: list[str] | None = None) -> int:
         if cluster is not None:
             cluster.close()
     os.unlink(journal)
-    if arguments.plot:
-        from .. import plot
-
-        try:
-            written = plot.write_sweep_plots(pd.concat(tables, ignore_index=True), arguments.plot)
-        except OSError as e:
-            print(f"{parser.prog}: error: the plots: {e}", file=sys.stderr)
-            return CANNOT_GO_ON
-        print(f"landuse sweep: {len(written)} plots written to {arguments.plot}", file=sys.stderr)
+    if arguments.plot and not _write_plots(parser.prog, tables, arguments.plot):
+        return CANNOT_GO_ON
     print(
         f"landuse {__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}", file=sys.stderr
     )
     return FAILED_RUNS if summary.failed else 0
+
+
+def _parser():
+    """The command's options."""
+    parser = _Parser(
+        prog="python3 -m landuse.sweep",
+        description="Runs a parameter sweep of the land-use model described by a TOML file and writes one CSV table.",
+        epilog=__doc__.split("\n\n", 1)[1],
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument("sweep_file", metavar="SWEEP.toml")
+    parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
+    parser.add_argument(
+        "--resume", action="store_true", help="go on with the journal an interrupted sweep left beside --out"
+    )
+    parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
+    parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
+    for option, meaning in TLS_OPTIONS.items():
+        parser.add_argument(option, metavar="FILE", help=f"{meaning} (PEM) for a --scheduler that asks for TLS")
+    parser.add_argument("--plot", metavar="DIR", help="PNG plots of the table into DIR (landuse.plot)")
+    parser.add_argument("--quiet", action="store_true", help="no progress line")
+    return parser
+
+
+def _check_options(parser, arguments):
+    """Refuses options that do not go together or name what cannot be used, before
+    any run; the TLS files given."""
+    tls_files = [getattr(arguments, option[2:].replace("-", "_")) for option in TLS_OPTIONS]
+    if any(tls_files) and (not all(tls_files) or arguments.scheduler is None):
+        parser.error(f"{', '.join(TLS_OPTIONS)} are given together, with --scheduler")
+    if arguments.workers is not None and arguments.workers < 1:
+        parser.error("--workers takes 1 or more")
+    if arguments.scheduler is not None:
+        try:
+            check_scheduler_address(arguments.scheduler)
+        except ValueError as e:
+            parser.error(f"--scheduler {e}")
+    if arguments.plot is not None:
+        # Found now rather than after the whole sweep.
+        try:
+            import matplotlib  # noqa: F401
+        except ImportError:
+            parser.error("--plot needs matplotlib (Debian: python3-matplotlib)")
+        if os.path.exists(arguments.plot) and not os.path.isdir(arguments.plot):
+            parser.error(f"--plot {arguments.plot}: not a folder")
+        nearest = os.path.abspath(arguments.plot)  # the folder, or the nearest one the plots' folder goes in
+        while not os.path.exists(nearest):
+            nearest = os.path.dirname(nearest)
+        if not os.path.isdir(nearest) or not os.access(nearest, os.W_OK | os.X_OK):
+            parser.error(f"--plot {arguments.plot}: no folder this process may write in")
+    return tls_files
+
+
+def _cluster(arguments, tls_files):
+    """The client of the --scheduler's cluster, or of a new local one, and the local cluster to close (or None)."""
+    if arguments.scheduler is not None:
+        from distributed import Client
+
+        return Client(arguments.scheduler, timeout=CONNECT_TIMEOUT, security=tls_security(*tls_files)), None
+    return quiet_local_client(arguments.workers or default_workers())
+
+
+def _write_plots(prog, tables, folder):
+    """Writes the table's plots into folder; False, having said why, when they could not be written."""
+    from .. import plot
+
+    try:
+        written = plot.write_sweep_plots(pd.concat(tables, ignore_index=True), folder)
+    except OSError as e:
+        print(f"{prog}: error: the plots: {e}", file=sys.stderr)
+        return False
+    print(f"landuse sweep: {len(written)} plots written to {folder}", file=sys.stderr)
+    return True
