@@ -132,7 +132,7 @@ class FunctionRunner:
 
 def model_runner(prior, texts, steps, controls, measures, every, client, progress):
     from .controls import PATTERN_MEASURES, STATISTICS_COLUMNS
-    from .sensitivity import Output
+    from .outputs import Output
 
     wanted = [Output(text) for text in texts]
     patterned = [w for w in wanted if w.column not in STATISTICS_COLUMNS]

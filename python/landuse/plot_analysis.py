@@ -6,7 +6,21 @@ here). Values in labels and legends are shown to 3 significant figures.
     posterior_pairs(landuse.calibrate.abc(...), truth={"E_CProbab": 0.1})
 """
 
+from __future__ import annotations
+
+import os
+from typing import TYPE_CHECKING
+
 import numpy as np
+
+if TYPE_CHECKING:
+    import pandas as pd
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+
+    from .calibrate import ABCResult
+
+__all__ = ["morris", "morris_figure", "posterior_pairs", "save"]
 
 
 def _axes(ax):
@@ -17,10 +31,29 @@ def _axes(ax):
     return plt.figure(figsize=(6.5, 5)).add_subplot()
 
 
-def morris(frame, ax=None, title=None):
+def morris(frame: pd.DataFrame, ax: Axes | None = None, title: str | None = None) -> Axes:
     """mu* (with its bootstrap interval) against sigma, one labelled point per
     parameter; the line sigma = mu* parts effects mostly linear and additive
-    (below) from those that interact or bend (above)."""
+    (below) from those that interact or bend (above).
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+        The result of ``landuse.sensitivity.morris`` for one output.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; by default a new figure's axes.
+    title : str, optional
+        The axes' title.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+        The axes drawn on.
+
+    Examples
+    --------
+    >>> morris(landuse.sensitivity.morris(RANGES, "residential", trajectories=8))  # doctest: +SKIP
+    """
     ax = _axes(ax)
     mu_star, sigma = frame["mu_star"].to_numpy(float), frame["sigma"].to_numpy(float)
     errors = np.clip(
@@ -67,8 +100,23 @@ def _labels(ax, names, xs, ys, size=9):
         )
 
 
-def morris_figure(frame):
-    """One ``morris`` axes per output of a screening of several outputs."""
+def morris_figure(frame: pd.DataFrame) -> Figure:
+    """One ``morris`` axes per output of a screening of several outputs.
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+        The result of ``landuse.sensitivity.morris`` for a list of outputs.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure.
+
+    Examples
+    --------
+    >>> morris_figure(landuse.sensitivity.morris(RANGES, OUTPUTS, trajectories=8))  # doctest: +SKIP
+    """
     import matplotlib.pyplot as plt
 
     outputs = list(dict.fromkeys(frame.index.get_level_values(0))) if frame.index.nlevels > 1 else [None]
@@ -91,12 +139,31 @@ def _log_ticks(axis, set_scale, low, high):
     axis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.3g}"))
 
 
-def posterior_pairs(result, truth=None, level=0.9):
+def posterior_pairs(result: ABCResult, truth: dict[str, float] | None = None, level: float = 0.9) -> Figure:
     """An ABC result's posterior as pairs: on the diagonal each parameter's
     weighted histogram against the prior (flat on the axis' scale), elsewhere the
     particles (area by weight) over round 0's, drawn from the prior; the truth,
     when known, in red.
-    Log-uniform ranges are drawn on log axes."""
+    Log-uniform ranges are drawn on log axes.
+
+    Parameters
+    ----------
+    result : ABCResult
+        A calibration's outcome.
+    truth : dict of str to float, optional
+        The true values, where known, drawn as lines.
+    level : float, default 0.9
+        The credible intervals' level.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure.
+
+    Examples
+    --------
+    >>> posterior_pairs(landuse.calibrate.abc(RANGES, TARGETS), truth={"E_CProbab": 0.1})  # doctest: +SKIP
+    """
     import matplotlib.pyplot as plt
 
     names, logs = result.prior.names, result.prior.log
@@ -177,13 +244,34 @@ def posterior_pairs(result, truth=None, level=0.9):
     return figure
 
 
-def save(figure, path, dpi=100):
-    """Writes the figure as a PNG and closes it; its path."""
+def save(figure: Figure, path: str | os.PathLike[str], dpi: int = 100) -> str | os.PathLike[str]:
+    """Writes the figure as a PNG and closes it; its path.
+
+    Parameters
+    ----------
+    figure : matplotlib.figure.Figure
+        The figure.
+    path : str or os.PathLike
+        The PNG file.
+    dpi : int, default 100
+        Its resolution.
+
+    Returns
+    -------
+    str or os.PathLike
+        ``path``.
+
+    Raises
+    ------
+    OSError
+        The file could not be written.
+
+    Examples
+    --------
+    >>> save(morris_figure(effects), "morris.png")  # doctest: +SKIP
+    """
     import matplotlib.pyplot as plt
 
     figure.savefig(path, dpi=dpi)
     plt.close(figure)
     return path
-
-
-__all__ = ["morris", "morris_figure", "posterior_pairs", "save"]

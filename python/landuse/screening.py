@@ -351,7 +351,7 @@ def morris(
     ...                  trajectories=4, progress=False)  # doctest: +SKIP
     >>> effects["mu_star"]  # doctest: +SKIP
     """
-    from .sensitivity import wanted_outputs
+    from .outputs import wanted_outputs
     from .sweep.running import run_sweep as sweep
 
     wanted, measures = wanted_outputs(output, measures, steps)
