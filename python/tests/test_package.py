@@ -122,7 +122,9 @@ def test_a_sweep_at_a_script_s_top_level_runs_without_worker_processes(tmp_path)
     )
     done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300, env=ENVIRONMENT)
     assert done.returncode == 0 and done.stdout == "4 True\n", done.stderr[-3000:]
+    # One warning, pointing at the script's own line, and no traceback.
     assert "Traceback" not in done.stderr and done.stderr.count("LanduseWarning") == 1, done.stderr[-3000:]
+    assert f"{script}:2: LanduseWarning" in done.stderr, done.stderr[-3000:]
 
 
 @pytest.mark.parametrize("name", [name for name in MODULES if not name.endswith("__main__")])

@@ -98,6 +98,16 @@ def _guarded(body, line):
     return False
 
 
+def _outside_the_package():
+    """The stack level, from the caller's frame, of the first frame outside the
+    landuse package: where a warning points the user."""
+    package = os.path.dirname(os.path.dirname(os.path.abspath(__file__))) + os.sep
+    level, frame = 1, sys._getframe(1)
+    while frame is not None and os.path.abspath(frame.f_code.co_filename).startswith(package):
+        level, frame = level + 1, frame.f_back
+    return level
+
+
 def main_runs_again() -> bool:
     """Whether a worker process, importing the main module again as every new process
     of a local cluster does, would run this very call again: the main module is a
@@ -187,7 +197,7 @@ def local_client(workers: int) -> tuple[Client, SpecCluster]:
             'this script\'s top level again (in a script, call it under `if __name__ == "__main__":` '
             "for worker processes)",
             LanduseWarning,
-            stacklevel=4,
+            stacklevel=_outside_the_package(),
         )
         processes = False
     if processes:
