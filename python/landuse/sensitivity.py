@@ -275,22 +275,7 @@ def sobol_analysis(
     at_last = any(w.step is None for w in wanted)
     if steps is None and at and not at_last:
         steps = at[-1]
-    measured = [
-        w
-        for w in wanted
-        if measures is not None
-        and w.column not in STATISTICS_COLUMNS
-        and w.column not in RESERVED_COLUMNS
-        and w.step is not None
-    ]
-    if every is None:
-        every = math.gcd(*[w.step for w in measured]) or 1 if measured else 1
-    for w in measured:
-        if w.step % every and w.step != steps:
-            raise LanduseValueError(
-                f"output {w.text!r}: measures are taken every {every} steps and at step {steps}, "
-                f"never at step {w.step}"
-            )
+    every = _measures_every(wanted, measures, steps, every, RESERVED_COLUMNS)
     design = seeded_saltelli_design(ranges, n, replicates=replicates, seed=seed)
     fixed = dict(controls or {})
     clash = sorted(set(fixed) & set(design.names))
@@ -312,27 +297,43 @@ def sobol_analysis(
     if keep != "final":
         last = table.groupby("run")["step"].transform("max") == table["step"]
         table = table[table["step"].isin(at) | (last if at_last else False)].reset_index(drop=True)
-    d = len(design.names)
-    results = {}
-    for w in wanted:
-        parts = split_runs(w.of_runs(table).sort_index().to_numpy(), n, d, replicates)
-        indices = replicated_indices(
-            *parts, design.names, bootstrap=bootstrap, confidence=confidence, seed=seed, estimator=estimator
-        )
-        indices.attrs.update(
-            table=table,
-            output=w.text,
-            convergence=convergence(
-                *parts,
-                design.names,
-                bootstrap=min(bootstrap, 200),
-                confidence=confidence,
-                seed=seed,
-                estimator=estimator,
-            ),
-        )
-        results[w.text] = indices
+    options = {"confidence": confidence, "seed": seed, "estimator": estimator}
+    results = {w.text: _indices_of(w, table, n, design.names, replicates, bootstrap, options) for w in wanted}
     return results[wanted[0].text] if isinstance(output, str) else results
+
+
+def _measures_every(wanted, measures, steps, every, reserved):
+    """How often the measures are taken (by default at the outputs' steps), refused
+    where it never reaches a measured output's step."""
+    measured = [
+        w
+        for w in wanted
+        if measures is not None
+        and w.column not in STATISTICS_COLUMNS
+        and w.column not in reserved
+        and w.step is not None
+    ]
+    if every is None:
+        every = math.gcd(*[w.step for w in measured]) or 1 if measured else 1
+    for w in measured:
+        if w.step % every and w.step != steps:
+            raise LanduseValueError(
+                f"output {w.text!r}: measures are taken every {every} steps and at step {steps}, "
+                f"never at step {w.step}"
+            )
+    return every
+
+
+def _indices_of(wanted, table, n, names, replicates, bootstrap, options):
+    """One output's indices from the sweep's table, with the table and their convergence in its attrs."""
+    parts = split_runs(wanted.of_runs(table).sort_index().to_numpy(), n, len(names), replicates)
+    indices = replicated_indices(*parts, names, bootstrap=bootstrap, **options)
+    indices.attrs.update(
+        table=table,
+        output=wanted.text,
+        convergence=convergence(*parts, names, bootstrap=min(bootstrap, 200), **options),
+    )
+    return indices
 
 
 def summary(indices: pd.DataFrame) -> str:
