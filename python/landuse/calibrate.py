@@ -273,10 +273,35 @@ def abc(
             cluster.close()
 
 
-def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress=False):
+def _kernel(prior, z, weights):
+    """The move of a round: a normal of twice the population's weighted covariance."""
     from scipy.stats import multivariate_normal
 
-    d, records = len(prior.names), []
+    d = len(prior.names)
+    covariance = 2 * np.atleast_2d(np.cov(z, rowvar=False, aweights=weights))
+    # A population that has collapsed on one value still moves a little.
+    covariance += np.eye(d) * 1e-12 * np.maximum(prior.high - prior.low, 1) ** 2
+    return multivariate_normal(mean=np.zeros(d), cov=covariance, allow_singular=True)
+
+
+def _proposals(prior, z, weights, kernel, rng, population):
+    """A batch of proposals: particles drawn by weight and moved by the kernel."""
+    d = len(prior.names)
+    proposals = np.empty((population, d))
+    wanted = np.arange(population)
+    while len(wanted):
+        # Moves that leave the prior's support are drawn again, as the kernel truncated to it.
+        moved = z[rng.choice(len(z), size=len(wanted), p=weights)] + kernel.rvs(
+            size=len(wanted), random_state=rng
+        ).reshape(len(wanted), d)
+        inside = prior.density(moved) > 0
+        proposals[wanted[inside]] = moved[inside]
+        wanted = wanted[~inside]
+    return proposals
+
+
+def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress=False):
+    records = []
 
     def batch_of(round_, number, z):
         first = FIRST_REPLICATE + (round_ * MOST_BATCHES + number) * population
@@ -309,23 +334,11 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
     tolerances, done = [math.inf], 0
     for round_ in range(1, rounds + 1):
         tolerance = float(np.quantile(distance, quantile))
-        covariance = 2 * np.atleast_2d(np.cov(z, rowvar=False, aweights=weights))
-        # A population that has collapsed on one value still moves a little.
-        covariance += np.eye(d) * 1e-12 * np.maximum(prior.high - prior.low, 1) ** 2
-        kernel = multivariate_normal(mean=np.zeros(d), cov=covariance, allow_singular=True)
+        kernel = _kernel(prior, z, weights)
         taken_z, taken_d, taken_w = [], [], []
         for number in range(MOST_BATCHES):
             rng = np.random.default_rng([seed, round_, number])
-            proposals = np.empty((population, d))
-            wanted = np.arange(population)
-            while len(wanted):
-                # Moves that leave the prior's support are drawn again, as the kernel truncated to it.
-                moved = z[rng.choice(len(z), size=len(wanted), p=weights)] + kernel.rvs(
-                    size=len(wanted), random_state=rng
-                ).reshape(len(wanted), d)
-                inside = prior.density(moved) > 0
-                proposals[wanted[inside]] = moved[inside]
-                wanted = wanted[~inside]
+            proposals = _proposals(prior, z, weights, kernel, rng, population)
             batch = batch_of(round_, number, proposals)
             simulated, errors = simulate_batch(runner, book, batch, len(texts))
             new_distance = distances(simulated, target, scales)
