@@ -49,12 +49,13 @@ if __name__ == "__main__":
     for name, value in targets.items():
         print(f"target {name} = {value:.4g}")
     started = time.perf_counter()
-    result = calibrate.abc(RANGES, targets, population=population, rounds=rounds, controls=FIXED, seed=1,
-                           journal=journal)
+    result = calibrate.abc(
+        RANGES, targets, population=population, rounds=rounds, controls=FIXED, seed=1, journal=journal
+    )
     wall = time.perf_counter() - started
     interval = result.interval(0.9)
     interval["truth"] = [HIDDEN[name] for name in interval.index]
     print(interval.to_string(float_format=lambda v: f"{v:.3g}"))
     print("tolerances by round:", ", ".join(f"{t:.3g}" for t in result.tolerances))
-    print(f"{len(result.runs)} runs in {wall:.0f} s on a local cluster of {landuse.sweeps.default_workers()} workers")
+    print(f"{len(result.runs)} runs in {wall:.0f} s on a local cluster of {landuse.sweep.default_workers()} workers")
     plot_analysis.save(plot_analysis.posterior_pairs(result, truth=HIDDEN), figure)

@@ -26,16 +26,16 @@ from landuse import plot_analysis, sensitivity  # noqa: E402
 # Around the defaults, where the control has no range of its own.
 RANGES = {
     "Edit_anzAg": (300, 2400, int),  # the agents' maximum (default 2400)
-    "E_crAgs": (1, 6, int),          # new agents a step (3)
-    "E_crServ": (0, 3, int),         # new service cells a step (1)
-    "E_crIndu": (0, 3, int),         # new industry cells a step (1)
-    "TrB_thresh": (0, 180, int),     # half-width of the cone in which tracks are sensed (22)
-    "SB_wiggle": (0, 180, int),      # random deviation of a chosen direction (20)
-    "E_decay": (0.9, 0.999),         # track decay factor (0.99)
-    "E_CProbab": (0.01, 0.5),        # chance of consuming what an agent finds (0.1)
-    "E_migTh": (1, 8, int),          # neighbours from which an agent migrates (2)
-    "E_noise": (0.0, 180.0),         # returning agents' random turn (30)
-    "E_grav": (1.0, 10.0),           # gravity lines' width (5; they are off)
+    "E_crAgs": (1, 6, int),  # new agents a step (3)
+    "E_crServ": (0, 3, int),  # new service cells a step (1)
+    "E_crIndu": (0, 3, int),  # new industry cells a step (1)
+    "TrB_thresh": (0, 180, int),  # half-width of the cone in which tracks are sensed (22)
+    "SB_wiggle": (0, 180, int),  # random deviation of a chosen direction (20)
+    "E_decay": (0.9, 0.999),  # track decay factor (0.99)
+    "E_CProbab": (0.01, 0.5),  # chance of consuming what an agent finds (0.1)
+    "E_migTh": (1, 8, int),  # neighbours from which an agent migrates (2)
+    "E_noise": (0.0, 180.0),  # returning agents' random turn (30)
+    "E_grav": (1.0, 10.0),  # gravity lines' width (5; they are off)
 }
 OUTPUTS = ["avg_travel at step 300", "residential_aggregation at step 300"]
 FIXED = {"Edit_size": 8, "CB_decay": 1, "CB_migrate": 1}
@@ -49,8 +49,9 @@ if __name__ == "__main__":
     else:
         trajectories, replicates, outputs = 12, 2, OUTPUTS
     started = time.perf_counter()
-    effects = sensitivity.morris(RANGES, outputs, trajectories=trajectories, levels=4, replicates=replicates,
-                                 controls=FIXED, seed=1)
+    effects = sensitivity.morris(
+        RANGES, outputs, trajectories=trajectories, levels=4, replicates=replicates, controls=FIXED, seed=1
+    )
     wall = time.perf_counter() - started
     runs = effects.attrs["table"]["run"].nunique()
     print(effects.to_string(float_format=lambda v: f"{v:.3g}"))

@@ -19,22 +19,32 @@ import pandas as pd
 import landuse
 
 CONFIGURATIONS = {
-    "tracks": {},                      # returning agents climb the return tracks (the default)
-    "roulette": {"rb_rulette": 1},     # ... choose among them by roulette wheel
-    "direct": {"rb_direct": 1},        # ... head straight for home
+    "tracks": {},  # returning agents climb the return tracks (the default)
+    "roulette": {"rb_rulette": 1},  # ... choose among them by roulette wheel
+    "direct": {"rb_direct": 1},  # ... head straight for home
 }
 REPLICATES = 5
 # With --small: two replicates, a small grid, a short run.
 SMALL = {"Edit_size": 10, "E_stop": 100}
-SHOWN = ["built_patches", "built_aggregation", "residential_aggregation",
-         "residential_edge_density", "home_destination_mean", "home_service_mean", "track_share",
-         "track_networks", "arrivals_mean", "arrivals_gini"]
+SHOWN = [
+    "built_patches",
+    "built_aggregation",
+    "residential_aggregation",
+    "residential_edge_density",
+    "home_destination_mean",
+    "home_service_mean",
+    "track_share",
+    "track_networks",
+    "arrivals_mean",
+    "arrivals_gini",
+]
 
 
 def one_run(arguments):
     name, replicate, fixed = arguments
-    sim = landuse.Simulation(seed=landuse.replicate_seed(replicate), pictures=replicate == 0,
-                             **fixed, **CONFIGURATIONS[name])
+    sim = landuse.Simulation(
+        seed=landuse.replicate_seed(replicate), pictures=replicate == 0, **fixed, **CONFIGURATIONS[name]
+    )
     sim.run()
     return name, replicate, sim.patterns(), sim.picture() if replicate == 0 else None
 
@@ -62,8 +72,12 @@ def main(folder, small=False):
     # sum of their standard deviations.
     print("\nseparating (pairs of rules further apart than their spreads):")
     for measure in landuse.PATTERN_MEASURES.index:
-        pairs = [f"{a}/{b}" for i, a in enumerate(names) for b in names[i + 1:]
-                 if abs(mean.loc[a, measure] - mean.loc[b, measure]) > spread.loc[a, measure] + spread.loc[b, measure]]
+        pairs = [
+            f"{a}/{b}"
+            for i, a in enumerate(names)
+            for b in names[i + 1 :]
+            if abs(mean.loc[a, measure] - mean.loc[b, measure]) > spread.loc[a, measure] + spread.loc[b, measure]
+        ]
         if pairs:
             print(f"  {measure}: {', '.join(pairs)}")
 

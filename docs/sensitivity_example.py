@@ -31,14 +31,16 @@ import landuse  # noqa: E402
 from landuse import designs, plot, sensitivity  # noqa: E402
 
 RANGES = {
-    "E_CProbab": (0.01, 0.5),    # the chance that a searching agent consumes what it finds
-    "E_noise": (0.0, 60.0),      # the largest random turn of a returning agent, in degrees
+    "E_CProbab": (0.01, 0.5),  # the chance that a searching agent consumes what it finds
+    "E_noise": (0.0, 60.0),  # the largest random turn of a returning agent, in degrees
     "TrB_thresh": (5, 60, int),  # the half-width of the cone in which agents sense tracks
     "E_decay": ("log", 7, 700, designs.decay_of_half_life),  # a track half-life of 7..700 steps
-    "E_crAgs": (1, 6, int),      # new agents (and homes) a step
+    "E_crAgs": (1, 6, int),  # new agents (and homes) a step
 }
-OUTPUTS = [f"{name} at step 300" for name in
-           ("avg_travel", "successful", "residential_aggregation", "home_destination_mean", "track_share")]
+OUTPUTS = [
+    f"{name} at step 300"
+    for name in ("avg_travel", "successful", "residential_aggregation", "home_destination_mean", "track_share")
+]
 
 if __name__ == "__main__":
     small = "--small" in sys.argv[1:]
@@ -46,8 +48,9 @@ if __name__ == "__main__":
     figure = arguments[0] if arguments else "docs/sensitivity-example.png"
     n, size, outputs = (8, 10, [o.replace("300", "60") for o in OUTPUTS]) if small else (128, 5, OUTPUTS)
     started = time.perf_counter()
-    results = sensitivity.sobol(RANGES, outputs, n=n, replicates=2, controls={"Edit_size": size, "CB_decay": 1},
-                                seed=1, progress=False)
+    results = sensitivity.sobol_analysis(
+        RANGES, outputs, n=n, replicates=2, controls={"Edit_size": size, "CB_decay": 1}, seed=1, progress=False
+    )
     wall = time.perf_counter() - started
     first = next(iter(results.values()))
     runs = first.attrs["table"]["run"].nunique()

@@ -386,21 +386,30 @@ PYBIND11_MODULE(_core, m)
     m.doc() = "The land-use model's simulation library; use it through the landuse package.";
     m.attr("__version__") = LandUseVersion();
 
-    // A text that does not convert: a ValueError whose message is the system's own,
-    // with the name of the control that held the text.
-    static py::exception<ConversionError> conversionError(m, "ConversionError", PyExc_ValueError);
+    // The base of every error the package raises on purpose; the package's own
+    // Python errors derive from it too.
+    static py::exception<void> landuseError(m, "LanduseError", PyExc_Exception);
+    landuseError.doc() = "The base of every error the landuse package raises on purpose.";
+    // The model's errors are ValueErrors and LanduseErrors both.
+    py::tuple valueBases = py::make_tuple(py::handle(PyExc_ValueError), landuseError);
+    // A text that does not convert: a ValueError whose message names the control
+    // that held the text, then gives the system's own message; the control's name
+    // is its attribute control too.
+    static py::exception<ConversionError> conversionError(m, "ConversionError", valueBases);
     // A value the control cannot hold, or an unknown control.
-    static py::exception<ControlValueError> controlValueError(m, "ControlValueError", PyExc_ValueError);
+    static py::exception<ControlValueError> controlValueError(m, "ControlValueError", valueBases);
     // A run state that cannot be continued: not a state, damaged, another format version.
-    static py::exception<RunStateError> runStateError(m, "RunStateError", PyExc_ValueError);
+    static py::exception<RunStateError> runStateError(m, "RunStateError", valueBases);
     // A number of steps that cannot run, or none where the stop time gives none.
-    static py::exception<StepCountError> stepCountError(m, "StepCountError", PyExc_ValueError);
+    static py::exception<StepCountError> stepCountError(m, "StepCountError", valueBases);
     py::register_exception_translator([](std::exception_ptr thrown) {
         try {
             if (thrown) std::rethrow_exception(thrown);
         } catch (const ConversionError& e) {
-            py::object error = py::reinterpret_borrow<py::object>(conversionError.ptr())(e.what());
+            const std::string message = e.control().empty() ? e.what() : e.control() + ": " + e.what();
+            py::object error = py::reinterpret_borrow<py::object>(conversionError.ptr())(message);
             error.attr("control") = e.control();
+            error.attr("reason") = std::string(e.what());
             PyErr_SetObject(conversionError.ptr(), error.ptr());
         } catch (const ControlValueError& e) {
             controlValueError(e.what());

@@ -50,12 +50,27 @@ def main():
     command = [runner, "--threads", "1", "--steps", str(STEPS), "--set", "E_CProbab={1}", "--set", "E_crAgs={2}"]
     command += ["--replicate", "{3}"] if has_replicate else []
     start = time.perf_counter()
-    subprocess.run(["parallel", f"-j{cpus}", *command, ">", "/dev/null",
-                    ":::", *map(str, PARAMETERS["E_CProbab"]), ":::", *map(str, PARAMETERS["E_crAgs"]),
-                    ":::", *map(str, range(REPLICATES))], check=True)
+    subprocess.run(
+        [
+            "parallel",
+            f"-j{cpus}",
+            *command,
+            ">",
+            "/dev/null",
+            ":::",
+            *map(str, PARAMETERS["E_CProbab"]),
+            ":::",
+            *map(str, PARAMETERS["E_crAgs"]),
+            ":::",
+            *map(str, range(REPLICATES)),
+        ],
+        check=True,
+    )
     runner_time = time.perf_counter() - start
-    print(f"headless runner under parallel -j{cpus}: {runs} runs in {runner_time:.1f} s"
-          f"{'' if has_replicate else ' (replicates without seeds: this runner has no --replicate)'}")
+    print(
+        f"headless runner under parallel -j{cpus}: {runs} runs in {runner_time:.1f} s"
+        f"{'' if has_replicate else ' (replicates without seeds: this runner has no --replicate)'}"
+    )
 
 
 if __name__ == "__main__":

@@ -7,6 +7,15 @@ import os
 import stat
 import tempfile
 
+from .errors import LanduseValueError
+
+__all__ = [
+    "FileSizeError",
+    "current_umask",
+    "read_regular_file",
+    "write_atomically",
+]
+
 
 def current_umask():
     """The process's umask, read without changing it where the system tells it."""
@@ -118,7 +127,7 @@ def save_figure(figure, path, **options):
     return path
 
 
-class FileSizeError(ValueError):
+class FileSizeError(LanduseValueError):
     """A file that is no regular file, or larger than its kind of file can be."""
 
 

@@ -24,170 +24,73 @@ The pattern of land use is a measure ready made: ``patterns`` (every measure of
 in ``NAMED_MEASURES``.
 """
 
-import math
+from __future__ import annotations
+
 import numbers
-import operator
-import re
+from collections.abc import Callable, Collection
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import pandas as pd
 
-from . import DEFAULT_TRACK_THRESHOLD, STATISTICS_COLUMNS
+from .errors import LanduseError, LanduseTypeError, LanduseValueError
+from .pattern_measures import (
+    NAMED_MEASURES,
+    PatternsWith,
+    check_track_threshold,
+    named_measures,
+    patterns,
+    patterns_with,
+)
+from .stop_conditions import OPERATORS, SHOWN_TEXT, StopCondition, StopConditionError, _shown
 
-OPERATORS = {"<=": operator.le, ">=": operator.ge, "==": operator.eq, "!=": operator.ne,
-             "<": operator.lt, ">": operator.gt}
-# How much of a stop condition's text an error shows: a long one is cut.
-SHOWN_TEXT = 80
-_TOKEN = re.compile(r"\s*(?:(<=|>=|==|!=|<|>)|([A-Za-z_][A-Za-z_0-9]*)|([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?))")
+if TYPE_CHECKING:
+    from .simulation import Simulation
 
-
-class StopConditionError(ValueError):
-    """A stop condition's text that the grammar does not take."""
-
-
-def shown(text):
-    """A text as an error shows it: quoted, and cut after SHOWN_TEXT characters."""
-    return repr(text) if len(text) <= SHOWN_TEXT else repr(text[:SHOWN_TEXT]) + "\u2026"
-
-
-class StopCondition:
-    """A stop condition written as text (see the module's grammar); picklable, so it
-    travels to a sweep's workers."""
-
-    def __init__(self, text):
-        if not isinstance(text, str):
-            raise StopConditionError(f"a stop condition is a text, not {type(text).__name__}")
-        self.text = text
-        self.clauses = self._parse(text)
-
-    @staticmethod
-    def _tokens(text):
-        at, tokens = 0, []
-        while at < len(text.rstrip()):
-            match = _TOKEN.match(text, at)
-            if not match:
-                raise StopConditionError(f"stop condition {shown(text)}: cannot read {shown(text[at:].strip())}")
-            tokens.append((match.group(1) or match.group(2) or match.group(3), match.lastindex))
-            at = match.end()
-        return tokens
-
-    @classmethod
-    def _parse(cls, text):
-        tokens = cls._tokens(text)
-        if not tokens:
-            raise StopConditionError("a stop condition cannot be empty")
-        clauses, clause, at = [], [], 0
-        while True:
-            if at + 3 > len(tokens):
-                raise StopConditionError(f"stop condition {shown(text)}: a comparison is COLUMN OPERATOR NUMBER")
-            (column, _), (symbol, _), (number, kind) = tokens[at:at + 3]
-            if column not in STATISTICS_COLUMNS:
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(column)} is no statistics column "
-                                         f"({', '.join(STATISTICS_COLUMNS)})")
-            if symbol not in OPERATORS:
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(symbol)} is no comparison "
-                                         f"({' '.join(OPERATORS)})")
-            # A number's token only: float() would also read "nan" and "inf", which no column compares with.
-            if kind != 3:
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is no number")
-            value = float(number)
-            if not math.isfinite(value):
-                raise StopConditionError(f"stop condition {shown(text)}: {shown(number)} is past the largest "
-                                         "number a column is compared with")
-            clause.append((column, symbol, value))
-            at += 3
-            if at == len(tokens):
-                clauses.append(clause)
-                return clauses
-            joiner = tokens[at][0]
-            if joiner == "or":
-                clauses.append(clause)
-                clause = []
-            elif joiner != "and":
-                raise StopConditionError(f"stop condition {shown(text)}: expected 'and' or 'or', "
-                                         f"found {shown(joiner)}")
-            at += 1
-
-    def __call__(self, sim):
-        last = last_statistics(sim)
-        if last is None:
-            return False
-        return any(all(OPERATORS[symbol](last[column], value) for column, symbol, value in clause)
-                   for clause in self.clauses)
-
-    def __repr__(self):
-        return f"StopCondition({self.text!r})"
+__all__ = [
+    "NAMED_MEASURES",
+    "OPERATORS",
+    "SHOWN_TEXT",
+    "MeasureError",
+    "PatternsWith",
+    "StopCondition",
+    "StopConditionError",
+    "check_every",
+    "check_functions",
+    "check_track_threshold",
+    "function_name",
+    "measure_table",
+    "named_measures",
+    "patterns",
+    "patterns_with",
+    "step_measured",
+]
 
 
-def last_statistics(sim):
-    """The statistics of the step just completed, as {column: value}; None before the first step."""
-    return sim._run.last_statistics()
+def function_name(function: Callable[..., Any]) -> str:
+    """How an error names a measure or a stop condition.
 
+    Parameters
+    ----------
+    function : callable
+        A measure or a stop condition.
 
-def function_name(function):
-    """How an error names a measure or a stop condition."""
+    Returns
+    -------
+    str
+        Its qualified name, or its repr.
+
+    Examples
+    --------
+    >>> function_name(StopCondition("agents > 3"))
+    "StopCondition('agents > 3')"
+    """
     if isinstance(function, StopCondition):
-        return f"StopCondition({shown(function.text)})"
+        return f"StopCondition({_shown(function.text)})"
     return getattr(function, "__qualname__", None) or getattr(function, "__name__", None) or repr(function)
 
 
-def patterns(sim):
-    """The pattern measures of the run as it stands (``Simulation.patterns()``), as a
-    measure: ``sim.run(measures=landuse.patterns)``, ``landuse.sweep(..., measures=landuse.patterns)``."""
-    return sim.patterns()
-
-
-class PatternsWith:
-    """``patterns`` at a track threshold of one's own; picklable, so it travels to a
-    sweep's workers, and named by its threshold in errors and journals."""
-
-    def __init__(self, track_threshold):
-        self.track_threshold = check_track_threshold(track_threshold)
-
-    def __call__(self, sim):
-        return sim.patterns(self.track_threshold)
-
-    def __repr__(self):
-        return f"patterns_with(track_threshold={self.track_threshold!r})"
-
-
-def patterns_with(track_threshold=DEFAULT_TRACK_THRESHOLD):
-    """The measure ``patterns`` with cells counted as tracks from an all-tracks value
-    of ``track_threshold`` (the runner's ``--track-threshold``)."""
-    return PatternsWith(track_threshold)
-
-
-def check_track_threshold(value):
-    if isinstance(value, bool) or not isinstance(value, numbers.Real) or not np.isfinite(float(value)):
-        raise ValueError(f"track_threshold takes a finite number, not {value!r}")
-    return float(value)
-
-
-# The measures a sweep file may name, by name.
-NAMED_MEASURES = {"patterns": patterns}
-
-
-def named_measures(names, track_threshold=None):
-    """The measure the names of ``NAMED_MEASURES`` make together (None for no
-    names); ``track_threshold`` is that of ``patterns``. An unknown name raises
-    ``ValueError`` listing the known ones."""
-    if isinstance(names, str) or not isinstance(names, (list, tuple)) or not all(isinstance(n, str) for n in names):
-        raise ValueError(f"measures takes a list of measure names ({', '.join(NAMED_MEASURES)}), not {names!r}")
-    unknown = [name for name in names if name not in NAMED_MEASURES]
-    if unknown:
-        raise ValueError(f"{', '.join(map(repr, unknown))}: no measure of that name "
-                         f"(known: {', '.join(NAMED_MEASURES)})")
-    if len(set(names)) != len(names):
-        raise ValueError(f"measures {names!r}: a name given twice")
-    if track_threshold is not None and "patterns" not in names:
-        raise ValueError("track_threshold is a setting of the measure patterns, which measures does not name")
-    if not names:
-        return None
-    # One name is all there is to name so far: patterns.
-    return patterns if track_threshold is None else patterns_with(track_threshold)
-
-
-class MeasureError(Exception):
+class MeasureError(LanduseError):
     """A measure or a stop condition that raised or returned what a table cannot hold."""
 
 
@@ -196,34 +99,58 @@ def _plain_value(name, value, function):
         value = value.item()
     if value is None or isinstance(value, (bool, numbers.Real, str)):
         return value
-    raise MeasureError(f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
-                       "not a number, a text or a boolean")
+    raise MeasureError(
+        f"{function_name(function)}: the measure {name!r} is a {type(value).__name__}, "
+        "not a number, a text or a boolean"
+    )
 
 
-def measure_column(values):
+def _measure_column(values):
     """A measure's column (a list, None where not measured) as numbers where every
     value is one (as pandas' to_numeric reads them), else as objects. Plain ints and
     floats, the common case, are read without pandas: its cost per call would make a
     measure of many columns slow to tabulate."""
     kinds = {type(value) for value in values}
-    if kinds == {int} and all(-2**63 <= value < 2**63 for value in values):
+    if kinds == {int} and all(-(2**63) <= value < 2**63 for value in values):
         return np.array(values, dtype=np.int64)
     if (kinds and kinds <= {float, type(None)}) or (
-            kinds == {int, type(None)} and all(value is None or -2**53 <= value <= 2**53 for value in values)):
+        kinds == {int, type(None)} and all(value is None or -(2**53) <= value <= 2**53 for value in values)
+    ):
         return np.array([np.nan if value is None else value for value in values], dtype=np.float64)
     column = pd.Series(values, dtype="object")
     numeric = pd.to_numeric(column, errors="coerce")
     return numeric if numeric.notna().sum() == column.notna().sum() else column
 
 
-def measure_table(rows, names, index=None):
+def measure_table(rows: list[dict[str, Any]], names: list[str], index: pd.Index | None = None) -> pd.DataFrame:
     """The measures' columns of a table, all at once: ``rows`` holds each row's
-    {name: value}, ``names`` the columns in order."""
-    return pd.DataFrame({name: measure_column([row.get(name) for row in rows]) for name in names}, index=index,
-                        columns=list(names))
+    {name: value}, ``names`` the columns in order.
+
+    Parameters
+    ----------
+    rows : list of dict
+        Each row's measures by name ({} for a row not measured).
+    names : list of str
+        The columns, in order.
+    index : pandas.Index, optional
+        The table's index.
+
+    Returns
+    -------
+    pandas.DataFrame
+        A column per name, as numbers where every value is one.
+
+    Examples
+    --------
+    >>> measure_table([{"a": 1}, {}], ["a"])["a"].tolist()
+    [1.0, nan]
+    """
+    return pd.DataFrame(
+        {name: _measure_column([row.get(name) for row in rows]) for name in names}, index=index, columns=list(names)
+    )
 
 
-def evaluate(measures, sim, reserved):
+def _evaluate(measures, sim, reserved):
     """The measures' values at this step: {column: value}."""
     try:
         values = measures(sim)
@@ -234,42 +161,135 @@ def evaluate(measures, sim, reserved):
     plain = {}
     for name, value in values.items():
         if not isinstance(name, str) or name in reserved:
-            raise MeasureError(f"{function_name(measures)}: {name!r} cannot be a measure's column "
-                               "(it is a column of the table already)" if isinstance(name, str)
-                               else f"{function_name(measures)}: a measure's name is a text, not {name!r}")
+            raise MeasureError(
+                f"{function_name(measures)}: {name!r} cannot be a measure's column "
+                "(it is a column of the table already)"
+                if isinstance(name, str)
+                else f"{function_name(measures)}: a measure's name is a text, not {name!r}"
+            )
         plain[name] = _plain_value(name, value, measures)
     return plain
 
 
-def should_stop(stop_when, sim):
+def _should_stop(stop_when, sim):
     try:
         return bool(stop_when(sim))
     except Exception as e:
         raise MeasureError(f"{function_name(stop_when)} raised {type(e).__name__}: {e}") from None
 
 
-def check_every(every):
+def check_every(every: int) -> int:
+    """An evaluation interval, checked.
+
+    Parameters
+    ----------
+    every : int
+        How often measures are evaluated.
+
+    Returns
+    -------
+    int
+        ``every`` as an int.
+
+    Raises
+    ------
+    LanduseValueError
+        Anything but a whole number of 1 or more.
+
+    Examples
+    --------
+    >>> check_every(5)
+    5
+    """
     if isinstance(every, bool) or not isinstance(every, numbers.Integral) or every < 1:
-        raise ValueError(f"every takes a whole number of 1 or more, not {every!r}")
+        raise LanduseValueError(f"every takes a whole number of 1 or more, not {every!r}")
     return int(every)
 
 
-def check_functions(measures, stop_when):
+def check_functions(
+    measures: Callable[[Simulation], dict] | None, stop_when: Callable[[Simulation], bool] | str | None
+) -> tuple[Callable[[Simulation], dict] | None, Callable[[Simulation], bool] | None]:
+    """A measure and a stop condition, checked.
+
+    Parameters
+    ----------
+    measures : callable or None
+        ``f(sim) -> dict``.
+    stop_when : callable, str or None
+        ``g(sim) -> bool``, or a condition's text.
+
+    Returns
+    -------
+    tuple
+        The measures and the stop condition, a text made a ``StopCondition``.
+
+    Raises
+    ------
+    LanduseTypeError
+        Either one not callable.
+    StopConditionError
+        A condition's text the grammar does not take.
+
+    Examples
+    --------
+    >>> check_functions(None, "agents > 3")
+    (None, StopCondition('agents > 3'))
+    """
     if measures is not None and not callable(measures):
-        raise TypeError(f"measures takes a function sim -> dict, not {measures!r}")
+        raise LanduseTypeError(f"measures takes a function sim -> dict, not {measures!r}")
     if isinstance(stop_when, str):
         stop_when = StopCondition(stop_when)
     if stop_when is not None and not callable(stop_when):
-        raise TypeError(f"stop_when takes a function sim -> bool or a condition's text, not {stop_when!r}")
+        raise LanduseTypeError(f"stop_when takes a function sim -> bool or a condition's text, not {stop_when!r}")
     return measures, stop_when
 
 
-def step_measured(sim, steps, measures=None, every=1, stop_when=None, reserved=()):
+def step_measured(
+    sim: Simulation,
+    steps: int,
+    *,
+    measures: Callable[[Simulation], dict] | None = None,
+    every: int = 1,
+    stop_when: Callable[[Simulation], bool] | None = None,
+    reserved: Collection[str] = (),
+) -> tuple[dict[int, dict[str, Any]], bool]:
     """Runs ``steps`` steps of sim, evaluating the measures and the stop condition
     after every ``every``-th step of the run (by its step count) and after the last
     step. Returns ({step: {column: value}}, stopped): the measures by step, and
     whether the stop condition ended the run. A measure or stop condition that
-    raises ends it with MeasureError; the steps run stay in sim.statistics."""
+    raises ends it with MeasureError; the steps run stay in sim.statistics.
+
+    Parameters
+    ----------
+    sim : Simulation
+        The run.
+    steps : int
+        Steps to run.
+    measures : callable, optional
+        ``f(sim) -> dict``.
+    every : int, default 1
+        How often (by the run's step count) both are evaluated.
+    stop_when : callable, optional
+        ``g(sim) -> bool``.
+    reserved : collection of str, default ()
+        Names a measure may not take.
+
+    Returns
+    -------
+    tuple of (dict, bool)
+        The measures by step, and whether the stop condition ended the run.
+
+    Raises
+    ------
+    MeasureError
+        A measure or stop condition that raised or returned what is no measure.
+
+    Examples
+    --------
+    >>> measured, stopped = step_measured(Simulation(Edit_size=10), 4, measures=lambda s: {"n": 1}, every=2)
+    >>> measured, stopped
+    ({2: {'n': 1}, 4: {'n': 1}}, False)
+    """
     measured, stopped = {}, False
     target = sim.step_count + steps
     while sim.step_count < target:
@@ -279,10 +299,10 @@ def step_measured(sim, steps, measures=None, every=1, stop_when=None, reserved=(
         due = sim.step_count % every == 0 or sim.step_count == target
         if not due:
             continue
-        if stop_when is not None and should_stop(stop_when, sim):
+        if stop_when is not None and _should_stop(stop_when, sim):
             stopped = True
         if measures is not None:
-            measured[sim.step_count] = evaluate(measures, sim, reserved)
+            measured[sim.step_count] = _evaluate(measures, sim, reserved)
         if stopped:
             break
     return measured, stopped

@@ -6,9 +6,23 @@ here). Values in labels and legends are shown to 3 significant figures.
     posterior_pairs(landuse.calibrate.abc(...), truth={"E_CProbab": 0.1})
 """
 
+from __future__ import annotations
+
+import os
+from typing import TYPE_CHECKING
+
 import numpy as np
 
 from .files import save_figure
+
+if TYPE_CHECKING:
+    import pandas as pd
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+
+    from .calibrate import ABCResult
+
+__all__ = ["morris", "morris_figure", "posterior_pairs", "save"]
 
 
 def _axes(ax):
@@ -19,14 +33,36 @@ def _axes(ax):
     return plt.figure(figsize=(6.5, 5)).add_subplot()
 
 
-def morris(frame, ax=None, title=None):
+def morris(frame: pd.DataFrame, ax: Axes | None = None, title: str | None = None) -> Axes:
     """mu* (with its bootstrap interval) against sigma, one labelled point per
     parameter; the line sigma = mu* parts effects mostly linear and additive
-    (below) from those that interact or bend (above)."""
+    (below) from those that interact or bend (above).
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+        The result of ``landuse.sensitivity.morris`` for one output.
+    ax : matplotlib.axes.Axes, optional
+        Where to draw; by default a new figure's axes.
+    title : str, optional
+        The axes' title.
+
+    Returns
+    -------
+    matplotlib.axes.Axes
+        The axes drawn on.
+
+    Examples
+    --------
+    >>> morris(landuse.sensitivity.morris(RANGES, "residential", trajectories=8))  # doctest: +SKIP
+    """
     ax = _axes(ax)
     mu_star, sigma = frame["mu_star"].to_numpy(float), frame["sigma"].to_numpy(float)
-    errors = np.clip(np.vstack([mu_star - frame["mu_star_low"].to_numpy(float),
-                                frame["mu_star_high"].to_numpy(float) - mu_star]), 0, None)
+    errors = np.clip(
+        np.vstack([mu_star - frame["mu_star_low"].to_numpy(float), frame["mu_star_high"].to_numpy(float) - mu_star]),
+        0,
+        None,
+    )
     level = frame.attrs.get("confidence", 0.95)
     ax.errorbar(mu_star, sigma, xerr=errors, fmt="o", capsize=3, label=f"\u03bc* with its {level:.0%} interval")
     top = max(np.nanmax(frame["mu_star_high"].to_numpy(float)), np.nanmax(sigma), 1e-12) * 1.1
@@ -53,16 +89,36 @@ def _labels(ax, names, xs, ys, size=9):
         px, py = to_pixels((xs[k], ys[k]))
         width, height = 0.62 * size * len(names[k]), 1.25 * size
         lift = 0.3 * size
-        while any(abs(px - qx) < (width + qw) / 2 and abs(py + lift - qy) < height
-                  for qx, qy, qw in placed):
+        while any(abs(px - qx) < (width + qw) / 2 and abs(py + lift - qy) < height for qx, qy, qw in placed):
             lift += height
         placed.append((px, py + lift, width))
-        ax.annotate(names[k], (xs[k], ys[k]), xytext=(4, lift), textcoords="offset pixels", fontsize=size,
-                    arrowprops=dict(arrowstyle="-", color="0.35", linewidth=0.7) if lift > 0.3 * size else None)
+        ax.annotate(
+            names[k],
+            (xs[k], ys[k]),
+            xytext=(4, lift),
+            textcoords="offset pixels",
+            fontsize=size,
+            arrowprops=dict(arrowstyle="-", color="0.35", linewidth=0.7) if lift > 0.3 * size else None,
+        )
 
 
-def morris_figure(frame):
-    """One ``morris`` axes per output of a screening of several outputs."""
+def morris_figure(frame: pd.DataFrame) -> Figure:
+    """One ``morris`` axes per output of a screening of several outputs.
+
+    Parameters
+    ----------
+    frame : pandas.DataFrame
+        The result of ``landuse.sensitivity.morris`` for a list of outputs.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure.
+
+    Examples
+    --------
+    >>> morris_figure(landuse.sensitivity.morris(RANGES, OUTPUTS, trajectories=8))  # doctest: +SKIP
+    """
     import matplotlib.pyplot as plt
 
     outputs = list(dict.fromkeys(frame.index.get_level_values(0))) if frame.index.nlevels > 1 else [None]
@@ -85,12 +141,31 @@ def _log_ticks(axis, set_scale, low, high):
     axis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.3g}"))
 
 
-def posterior_pairs(result, truth=None, level=0.9):
+def posterior_pairs(result: ABCResult, truth: dict[str, float] | None = None, level: float = 0.9) -> Figure:
     """An ABC result's posterior as pairs: on the diagonal each parameter's
     weighted histogram against the prior (flat on the axis' scale), elsewhere the
     particles (area by weight) over round 0's, drawn from the prior; the truth,
     when known, in red.
-    Log-uniform ranges are drawn on log axes."""
+    Log-uniform ranges are drawn on log axes.
+
+    Parameters
+    ----------
+    result : ABCResult
+        A calibration's outcome.
+    truth : dict of str to float, optional
+        The true values, where known, drawn as lines.
+    level : float, default 0.9
+        The credible intervals' level.
+
+    Returns
+    -------
+    matplotlib.figure.Figure
+        The figure.
+
+    Examples
+    --------
+    >>> posterior_pairs(landuse.calibrate.abc(RANGES, TARGETS), truth={"E_CProbab": 0.1})  # doctest: +SKIP
+    """
     import matplotlib.pyplot as plt
 
     names, logs = result.prior.names, result.prior.log
@@ -103,28 +178,53 @@ def posterior_pairs(result, truth=None, level=0.9):
     for i, y_name in enumerate(names):
         for j, x_name in enumerate(names):
             ax = axes[i, j]
-            low, high = np.exp(result.prior.low[j]) if logs[j] else result.prior.low[j], \
-                np.exp(result.prior.high[j]) if logs[j] else result.prior.high[j]
+            low, high = (
+                np.exp(result.prior.low[j]) if logs[j] else result.prior.low[j],
+                np.exp(result.prior.high[j]) if logs[j] else result.prior.high[j],
+            )
             if i == j:
                 # Bins of equal width on the axis' scale, where the prior is flat: each holds 1/20 of it.
                 bins = np.geomspace(low, high, 21) if logs[j] else np.linspace(low, high, 21)
-                ax.hist(posterior[x_name], bins=bins, weights=weights / weights.sum(), alpha=0.7,
-                        color="tab:blue", label="posterior")
+                ax.hist(
+                    posterior[x_name],
+                    bins=bins,
+                    weights=weights / weights.sum(),
+                    alpha=0.7,
+                    color="tab:blue",
+                    label="posterior",
+                )
                 ax.axhline(1 / 20, color="0.4", linestyle="--", label="prior")
                 row = interval.loc[x_name]
-                ax.axvspan(row["low"], row["high"], color="tab:blue", alpha=0.12,
-                           label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}")
+                ax.axvspan(
+                    row["low"],
+                    row["high"],
+                    color="tab:blue",
+                    alpha=0.12,
+                    label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}",
+                )
                 if truth and x_name in truth:
                     ax.axvline(truth[x_name], color="red", label=f"truth {truth[x_name]:.3g}")
                 ax.set_ylabel("share of the weight per bin")
                 ax.legend(fontsize="x-small")
             elif i > j:
                 ax.scatter(prior[x_name], prior[y_name], s=6, color="0.6", label="prior sample (round 0)")
-                ax.scatter(posterior[x_name], posterior[y_name], s=8 + 120 * weights / weights.max(),
-                           alpha=0.6, color="tab:blue", label="posterior (area by weight)")
+                ax.scatter(
+                    posterior[x_name],
+                    posterior[y_name],
+                    s=8 + 120 * weights / weights.max(),
+                    alpha=0.6,
+                    color="tab:blue",
+                    label="posterior (area by weight)",
+                )
                 if truth and x_name in truth and y_name in truth:
-                    ax.plot(truth[x_name], truth[y_name], "*", color="red", markersize=14,
-                            label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})")
+                    ax.plot(
+                        truth[x_name],
+                        truth[y_name],
+                        "*",
+                        color="red",
+                        markersize=14,
+                        label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})",
+                    )
                 ax.set_ylabel(y_name)
                 if logs[i]:
                     _log_ticks(ax.yaxis, ax.set_yscale, np.exp(result.prior.low[i]), np.exp(result.prior.high[i]))
@@ -137,19 +237,43 @@ def posterior_pairs(result, truth=None, level=0.9):
             ax.set_xlim(low, high)
             ax.set_xlabel(x_name)
     runs_done = len(runs)
-    figure.suptitle(f"ABC posterior: {len(posterior)} particles after {result.rounds_done} rounds, "
-                    f"{runs_done} runs, tolerance {result.tolerances[-1]:.3g}", fontsize="medium")
+    figure.suptitle(
+        f"ABC posterior: {len(posterior)} particles after {result.rounds_done} rounds, "
+        f"{runs_done} runs, tolerance {result.tolerances[-1]:.3g}",
+        fontsize="medium",
+    )
     figure.tight_layout()
     return figure
 
 
-def save(figure, path, dpi=100):
-    """Writes the figure as a PNG and closes it; its path."""
+def save(figure: Figure, path: str | os.PathLike[str], dpi: int = 100) -> str | os.PathLike[str]:
+    """Writes the figure as a PNG and closes it; its path.
+
+    Parameters
+    ----------
+    figure : matplotlib.figure.Figure
+        The figure.
+    path : str or os.PathLike
+        The PNG file.
+    dpi : int, default 100
+        Its resolution.
+
+    Returns
+    -------
+    str or os.PathLike
+        ``path``.
+
+    Raises
+    ------
+    OSError
+        The file could not be written.
+
+    Examples
+    --------
+    >>> save(morris_figure(effects), "morris.png")  # doctest: +SKIP
+    """
     import matplotlib.pyplot as plt
 
     save_figure(figure, path, dpi=dpi)
     plt.close(figure)
     return path
-
-
-__all__ = ["morris", "morris_figure", "posterior_pairs", "save"]

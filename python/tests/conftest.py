@@ -60,9 +60,9 @@ def scene_controls(arguments):
 @pytest.fixture(scope="module")
 def client():
     """A local cluster of two workers for a test module's sweeps."""
-    from landuse import sweeps
+    from landuse.sweep import clusters
 
-    client, cluster = sweeps.local_client(2)
+    client, cluster = clusters.local_client(2)
     yield client
     client.close()
     cluster.close()

@@ -48,7 +48,7 @@ def blocks(text):
         while before >= 0 and not lines[before].strip():
             before -= 1
         marker = MARKER.match(lines[before]) if before >= 0 else None
-        code = "\n".join(lines[start + 1:end]) + "\n"
+        code = "\n".join(lines[start + 1 : end]) + "\n"
         found.append((start + 1, language, code, marker and marker.group(1), marker and marker.group(2)))
         i = end + 1
     return found

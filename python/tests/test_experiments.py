@@ -11,7 +11,7 @@ import pytest
 
 import landuse
 from landuse import designs, sensitivity
-from landuse.sweep_cli import main
+from landuse.sweep.cli import main
 
 PACKAGE_PARENT = os.path.dirname(os.path.dirname(landuse.__file__))
 
@@ -37,16 +37,32 @@ def test_measures_and_stop_conditions_in_a_run_and_in_a_sweep(client):
 
     # The sweep gives each run the rows a run of its own gives, and keep="final" only the last.
     parameters = {"Edit_size": 10, "E_crAgs": [1, 3]}
-    every = landuse.sweep(parameters, steps=30, client=client, progress=False, measures=homes, every=7,
-                          stop_when=lambda s: s.statistics["agents"].iloc[-1] >= 60)
+    every = landuse.sweep(
+        parameters,
+        steps=30,
+        client=client,
+        progress=False,
+        measures=homes,
+        every=7,
+        stop_when=lambda s: s.statistics["agents"].iloc[-1] >= 60,
+    )
     for run, rows in every.groupby("run"):
         alone = landuse.Simulation(Edit_size=10, E_crAgs=[1, 3][run]).run(
-            30, measures=homes, every=7, stop_when=lambda s: s.statistics["agents"].iloc[-1] >= 60)
+            30, measures=homes, every=7, stop_when=lambda s: s.statistics["agents"].iloc[-1] >= 60
+        )
         assert list(rows["homes"].fillna(-1)) == list(alone["homes"].fillna(-1))
         assert list(rows["stopped"]) == list(alone["stopped"]) and list(rows["label"]) == list(alone["label"])
     assert every.groupby("run")["step"].max().tolist() == [30, 21]
-    final = landuse.sweep(parameters, steps=30, client=client, progress=False, measures=homes, every=7,
-                          stop_when="agents >= 60", keep="final")
+    final = landuse.sweep(
+        parameters,
+        steps=30,
+        client=client,
+        progress=False,
+        measures=homes,
+        every=7,
+        stop_when="agents >= 60",
+        keep="final",
+    )
     assert final[["run", "step", "homes", "stopped"]].values.tolist() == [[0, 30, 30, False], [1, 21, 63, True]]
 
     # A measure that raises, or returns what no column holds, is its run's error row.
@@ -59,7 +75,7 @@ def test_measures_and_stop_conditions_in_a_run_and_in_a_sweep(client):
         landuse.Simulation(Edit_size=10).run(2, measures=lambda s: {"homes": [1, 2]})
 
 
-@pytest.mark.parametrize("make", [designs.latin_hypercube, designs.sobol, designs.random])
+@pytest.mark.parametrize("make", [designs.latin_hypercube, designs.sobol_design, designs.random])
 def test_designs_keep_to_their_ranges_and_record_their_coordinates(make):
     ranges = {"E_CProbab": (0.01, 0.5), "E_crAgs": (1, 10, int), "rb_rulette": [0, 1], "Edit_size": (10, 10, int)}
     design = make(ranges, 16, seed=4)
@@ -102,15 +118,16 @@ def test_jansen_estimators_hold_the_ishigami_indices_within_their_intervals():
     design = sensitivity.saltelli_design(ranges, n, seed=3)
     assert len(design) == n * 5
     f = ishigami(np.array([[p["x1"], p["x2"], p["x3"]] for p in design]))
-    indices = sensitivity.sobol_indices(f[:n], f[n:2 * n], f[2 * n:].reshape(3, n), list(ranges), bootstrap=500,
-                                        seed=3)
+    indices = sensitivity.sobol_indices(
+        f[:n], f[n : 2 * n], f[2 * n :].reshape(3, n), list(ranges), bootstrap=500, seed=3
+    )
     for name, true in (("S1", [0.314, 0.442, 0.0]), ("ST", [0.558, 0.442, 0.244])):
         assert (indices[f"{name}_low"] <= true).all() and (np.array(true) <= indices[f"{name}_high"]).all(), indices
         assert np.allclose(indices[name], true, atol=0.03)
 
 
 ISHIGAMI_RANGES = {"x1": (-np.pi, np.pi), "x2": (-np.pi, np.pi), "x3": (-np.pi, np.pi)}
-ISHIGAMI_VARIANCE = 7 ** 2 / 8 + 0.1 * np.pi ** 4 / 5 + 0.1 ** 2 * np.pi ** 8 / 18 + 0.5
+ISHIGAMI_VARIANCE = 7**2 / 8 + 0.1 * np.pi**4 / 5 + 0.1**2 * np.pi**8 / 18 + 0.5
 ISHIGAMI_FIRST, ISHIGAMI_TOTAL = np.array([0.314, 0.442, 0.0]), np.array([0.558, 0.442, 0.244])
 
 
@@ -118,7 +135,7 @@ def noisy_runs(function, ranges, n, replicates, noise_variance, noise, seed=3):
     """The runs' outputs of a seeded Saltelli design of a function plus Gaussian noise:
     "seed" noise depends on the replicate index alone (as a seed's draws would),
     "fresh" noise differs in every run."""
-    design = sensitivity.seeded_saltelli_design(ranges, n, replicates, seed=seed)
+    design = sensitivity.seeded_saltelli_design(ranges, n, replicates=replicates, seed=seed)
     x = np.array([[point[name] for name in ranges] for point in design])
     indices = np.array(design.first_replicates)[:, None] + np.arange(replicates)
     if noise == "seed":
@@ -129,8 +146,10 @@ def noisy_runs(function, ranges, n, replicates, noise_variance, noise, seed=3):
     return sensitivity.split_runs(y.ravel(), n, len(ranges), replicates)
 
 
-@pytest.mark.parametrize("noise, estimator, replicates", [("seed", "saltelli", 2), ("fresh", "saltelli", 2),
-                                                          ("seed", "jansen", 3), ("fresh", "jansen", 2)])
+@pytest.mark.parametrize(
+    "noise, estimator, replicates",
+    [("seed", "saltelli", 2), ("fresh", "saltelli", 2), ("seed", "jansen", 3), ("fresh", "jansen", 2)],
+)
 def test_chance_is_told_from_cause_on_ishigami_plus_noise(noise, estimator, replicates):
     """Ishigami (a = 7, b = 0.1, variance V) plus noise of variance 4: the chance
     share and the seed's total index are 4 / (V + 4); the replicate mean's indices
@@ -139,8 +158,13 @@ def test_chance_is_told_from_cause_on_ishigami_plus_noise(noise, estimator, repl
     its own. x3's total is then below the seed's, and flagged."""
     s2, n = 4.0, 1024
     chance = s2 / (ISHIGAMI_VARIANCE + s2)
-    frame = sensitivity.replicated_indices(*noisy_runs(ishigami, ISHIGAMI_RANGES, n, replicates, s2, noise),
-                                           list(ISHIGAMI_RANGES), bootstrap=300, seed=1, estimator=estimator)
+    frame = sensitivity.replicated_indices(
+        *noisy_runs(ishigami, ISHIGAMI_RANGES, n, replicates, s2, noise),
+        list(ISHIGAMI_RANGES),
+        bootstrap=300,
+        seed=1,
+        estimator=estimator,
+    )
     share, seed = frame.attrs["chance"], frame.attrs["seed"]
     assert share["low"] <= chance <= share["high"] and abs(share["share"] - chance) < 0.03
     assert seed["ST_low"] <= chance <= seed["ST_high"] and abs(seed["ST"] - chance) < 0.03
@@ -157,8 +181,12 @@ def test_a_total_a_little_above_the_seeds_is_flagged_until_its_interval_clears_i
     0.055, is above the seed's, 0.041, but at n = 64 their difference's interval
     reaches 0."""
     ranges = {"x1": (0, 1), "x2": (0, 1)}
-    frame = sensitivity.replicated_indices(*noisy_runs(lambda x: 2 * x[:, 0] + x[:, 1] / 2, ranges, n, 2, 0.015,
-                                                       "seed"), list(ranges), bootstrap=300, seed=1)
+    frame = sensitivity.replicated_indices(
+        *noisy_runs(lambda x: 2 * x[:, 0] + x[:, 1] / 2, ranges, n, 2, 0.015, "seed"),
+        list(ranges),
+        bootstrap=300,
+        seed=1,
+    )
     assert frame.loc["x2", "ST_run"] > frame.attrs["seed"]["ST"] and list(frame["like_chance"]) == flagged
 
 
@@ -189,7 +217,7 @@ def test_convergence_from_nested_prefixes_of_one_design():
     The indices at every n = 2^k prefix, the largest equal to the whole design's,
     and their error falls as n grows."""
     ranges = {f"x{i}": (0, 1) for i in range(1, 6)}
-    first = np.array([1 / 3, 1 / 12, 1 / 3 / 5.5 ** 2, 1 / 3 / 100, 1 / 3 / 100 ** 2])
+    first = np.array([1 / 3, 1 / 12, 1 / 3 / 5.5**2, 1 / 3 / 100, 1 / 3 / 100**2])
     variance = np.prod(1 + first) - 1
     total = first * np.prod(1 + first) / (1 + first) / variance
     runs = noisy_runs(g_function, ranges, 512, 2, 0.0, "fresh")
@@ -199,31 +227,43 @@ def test_convergence_from_nested_prefixes_of_one_design():
     whole = sensitivity.replicated_indices(*runs, list(ranges), bootstrap=50, seed=1)
     last = table[(table["n"] == 512) & table["parameter"].isin(list(ranges))].set_index("parameter")
     assert np.allclose(last["ST"], whole["ST"]) and np.allclose(last["ST"], total, atol=0.05)
-    prefix = sensitivity.replicated_indices(*(part[..., :64, :] for part in runs), list(ranges), bootstrap=50,
-                                            seed=1)
+    prefix = sensitivity.replicated_indices(*(part[..., :64, :] for part in runs), list(ranges), bootstrap=50, seed=1)
     assert np.allclose(table[(table["n"] == 64) & table["parameter"].isin(list(ranges))]["ST"], prefix["ST"])
-    error = table[table["parameter"].isin(list(ranges))].assign(
-        error=lambda t: np.abs(t["ST"] - total[t["parameter"].str[1:].astype(int) - 1])).groupby("n")["error"].max()
+    error = (
+        table[table["parameter"].isin(list(ranges))]
+        .assign(error=lambda t: np.abs(t["ST"] - total[t["parameter"].str[1:].astype(int) - 1]))
+        .groupby("n")["error"]
+        .max()
+    )
     assert error[512] < error[8] / 3
 
 
-@pytest.mark.parametrize("spec, check", [
-    (("log", 0.9, 0.999), lambda v: np.isclose(np.median(v), np.sqrt(0.9 * 0.999), rtol=1e-3)),
-    (("log", 7, 700, designs.decay_of_half_life),
-     lambda v: np.isclose(np.median(np.log(0.5) / np.log(v)), 70, rtol=0.01)),
-    (("normal", 20, 10, 0, 60), lambda v: v.min() >= 0 and v.max() <= 60 and abs(v.mean() - 20.551) < 0.05),
-    (("uniform", 2, 4), lambda v: abs(np.median(v) - 3) < 0.01),
-    ((1, 3, int), lambda v: sorted(set(v)) == [1, 2, 3]),
-])
+@pytest.mark.parametrize(
+    "spec, check",
+    [
+        (("log", 0.9, 0.999), lambda v: np.isclose(np.median(v), np.sqrt(0.9 * 0.999), rtol=1e-3)),
+        (
+            ("log", 7, 700, designs.decay_of_half_life),
+            lambda v: np.isclose(np.median(np.log(0.5) / np.log(v)), 70, rtol=0.01),
+        ),
+        (("normal", 20, 10, 0, 60), lambda v: v.min() >= 0 and v.max() <= 60 and abs(v.mean() - 20.551) < 0.05),
+        (("uniform", 2, 4), lambda v: abs(np.median(v) - 3) < 0.01),
+        ((1, 3, int), lambda v: sorted(set(v)) == [1, 2, 3]),
+    ],
+)
 def test_non_uniform_ranges_map_alike_in_designs_and_grids(spec, check):
-    design = designs.sobol({"E_noise": spec} if spec[0] == "normal" else {"x": spec}, 1024, seed=2)
+    design = designs.sobol_design({"E_noise": spec} if spec[0] == "normal" else {"x": spec}, 1024, seed=2)
     name = design.names[0]
     values = np.array([point[name] for point in design])
     assert check(values) and design.coordinates.min() >= 0 and design.coordinates.max() < 1
     grid = designs.grid({name: spec if isinstance(spec[0], str) else ("int", 1, 3)}, levels=4)
     again = designs.from_unit_cube({name: spec}, grid.coordinates, "again")
-    assert [p[name] for p in grid] == [p[name] for p in again] and list(grid.coordinates[:, 0]) == \
-        [0.125, 0.375, 0.625, 0.875]
+    assert [p[name] for p in grid] == [p[name] for p in again] and list(grid.coordinates[:, 0]) == [
+        0.125,
+        0.375,
+        0.625,
+        0.875,
+    ]
 
 
 def made_table(values, steps=(1, 2, 3), stopped_after=None):
@@ -235,12 +275,24 @@ def made_table(values, steps=(1, 2, 3), stopped_after=None):
             if stopped_after is not None and replicate == 1 and step > stopped_after:
                 break
             row = dict.fromkeys(landuse.STATISTICS_COLUMNS, 0)
-            row.update(run=run, E_CProbab=value, replicate=replicate, seed=0, version="", draws=0, step=step,
-                       residential=residential * step, agents=residential * step, avg_travel=5, stopped=False,
-                       error="")
+            row.update(
+                run=run,
+                E_CProbab=value,
+                replicate=replicate,
+                seed=0,
+                version="",
+                draws=0,
+                step=step,
+                residential=residential * step,
+                agents=residential * step,
+                avg_travel=5,
+                stopped=False,
+                error="",
+            )
             rows.append(row)
-    return pd.DataFrame(rows)[["run", "E_CProbab", "replicate", "seed", "version", "draws",
-                               *landuse.STATISTICS_COLUMNS, "stopped", "error"]]
+    return pd.DataFrame(rows)[
+        ["run", "E_CProbab", "replicate", "seed", "version", "draws", *landuse.STATISTICS_COLUMNS, "stopped", "error"]
+    ]
 
 
 @pytest.mark.parametrize("case", ["legend", "band", "stopped", "many", "varying", "ticks"])
@@ -250,8 +302,10 @@ def test_plots_say_what_they_draw(case):
     matplotlib.use("Agg")
     from landuse import plot
 
-    two = made_table([(0.123456789, 0, 0), (0.123456789, 1, 10), (0.5, 0, 3), (0.5, 1, 4)],
-                     stopped_after=2 if case == "stopped" else None)
+    two = made_table(
+        [(0.123456789, 0, 0), (0.123456789, 1, 10), (0.5, 0, 3), (0.5, 1, 4)],
+        stopped_after=2 if case == "stopped" else None,
+    )
     if case == "legend":
         labels = [t.get_text() for t in plot.over_steps(two, "residential").get_legend().get_texts()]
         assert labels == ["E_CProbab=0.123", "E_CProbab=0.5"]
@@ -275,20 +329,32 @@ def test_plots_say_what_they_draw(case):
 
 
 def test_sobol_indices_of_the_model_and_their_plots(client, tmp_path):
-    indices = sensitivity.sobol({"E_crAgs": (1, 6, int), "E_noise": (0, 60)}, "residential at step 6", n=4,
-                                client=client, progress=False, controls={"Edit_size": 10}, bootstrap=50, steps=8,
-                                replicates=1, estimator="jansen")
+    indices = sensitivity.sobol_analysis(
+        {"E_crAgs": (1, 6, int), "E_noise": (0, 60)},
+        "residential at step 6",
+        n=4,
+        client=client,
+        progress=False,
+        controls={"Edit_size": 10},
+        bootstrap=50,
+        steps=8,
+        replicates=1,
+        estimator="jansen",
+    )
     table = indices.attrs["table"]
     # n (d + 3) points, the seed's block among them; only the output's step of each run kept.
     assert list(indices.index) == ["E_crAgs", "E_noise"] and table["run"].nunique() == 20 and len(table) == 20
     assert (table["step"] == 6).all() and table["replicate"].nunique() == 8
     assert table[["E_crAgs", "E_noise", "residential"]].corr().shape == (3, 3)  # swept controls are numbers
-    for output, steps, extra, message in (("residental at step 6", None, {}, "no statistics column"),
-                                          ("residential at step 6", 5, {}, "before step 6"),
-                                          ("track_share at step 6", 9, {"every": 4}, "never at step 6")):
+    for output, steps, extra, message in (
+        ("residental at step 6", None, {}, "no statistics column"),
+        ("residential at step 6", 5, {}, "before step 6"),
+        ("track_share at step 6", 9, {"every": 4}, "never at step 6"),
+    ):
         with pytest.raises(ValueError, match=message):  # refused before any run
-            sensitivity.sobol({"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client="tcp://nowhere:1",
-                              progress=False, **extra)
+            sensitivity.sobol_analysis(
+                {"E_crAgs": (1, 6, int)}, output, n=4, steps=steps, client="tcp://nowhere:1", progress=False, **extra
+            )
     # Growth adds E_crAgs homes a step, whatever the agents' return noise or the seed: f(B) equals
     # f(A_B) for E_crAgs, and f(A) equals f(A_B) for E_noise, exactly; no run differs by chance.
     assert indices.loc["E_crAgs", "S1"] == 1.0 and indices.loc["E_noise", "ST"] == 0.0
@@ -303,15 +369,20 @@ def test_sobol_indices_of_the_model_and_their_plots(client, tmp_path):
 
     plot.indices(indices).figure.savefig(tmp_path / "indices.png")
     paths = plot.write_sweep_plots(table, tmp_path / "sweep")
-    assert [os.path.basename(p) for p in paths][:3] == ["residential-over-steps.png", "residential-by-E_crAgs.png",
-                                                        "residential-by-E_noise.png"]
+    assert [os.path.basename(p) for p in paths][:3] == [
+        "residential-over-steps.png",
+        "residential-by-E_crAgs.png",
+        "residential-by-E_noise.png",
+    ]
     assert all(open(p, "rb").read(8) == b"\x89PNG\r\n\x1a\n" for p in [*paths, tmp_path / "indices.png"])
 
 
 def test_the_command_plots_a_design_and_landuse_does_without_matplotlib(tmp_path):
     sweep_file = tmp_path / "design.toml"
-    sweep_file.write_text('steps = 4\nkeep = "final"\n[design]\nkind = "latin_hypercube"\npoints = 3\nseed = 1\n'
-                          '[ranges]\nE_crAgs = [1, 4, "int"]\nEdit_size = [10, 10, "int"]\n')
+    sweep_file.write_text(
+        'steps = 4\nkeep = "final"\n[design]\nkind = "latin_hypercube"\npoints = 3\nseed = 1\n'
+        '[ranges]\nE_crAgs = [1, 4, "int"]\nEdit_size = [10, 10, "int"]\n'
+    )
     out = tmp_path / "out.csv"
     (tmp_path / "a-file").write_text("")
     with pytest.raises(SystemExit) as exited:  # before any run
@@ -321,8 +392,12 @@ def test_the_command_plots_a_design_and_landuse_does_without_matplotlib(tmp_path
     table = pd.read_csv(out)
     assert list(table["point"]) == [0, 1, 2] and (table["step"] == 4).all()
     assert (tmp_path / "p" / "residential-by-E_crAgs.png").exists()
-    plain = subprocess.run([sys.executable, "-c", "import sys, landuse; print('matplotlib' in sys.modules)"],
-                           capture_output=True, text=True, env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT))
+    plain = subprocess.run(
+        [sys.executable, "-c", "import sys, landuse; print('matplotlib' in sys.modules)"],
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+    )
     assert plain.stdout.strip() == "False", plain.stderr
 
 
@@ -342,8 +417,12 @@ def test_a_simulation_travels_to_a_worker_and_goes_on_there_as_here(client):
 def many_columns(sim):
     """A measure of many columns: whole numbers, reals with gaps, texts and numbers given as text."""
     step = sim.step_count
-    return {**{f"n{i}": i * step for i in range(150)}, **{f"r{i}": (i / 4 if step % 2 else None) for i in range(150)},
-            "text": f"s{step}", "as_text": str(step)}
+    return {
+        **{f"n{i}": i * step for i in range(150)},
+        **{f"r{i}": (i / 4 if step % 2 else None) for i in range(150)},
+        "text": f"s{step}",
+        "as_text": str(step),
+    }
 
 
 def test_a_measure_of_many_columns_is_tabulated_whole(client):
@@ -356,7 +435,7 @@ def test_a_measure_of_many_columns_is_tabulated_whole(client):
     for table in (alone, swept):
         columns = list(table.columns)
         after = columns.index("industry") + 1
-        assert columns[after:after + len(names) + 1] == [*names, "stopped"]
+        assert columns[after : after + len(names) + 1] == [*names, "stopped"]
         assert table["n7"].tolist() == [7, 14, 21] and table["n7"].dtype == np.int64
         assert table["r2"].tolist()[::2] == [0.5, 0.5] and table["r2"].isna().tolist() == [False, True, False]
         assert table["text"].tolist() == ["s1", "s2", "s3"] and table["as_text"].tolist() == [1, 2, 3]

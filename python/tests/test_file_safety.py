@@ -111,8 +111,14 @@ def test_dev_stdout_to_a_file_is_written_and_stays_a_link(state):
         out = pathlib.Path(folder) / "out.lus"
         with open(out, "wb") as stdout:
             os.fchmod(stdout.fileno(), 0o666)
-            done = subprocess.run([sys.executable, "-c", script], stdout=stdout, stderr=subprocess.PIPE,
-                                  env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT), preexec_fn=as_nobody, timeout=120)
+            done = subprocess.run(
+                [sys.executable, "-c", script],
+                stdout=stdout,
+                stderr=subprocess.PIPE,
+                env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
+                preexec_fn=as_nobody,
+                timeout=120,
+            )
         assert done.returncode == 0, done.stderr
         assert out.read_bytes() == state
     assert os.readlink("/dev/stdout") == link
@@ -130,13 +136,16 @@ def fifo(folder):
     return folder / "pipe"
 
 
-@pytest.mark.parametrize("make, message", [
-    (lambda folder: "/dev/zero", "is not a regular file"),
-    (fifo, "is not a regular file"),
-    (lambda folder: folder, "is a folder, not a run state"),
-    (sparse_over_the_limit, "is larger than 1024 MiB, too large for a run state"),
-    (lambda folder: "/proc/self/status", "changed while it was read"),  # said to be empty, yet has lines
-])
+@pytest.mark.parametrize(
+    "make, message",
+    [
+        (lambda folder: "/dev/zero", "is not a regular file"),
+        (fifo, "is not a regular file"),
+        (lambda folder: folder, "is a folder, not a run state"),
+        (sparse_over_the_limit, "is larger than 1024 MiB, too large for a run state"),
+        (lambda folder: "/proc/self/status", "changed while it was read"),  # said to be empty, yet has lines
+    ],
+)
 def test_load_refuses_what_is_no_run_state_file_before_reading_it(tmp_path, make, message):
     with fails_after(20), pytest.raises(landuse.RunStateError, match=message):
         landuse.Simulation.load(make(tmp_path))
@@ -169,12 +178,15 @@ def _writer_fails(file):
     raise OSError(errno.EIO, os.strerror(errno.EIO))
 
 
-@pytest.mark.parametrize("failing, error_number", [
-    ("write", errno.EIO),      # the caller's writer
-    ("fsync", errno.EIO),      # the sync to disk
-    ("close", errno.ENOSPC),   # the flush at the close (NFS says a disk is full only there)
-    ("replace", errno.EXDEV),  # the rename
-])
+@pytest.mark.parametrize(
+    "failing, error_number",
+    [
+        ("write", errno.EIO),  # the caller's writer
+        ("fsync", errno.EIO),  # the sync to disk
+        ("close", errno.ENOSPC),  # the flush at the close (NFS says a disk is full only there)
+        ("replace", errno.EXDEV),  # the rename
+    ],
+)
 def test_every_failure_reaches_the_caller_and_keeps_the_old_file(tmp_path, monkeypatch, failing, error_number):
     (tmp_path / "real.bin").write_bytes(b"old")
     (tmp_path / "name.bin").symlink_to("real.bin")
@@ -182,6 +194,7 @@ def test_every_failure_reaches_the_caller_and_keeps_the_old_file(tmp_path, monke
     if failing == "write":
         write = _writer_fails
     elif failing == "close":
+
         class FailsAtClose:
             def __init__(self, raw):
                 self.raw = raw

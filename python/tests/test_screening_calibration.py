@@ -14,7 +14,7 @@ def g_function(x, a=G_COEFFICIENTS):
 
 
 def screened(f, ranges, trajectories, levels=4, seed=1):
-    design = screening.morris_design(ranges, trajectories, levels, seed=seed)
+    design = screening.morris_design(ranges, trajectories, levels=levels, seed=seed)
     values = [f(np.array(list(point.values()), float)) for point in design]
     effects = screening.elementary_effects(design.coordinates, values, design.moved)
     return design, screening.morris_indices(effects, design.names, bootstrap=200, seed=seed)
@@ -34,10 +34,13 @@ def test_morris_ranks_the_g_function_by_its_coefficients(levels, trajectories):
     assert (frame["mu_star_low"] <= frame["mu_star"]).all() and (frame["mu_star"] <= frame["mu_star_high"]).all()
 
 
-@pytest.mark.parametrize("ranges, slopes", [
-    ({"a": (0.0, 1.0), "b": (0.0, 1.0)}, [3.0, -2.0]),
-    ({"a": (10.0, 12.0), "b": (-1.0, 3.0), "c": (0.0, 1.0)}, [1.5, -0.5, 0.0]),
-])
+@pytest.mark.parametrize(
+    "ranges, slopes",
+    [
+        ({"a": (0.0, 1.0), "b": (0.0, 1.0)}, [3.0, -2.0]),
+        ({"a": (10.0, 12.0), "b": (-1.0, 3.0), "c": (0.0, 1.0)}, [1.5, -0.5, 0.0]),
+    ],
+)
 def test_elementary_effects_of_a_linear_function_are_its_slopes_per_range(ranges, slopes):
     widths = np.array([high - low for low, high in ranges.values()])
     _, frame = screened(lambda x: float(np.dot(slopes, x)), ranges, trajectories=5)
@@ -53,8 +56,11 @@ def test_the_chosen_trajectories_are_spread_wider_than_random_sets():
     candidates = [screening._trajectory(4, 4, rng)[0] for _ in range(60)]
 
     def spread(indices):
-        return sum(screening.trajectory_distance(candidates[i], candidates[j])
-                   for n, i in enumerate(indices) for j in indices[n + 1:])
+        return sum(
+            screening.trajectory_distance(candidates[i], candidates[j])
+            for n, i in enumerate(indices)
+            for j in indices[n + 1 :]
+        )
 
     chosen = screening.spread_selection(candidates, 6)
     assert len(set(chosen)) == 6
@@ -65,7 +71,7 @@ def test_the_chosen_trajectories_are_spread_wider_than_random_sets():
 @pytest.mark.parametrize("levels", [3, 1, 0, 2.0, True])
 def test_morris_refuses_levels_that_make_no_symmetric_grid(levels):
     with pytest.raises(ValueError, match="levels"):
-        screening.morris_design({"a": (0.0, 1.0)}, 2, levels)
+        screening.morris_design({"a": (0.0, 1.0)}, 2, levels=levels)
 
 
 # A toy simulator whose posterior is known: under flat priors wide enough, each
@@ -87,8 +93,7 @@ def test_abc_recovers_the_truth_of_a_toy_simulator_in_most_repeats():
     truth = {"a": 4.0, "b": 2.0}
     held, widths = 0, []
     for repeat in range(10):
-        result = calibrate.abc(TOY_RANGES, observed(truth, repeat), population=60, rounds=6, simulate=toy,
-                               seed=repeat)
+        result = calibrate.abc(TOY_RANGES, observed(truth, repeat), population=60, rounds=6, simulate=toy, seed=repeat)
         interval = result.interval(0.9)
         held += all(interval.loc[name, "low"] <= truth[name] <= interval.loc[name, "high"] for name in truth)
         widths.append(interval.loc["a", "high"] - interval.loc["a", "low"])
@@ -98,28 +103,34 @@ def test_abc_recovers_the_truth_of_a_toy_simulator_in_most_repeats():
     assert 0.8 < np.mean(widths) / (2 * 1.645 * NOISE) < 1.4
 
 
-@pytest.mark.parametrize("proposals, particles, weights, expected", [
-    # One particle: the prior density (0.1 on a range of 10) over the kernel's density of the move.
-    ([[0.0]], [[0.0]], [1.0], 0.1 / norm.pdf(0)),
-    ([[1.0], [2.0]], [[0.0]], [1.0], [0.1 / norm.pdf(1), 0.1 / norm.pdf(2)]),
-    # Two particles: their kernels mixed by weight.
-    ([[1.0]], [[0.0], [2.0]], [0.25, 0.75], 0.1 / norm.pdf(1)),
-    ([[0.0]], [[0.0], [2.0]], [0.25, 0.75], 0.1 / (0.25 * norm.pdf(0) + 0.75 * norm.pdf(2))),
-    # Outside the prior's support: no weight.
-    ([[6.0]], [[4.0]], [1.0], 0.0),
-])
+@pytest.mark.parametrize(
+    "proposals, particles, weights, expected",
+    [
+        # One particle: the prior density (0.1 on a range of 10) over the kernel's density of the move.
+        ([[0.0]], [[0.0]], [1.0], 0.1 / norm.pdf(0)),
+        ([[1.0], [2.0]], [[0.0]], [1.0], [0.1 / norm.pdf(1), 0.1 / norm.pdf(2)]),
+        # Two particles: their kernels mixed by weight.
+        ([[1.0]], [[0.0], [2.0]], [0.25, 0.75], 0.1 / norm.pdf(1)),
+        ([[0.0]], [[0.0], [2.0]], [0.25, 0.75], 0.1 / (0.25 * norm.pdf(0) + 0.75 * norm.pdf(2))),
+        # Outside the prior's support: no weight.
+        ([[6.0]], [[4.0]], [1.0], 0.0),
+    ],
+)
 def test_importance_weights(proposals, particles, weights, expected):
     prior = calibrate.Prior({"x": (-5.0, 5.0)})
     got = calibrate.importance_weights(proposals, particles, weights, norm(0, 1), prior.density)
     assert np.allclose(got, expected)
 
 
-@pytest.mark.parametrize("values, weights, q, expected", [
-    ([1, 2, 3, 4], [1, 1, 1, 1], 0.5, 2.5),
-    ([4, 1, 3, 2], [0, 1, 0, 1], 0.5, 1.5),
-    ([1, 2, 3], [1, 2, 1], 0.5, 2.0),
-    ([5.0], [1.0], 0.9, 5.0),
-])
+@pytest.mark.parametrize(
+    "values, weights, q, expected",
+    [
+        ([1, 2, 3, 4], [1, 1, 1, 1], 0.5, 2.5),
+        ([4, 1, 3, 2], [0, 1, 0, 1], 0.5, 1.5),
+        ([1, 2, 3], [1, 2, 1], 0.5, 2.0),
+        ([5.0], [1.0], 0.9, 5.0),
+    ],
+)
 def test_weighted_quantile(values, weights, q, expected):
     assert calibrate.weighted_quantile(values, weights, q) == pytest.approx(expected)
 
@@ -152,24 +163,30 @@ def test_abc_resumed_from_its_journal_gives_the_same_result(tmp_path):
         calibrate.abc(TOY_RANGES, targets, population=21, rounds=2, simulate=toy, journal=journal)
 
 
-@pytest.mark.parametrize("ranges, message", [
-    ({"a": (1.0, 1.0)}, "low < high"),
-    ({"a": ("log", 0.0, 1.0)}, "log scale"),
-    ({"a": (0, 1, 2)}, "an ABC range"),
-    ({"a": (0.5, 1, int)}, "whole-number bounds"),
-    ({}, "at least one range"),
-])
+@pytest.mark.parametrize(
+    "ranges, message",
+    [
+        ({"a": (1.0, 1.0)}, "low < high"),
+        ({"a": ("log", 0.0, 1.0)}, "log scale"),
+        ({"a": (0, 1, 2)}, "an ABC range"),
+        ({"a": (0.5, 1, int)}, "whole-number bounds"),
+        ({}, "at least one range"),
+    ],
+)
 def test_abc_refuses_ranges_it_has_no_prior_for(ranges, message):
     with pytest.raises(ValueError, match=message):
         calibrate.abc(ranges, {"y": 1.0}, simulate=toy)
 
 
-@pytest.mark.parametrize("simulated, scales", [
-    # The median absolute deviation as a normal sd, robust to one far value...
-    ([[1.0], [2.0], [3.0], [4.0], [100.0]], [1.482602218505602]),
-    # ...the sd where most values are equal, and 1 where all are.
-    ([[0.0, 5.0], [0.0, 5.0], [0.0, 5.0], [4.0, 5.0]], [2.0, 1.0]),
-])
+@pytest.mark.parametrize(
+    "simulated, scales",
+    [
+        # The median absolute deviation as a normal sd, robust to one far value...
+        ([[1.0], [2.0], [3.0], [4.0], [100.0]], [1.482602218505602]),
+        # ...the sd where most values are equal, and 1 where all are.
+        ([[0.0, 5.0], [0.0, 5.0], [0.0, 5.0], [4.0, 5.0]], [2.0, 1.0]),
+    ],
+)
 def test_each_target_is_scaled_by_the_spread_of_the_first_round(simulated, scales):
     assert np.allclose(calibrate._scales(np.array(simulated)), scales)
     distance = calibrate.distances(np.array(simulated), np.zeros(len(scales)), np.array(scales))

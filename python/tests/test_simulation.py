@@ -22,8 +22,9 @@ def test_every_recorded_scene_equals_the_runner_bit_for_bit(runner):
         sim.step(steps)
 
         pd.testing.assert_frame_equal(sim.statistics, expected["statistics"], check_dtype=False, check_exact=True)
-        pd.testing.assert_frame_equal(sim.agents().reset_index(), expected["agents"], check_dtype=False,
-                                      check_exact=True)
+        pd.testing.assert_frame_equal(
+            sim.agents().reset_index(), expected["agents"], check_dtype=False, check_exact=True
+        )
         cells = expected["cells"]
         rows, columns = cells["row"].to_numpy(), cells["column"].to_numpy()
         grids = sim.cells()
@@ -45,7 +46,14 @@ def test_the_default_run_to_its_stop_time_equals_the_runner(runner):
 
 def test_numbers_are_given_as_the_texts_that_convert_to_them():
     assert [landuse.control_text(v) for v in (0.1, 3, True, False, "0,1", np.float64(0.25), np.int32(7))] == [
-        "0.1", "3", "1", "0", "0,1", "0.25", "7"]
+        "0.1",
+        "3",
+        "1",
+        "0",
+        "0,1",
+        "0.25",
+        "7",
+    ]
     assert landuse.control_text(1e-300) == "1e-300"
     as_numbers = landuse.Simulation(Edit_size=10, E_CProbab=0.9, CB_migrate=True, E_decay=0.95, CB_decay=1)
     as_texts = landuse.Simulation(Edit_size="10", E_CProbab="0,9", CB_migrate="1", E_decay="0,95", CB_decay="1")
@@ -99,15 +107,16 @@ def test_a_seed_gives_the_runners_run_from_that_seed(runner):
         pytest.skip("this runner has no --seed")
     sim = landuse.Simulation(seed=seed, Edit_size=5)
     sim.step(40)
-    pd.testing.assert_frame_equal(sim.statistics, run_runner(runner, arguments)["statistics"], check_dtype=False,
-                                  check_exact=True)
+    pd.testing.assert_frame_equal(
+        sim.statistics, run_runner(runner, arguments)["statistics"], check_dtype=False, check_exact=True
+    )
 
 
 def test_set_runs_the_change_handler_and_the_run_goes_on():
     sim = landuse.Simulation(Edit_size=10)
     sim.set("Edit_size", 12)  # kept within 2..10 by its handler
-    sim.set("E_noise", "")    # an empty return noise becomes "0"
-    sim.set("E_stop", 25)     # the stop time follows the text
+    sim.set("E_noise", "")  # an empty return noise becomes "0"
+    sim.set("E_stop", 25)  # the stop time follows the text
     controls = sim.controls()
     assert (controls["Edit_size"], controls["E_noise"], controls["E_stop"]) == ("10", "0", "25")
     sim.set("rb_direct", 1)
@@ -130,9 +139,11 @@ def test_a_conversion_error_keeps_the_steps_before_it_and_the_run_can_go_on():
     sim.set("E_CProbab", "abc")
     with pytest.raises(landuse.ConversionError) as raised:
         sim.step(2)
-    assert str(raised.value) == "'abc' is not a valid floating point value"
+    # The message names the control, then gives the model's own words.
+    assert str(raised.value) == "E_CProbab: 'abc' is not a valid floating point value"
     assert raised.value.control == "E_CProbab"
-    assert isinstance(raised.value, ValueError)
+    assert raised.value.reason == "'abc' is not a valid floating point value"
+    assert isinstance(raised.value, ValueError) and isinstance(raised.value, landuse.LanduseError)
     assert len(sim.statistics) == 3
     sim.set("E_CProbab", "0,1")
     sim.step(2)
@@ -141,8 +152,26 @@ def test_a_conversion_error_keeps_the_steps_before_it_and_the_run_can_go_on():
 
 # Values no control converts or holds, for every kind of control; some arrive
 # through Python's own types. (An empty return noise becomes "0" by design.)
-HOSTILE = ["", " ", "abc", "-", "0x10", "nan", "inf", "1e400", "-1e400", "1,2,3", "1..2", "１", "1\x002", "\x00",
-           "é", "9" * 5000, float("nan"), float("inf")]
+HOSTILE = [
+    "",
+    " ",
+    "abc",
+    "-",
+    "0x10",
+    "nan",
+    "inf",
+    "1e400",
+    "-1e400",
+    "1,2,3",
+    "1..2",
+    "１",
+    "1\x002",
+    "\x00",
+    "é",
+    "9" * 5000,
+    float("nan"),
+    float("inf"),
+]
 # Beyond 32 bits: hostile to every control but the reals.
 TOO_LARGE = ["2147483648", 10**30, -(10**30)]
 
@@ -204,8 +233,9 @@ def test_one_simulation_shared_by_threads_takes_turns():
     run is the same as 30 steps made by one thread. In a process of its own, where
     a crash or a deadlock cannot take the tests with it."""
     for workers in ("1", "2"):
-        done = subprocess.run([sys.executable, "-c", SHARED_BY_THREADS, workers], capture_output=True, text=True,
-                              timeout=120)
+        done = subprocess.run(
+            [sys.executable, "-c", SHARED_BY_THREADS, workers], capture_output=True, text=True, timeout=120
+        )
         assert done.returncode == 0, (workers, done.stderr)
 
 
@@ -297,11 +327,20 @@ def test_each_statistics_column_has_one_type_wherever_it_is_read(runner, tmp_pat
         assert frame.dtypes.astype(str).to_dict() == numpy_types
     last = sim._run.last_statistics()
     assert {name: type(value).__name__ for name, value in last.items()} == {
-        name: ("int" if kind == "integer" else "float") for name, kind in kinds.items()}
+        name: ("int" if kind == "integer" else "float") for name, kind in kinds.items()
+    }
 
     layout = sweeps.TableLayout([])
-    record = {"run": 0, "values": [], "replicate": 0, "seed": 0, "version": landuse.__version__, "draws": 0,
-              "statistics": {name: sim.statistics[name].tolist() for name in kinds}, "error": ""}
+    record = {
+        "run": 0,
+        "values": [],
+        "replicate": 0,
+        "seed": 0,
+        "version": landuse.__version__,
+        "draws": 0,
+        "statistics": {name: sim.statistics[name].tolist() for name in kinds},
+        "error": "",
+    }
     for error in ("", "a run that failed"):
         frame = sweeps.run_frame(dict(record, error=error), layout)
         assert frame[list(kinds)].dtypes.astype(str).to_dict() == sweep_types
@@ -319,9 +358,11 @@ def test_land_use_columns_count_the_cells():
 def test_a_saved_run_goes_on_as_the_whole_run(tmp_path):
     """300 steps in one go equal 150 steps, saved, loaded (from a file, a pickle and
     a deep copy) and run 150 more: the states, statistics included, byte for byte."""
-    cases = [(0, {"Edit_size": 4}),
-             (landuse.replicate_seed(5), {"Edit_size": 5, "CB_migrate": 1, "rb_rulette": 1, "E_stop": 300}),
-             (7, {"Edit_size": 3, "CB_decay": 1, "rb_direct": 1, "CB_potField": 1})]
+    cases = [
+        (0, {"Edit_size": 4}),
+        (landuse.replicate_seed(5), {"Edit_size": 5, "CB_migrate": 1, "rb_rulette": 1, "E_stop": 300}),
+        (7, {"Edit_size": 3, "CB_decay": 1, "rb_direct": 1, "CB_potField": 1}),
+    ]
     for seed, controls in cases:
         whole = landuse.Simulation(seed, **controls)
         whole.step(300)
@@ -341,9 +382,14 @@ def test_damaged_states_are_refused_by_what_is_wrong(tmp_path):
     state = landuse.Simulation(Edit_size=10).state()
     other_version = state[:8] + (99).to_bytes(4, "little") + state[12:]
     flipped = state[:-5] + bytes([state[-5] ^ 1]) + state[-4:]
-    for damaged, reason in ((state[:-1], "ends early"), (state + b"\0", "follow its end"),
-                            (flipped, "checksum"), (other_version, "format version 99"),
-                            (b"step,agents\n1,2\n", "not a run state"), (b"", "not a run state")):
+    for damaged, reason in (
+        (state[:-1], "ends early"),
+        (state + b"\0", "follow its end"),
+        (flipped, "checksum"),
+        (other_version, "format version 99"),
+        (b"step,agents\n1,2\n", "not a run state"),
+        (b"", "not a run state"),
+    ):
         with pytest.raises(landuse.RunStateError, match=reason):
             landuse.Simulation.from_state(damaged)
     path = tmp_path / "kept.lus"
@@ -352,6 +398,8 @@ def test_damaged_states_are_refused_by_what_is_wrong(tmp_path):
         landuse.Simulation.from_state("a text")
     landuse.Simulation(Edit_size=10).save(path)
     assert landuse.Simulation.load(path).state() == state
+
+
 def test_picture_is_the_panel_and_its_png_the_runners_picture(runner, tmp_path):
     """The panel as RGB, indexed [y, x]: each cell's kind in its colour at the cell's
     corner pixel, the tracks in gray with pictures=True, white without; the PNG is the
@@ -360,8 +408,23 @@ def test_picture_is_the_panel_and_its_png_the_runners_picture(runner, tmp_path):
     sim.step(150)
     png = sim._repr_png_()
     assert png[:8] == b"\x89PNG\r\n\x1a\n"
-    subprocess.run([runner, "--steps", "150", "--set", "CB_showAg=1", "--stats", str(tmp_path / "stats.csv"),
-                    "--pictures-every", "150", "--pictures-dir", str(tmp_path)], check=True, timeout=300)
+    subprocess.run(
+        [
+            runner,
+            "--steps",
+            "150",
+            "--set",
+            "CB_showAg=1",
+            "--stats",
+            str(tmp_path / "stats.csv"),
+            "--pictures-every",
+            "150",
+            "--pictures-dir",
+            str(tmp_path),
+        ],
+        check=True,
+        timeout=300,
+    )
     assert (tmp_path / "picture-0000000150.png").read_bytes() == png
     with_agents = sim.picture()
 
@@ -406,18 +469,20 @@ def test_a_loaded_run_draws_what_the_whole_run_draws(tmp_path):
     drawn = landuse.Simulation.from_state(plain.state(), pictures=True)
     assert drawn._run.recording()
     # Drawn afresh: the tracks show in gray, where a run without a record shows white ground.
-    assert len(np.unique(drawn.picture().reshape(-1, 3), axis=0)) > len(np.unique(plain.picture().reshape(-1, 3), axis=0))
+    assert len(np.unique(drawn.picture().reshape(-1, 3), axis=0)) > len(
+        np.unique(plain.picture().reshape(-1, 3), axis=0)
+    )
 
 
 # (controls set after loading, steps given to run()): how many steps a run saved at
 # step 8 with stop time 8 takes, or None where no number can be decided.
 STEPS_CASES = [
-    ({}, None, 0),                       # at its stop time
-    ({"E_stop": 5}, None, 0),            # past it
-    ({"E_stop": 10}, None, 2),           # before it
-    ({"E_stop": 5}, 3, 3),               # a count given goes past the stop time
-    ({"E_stop": 0}, None, None),         # a stop time that never stops the run
-    ({}, 2**31 - 8, None),               # beyond the last step count
+    ({}, None, 0),  # at its stop time
+    ({"E_stop": 5}, None, 0),  # past it
+    ({"E_stop": 10}, None, 2),  # before it
+    ({"E_stop": 5}, 3, 3),  # a count given goes past the stop time
+    ({"E_stop": 0}, None, None),  # a stop time that never stops the run
+    ({}, 2**31 - 8, None),  # beyond the last step count
 ]
 
 

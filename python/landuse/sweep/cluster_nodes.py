@@ -5,22 +5,45 @@ the local cluster needs none, and a server that does not listen cannot be reache
 by anyone. Imported only when a local cluster starts (Dask is optional)."""
 
 import signal
+from typing import Any
 
 from distributed import Scheduler, Worker
+
+__all__ = [
+    "QuietScheduler",
+    "QuietWorker",
+    "QuietWorkerProcess",
+]
 
 
 class QuietScheduler(Scheduler):
     """A scheduler that never listens for HTTP."""
 
-    def start_http_server(self, routes, dashboard_address, default_port=0, ssl_options=None):
-        pass
+    def start_http_server(
+        self, routes: Any, dashboard_address: Any, default_port: int = 0, ssl_options: Any = None
+    ) -> None:
+        """Starts nothing: Dask's arguments are taken and ignored.
+
+        Parameters
+        ----------
+        routes, dashboard_address, default_port, ssl_options
+            As Dask passes them.
+        """
 
 
 class QuietWorker(Worker):
     """A worker that never listens for HTTP."""
 
-    def start_http_server(self, routes, dashboard_address, default_port=0, ssl_options=None):
-        pass
+    def start_http_server(
+        self, routes: Any, dashboard_address: Any, default_port: int = 0, ssl_options: Any = None
+    ) -> None:
+        """Starts nothing: Dask's arguments are taken and ignored.
+
+        Parameters
+        ----------
+        routes, dashboard_address, default_port, ssl_options
+            As Dask passes them.
+        """
 
 
 class QuietWorkerProcess(QuietWorker):
@@ -28,6 +51,6 @@ class QuietWorkerProcess(QuietWorker):
     terminal reaches the whole process group; the sweep's process stops the
     cluster, so the worker processes ignore it rather than print tracebacks."""
 
-    def __init__(self, *args, **kwargs):
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
         super().__init__(*args, **kwargs)

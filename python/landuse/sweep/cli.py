@@ -62,34 +62,89 @@ written; 130 interrupted by Ctrl-C, 143 by SIGTERM, 129 by SIGHUP (the journal
 keeps the finished runs).
 """
 
+from __future__ import annotations
+
 import argparse
 import os
 import signal
 import sys
 import tomllib
 import warnings
+from typing import TYPE_CHECKING, Any
 
 import pandas as pd
 
-from . import designs, sweeps
-from .local_cluster import default_workers
-from .files import write_atomically
-from .measures import named_measures
-from .sweep_journal import check_writable
+from .. import designs
+from .._core import __version__
+from ..errors import LanduseError
+from ..files import write_atomically
+from ..measures import named_measures
+from .clusters import CONNECT_TIMEOUT, check_scheduler_address, default_workers, quiet_local_client
+from .journal import check_writable
+from .points import RunPlan, SweepPoints, check_run_count
+from .running import check_journal, run_into_journal
+from .tables import TableLayout, write_journal_table
 
-KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when",
-              "measures", "track_threshold"}
+if TYPE_CHECKING:
+    from distributed.security import Security
+
+__all__ = [
+    "CANNOT_GO_ON",
+    "FAILED_RUNS",
+    "INTERRUPTED",
+    "JOURNAL_SUFFIX",
+    "KNOWN_KEYS",
+    "MISTAKE",
+    "TLS_OPTIONS",
+    "SweepFileError",
+    "main",
+    "read_sweep_file",
+    "tls_security",
+]
+
+KNOWN_KEYS = {
+    "replicates",
+    "steps",
+    "parameters",
+    "points",
+    "design",
+    "ranges",
+    "every",
+    "keep",
+    "stop_when",
+    "measures",
+    "track_threshold",
+}
 JOURNAL_SUFFIX = ".journal"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
 
 # The options that give the TLS files of a scheduler's cluster, named as Dask's commands name them.
-TLS_OPTIONS = {"--tls-ca-file": "the certificate authority", "--tls-cert": "the certificate",
-               "--tls-key": "the private key"}
+TLS_OPTIONS = {
+    "--tls-ca-file": "the certificate authority",
+    "--tls-cert": "the certificate",
+    "--tls-key": "the private key",
+}
 
 
-def tls_security(ca_file, cert, key):
-    """The client's security for a cluster's TLS files; with none, Dask's own configuration."""
+def tls_security(ca_file: str | None, cert: str | None, key: str | None) -> Security | None:
+    """The client's security for a cluster's TLS files; with none, Dask's own configuration.
+
+    Parameters
+    ----------
+    ca_file, cert, key : str or None
+        The PEM files of the certificate authority, the certificate and its key.
+
+    Returns
+    -------
+    distributed.security.Security or None
+        The security, or None for Dask's own configuration.
+
+    Examples
+    --------
+    >>> tls_security(None, None, None) is None
+    True
+    """
     if ca_file is None:
         return None
     from distributed.security import Security
@@ -97,8 +152,8 @@ def tls_security(ca_file, cert, key):
     return Security(tls_ca_file=ca_file, tls_client_cert=cert, tls_client_key=key, require_encryption=True)
 
 
-class SweepFileError(Exception):
-    pass
+class SweepFileError(LanduseError):
+    """A sweep file that cannot be read, or that does not describe a sweep."""
 
 
 class _Stopped(BaseException):
@@ -114,10 +169,30 @@ def _stop(number, frame):
     raise _Stopped(number)
 
 
-def read_sweep_file(path):
+def read_sweep_file(path: str | os.PathLike[str]) -> tuple[Any, int, RunPlan]:
     """The sweep() arguments a TOML file gives: parameters (value lists, points or a
     design) and the keywords replicates, steps, every, keep, stop_when and the
-    measures named (with patterns' track_threshold)."""
+    measures named (with patterns' track_threshold).
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The TOML file.
+
+    Returns
+    -------
+    tuple
+        The parameters (value lists, points or a design), the replicates and the run plan.
+
+    Raises
+    ------
+    SweepFileError
+        A file that cannot be read or describes no sweep.
+
+    Examples
+    --------
+    >>> read_sweep_file("sweep.toml")  # doctest: +SKIP
+    """
     try:
         with open(path, "rb") as f:
             document = tomllib.load(f)
@@ -150,18 +225,23 @@ def read_sweep_file(path):
         raise SweepFileError(f"{path}: replicates takes a whole number of 1 or more")
     stop_when = document.get("stop_when")
     if stop_when is not None and not isinstance(stop_when, str):
-        raise SweepFileError(f"{path}: stop_when takes a condition's text, e.g. \"agents >= 2000\"")
+        raise SweepFileError(f'{path}: stop_when takes a condition\'s text, e.g. "agents >= 2000"')
     try:
         measures = named_measures(document.get("measures", []), document.get("track_threshold"))
-        plan = sweeps.RunPlan(document.get("steps"), measures, document.get("every", 1), stop_when,
-                              document.get("keep", "every"))
-        sweeps.check_run_count(sweeps.SweepPoints(parameters), replicates)
+        plan = RunPlan(
+            document.get("steps"),
+            measures=measures,
+            every=document.get("every", 1),
+            stop_when=stop_when,
+            keep=document.get("keep", "every"),
+        )
+        check_run_count(SweepPoints(parameters), replicates)
     except (TypeError, ValueError) as e:
         raise SweepFileError(f"{path}: {e}") from None
     return parameters, replicates, plan
 
 
-def write_output(write, out):
+def _write_output(write, out):
     """Calls write(file) to write out: never half a table (see files.write_atomically)."""
     write_atomically(out, write)
 
@@ -171,7 +251,93 @@ class _Parser(argparse.ArgumentParser):
         self.exit(MISTAKE, f"{self.prog}: error: {message}\n")
 
 
-def main(argv=None):
+def main(argv: list[str] | None = None) -> int:
+    """Runs the sweep a TOML file describes and writes its table.
+
+    Parameters
+    ----------
+    argv : list of str, optional
+        The arguments; by default the command line's.
+
+    Returns
+    -------
+    int
+        The exit status (see the module's text).
+
+    Examples
+    --------
+    >>> main(["sweep.toml", "--out", "results.csv"])  # doctest: +SKIP
+    0
+    """
+    parser = _parser()
+    arguments = parser.parse_args(argv)
+    out = arguments.out
+    journal = out + JOURNAL_SUFFIX
+
+    try:
+        parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
+        points = SweepPoints(parameters)
+        check_writable(out, "--out")
+    except (SweepFileError, ValueError) as e:
+        parser.error(str(e))
+    tls_files = _check_options(parser, arguments)
+    if os.path.exists(journal) and not arguments.resume:
+        parser.error(
+            f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; " "remove it to start again"
+        )
+    if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
+        print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
+        return 0
+    if arguments.resume and os.path.exists(journal):
+        try:  # every line, before the cluster is started
+            check_journal(journal, points, replicates, plan)
+        except ValueError as e:
+            parser.error(str(e))
+        except OSError as e:
+            print(f"{parser.prog}: error: {e}", file=sys.stderr)
+            return CANNOT_GO_ON
+
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, _stop)
+    # The sweep's warnings (overlapping replicates, values the model changed) as one line each.
+    warnings.showwarning = lambda message, *_: print(f"{parser.prog}: warning: {message}", file=sys.stderr)
+    try:
+        client, cluster = _cluster(arguments, tls_files)
+    except (OSError, RuntimeError, TypeError) as e:  # TypeError: a tls:// address and no TLS files
+        print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
+        return CANNOT_GO_ON
+    try:
+        summary = run_into_journal(points, replicates, plan, client=client, progress=not arguments.quiet, path=journal)
+        tables = []
+        keep_table = tables.append if arguments.plot else None
+        _write_output(lambda f: write_journal_table(journal, TableLayout.of(points), f, keep_table=keep_table), out)
+    except ValueError as e:
+        parser.error(str(e))
+    except OSError as e:
+        print(f"{parser.prog}: error: {e}", file=sys.stderr)
+        return CANNOT_GO_ON
+    except (KeyboardInterrupt, _Stopped) as e:
+        print(
+            f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
+            "--resume runs the others",
+            file=sys.stderr,
+        )
+        return 128 + e.number if isinstance(e, _Stopped) else INTERRUPTED
+    finally:
+        client.close()
+        if cluster is not None:
+            cluster.close()
+    os.unlink(journal)
+    if arguments.plot and not _write_plots(parser.prog, tables, arguments.plot):
+        return CANNOT_GO_ON
+    print(
+        f"landuse {__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}", file=sys.stderr
+    )
+    return FAILED_RUNS if summary.failed else 0
+
+
+def _parser():
+    """The command's options."""
     parser = _Parser(
         prog="python3 -m landuse.sweep",
         description="Runs a parameter sweep of the land-use model described by a TOML file and writes one CSV table.",
@@ -180,24 +346,21 @@ def main(argv=None):
     )
     parser.add_argument("sweep_file", metavar="SWEEP.toml")
     parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
-    parser.add_argument("--resume", action="store_true",
-                        help="go on with the journal an interrupted sweep left beside --out")
+    parser.add_argument(
+        "--resume", action="store_true", help="go on with the journal an interrupted sweep left beside --out"
+    )
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster")
     for option, meaning in TLS_OPTIONS.items():
         parser.add_argument(option, metavar="FILE", help=f"{meaning} (PEM) for a --scheduler that asks for TLS")
     parser.add_argument("--plot", metavar="DIR", help="PNG plots of the table into DIR (landuse.plot)")
     parser.add_argument("--quiet", action="store_true", help="no progress line")
-    arguments = parser.parse_args(argv)
-    out = arguments.out
-    journal = out + JOURNAL_SUFFIX
+    return parser
 
-    try:
-        parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
-        points = sweeps.SweepPoints(parameters)
-        check_writable(out, "--out")
-    except (SweepFileError, ValueError) as e:
-        parser.error(str(e))
+
+def _check_options(parser, arguments):
+    """Refuses options that do not go together or name what cannot be used, before
+    any run; the TLS files given."""
     tls_files = [getattr(arguments, option[2:].replace("-", "_")) for option in TLS_OPTIONS]
     if any(tls_files) and (not all(tls_files) or arguments.scheduler is None):
         parser.error(f"{', '.join(TLS_OPTIONS)} are given together, with --scheduler")
@@ -205,7 +368,7 @@ def main(argv=None):
         parser.error("--workers takes 1 or more")
     if arguments.scheduler is not None:
         try:
-            sweeps.check_scheduler_address(arguments.scheduler)
+            check_scheduler_address(arguments.scheduler)
         except ValueError as e:
             parser.error(f"--scheduler {e}")
     if arguments.plot is not None:
@@ -221,64 +384,26 @@ def main(argv=None):
             nearest = os.path.dirname(nearest)
         if not os.path.isdir(nearest) or not os.access(nearest, os.W_OK | os.X_OK):
             parser.error(f"--plot {arguments.plot}: no folder this process may write in")
-    if os.path.exists(journal) and not arguments.resume:
-        parser.error(f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; "
-                     "remove it to start again")
-    if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
-        print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
-        return 0
-    if arguments.resume and os.path.exists(journal):
-        try:  # every line, before the cluster is started
-            sweeps.check_journal(journal, points, replicates, plan)
-        except ValueError as e:
-            parser.error(str(e))
-        except OSError as e:
-            print(f"{parser.prog}: error: {e}", file=sys.stderr)
-            return CANNOT_GO_ON
+    return tls_files
 
-    for number in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, _stop)
-    # The sweep's warnings (overlapping replicates, values the model changed) as one line each.
-    warnings.showwarning = lambda message, *_: print(f"{parser.prog}: warning: {message}", file=sys.stderr)
-    cluster = None
-    try:
-        if arguments.scheduler is not None:
-            from distributed import Client
 
-            client = Client(arguments.scheduler, timeout=sweeps.CONNECT_TIMEOUT, security=tls_security(*tls_files))
-        else:
-            client, cluster = sweeps.quiet_local_client(arguments.workers or default_workers())
-    except (OSError, RuntimeError, TypeError) as e:  # TypeError: a tls:// address and no TLS files
-        print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
-        return CANNOT_GO_ON
+def _cluster(arguments, tls_files):
+    """The client of the --scheduler's cluster, or of a new local one, and the local cluster to close (or None)."""
+    if arguments.scheduler is not None:
+        from distributed import Client
+
+        return Client(arguments.scheduler, timeout=CONNECT_TIMEOUT, security=tls_security(*tls_files)), None
+    return quiet_local_client(arguments.workers or default_workers())
+
+
+def _write_plots(prog, tables, folder):
+    """Writes the table's plots into folder; False, having said why, when they could not be written."""
+    from .. import plot
+
     try:
-        summary = sweeps.run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
-        tables = []
-        keep_table = tables.append if arguments.plot else None
-        write_output(lambda f: sweeps.write_journal_table(journal, sweeps.TableLayout.of(points), f, keep_table), out)
-    except ValueError as e:
-        parser.error(str(e))
+        written = plot.write_sweep_plots(pd.concat(tables, ignore_index=True), folder)
     except OSError as e:
-        print(f"{parser.prog}: error: {e}", file=sys.stderr)
-        return CANNOT_GO_ON
-    except (KeyboardInterrupt, _Stopped) as e:
-        print(f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
-              "--resume runs the others", file=sys.stderr)
-        return 128 + e.number if isinstance(e, _Stopped) else INTERRUPTED
-    finally:
-        client.close()
-        if cluster is not None:
-            cluster.close()
-    os.unlink(journal)
-    if arguments.plot:
-        from . import plot
-
-        try:
-            written = plot.write_sweep_plots(pd.concat(tables, ignore_index=True), arguments.plot)
-        except OSError as e:
-            print(f"{parser.prog}: error: the plots: {e}", file=sys.stderr)
-            return CANNOT_GO_ON
-        print(f"landuse sweep: {len(written)} plots written to {arguments.plot}", file=sys.stderr)
-    print(f"landuse {sweeps.__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}",
-          file=sys.stderr)
-    return FAILED_RUNS if summary.failed else 0
+        print(f"{prog}: error: the plots: {e}", file=sys.stderr)
+        return False
+    print(f"landuse sweep: {len(written)} plots written to {folder}", file=sys.stderr)
+    return True
