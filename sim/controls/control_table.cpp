@@ -1,7 +1,10 @@
 #include "sim/controls/control_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "sim/controls/control_handlers.h"
 #include "sim/controls/conversion.h"
@@ -293,6 +296,42 @@ bool HoldsControlCharacter(std::string_view text)
     return false;
 }
 
+// Edits (insert, delete, replace) from one name to another, letters compared
+// without case: a misspelt control is a few edits from its name.
+std::size_t EditDistance(std::string_view a, std::string_view b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "unknown control 'NAME'", with the nearest control names when some are within
+// two edits (one for a short name).
+std::string UnknownControl(std::string_view name)
+{
+    const std::size_t most = name.size() < 5 ? 1 : 2;
+    std::vector<std::pair<std::size_t, std::string_view>> near;
+    for (const ControlDefinition& control : ControlTable()) {
+        const std::size_t distance = EditDistance(name, control.name);
+        if (distance <= most) near.emplace_back(distance, control.name);
+    }
+    std::stable_sort(near.begin(), near.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::string message = "unknown control '" + Printable(name) + "'";
+    for (std::size_t i = 0; i < near.size() && i < 3; ++i)
+        message += (i == 0 ? "; did you mean '" : " or '") + std::string(near[i].second) + "'";
+    return near.empty() ? message : message + "?";
+}
+
 }  // namespace
 
 void CheckControlValue(std::string_view name, std::string_view value)
@@ -303,7 +342,7 @@ void CheckControlValue(std::string_view name, std::string_view value)
         throw ControlValueError("'" + Printable(name) + "=" + Printable(value) +
                                 "' holds a control character, which no control takes");
     const ControlDefinition* control = FindControl(name);
-    if (!control) throw ControlValueError("unknown control '" + std::string(name) + "'");
+    if (!control) throw ControlValueError(UnknownControl(name));
     ControlState scratch;
     WriteControl(scratch, *control, value);
 }
@@ -363,7 +402,7 @@ void SetControl(Simulation& sim, const ControlDefinition& control, std::string_v
 void SetControl(Simulation& sim, std::string_view name, std::string_view value)
 {
     const ControlDefinition* control = FindControl(name);
-    if (!control) throw ControlValueError("unknown control '" + std::string(name) + "'");
+    if (!control) throw ControlValueError(UnknownControl(name));
     SetControl(sim, *control, value);
 }
 

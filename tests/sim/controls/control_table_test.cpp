@@ -84,3 +84,26 @@ TEST(ControlTable, RangesHoldAsTheTableSays)
         if (*control.typical) EXPECT_NE(RangeText(control).find("(not enforced)"), std::string::npos);
     }
 }
+
+// A misspelt name is refused with the nearest names of the table, and only those.
+TEST(ControlTable, AnUnknownNameIsRefusedWithTheNearestNames)
+{
+    const struct {
+        const char* name;
+        const char* message;
+    } cases[] = {
+        {"Edit_sise", "unknown control 'Edit_sise'; did you mean 'Edit_size'?"},
+        {"e_cprobab", "unknown control 'e_cprobab'; did you mean 'E_CProbab'?"},
+        {"E_crAg", "unknown control 'E_crAg'; did you mean 'E_crAgs'?"},
+        {"speed", "unknown control 'speed'"},
+        {"", "unknown control ''"},
+    };
+    for (const auto& c : cases) {
+        try {
+            CheckControlValue(c.name, "1");
+            ADD_FAILURE() << c.name << " was taken";
+        } catch (const ControlValueError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.name;
+        }
+    }
+}
