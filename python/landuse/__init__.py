@@ -47,6 +47,8 @@ __all__ = [
     "replicate_seed",
     "streams_overlap",
     "sweep",
+    "open_results",
+    "to_table",
 ]
 
 # The runner's CSV columns, as the model's library names them.
@@ -365,6 +367,7 @@ def _simulation_from_state(state, pictures=None):
 from . import designs, measures  # noqa: E402  (both use the package's names)
 from .measures import patterns, patterns_with  # noqa: E402
 from .sweeps import sweep  # noqa: E402  (the sweep uses Simulation)
+from .results_store import open_results, to_table  # noqa: E402
 
 
 def __getattr__(name):

@@ -1,6 +1,6 @@
 """The command line of sweeps: a TOML file in, one CSV table out.
 
-    python3 -m landuse.sweep SWEEP.toml --out results.csv [--resume] [--scheduler ADDRESS] [--workers N]
+    python3 -m landuse.sweep SWEEP.toml --out results.csv|results.zarr [--resume] [--scheduler ADDRESS] [--workers N]
                              [--tls-ca-file FILE --tls-cert FILE --tls-key FILE] [--plot DIR] [--quiet]
 
 The file (every key but one of the two tables is optional):
@@ -55,6 +55,11 @@ made for it alone: no other process can join it. A scheduler that asks for TLS
 (tls://host:port) is reached with the CA, certificate and key of --tls-ca-file,
 --tls-cert and --tls-key, as `dask scheduler` and `dask worker` take them.
 
+An --out ending in .zarr is a Zarr store instead (see landuse.results_store):
+the runs are written into it in batches as they finish, and it is its own
+journal: --resume runs the runs it lacks. An existing store is never written
+without --resume, and a store of another sweep is refused.
+
 Exit status: 0 every run went well; 1 the table is written but some runs failed
 (their "error" says why); 2 a mistake in the command or the sweep file, found
 before any run; 3 the cluster could not be reached or a file could not be
@@ -80,6 +85,7 @@ from .sweep_journal import check_writable
 KNOWN_KEYS = {"replicates", "steps", "parameters", "points", "design", "ranges", "every", "keep", "stop_when",
               "measures", "track_threshold"}
 JOURNAL_SUFFIX = ".journal"
+STORE_SUFFIX = ".zarr"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
 
@@ -179,7 +185,8 @@ def main(argv=None):
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("sweep_file", metavar="SWEEP.toml")
-    parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
+    parser.add_argument("--out", required=True, metavar="FILE",
+                        help="the CSV table to write, or a Zarr store (a name ending in .zarr)")
     parser.add_argument("--resume", action="store_true",
                         help="go on with the journal an interrupted sweep left beside --out")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler, e.g. tcp://host:8786")
@@ -191,11 +198,12 @@ def main(argv=None):
     arguments = parser.parse_args(argv)
     out = arguments.out
     journal = out + JOURNAL_SUFFIX
+    store = out.endswith(STORE_SUFFIX)
 
     try:
         parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
         points = sweeps.SweepPoints(parameters)
-        check_writable(out, "--out")
+        check_writable(out + JOURNAL_SUFFIX if store else out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
     tls_files = [getattr(arguments, option[2:].replace("-", "_")) for option in TLS_OPTIONS]
@@ -221,7 +229,17 @@ def main(argv=None):
             nearest = os.path.dirname(nearest)
         if not os.path.isdir(nearest) or not os.access(nearest, os.W_OK | os.X_OK):
             parser.error(f"--plot {arguments.plot}: no folder this process may write in")
-    if os.path.exists(journal) and not arguments.resume:
+    if store:  # the results store's hook: it is its own journal
+        from . import results_store
+
+        if os.path.exists(out) and not arguments.resume:
+            parser.error(f"{out} exists: --resume goes on with it; remove it to start again")
+        if os.path.exists(out):
+            try:
+                results_store.check_store(out, points, replicates, plan)
+            except ValueError as e:
+                parser.error(str(e))
+    elif os.path.exists(journal) and not arguments.resume:
         parser.error(f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; "
                      "remove it to start again")
     if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
@@ -252,24 +270,32 @@ def main(argv=None):
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:
-        summary = sweeps.run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
         tables = []
-        keep_table = tables.append if arguments.plot else None
-        write_output(lambda f: sweeps.write_journal_table(journal, sweeps.TableLayout.of(points), f, keep_table), out)
+        if store:
+            summary = results_store.run_into_store(points, replicates, plan, client, not arguments.quiet, out)
+            if arguments.plot:
+                tables.append(results_store.to_table(out))
+        else:
+            summary = sweeps.run_into_journal(points, replicates, plan, client, not arguments.quiet, journal)
+            keep_table = tables.append if arguments.plot else None
+            write_output(lambda f: sweeps.write_journal_table(journal, sweeps.TableLayout.of(points), f, keep_table),
+                         out)
     except ValueError as e:
         parser.error(str(e))
     except OSError as e:
         print(f"{parser.prog}: error: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     except (KeyboardInterrupt, _Stopped) as e:
-        print(f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
+        kept = out if store else journal
+        print(f"\n{parser.prog}: interrupted; the finished runs are kept in {kept}: the same command with "
               "--resume runs the others", file=sys.stderr)
         return 128 + e.number if isinstance(e, _Stopped) else INTERRUPTED
     finally:
         client.close()
         if cluster is not None:
             cluster.close()
-    os.unlink(journal)
+    if not store:
+        os.unlink(journal)
     if arguments.plot:
         from . import plot
 

@@ -648,7 +648,7 @@ def _connect(client):
 
 
 def sweep(parameters, replicates=1, steps=None, client=None, progress=True, journal=None, measures=None, every=1,
-          stop_when=None, keep="every"):
+          stop_when=None, keep="every", store=None):
     """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
     DataFrame: run, the swept controls, replicate, seed, version (of landuse),
     draws (the random numbers the run drew), then the statistics of every step
@@ -685,6 +685,11 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     A design (``landuse.designs``) adds a column ``point`` (its index in the design)
     and its coordinates in the unit cube (``u_NAME``).
 
+    ``store``: a Zarr store (a folder, e.g. "results.zarr") that takes the runs in
+    batches as they finish, and keeps them as a journal does: if it exists, only
+    the runs it lacks are run. The sweep then returns the store as an
+    ``xarray.Dataset`` (``landuse.open_results``; ``landuse.to_table`` makes this table).
+
     Mistakes raise ValueError before any run: steps past ``landuse.LARGEST_STEP``,
     more than ``LARGEST_SWEEP`` runs, a malformed scheduler address, a journal
     with a damaged line (named by its number).
@@ -699,6 +704,11 @@ def sweep(parameters, replicates=1, steps=None, client=None, progress=True, jour
     check_run_count(points, replicates)
     if isinstance(client, str):
         check_scheduler_address(client)
+    if store is not None:  # the results store's hook
+        from .results_store import open_results, run_into_store
+
+        run_into_store(points, replicates, plan, client, progress, store)
+        return open_results(store)
     if journal is None:
         records = []
         _run_sweep(points, replicates, plan, client, progress, SweepSummary(points.count * replicates),
