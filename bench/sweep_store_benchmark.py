@@ -3,13 +3,15 @@ store and into CSV (through the journal, as the command does), the client's peak
 resident memory and wall time of each.
 
     PYTHONPATH=build/python python3 bench/sweep_store_benchmark.py [RUNS ...] [--command]
+    PYTHONPATH=build/python python3 bench/sweep_store_benchmark.py --default 16
 
 By default the client alone is measured: the records of 16 real runs (the
 smallest world, Edit_size = 2, 3 steps each, every step kept) are handed out
 again under every run index of a sweep of RUNS runs, exactly as the cluster
 hands finished runs to the client, each through JSON as the client takes them;
-the CSV case runs the smallest RUNS only (its
-journal syncs every run to disk, some 20 ms a run here); each case runs in a process of its own, whose peak RSS (ru_maxrss) is reported.
+the CSV case runs the smallest RUNS
+only (its journal syncs every run to disk, some 20 ms a run here); each case runs
+in a process of its own, whose peak RSS (ru_maxrss) is reported.
 What the workers do is the same for both outputs and is left out, so that 10^5
 runs take minutes rather than hours. --command runs the whole command
 (`python3 -m landuse.sweep ... --workers 2`) for each RUNS instead, and reads the
@@ -82,6 +84,33 @@ def client_alone(runs, out):
     print(json.dumps([wall, peak, size_mib(out)]))
 
 
+def default_runs(count, folder):
+    """The time of a default run (to its stop time, 800 steps) and the store's size
+    per run and per kept step, for keep="final" and for every 10th step kept."""
+    from landuse import results_store, sweeps
+
+    points = sweeps.SweepPoints({"Edit_size": [10]})
+    sizes = {}
+    for keep in ("final", list(range(10, 801, 10))):
+        plan = sweeps.RunPlan(None, keep=keep)
+        start = time.monotonic()
+        records = [sweeps.run_one(k, {"Edit_size": 10}, k, plan, points.names) for k in range(count)]
+        seconds = (time.monotonic() - start) / count
+        path = os.path.join(folder, "default.zarr")
+        store = results_store.ResultsStore(path, points, count, plan, "default", sweeps.SweepSummary(count))
+        for record in records:
+            store.add(dict(record, point=0))
+        store.close()
+        rows = sum(len(r["statistics"]["step"]) for r in records)
+        # The chunks alone: the metadata (some 20 kB whatever the sweep's size) left out.
+        data = sum(os.path.getsize(os.path.join(d, f)) for d, _, files in os.walk(path) for f in files
+                   if not f.startswith("."))
+        sizes[str(keep)[:5]] = (seconds, data / count, data / rows)
+        shutil.rmtree(path)
+    for keep, (seconds, per_run, per_row) in sizes.items():
+        print(f"keep {keep}: {seconds:.2f} s a run, {per_run:.0f} bytes a run, {per_row:.1f} bytes a kept step")
+
+
 def peak_kib(pid):
     try:
         with open(f"/proc/{pid}/status") as f:
@@ -113,8 +142,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("runs", nargs="*", type=int, default=[10**4, 10**5])
     parser.add_argument("--command", action="store_true", help="the whole command, workers and all")
+    parser.add_argument("--default", type=int, metavar="N", help="N default runs: their time and store size")
     parser.add_argument("--alone", nargs=2, help=argparse.SUPPRESS)
     arguments = parser.parse_args()
+    if arguments.default:
+        with tempfile.TemporaryDirectory() as folder:
+            return default_runs(arguments.default, folder)
     if arguments.alone:
         return client_alone(int(arguments.alone[0]), arguments.alone[1])
     with tempfile.TemporaryDirectory() as folder:

@@ -15,6 +15,7 @@ import numpy as np
 import pandas as pd
 
 from . import STATISTICS_COLUMNS
+from .results_store import as_table
 from .sweeps import RESERVED_COLUMNS
 
 # Statistics that count cells or agents: their bands stop at 0.
@@ -74,6 +75,7 @@ def over_steps(table, column, ax=None, most_points=12):
     standard deviation (never below 0 for a count); where some replicates have
     stopped, the mean of those still running, dashed. More points: every point's
     mean, coloured by the first numeric swept control, with a colour bar."""
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     ax = _axes(ax)
     names = swept_names(table)
     ok = table[table["error"] == ""]
@@ -212,6 +214,7 @@ def convergence(frame, ax=None, index="ST"):
 def final_values(table, column, parameter, ax=None):
     """Each run's value of the column at its last row against a swept parameter;
     every run drawn, whole-number controls with whole-number ticks."""
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     ax = _axes(ax)
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
@@ -238,6 +241,7 @@ def varying_columns(table, most=6):
     """The outputs whose last values differ between runs: the statistics (residential
     first) and numeric measures, leaving out any whose values repeat an earlier
     one's run for run; at most ``most``."""
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
     names = swept_names(table)
@@ -264,6 +268,7 @@ def write_sweep_plots(table, folder, columns=None):
     against each swept parameter that takes numbers and more than one value;
     ``columns`` by default those whose values vary across the sweep
     (``varying_columns``), else residential. Returns their paths."""
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     import matplotlib
 
     matplotlib.use("Agg")

@@ -40,6 +40,7 @@ import pandas as pd
 
 from . import PATTERN_MEASURES, STATISTICS_COLUMNS
 from .designs import _count, _ranges, from_unit_cube
+from .results_store import as_table
 
 _AT_STEP = re.compile(r"^\s*([A-Za-z_][A-Za-z_0-9.]*)\s*(?:at\s+step\s+(\d+))?\s*$")
 ESTIMATORS = ("saltelli", "jansen")
@@ -60,6 +61,7 @@ class Output:
 
     def of_runs(self, table):
         """The output of every run of a sweep's table, by run."""
+        table = as_table(table)  # a store's Dataset made into the sweep's table
         if self.column not in table.columns:
             raise ValueError(f"output {self.text!r}: the table has no column {self.column!r}")
         failed = table.loc[table["error"] != "", "run"].unique()

@@ -19,6 +19,8 @@ import xarray as xr
 import zarr
 
 import landuse
+import landuse.plot
+import landuse.sensitivity
 from landuse import results_store, sweeps
 from landuse.sweep_cli import main
 
@@ -88,6 +90,10 @@ def test_the_store_is_laid_out_as_xarray_reads_it(client, tmp_path):
         assert steps[:len(rows)].tolist() == rows["step"].tolist() and np.isnan(steps[len(rows):]).all()
         assert ds["stopped"].values[run] == rows["stopped"].any()
     assert ds["stopped"].values.tolist() == [False, False, True, True]
+    # Plots and sensitivity analysis take the Dataset as they take the table.
+    assert landuse.plot.varying_columns(ds) == landuse.plot.varying_columns(table)
+    output = landuse.sensitivity.Output("agents at step 3")
+    pd.testing.assert_series_equal(output.of_runs(ds), output.of_runs(table))
     group = zarr.open_group(str(tmp_path / "s.zarr"), mode="r")
     assert group["agents"].chunks == (runs, 12) and group["agents"].compressor.cname == "zstd"
 
@@ -146,7 +152,7 @@ def test_the_command_refuses_a_foreign_store_and_ends_with_3_on_a_write_error(tm
     sweep_file = tmp_path / "sweep.toml"
     sweep_file.write_text("replicates = 4\nsteps = 3\n[parameters]\nE_crAgs = [1, 2]\n")
     other = tmp_path / "other.toml"
-    other.write_text("replicates = 4\nsteps = 3\n[parameters]\nE_crAgs = [1, 2]\nkeep = \"final\"\n")
+    other.write_text('replicates = 4\nsteps = 3\nkeep = "final"\n[parameters]\nE_crAgs = [1, 2]\n')
     out = tmp_path / "out.zarr"
 
     # The disk fills after the first batch: the command ends with 3, the first batch kept.
