@@ -155,27 +155,30 @@ def test_the_command_refuses_a_foreign_store_and_ends_with_3_on_a_write_error(tm
     other.write_text('replicates = 4\nsteps = 3\nkeep = "final"\n[parameters]\nE_crAgs = [1, 2]\n')
     out = tmp_path / "out.zarr"
 
-    # The disk fills after the first batch: the command ends with 3, the first batch kept.
-    flush, batches = results_store.ResultsStore.flush, []
+    # The disk fills once the first run's batch is written: the command ends with 3, that run kept whole. A
+    # run's flag is written after its data, so a run whose data never reached the disk is not complete.
+    setitem, flags = zarr.storage.DirectoryStore.__setitem__, []
 
-    def full_after_one(store):
-        if batches:
-            store.buffer.clear()
+    def full_after_one(store, key, value):
+        if flags:
             raise OSError(errno.ENOSPC, "No space left on device")
-        batches.append(len(store.buffer))
-        flush(store)
+        setitem(store, key, value)
+        if key.startswith("complete/") and not key.endswith((".zarray", ".zattrs")):
+            flags.append(key)
 
     monkeypatch.setattr(results_store, "FLUSH_VALUES", 1)  # every run a batch of its own
-    monkeypatch.setattr(results_store.ResultsStore, "flush", full_after_one)
+    monkeypatch.setattr(zarr.storage.DirectoryStore, "__setitem__", full_after_one)
     assert main([str(sweep_file), "--out", str(out), "--quiet", "--workers", "1"]) == 3
     assert "No space left" in capsys.readouterr().err
+    monkeypatch.setattr(zarr.storage.DirectoryStore, "__setitem__", setitem)
     kept = landuse.to_table(out)
-    assert kept["run"].unique().tolist() == [0] and len(kept) == 3
-    monkeypatch.setattr(results_store.ResultsStore, "flush", flush)
+    assert kept["run"].nunique() == 1 and len(kept) == 3
 
     with pytest.raises(SystemExit) as exited:
         main([str(other), "--out", str(out), "--quiet", "--resume"])
     error = capsys.readouterr().err
     assert exited.value.code == 2 and "another sweep" in error and "keep" in error and error.count("\n") == 1
     assert main([str(sweep_file), "--out", str(out), "--quiet", "--resume", "--workers", "1"]) == 0
-    assert landuse.to_table(out)["run"].unique().tolist() == list(range(8))
+    table = landuse.to_table(out)
+    assert table["run"].unique().tolist() == list(range(8))
+    pd.testing.assert_frame_equal(kept, table[table["run"] == kept["run"][0]].reset_index(drop=True))
