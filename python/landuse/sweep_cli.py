@@ -203,6 +203,7 @@ def main(argv=None):
     try:
         parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
         points = sweeps.SweepPoints(parameters)
+        # A store is a folder: what matters is that its parent takes a new entry, as for a journal beside it.
         check_writable(out + JOURNAL_SUFFIX if store else out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
