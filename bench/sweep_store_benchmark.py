@@ -36,9 +36,10 @@ The whole command (--command, 2 workers), wall time store / CSV, peak RSS
 store / CSV: 300 runs 36.6 s / 38.3 s, 105 / 113 MB; 400 runs 36.8 s / 38.3 s
 (one after the other, load average 8); 2000 runs 83 s / 121 s one after the
 other at load average 5-7 (an earlier pair, 363 s / 90 s and 108 / 148 MB, ran the
-store at load 12-14 and the CSV at 6-8, and tells the load more than the outputs). The client's share, profiled at 400 runs: 0.27 s a batch
-written every 2 s (13 % of its time, most of it the files' writes), while the
-CSV's journal syncs every run to disk.
+store at load 12-14 and the CSV at 6-8, and tells the load more than the
+outputs). The client's share, profiled at 400 runs: 0.27 s a batch written every
+2 s (13 % of its time, most of it the files' writes), while the CSV's journal
+syncs every run to disk.
 """
 
 import argparse
