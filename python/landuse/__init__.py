@@ -51,6 +51,7 @@ from .files import FileSizeError
 from .measures import MeasureError, StopConditionError, patterns, patterns_with
 from .simulation import Simulation
 from . import sweep  # noqa: I100  (after Simulation, which the sweep's runs use)
+from .sweep.store import open_results, to_table
 
 __all__ = [
     "ClusterError",
@@ -85,6 +86,7 @@ __all__ = [
     "draws_between",
     "measures",
     "patterns",
+    "open_results",
     "patterns_with",
     "plot",
     "plot_analysis",
@@ -94,6 +96,7 @@ __all__ = [
     "sensitivity",
     "streams_overlap",
     "sweep",
+    "to_table",
 ]
 
 # Imported when first used: they need scipy (sensitivity, screening, calibrate) or matplotlib (the plots).

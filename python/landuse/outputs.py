@@ -12,6 +12,7 @@ import pandas as pd
 
 from .controls import PATTERN_MEASURES, STATISTICS_COLUMNS
 from .errors import LanduseValueError
+from .sweep.store import as_table
 
 if TYPE_CHECKING:
     from .simulation import Simulation
@@ -70,6 +71,7 @@ class Output:
         LanduseValueError
             No such column, runs that failed, or a run without a value at the step.
         """
+        table = as_table(table)  # a store's Dataset made into the sweep's table
         if self.column not in table.columns:
             raise LanduseValueError(f"output {self.text!r}: the table has no column {self.column!r}")
         failed = table.loc[table["error"] != "", "run"].unique()

@@ -19,6 +19,7 @@ import pandas as pd
 
 from .controls import STATISTICS_COLUMNS
 from .files import save_figure
+from .sweep.store import as_table
 from .sweep.points import RESERVED_COLUMNS
 
 if TYPE_CHECKING:
@@ -116,6 +117,7 @@ def over_steps(table: pd.DataFrame, column: str, *, ax: Axes | None = None, most
     --------
     >>> over_steps(landuse.sweep({"E_crAgs": [1, 3]}, steps=20), "residential")  # doctest: +SKIP
     """
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     ax = _axes(ax)
     names = _swept_names(table)
     ok = table[table["error"] == ""]
@@ -330,6 +332,7 @@ def final_values(table: pd.DataFrame, column: str, parameter: str, *, ax: Axes |
     --------
     >>> final_values(table, "residential", "E_CProbab")  # doctest: +SKIP
     """
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     ax = _axes(ax)
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
@@ -374,6 +377,7 @@ def varying_columns(table: pd.DataFrame, most: int = 6) -> list[str]:
     >>> varying_columns(table)  # doctest: +SKIP
     ['residential', 'agents']
     """
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     ok = table[table["error"] == ""]
     last = ok.groupby("run").tail(1)
     names = _swept_names(table)
@@ -429,6 +433,7 @@ def write_sweep_plots(
     --------
     >>> write_sweep_plots(table, "plots")  # doctest: +SKIP
     """
+    table = as_table(table)  # a store's Dataset made into the sweep's table
     import matplotlib
 
     matplotlib.use("Agg")

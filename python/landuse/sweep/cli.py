@@ -1,6 +1,6 @@
-"""The command line of sweeps: a TOML file in, one CSV table out.
+"""The command line of sweeps: a TOML file in, one CSV table or Zarr store out.
 
-    python3 -m landuse.sweep SWEEP.toml --out results.csv [--resume] [--scheduler ADDRESS] [--workers N]
+    python3 -m landuse.sweep SWEEP.toml --out results.csv|results.zarr [--resume] [--scheduler ADDRESS] [--workers N]
                              [--tls-ca-file FILE --tls-cert FILE --tls-key FILE] [--plot DIR] [--quiet]
 
 The file (every key but one of the two tables is optional):
@@ -55,6 +55,11 @@ made for it alone: no other process can join it. A scheduler that asks for TLS
 (tls://host:port) is reached with the CA, certificate and key of --tls-ca-file,
 --tls-cert and --tls-key, as `dask scheduler` and `dask worker` take them.
 
+An --out ending in .zarr is a Zarr store instead (landuse.open_results opens it
+as an xarray Dataset): the runs are written into it in batches as they finish,
+and it is its own journal: --resume runs the runs it lacks. An existing store is
+never written without --resume, and a store of another sweep is refused.
+
 Exit status: 0 every run went well; 1 the table is written but some runs failed
 (their "error" says why); 2 a mistake in the command or the sweep file, found
 before any run; 3 the cluster could not be reached or a file could not be
@@ -68,21 +73,20 @@ import argparse
 import os
 import signal
 import sys
-import tomllib
 import warnings
 from typing import TYPE_CHECKING, Any
 
 import pandas as pd
 
-from .. import designs
 from .._core import __version__
-from ..errors import LanduseError
+
 from ..files import write_atomically
-from ..measures import named_measures
 from .clusters import CONNECT_TIMEOUT, check_scheduler_address, default_workers, quiet_local_client
 from .journal import check_writable
-from .points import RunPlan, SweepPoints, check_run_count
+from .points import SweepPoints
 from .running import check_journal, run_into_journal
+from .store import check_store, run_into_store, to_table
+from .sweep_file import KNOWN_KEYS, SweepFileError, read_sweep_file
 from .tables import TableLayout, write_journal_table
 
 if TYPE_CHECKING:
@@ -96,26 +100,15 @@ __all__ = [
     "KNOWN_KEYS",
     "MISTAKE",
     "TLS_OPTIONS",
+    "STORE_SUFFIX",
     "SweepFileError",
     "main",
     "read_sweep_file",
     "tls_security",
 ]
 
-KNOWN_KEYS = {
-    "replicates",
-    "steps",
-    "parameters",
-    "points",
-    "design",
-    "ranges",
-    "every",
-    "keep",
-    "stop_when",
-    "measures",
-    "track_threshold",
-}
 JOURNAL_SUFFIX = ".journal"
+STORE_SUFFIX = ".zarr"
 FAILED_RUNS, MISTAKE, CANNOT_GO_ON, INTERRUPTED = 1, 2, 3, 130
 
 
@@ -152,10 +145,6 @@ def tls_security(ca_file: str | None, cert: str | None, key: str | None) -> Secu
     return Security(tls_ca_file=ca_file, tls_client_cert=cert, tls_client_key=key, require_encryption=True)
 
 
-class SweepFileError(LanduseError):
-    """A sweep file that cannot be read, or that does not describe a sweep."""
-
-
 class _Stopped(BaseException):
     """SIGTERM or SIGHUP (a job's time limit, a closed terminal): the sweep stops as on Ctrl-C
     (a BaseException, as KeyboardInterrupt is, so that no handler of failed runs takes it)."""
@@ -167,78 +156,6 @@ class _Stopped(BaseException):
 
 def _stop(number, frame):
     raise _Stopped(number)
-
-
-def read_sweep_file(path: str | os.PathLike[str]) -> tuple[Any, int, RunPlan]:
-    """The sweep() arguments a TOML file gives: parameters (value lists, points or a
-    design) and the keywords replicates, steps, every, keep, stop_when and the
-    measures named (with patterns' track_threshold).
-
-    Parameters
-    ----------
-    path : str or os.PathLike
-        The TOML file.
-
-    Returns
-    -------
-    tuple
-        The parameters (value lists, points or a design), the replicates and the run plan.
-
-    Raises
-    ------
-    SweepFileError
-        A file that cannot be read or describes no sweep.
-
-    Examples
-    --------
-    >>> read_sweep_file("sweep.toml")  # doctest: +SKIP
-    """
-    try:
-        with open(path, "rb") as f:
-            document = tomllib.load(f)
-    except (tomllib.TOMLDecodeError, UnicodeDecodeError) as e:
-        raise SweepFileError(f"{path}: {e}") from None
-    except OSError as e:
-        raise SweepFileError(f"{path}: {e.strerror}") from None
-    unknown = sorted(set(document) - KNOWN_KEYS)
-    if unknown:
-        raise SweepFileError(f"{path}: unknown key(s) {', '.join(unknown)}; known: {', '.join(sorted(KNOWN_KEYS))}")
-    given = [key for key in ("parameters", "points", "design") if key in document]
-    if len(given) != 1:
-        raise SweepFileError(f"{path}: give one of a [parameters] table, [[points]] tables or a [design] table")
-    if ("ranges" in document) != ("design" in document):
-        raise SweepFileError(f"{path}: a [design] table takes a [ranges] table, and [ranges] a [design]")
-    parameters = document.get("parameters", document.get("points"))
-    if "parameters" in document and not isinstance(parameters, dict):
-        raise SweepFileError(f"{path}: parameters must be a table")
-    if "points" in document and not (isinstance(parameters, list) and all(isinstance(p, dict) for p in parameters)):
-        raise SweepFileError(f"{path}: points must be an array of tables ([[points]])")
-    if "design" in document:
-        if not isinstance(document["design"], dict) or not isinstance(document["ranges"], dict):
-            raise SweepFileError(f"{path}: design and ranges must be tables")
-        try:
-            parameters = designs.from_table({**document["design"], "ranges": document["ranges"]})
-        except (TypeError, ValueError) as e:
-            raise SweepFileError(f"{path}: {e}") from None
-    replicates = document.get("replicates", 1)
-    if not isinstance(replicates, int) or isinstance(replicates, bool) or replicates < 1:
-        raise SweepFileError(f"{path}: replicates takes a whole number of 1 or more")
-    stop_when = document.get("stop_when")
-    if stop_when is not None and not isinstance(stop_when, str):
-        raise SweepFileError(f'{path}: stop_when takes a condition\'s text, e.g. "agents >= 2000"')
-    try:
-        measures = named_measures(document.get("measures", []), document.get("track_threshold"))
-        plan = RunPlan(
-            document.get("steps"),
-            measures=measures,
-            every=document.get("every", 1),
-            stop_when=stop_when,
-            keep=document.get("keep", "every"),
-        )
-        check_run_count(SweepPoints(parameters), replicates)
-    except (TypeError, ValueError) as e:
-        raise SweepFileError(f"{path}: {e}") from None
-    return parameters, replicates, plan
 
 
 def _write_output(write, out):
@@ -272,30 +189,18 @@ def main(argv: list[str] | None = None) -> int:
     parser = _parser()
     arguments = parser.parse_args(argv)
     out = arguments.out
-    journal = out + JOURNAL_SUFFIX
-
+    store = out.endswith(STORE_SUFFIX)
     try:
         parameters, replicates, plan = read_sweep_file(arguments.sweep_file)
         points = SweepPoints(parameters)
-        check_writable(out, "--out")
+        # A store is a folder: what matters is that its parent takes a new entry, as for a journal beside it.
+        check_writable(out + JOURNAL_SUFFIX if store else out, "--out")
     except (SweepFileError, ValueError) as e:
         parser.error(str(e))
     tls_files = _check_options(parser, arguments)
-    if os.path.exists(journal) and not arguments.resume:
-        parser.error(
-            f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; " "remove it to start again"
-        )
-    if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
-        print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
-        return 0
-    if arguments.resume and os.path.exists(journal):
-        try:  # every line, before the cluster is started
-            check_journal(journal, points, replicates, plan)
-        except ValueError as e:
-            parser.error(str(e))
-        except OSError as e:
-            print(f"{parser.prog}: error: {e}", file=sys.stderr)
-            return CANNOT_GO_ON
+    done = (_check_store if store else _check_journal)(parser, arguments, points, replicates, plan)
+    if done is not None:
+        return done
 
     for number in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, _stop)
@@ -307,18 +212,16 @@ def main(argv: list[str] | None = None) -> int:
         print(f"{parser.prog}: error: cannot reach the cluster: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     try:
-        summary = run_into_journal(points, replicates, plan, client=client, progress=not arguments.quiet, path=journal)
-        tables = []
-        keep_table = tables.append if arguments.plot else None
-        _write_output(lambda f: write_journal_table(journal, TableLayout.of(points), f, keep_table=keep_table), out)
+        summary, tables = _run(arguments, points, replicates, plan, client, store)
     except ValueError as e:
         parser.error(str(e))
     except OSError as e:
         print(f"{parser.prog}: error: {e}", file=sys.stderr)
         return CANNOT_GO_ON
     except (KeyboardInterrupt, _Stopped) as e:
+        kept = out if store else out + JOURNAL_SUFFIX
         print(
-            f"\n{parser.prog}: interrupted; the finished runs are kept in {journal}: the same command with "
+            f"\n{parser.prog}: interrupted; the finished runs are kept in {kept}: the same command with "
             "--resume runs the others",
             file=sys.stderr,
         )
@@ -327,13 +230,72 @@ def main(argv: list[str] | None = None) -> int:
         client.close()
         if cluster is not None:
             cluster.close()
-    os.unlink(journal)
     if arguments.plot and not _write_plots(parser.prog, tables, arguments.plot):
         return CANNOT_GO_ON
     print(
         f"landuse {__version__} sweep: {summary.runs} runs ({summary.failed} failed) written to {out}", file=sys.stderr
     )
     return FAILED_RUNS if summary.failed else 0
+
+
+def _check_journal(parser, arguments, points, replicates, plan):
+    """Refuses a journal an interrupted sweep left without --resume and checks every
+    line of one to resume, before the cluster is started; an exit status where
+    nothing is left to do."""
+    out = arguments.out
+    journal = out + JOURNAL_SUFFIX
+    if os.path.exists(journal) and not arguments.resume:
+        parser.error(
+            f"{journal} holds the runs of an interrupted sweep: --resume goes on with it; remove it to start again"
+        )
+    if arguments.resume and not os.path.exists(journal) and os.path.isfile(out):
+        print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
+        return 0
+    if arguments.resume and os.path.exists(journal):
+        try:
+            check_journal(journal, points, replicates, plan)
+        except ValueError as e:
+            parser.error(str(e))
+        except OSError as e:
+            print(f"{parser.prog}: error: {e}", file=sys.stderr)
+            return CANNOT_GO_ON
+    return None
+
+
+def _check_store(parser, arguments, points, replicates, plan):
+    """A store is its own journal: an existing one is written only with --resume,
+    and only when it holds this very sweep."""
+    out = arguments.out
+    if os.path.exists(out) and not arguments.resume:
+        parser.error(f"{out} exists: --resume goes on with it; remove it to start again")
+    if os.path.exists(out):
+        try:
+            check_store(out, points, replicates, plan)
+        except ValueError as e:
+            parser.error(str(e))
+        except OSError as e:
+            print(f"{parser.prog}: error: {e}", file=sys.stderr)
+            return CANNOT_GO_ON
+    return None
+
+
+def _run(arguments, points, replicates, plan, client, store):
+    """Runs the sweep into its store, or into its journal and then the table; the
+    summary, and the table for plots when --plot asks for them."""
+    out = arguments.out
+    progress = not arguments.quiet
+    tables = []
+    if store:
+        summary = run_into_store(points, replicates, plan, client, progress, out)
+        if arguments.plot:
+            tables.append(to_table(out))
+        return summary, tables
+    journal = out + JOURNAL_SUFFIX
+    summary = run_into_journal(points, replicates, plan, client=client, progress=progress, path=journal)
+    keep_table = tables.append if arguments.plot else None
+    _write_output(lambda f: write_journal_table(journal, TableLayout.of(points), f, keep_table=keep_table), out)
+    os.unlink(journal)
+    return summary, tables
 
 
 def _parser():
@@ -345,7 +307,9 @@ def _parser():
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument("sweep_file", metavar="SWEEP.toml")
-    parser.add_argument("--out", required=True, metavar="FILE", help="the CSV table to write")
+    parser.add_argument(
+        "--out", required=True, metavar="FILE", help="the CSV table to write, or a Zarr store (a name ending in .zarr)"
+    )
     parser.add_argument(
         "--resume", action="store_true", help="go on with the journal an interrupted sweep left beside --out"
     )

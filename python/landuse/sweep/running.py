@@ -25,6 +25,7 @@ from .tables import TableLayout, make_table
 from .tasks import _failed_record, _task_failure, run_one, stream_runs
 
 if TYPE_CHECKING:
+    import xarray
     from distributed import Client
 
 __all__ = ["check_journal", "record_shape", "run_into_journal", "run_sweep"]
@@ -60,7 +61,8 @@ def run_sweep(
     every: int = 1,
     stop_when: Callable[[Simulation], bool] | str | None = None,
     keep: str | list[int] = "every",
-) -> pd.DataFrame:
+    store: str | os.PathLike[str] | None = None,
+) -> pd.DataFrame | xarray.Dataset:
     """Runs every point of ``parameters`` ``replicates`` times and returns one tidy
     DataFrame: run, the swept controls, replicate, seed, version (of landuse),
     draws (the random numbers the run drew), then the statistics of every step
@@ -118,6 +120,12 @@ def run_sweep(
     keep : {"every", "final"} or list of int, default "every"
         A row for every step; one per run, its last; or the rows of the steps
         listed and the last.
+    store : str or os.PathLike, optional
+        A Zarr store (a folder, e.g. "results.zarr") that takes the runs in
+        batches as they finish and keeps them as a journal does: if it exists,
+        only the runs it lacks are run. The sweep then returns the store as an
+        ``xarray.Dataset`` (``landuse.open_results``; ``landuse.to_table`` makes
+        the table of it).
 
     Returns
     -------
@@ -159,6 +167,11 @@ def run_sweep(
     check_run_count(points, replicates)
     if isinstance(client, str):
         check_scheduler_address(client)
+    if store is not None:
+        from .store import open_results, run_into_store
+
+        run_into_store(points, replicates, plan, client, progress, store)
+        return open_results(store)
     if journal is None:
         records = []
         _run_missing(
