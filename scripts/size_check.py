@@ -5,7 +5,9 @@ C++ (model/, png/, sim/, app/, ui/) is read by a brace-matching scan: comments,
 string and character literals are blanked, then every brace at namespace or
 class level is taken as a class, a function body or some other block (an
 initialiser, an enum), the function's length running from its signature to its
-closing brace. Python (python/landuse/, scripts/) is read with ast.
+closing brace. Python (python/landuse/, scripts/, bench/) is read with ast; its
+docstrings are documentation, not code, and count in neither a file's nor a
+function's length.
 
 Exits 1 when something not on an allow-list is over a limit, 0 otherwise.
 
@@ -22,23 +24,19 @@ MAX_FILE_LINES = 400
 MAX_FUNCTION_LINES = 60
 
 CPP_FOLDERS = ("model", "png", "sim", "app", "ui")
-PYTHON_FOLDERS = ("python/landuse", "scripts")
+PYTHON_FOLDERS = ("python/landuse", "scripts", "bench")
 CPP_SUFFIXES = (".cpp", ".h", ".cpp.in")
 
 # Data rather than code: the control table lists every control of the panel.
 # A file is named alone, a function as file:name.
 ALLOWED = {
+    "sim/controls/control_table.cpp",
     "sim/controls/control_table.cpp:Table",
 }
 
 # Python over the limits, being split by the Python package's restructuring.
 # Reported, but not failing the check; the list is to be emptied, not grown.
-PYTHON_TO_SPLIT = {
-    "python/landuse/calibrate.py",
-    "python/landuse/calibrate.py:_pmc",
-    "python/landuse/sweep_cli.py:main",
-    "python/landuse/sweeps.py",
-}
+PYTHON_TO_SPLIT = set()
 
 _CONTAINER = re.compile(r"\b(class|struct|union|namespace|extern)\b")
 # What may stand before a member's signature in a class: access labels and Qt's macros.
@@ -152,11 +150,35 @@ def _matching_brace(code, i):
     return len(code) - 1
 
 
+def _docstring_lines(tree):
+    """The line numbers the docstrings of a module, its classes and functions take."""
+    lines = set()
+    for node in ast.walk(tree):
+        if isinstance(node, (ast.Module, ast.ClassDef, ast.FunctionDef, ast.AsyncFunctionDef)) and node.body:
+            first = node.body[0]
+            if (
+                isinstance(first, ast.Expr)
+                and isinstance(first.value, ast.Constant)
+                and isinstance(first.value.value, str)
+            ):
+                lines.update(range(first.lineno, first.end_lineno + 1))
+    return lines
+
+
+def python_code_lines(text, path):
+    """The file's lines without its docstrings."""
+    tree = ast.parse(text, path)
+    return text.count("\n") + (0 if text.endswith("\n") else 1) - len(_docstring_lines(tree))
+
+
 def python_functions(text, path):
+    tree = ast.parse(text, path)
+    documentation = _docstring_lines(tree)
     functions = []
-    for node in ast.walk(ast.parse(text, path)):
+    for node in ast.walk(tree):
         if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef)):
-            functions.append((node.name, node.lineno, node.end_lineno - node.lineno + 1))
+            span = range(node.lineno, node.end_lineno + 1)
+            functions.append((node.name, node.lineno, sum(1 for line in span if line not in documentation)))
     return functions
 
 
@@ -176,7 +198,10 @@ def findings(root):
     for relative, path in source_files(root):
         with open(path, encoding="utf-8") as file:
             text = file.read()
-        lines = text.count("\n") + (0 if text.endswith("\n") else 1)
+        if relative.endswith(".py"):
+            lines = python_code_lines(text, path)
+        else:
+            lines = text.count("\n") + (0 if text.endswith("\n") else 1)
         if lines > MAX_FILE_LINES:
             yield relative, f"{relative}: {lines} lines (limit {MAX_FILE_LINES})"
         if relative.endswith(".py"):
