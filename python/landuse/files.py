@@ -1,11 +1,15 @@
 """Files written whole or not at all, with the permissions the umask leaves, and
 files read whole only when they are regular files of a plausible size."""
 
+from __future__ import annotations
+
 import contextlib
 import errno
 import os
 import stat
 import tempfile
+from collections.abc import Callable
+from typing import IO, Any
 
 from .errors import LanduseValueError
 
@@ -13,12 +17,24 @@ __all__ = [
     "FileSizeError",
     "current_umask",
     "read_regular_file",
+    "save_figure",
     "write_atomically",
 ]
 
 
-def current_umask():
-    """The process's umask, read without changing it where the system tells it."""
+def current_umask() -> int:
+    """The process's umask, read without changing it where the system tells it.
+
+    Returns
+    -------
+    int
+        The permission bits a new file loses.
+
+    Examples
+    --------
+    >>> 0 <= current_umask() <= 0o777
+    True
+    """
     try:
         with open("/proc/self/status") as status:
             for line in status:
@@ -44,7 +60,7 @@ def _open_for_writing(path):
         raise IsADirectoryError(errno.EISDIR, "is a folder, not a file", path) from None
 
 
-def write_atomically(path, write, binary=False):
+def write_atomically(path: str | os.PathLike[str], write: Callable[[IO[Any]], object], binary: bool = False) -> None:
     """Calls write(file) to write the file at path, as the name resolves through
     its links (a link stays a link). A regular file, or a new one, is written to a
     temporary file beside the file the name resolves to (made with O_EXCL), synced,
@@ -56,7 +72,31 @@ def write_atomically(path, write, binary=False):
     or close raises there too. What was opened is checked, not the name, so a link
     swapped meanwhile is never written through unseen. A file this process may not
     write raises PermissionError, as the shell's `>` would. The rule, shared with
-    the runner and the window: docs/reference/files.md."""
+    the runner and the window: docs/reference/files.md.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The name to write.
+    write : callable
+        ``write(file)`` writes the whole content into the open file.
+    binary : bool, default False
+        Open the file for bytes rather than text.
+
+    Raises
+    ------
+    OSError
+        Whatever failed: the open, a write, the sync, the close or the rename
+        (``PermissionError``, ``IsADirectoryError``, ``OSError`` with ENOSPC...).
+
+    Examples
+    --------
+    >>> import os, tempfile
+    >>> path = os.path.join(tempfile.mkdtemp(), "table.csv")
+    >>> write_atomically(path, lambda f: f.write("step,agents\\n1,100\\n"))
+    >>> open(path).read().splitlines()
+    ['step,agents', '1,100']
+    """
     path = os.fspath(path)
     mode = "wb" if binary else "w"
     newline = None if binary else ""
@@ -118,9 +158,34 @@ def _sync_folder(directory):
         os.close(descriptor)
 
 
-def save_figure(figure, path, **options):
+def save_figure(figure: Any, path: str | os.PathLike[str], **options: Any) -> str:
     """Writes a matplotlib figure at path through write_atomically, in the format
-    the path's extension names (as savefig(path) would), with savefig's options."""
+    the path's extension names (as savefig(path) would), with savefig's options.
+
+    Parameters
+    ----------
+    figure : matplotlib.figure.Figure
+        The figure to write.
+    path : str or os.PathLike
+        Where; its extension names the format (``.png``, ``.pdf``, ``.svg``...).
+    **options
+        Passed to ``figure.savefig`` (``dpi``...).
+
+    Returns
+    -------
+    str
+        The path written.
+
+    Raises
+    ------
+    OSError
+        As ``write_atomically`` raises it.
+
+    Examples
+    --------
+    >>> save_figure(figure, "plots/residential.png", dpi=100)  # doctest: +SKIP
+    'plots/residential.png'
+    """
     path = os.fspath(path)
     extension = os.path.splitext(path)[1][1:].lower()
     write_atomically(path, lambda f: figure.savefig(f, format=extension or None, **options), binary=True)
@@ -131,12 +196,41 @@ class FileSizeError(LanduseValueError):
     """A file that is no regular file, or larger than its kind of file can be."""
 
 
-def read_regular_file(path, max_bytes, what):
+def read_regular_file(path: str | os.PathLike[str], max_bytes: int, what: str) -> bytes:
     """The whole content of the regular file at path, of at most max_bytes. A
     device, a pipe or a folder (opened without blocking, so a FIFO with no writer
     does not hang), a larger file, and a file that grows or shrinks while it is
     read raise FileSizeError; a missing or unreadable file the OSError as open
-    raises it. `what` names the kind of file ("a run state") in the messages."""
+    raises it. `what` names the kind of file ("a run state") in the messages.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The file to read.
+    max_bytes : int
+        The largest file taken.
+    what : str
+        The kind of file, for the messages.
+
+    Returns
+    -------
+    bytes
+        The file's content.
+
+    Raises
+    ------
+    FileSizeError
+        No regular file, a file over ``max_bytes``, or one that changed size.
+    OSError
+        A file that cannot be opened.
+
+    Examples
+    --------
+    >>> read_regular_file("/dev/zero", 10, "a run state")
+    Traceback (most recent call last):
+    ...
+    landuse.files.FileSizeError: ...
+    """
     descriptor = os.open(os.fspath(path), os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
     try:
         info = os.fstat(descriptor)

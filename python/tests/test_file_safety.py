@@ -214,7 +214,7 @@ def test_every_failure_reaches_the_caller_and_keeps_the_old_file(tmp_path, monke
     else:
         monkeypatch.setattr(landuse.files.os, failing, _fail_with(error_number))
     with pytest.raises(OSError) as raised:
-        landuse.write_atomically(tmp_path / "name.bin", write, binary=True)
+        landuse.files.write_atomically(tmp_path / "name.bin", write, binary=True)
     monkeypatch.undo()
     assert raised.value.errno == error_number
     assert (tmp_path / "real.bin").read_bytes() == b"old" and (tmp_path / "name.bin").is_symlink()
@@ -235,7 +235,7 @@ def test_a_full_device_fails_states_tables_and_plots(tmp_path):
     for path in ["/dev/full", tmp_path / "to-full"]:
         writes = [
             lambda: landuse.Simulation(Edit_size=10).save(path),
-            lambda: landuse.write_atomically(path, lambda f: f.write("step,agents\n0,1\n")),
+            lambda: landuse.files.write_atomically(path, lambda f: f.write("step,agents\n0,1\n")),
             lambda: landuse.plot_analysis.save(plt.figure(), path),
         ]
         for write in writes:

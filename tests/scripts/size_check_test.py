@@ -70,7 +70,9 @@ class TreeVerdict(unittest.TestCase):
             ({"ui/b.h": long_file}, 1, "ui/b.h: 401 lines"),
             ({"python/landuse/c.py": long_python}, 1, "python/landuse/c.py:1: long has 61 lines"),
             ({"sim/controls/control_table.cpp": "void Table()\n{\n" + body(70) + "\n}\n"}, 0, "allowed"),
-            ({"python/landuse/sweeps.py": "x = 1\n" * 401}, 0, "to split"),
+            ({"python/landuse/e.py": "x = 1\n" * 401}, 1, "python/landuse/e.py: 401 lines"),
+            # A docstring is documentation: it counts in neither length.
+            ({"python/landuse/d.py": '"""' + "text\n" * 400 + '"""\ndef f():\n    """' + "text\n" * 80 + '"""\n'}, 0, None),
             # Only the listed folders are read.
             ({"tests/a.cpp": long_function}, 0, None),
         ]

@@ -94,7 +94,7 @@ TEST(ControlTable, AnUnknownNameIsRefusedWithTheNearestNames)
     } cases[] = {
         {"Edit_sise", "unknown control 'Edit_sise'; did you mean 'Edit_size'?"},
         {"e_cprobab", "unknown control 'e_cprobab'; did you mean 'E_CProbab'?"},
-        {"E_crAg", "unknown control 'E_crAg'; did you mean 'E_crAgs'?"},
+        {"E_crAg", "unknown control 'E_crAg'; did you mean 'E_crAgs' or 'E_grav'?"},
         {"speed", "unknown control 'speed'"},
         {"", "unknown control ''"},
     };
