@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <initializer_list>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -240,6 +241,23 @@ void WriteEndTables(const RunnerOptions& options, const Run& run, OutputFile* ag
     }
 }
 
+// The steps to run by the model's one rule. A run at or past its stop time runs
+// none and says why: not a mistake, its tables are written as with --steps 0.
+std::int64_t StepsToRunSaid(const RunnerOptions& options, const Run& run, std::ostream& err)
+{
+    const StepDecision decided = StepsToRun(options, run);
+    if (!decided.whyNone.empty()) err << "landuse-headless: " << decided.whyNone << " (--steps N runs N more)\n";
+    return decided.steps;
+}
+
+// The files of a run appear together: a signal meanwhile waits for the last rename.
+void CommitTogether(std::initializer_list<OutputFile*> files)
+{
+    const SignalsHeldBack heldBack;
+    for (OutputFile* file : files)
+        if (file) file->Commit();
+}
+
 int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     const std::vector<ControlSetting> settings = CollectSettings(options);
@@ -262,10 +280,7 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
         PrintParams(out, sim.controls, options);
         return kExitSuccess;
     }
-    const StepDecision decided = StepsToRun(options, sim.run);
-    const std::int64_t steps = decided.steps;
-    // Not a mistake: the run is where it was asked to stop. Its tables are written as with --steps 0.
-    if (!decided.whyNone.empty()) err << "landuse-headless: " << decided.whyNone << " (--steps N runs N more)\n";
+    const std::int64_t steps = StepsToRunSaid(options, sim.run, err);
 
     const std::unique_ptr<OutputFile> agentsFile = OpenIfNamed(options.agents, options.agentsFile);
     const std::unique_ptr<OutputFile> cellsFile = OpenIfNamed(options.cells, options.cellsFile);
@@ -295,10 +310,7 @@ int RunWithOptions(const RunnerOptions& options, std::ostream& out, std::ostream
     // A run whose stdout failed is no finished run: its files are not committed.
     out.flush();
     CheckStatisticsWritten(out, nullptr);
-    // The files of a run appear together: a signal meanwhile waits for the last rename.
-    const SignalsHeldBack heldBack;
-    for (OutputFile* file : {statsFile.get(), agentsFile.get(), cellsFile.get(), stateFile.get(), patternsFile.get()})
-        if (file) file->Commit();
+    CommitTogether({statsFile.get(), agentsFile.get(), cellsFile.get(), stateFile.get(), patternsFile.get()});
     return kExitSuccess;
 }
 

@@ -2,6 +2,31 @@
 
 #include <algorithm>
 
+namespace {
+
+constexpr std::size_t kUsageWidth = 110;
+
+// The items after `lead`, one space apart, a line broken before an item that
+// would pass the width and the next line indented under the first item.
+std::string WrapUnder(const std::string& lead, const std::vector<std::string>& items)
+{
+    std::string text = lead;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0 && text.size() - lineStart + 1 + items[i].size() > kUsageWidth) {
+            text += "\n";
+            lineStart = text.size();
+            text += std::string(lead.size(), ' ');
+        } else if (i > 0) {
+            text += " ";
+        }
+        text += items[i];
+    }
+    return text + "\n";
+}
+
+}  // namespace
+
 std::string RunnerHelpFormatter::UsageSynopsis(const CLI::App& app, const std::string& name)
 {
     std::vector<const CLI::Option*> options = app.get_options();
@@ -49,18 +74,5 @@ std::string RunnerHelpFormatter::UsageSynopsis(const CLI::App& app, const std::s
         if (o->get_expected_max() >= CLI::detail::expected_max_vector_size) item += "...";
         items.push_back(item);
     }
-    const std::string lead = "usage: " + name + " ";
-    std::string text = lead;
-    std::size_t lineStart = 0;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0 && text.size() - lineStart + 1 + items[i].size() > kUsageWidth) {
-            text += "\n";
-            lineStart = text.size();
-            text += std::string(lead.size(), ' ');
-        } else if (i > 0) {
-            text += " ";
-        }
-        text += items[i];
-    }
-    return text + "\n";
+    return WrapUnder("usage: " + name + " ", items);
 }

@@ -36,8 +36,5 @@ public:
     // other given next to each other, [--x N --y DIR] for two that need each other,
     // and [--x F [--y N]] for options that need --x.
     static std::string UsageSynopsis(const CLI::App& app, const std::string& name);
-
-private:
-    static constexpr std::size_t kUsageWidth = 110;
 };
 

@@ -76,15 +76,8 @@ void AppendRecord(std::string& page, const char* heading, const RecordTable<N>& 
     if (fixed) page += "\nA record takes " + std::to_string(RecordBytes(table)) + " bytes.\n";
 }
 
-}  // namespace
-
-std::string RunStateFormatPage()
-{
-    std::string page = Regenerate("run-state-format.md");
-    page += "# Run state file format\n\nThis page describes format version " + std::to_string(kRunStateVersion) +
-            "; the program reads versions " + std::to_string(kOldestRunStateVersion) + " to " +
-            std::to_string(kRunStateVersion) + ".\n";
-    page += R"(
+// What the whole file is: its types, and what a loader refuses.
+const char* const kFileText = R"(
 A run state file (`.lus`) holds a whole run, so that it goes on bit for bit where
 it was saved: a header of 24 bytes, then the payload. Every number is
 little-endian, with no padding anywhere.
@@ -103,8 +96,9 @@ read, whose payload size differs from the bytes that follow the header, or whose
 checksum does not match; then every count that the rest of the file cannot hold,
 every value out of its range and every value no run writes.
 )";
-    AppendRecord(page, "## Header", kHeaderRecord, "The first 24 bytes of the file.");
-    page += R"(
+
+// The payload's sections in order.
+const char* const kPayloadText = R"(
 ## Payload
 
 The payload's sections, in order:
@@ -131,6 +125,18 @@ Nothing follows the last statistics record.
 
 ## Records
 )";
+
+}  // namespace
+
+std::string RunStateFormatPage()
+{
+    std::string page = Regenerate("run-state-format.md");
+    page += "# Run state file format\n\nThis page describes format version " + std::to_string(kRunStateVersion) +
+            "; the program reads versions " + std::to_string(kOldestRunStateVersion) + " to " +
+            std::to_string(kRunStateVersion) + ".\n";
+    page += kFileText;
+    AppendRecord(page, "## Header", kHeaderRecord, "The first 24 bytes of the file.");
+    page += kPayloadText;
     AppendRecord(page, "### Writer", kWriterRecord, "Which program wrote the file.");
     AppendRecord(page, "### Control", kControlRecord, "One control's setting.");
     AppendRecord(page, "### Usage table texts", kUsageTextsRecord, "The usage table as its texts.");
