@@ -55,5 +55,5 @@ if __name__ == "__main__":
     wall = time.perf_counter() - started
     runs = effects.attrs["table"]["run"].nunique()
     print(effects.to_string(float_format=lambda v: f"{v:.3g}"))
-    print(f"{runs} runs in {wall:.0f} s on a local cluster of {landuse.sweeps.default_workers()} workers")
+    print(f"{runs} runs in {wall:.0f} s on a local cluster of {landuse.sweep.default_workers()} workers")
     plot_analysis.save(plot_analysis.morris_figure(effects), figure)

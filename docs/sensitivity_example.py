@@ -59,7 +59,7 @@ if __name__ == "__main__":
         print(sensitivity.summary(indices))
         columns = ["S1", "S1_low", "S1_high", "ST", "ST_low", "ST_high", "ST_run", "like_chance"]
         print(indices[columns].round(3).to_string(), end="\n\n")
-    print(f"{runs} runs in {wall:.0f} s on a local cluster of {landuse.sweeps.default_workers()} workers")
+    print(f"{runs} runs in {wall:.0f} s on a local cluster of {landuse.sweep.default_workers()} workers")
 
     fig, axes = plt.subplots(len(results), 1, figsize=(8, 4.2 * len(results)))
     for ax, indices in zip(axes, results.values()):

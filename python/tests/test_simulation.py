@@ -308,7 +308,7 @@ def test_each_statistics_column_has_one_type_wherever_it_is_read(runner, tmp_pat
     """The model's table of the columns gives names, order and type: int64 where no
     value can be missing, the nullable Int64 in a sweep's table, whose error rows
     have no statistics; float64 for the real column."""
-    from landuse import sweeps
+    from landuse import sweep as sweeps
 
     table = landuse._core.statistics_columns
     assert all(len(column) == 4 and all(column) for column in table)
