@@ -252,13 +252,7 @@ def _check_journal(parser, arguments, points, replicates, plan):
         print(f"landuse sweep: nothing to resume, {out} is complete", file=sys.stderr)
         return 0
     if arguments.resume and os.path.exists(journal):
-        try:
-            check_journal(journal, points, replicates, plan)
-        except ValueError as e:
-            parser.error(str(e))
-        except OSError as e:
-            print(f"{parser.prog}: error: {e}", file=sys.stderr)
-            return CANNOT_GO_ON
+        return _refused(parser, check_journal, journal, points, replicates, plan)
     return None
 
 
@@ -269,13 +263,21 @@ def _check_store(parser, arguments, points, replicates, plan):
     if os.path.exists(out) and not arguments.resume:
         parser.error(f"{out} exists: --resume goes on with it; remove it to start again")
     if os.path.exists(out):
-        try:
-            check_store(out, points, replicates, plan)
-        except ValueError as e:
-            parser.error(str(e))
-        except OSError as e:
-            print(f"{parser.prog}: error: {e}", file=sys.stderr)
-            return CANNOT_GO_ON
+        return _refused(parser, check_store, out, points, replicates, plan)
+    return None
+
+
+def _refused(parser, check, *arguments):
+    """Checks what an earlier sweep left before the cluster starts: a mistake
+    (another sweep, a damaged line) ends the command as a usage error, a file that
+    cannot be read with CANNOT_GO_ON; None when it holds."""
+    try:
+        check(*arguments)
+    except ValueError as e:
+        parser.error(str(e))
+    except OSError as e:
+        print(f"{parser.prog}: error: {e}", file=sys.stderr)
+        return CANNOT_GO_ON
     return None
 
 
