@@ -7,9 +7,12 @@ catches the built-in kinds goes on catching them. The model's own errors
 extension module with the same base.
 """
 
+import numbers
+
 from ._core import ConversionError, ControlValueError, LanduseError, RunStateError
 
 __all__ = [
+    "check_count",
     "ClusterError",
     "ControlChangedWarning",
     "ConversionError",
@@ -46,3 +49,35 @@ class ControlChangedWarning(LanduseWarning):
 
 class StreamOverlapWarning(LanduseWarning):
     """Two replicates of a sweep drew some of the same random numbers."""
+
+
+def check_count(value: object, name: str) -> int:
+    """``value`` as an int when it is a whole number of 1 or more (replicates,
+    design points, how often measures are evaluated); else LanduseValueError
+    naming ``name``.
+
+    Parameters
+    ----------
+    value : object
+        What was given.
+    name : str
+        The argument's name, for the message.
+
+    Returns
+    -------
+    int
+        The count.
+
+    Raises
+    ------
+    LanduseValueError
+        Anything but a whole number of 1 or more (a bool included).
+
+    Examples
+    --------
+    >>> check_count(3, "replicates")
+    3
+    """
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral) or value < 1:
+        raise LanduseValueError(f"{name} takes a whole number of 1 or more, not {value!r}")
+    return int(value)

@@ -33,7 +33,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import pandas as pd
 
-from .errors import LanduseError, LanduseTypeError, LanduseValueError
+from .errors import LanduseError, LanduseTypeError, check_count
 from .pattern_measures import (
     NAMED_MEASURES,
     PatternsWith,
@@ -201,9 +201,7 @@ def check_every(every: int) -> int:
     >>> check_every(5)
     5
     """
-    if isinstance(every, bool) or not isinstance(every, numbers.Integral) or every < 1:
-        raise LanduseValueError(f"every takes a whole number of 1 or more, not {every!r}")
-    return int(every)
+    return check_count(every, "every")
 
 
 def check_functions(

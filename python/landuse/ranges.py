@@ -10,7 +10,7 @@ from typing import Any
 
 import numpy as np
 
-from .errors import LanduseValueError
+from .errors import LanduseValueError, check_count
 
 __all__ = ["LARGEST_DESIGN", "SPELLED", "Range"]
 
@@ -192,10 +192,9 @@ def _ranges(ranges):
 def _count(n, per_point=1):
     """n as an int, refused unless 1 or more and, with ``per_point`` design points
     made for each, no more than LARGEST_DESIGN points in all."""
-    if isinstance(n, bool) or not isinstance(n, numbers.Integral) or n < 1:
-        raise LanduseValueError(f"n takes a whole number of 1 or more, not {n!r}")
-    _check_design_size(int(n) * per_point)
-    return int(n)
+    n = check_count(n, "n")
+    _check_design_size(n * per_point)
+    return n
 
 
 def _check_design_size(points):

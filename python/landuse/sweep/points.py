@@ -18,7 +18,7 @@ import pandas as pd
 
 from .._core import __version__
 from ..controls import LARGEST_STEP, STATISTICS_COLUMNS, STATISTICS_DTYPES, check_controls, control_table, control_text
-from ..errors import LanduseTypeError, LanduseValueError
+from ..errors import LanduseTypeError, LanduseValueError, check_count
 from ..measures import StopCondition, check_every, check_functions, function_name
 
 if TYPE_CHECKING:
@@ -248,9 +248,7 @@ def check_replicates(replicates: int) -> int:
     >>> check_replicates(3)
     3
     """
-    if isinstance(replicates, bool) or not isinstance(replicates, numbers.Integral) or replicates < 1:
-        raise LanduseValueError(f"replicates takes a whole number of 1 or more, not {replicates!r}")
-    return int(replicates)
+    return check_count(replicates, "replicates")
 
 
 def check_run_count(points: SweepPoints, replicates: int) -> int:
