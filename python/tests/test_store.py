@@ -143,7 +143,8 @@ def run_command(arguments):
 
 def test_a_client_killed_at_a_random_moment_resumes_to_the_same_store(client, tmp_path):
     sweep_file = tmp_path / "sweep.toml"
-    sweep_file.write_text('replicates = 6\nsteps = 5\n[parameters]\nE_CProbab = [0.1, "abc"]\nE_crAgs = [1, 2, 3]\n')
+    # Runs long enough together that the store takes them in several batches.
+    sweep_file.write_text('replicates = 10\nsteps = 20\n[parameters]\nE_CProbab = [0.1, "abc"]\nE_crAgs = [1, 2, 3]\n')
     whole = tmp_path / "whole.zarr"
     assert run_command([sweep_file, "--out", whole, "--quiet", "--workers", 1])[0] == 1
 
@@ -159,7 +160,7 @@ def test_a_client_killed_at_a_random_moment_resumes_to_the_same_store(client, tm
     while not (out / "complete" / ".zarray").exists() or not zarr.open_array(str(out / "complete"))[:].any():
         assert time.monotonic() < deadline and killed.poll() is None
         time.sleep(0.05)
-    time.sleep(random.uniform(0, 1))
+    time.sleep(random.uniform(0, 0.5))
     os.killpg(killed.pid, signal.SIGKILL)  # the client and its local cluster's workers
     killed.wait()
     complete = zarr.open_array(str(out / "complete"))[:]
