@@ -13,6 +13,7 @@ __all__ = [
     "FileSizeError",
     "current_umask",
     "read_regular_file",
+    "save_figure",
     "write_atomically",
 ]
 
