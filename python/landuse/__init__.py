@@ -51,7 +51,7 @@ from .files import FileSizeError
 from .measures import MeasureError, StopConditionError, patterns, patterns_with
 from .simulation import Simulation
 from . import sweep  # noqa: I100  (after Simulation, which the sweep's runs use)
-from .sweep.store import open_results, to_table
+from .sweep.results import open_results, to_table
 
 __all__ = [
     "ClusterError",

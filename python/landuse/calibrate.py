@@ -300,23 +300,32 @@ def _proposals(prior, z, weights, kernel, rng, population):
     return proposals
 
 
-def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress=False):
-    records = []
+class _PMCSampler:
+    """The batches of one ABC-PMC calibration and the journal rows they leave."""
 
-    def batch_of(round_, number, z):
-        first = FIRST_REPLICATE + (round_ * MOST_BATCHES + number) * population
-        return [((round_, number, i), point, first + i) for i, point in enumerate(prior.points(z))]
+    def __init__(self, prior, texts, target, population, seed, runner, book):
+        self.prior, self.texts, self.target = prior, texts, target
+        self.population, self.seed = population, seed
+        self.runner, self.book = runner, book
+        self.records = []
+        self.scales = None
 
-    def keep(round_, number, z, simulated, errors, accepted, weights, distance):
+    def simulate(self, round_, number, z):
+        first = FIRST_REPLICATE + (round_ * MOST_BATCHES + number) * self.population
+        batch = [((round_, number, i), point, first + i) for i, point in enumerate(self.prior.points(z))]
+        simulated, errors = simulate_batch(self.runner, self.book, batch, len(self.texts))
+        return batch, simulated, errors
+
+    def keep(self, round_, number, z, batch, simulated, errors, accepted, weights, distance):
         for i in range(len(z)):
-            records.append(
+            self.records.append(
                 {
                     "round": round_,
                     "batch": number,
                     "candidate": i,
                     "replicate": batch[i][2],
-                    **prior.points(z[i : i + 1])[0],
-                    **dict(zip(texts, simulated[i])),
+                    **self.prior.points(z[i : i + 1])[0],
+                    **dict(zip(self.texts, simulated[i])),
                     "distance": distance[i],
                     "accepted": bool(accepted[i]),
                     "weight": weights[i],
@@ -324,40 +333,61 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
                 }
             )
 
-    z = prior.sample(population, np.random.default_rng([seed, 0, 0]))
-    batch = batch_of(0, 0, z)
-    simulated, errors = simulate_batch(runner, book, batch, len(texts))
-    scales = _scales(simulated)
-    distance = distances(simulated, target, scales)
-    weights = np.full(population, 1 / population)
-    keep(0, 0, z, simulated, errors, np.ones(population, bool), weights, distance)
-    tolerances, done = [math.inf], 0
-    for round_ in range(1, rounds + 1):
-        tolerance = float(np.quantile(distance, quantile))
-        kernel = _kernel(prior, z, weights)
+    def first_round(self):
+        """Round 0: the prior's sample, which also sets the distance's scales."""
+        population = self.population
+        z = self.prior.sample(population, np.random.default_rng([self.seed, 0, 0]))
+        batch, simulated, errors = self.simulate(0, 0, z)
+        self.scales = _scales(simulated)
+        distance = distances(simulated, self.target, self.scales)
+        weights = np.full(population, 1 / population)
+        self.keep(0, 0, z, batch, simulated, errors, np.ones(population, bool), weights, distance)
+        return z, distance, weights
+
+    def next_round(self, round_, z, weights, tolerance):
+        """The particles, distances and weights of a round and the candidates it took, or
+        None when too few came within the tolerance."""
+        population = self.population
+        kernel = _kernel(self.prior, z, weights)
         taken_z, taken_d, taken_w = [], [], []
         for number in range(MOST_BATCHES):
-            rng = np.random.default_rng([seed, round_, number])
-            proposals = _proposals(prior, z, weights, kernel, rng, population)
-            batch = batch_of(round_, number, proposals)
-            simulated, errors = simulate_batch(runner, book, batch, len(texts))
-            new_distance = distances(simulated, target, scales)
+            rng = np.random.default_rng([self.seed, round_, number])
+            proposals = _proposals(self.prior, z, weights, kernel, rng, population)
+            batch, simulated, errors = self.simulate(round_, number, proposals)
+            new_distance = distances(simulated, self.target, self.scales)
             within = new_distance <= tolerance
-            new_weights = importance_weights(proposals, z, weights, kernel, prior.density)
+            new_weights = importance_weights(proposals, z, weights, kernel, self.prior.density)
             room = population - len(taken_z)
             accepted = within & (np.cumsum(within) <= room)
-            keep(
-                round_, number, proposals, simulated, errors, accepted, np.where(accepted, new_weights, 0), new_distance
-            )
+            kept_weights = np.where(accepted, new_weights, 0)
+            self.keep(round_, number, proposals, batch, simulated, errors, accepted, kept_weights, new_distance)
             taken_z.extend(proposals[accepted])
             taken_d.extend(new_distance[accepted])
             taken_w.extend(new_weights[accepted])
             if len(taken_z) == population:
-                break
-        else:
+                return taken_z, taken_d, taken_w, (number + 1) * population
+        return None
+
+    def result(self, done, weights, tolerances):
+        runs = pd.DataFrame(self.records)
+        final = runs[(runs["round"] == done) & runs["accepted"]].copy()
+        final["weight"] = weights
+        posterior = final[[*self.prior.names, "weight", "distance"]].reset_index(drop=True)
+        scales = pd.Series(self.scales, index=self.texts)
+        return ABCResult(posterior, runs, tolerances, scales, self.prior, dict(zip(self.texts, self.target)), done)
+
+
+def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book, progress=False):
+    sampler = _PMCSampler(prior, texts, target, population, seed, runner, book)
+    z, distance, weights = sampler.first_round()
+    tolerances, done = [math.inf], 0
+    for round_ in range(1, rounds + 1):
+        tolerance = float(np.quantile(distance, quantile))
+        taken = sampler.next_round(round_, z, weights, tolerance)
+        if taken is None:
             break  # too few candidates came within the tolerance: the last full round stands
+        taken_z, taken_d, taken_w, tried = taken
         if progress:
-            tried = (number + 1) * population
             print(
                 f"landuse abc: round {round_}: tolerance {tolerance:.3g}, {population} of {tried} candidates "
                 "within it",
@@ -368,11 +398,7 @@ def _pmc(prior, texts, target, population, rounds, quantile, seed, runner, book,
         weights = np.array(taken_w) / np.sum(taken_w)
         tolerances.append(tolerance)
         done = round_
-    runs = pd.DataFrame(records)
-    final = runs[(runs["round"] == done) & runs["accepted"]].copy()
-    final["weight"] = weights
-    posterior = final[[*prior.names, "weight", "distance"]].reset_index(drop=True)
-    return ABCResult(posterior, runs, tolerances, pd.Series(scales, index=texts), prior, dict(zip(texts, target)), done)
+    return sampler.result(done, weights, tolerances)
 
 
 __all__ = ["JOURNAL_FORMAT", "ABCResult", "Prior", "abc", "distances", "importance_weights", "weighted_quantile"]

@@ -12,7 +12,7 @@ import pandas as pd
 
 from .controls import PATTERN_MEASURES, STATISTICS_COLUMNS
 from .errors import LanduseValueError
-from .sweep.store import as_table
+from .sweep.results import as_table
 
 if TYPE_CHECKING:
     from .simulation import Simulation

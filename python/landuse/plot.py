@@ -19,7 +19,7 @@ import pandas as pd
 
 from .controls import STATISTICS_COLUMNS
 from .files import save_figure
-from .sweep.store import as_table
+from .sweep.results import as_table
 from .sweep.points import RESERVED_COLUMNS
 
 if TYPE_CHECKING:

@@ -141,6 +141,72 @@ def _log_ticks(axis, set_scale, low, high):
     axis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.3g}"))
 
 
+def _prior_range(prior, j):
+    """A parameter's prior range on its own scale."""
+    if prior.log[j]:
+        return np.exp(prior.low[j]), np.exp(prior.high[j])
+    return prior.low[j], prior.high[j]
+
+
+def _posterior_histogram(ax, result, name, low, high, log, interval, level, truth):
+    """A parameter's weighted histogram against the flat prior, with its interval and truth."""
+    posterior = result.posterior
+    weights = posterior["weight"].to_numpy(float)
+    # Bins of equal width on the axis' scale, where the prior is flat: each holds 1/20 of it.
+    bins = np.geomspace(low, high, 21) if log else np.linspace(low, high, 21)
+    ax.hist(
+        posterior[name],
+        bins=bins,
+        weights=weights / weights.sum(),
+        alpha=0.7,
+        color="tab:blue",
+        label="posterior",
+    )
+    ax.axhline(1 / 20, color="0.4", linestyle="--", label="prior")
+    row = interval.loc[name]
+    ax.axvspan(
+        row["low"],
+        row["high"],
+        color="tab:blue",
+        alpha=0.12,
+        label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}",
+    )
+    if truth and name in truth:
+        ax.axvline(truth[name], color="red", label=f"truth {truth[name]:.3g}")
+    ax.set_ylabel("share of the weight per bin")
+    ax.legend(fontsize="x-small")
+
+
+def _posterior_scatter(ax, result, x_name, y, truth):
+    """The particles of two parameters, area by weight, over round 0's; y is the row's index."""
+    runs, posterior = result.runs, result.posterior
+    y_name = result.prior.names[y]
+    prior = runs[runs["round"] == 0]
+    weights = posterior["weight"].to_numpy(float)
+    ax.scatter(prior[x_name], prior[y_name], s=6, color="0.6", label="prior sample (round 0)")
+    ax.scatter(
+        posterior[x_name],
+        posterior[y_name],
+        s=8 + 120 * weights / weights.max(),
+        alpha=0.6,
+        color="tab:blue",
+        label="posterior (area by weight)",
+    )
+    if truth and x_name in truth and y_name in truth:
+        ax.plot(
+            truth[x_name],
+            truth[y_name],
+            "*",
+            color="red",
+            markersize=14,
+            label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})",
+        )
+    ax.set_ylabel(y_name)
+    if result.prior.log[y]:
+        _log_ticks(ax.yaxis, ax.set_yscale, *_prior_range(result.prior, y))
+    ax.legend(fontsize="x-small")
+
+
 def posterior_pairs(result: ABCResult, truth: dict[str, float] | None = None, level: float = 0.9) -> Figure:
     """An ABC result's posterior as pairs: on the diagonal each parameter's
     weighted histogram against the prior (flat on the axis' scale), elsewhere the
@@ -170,65 +236,17 @@ def posterior_pairs(result: ABCResult, truth: dict[str, float] | None = None, le
 
     names, logs = result.prior.names, result.prior.log
     posterior, runs = result.posterior, result.runs
-    prior = runs[runs["round"] == 0]
-    weights = posterior["weight"].to_numpy(float)
     interval = result.interval(level)
     d = len(names)
     figure, axes = plt.subplots(d, d, figsize=(3.4 * d + 1, 3.2 * d + 0.6), squeeze=False)
-    for i, y_name in enumerate(names):
+    for i in range(d):
         for j, x_name in enumerate(names):
             ax = axes[i, j]
-            low, high = (
-                np.exp(result.prior.low[j]) if logs[j] else result.prior.low[j],
-                np.exp(result.prior.high[j]) if logs[j] else result.prior.high[j],
-            )
+            low, high = _prior_range(result.prior, j)
             if i == j:
-                # Bins of equal width on the axis' scale, where the prior is flat: each holds 1/20 of it.
-                bins = np.geomspace(low, high, 21) if logs[j] else np.linspace(low, high, 21)
-                ax.hist(
-                    posterior[x_name],
-                    bins=bins,
-                    weights=weights / weights.sum(),
-                    alpha=0.7,
-                    color="tab:blue",
-                    label="posterior",
-                )
-                ax.axhline(1 / 20, color="0.4", linestyle="--", label="prior")
-                row = interval.loc[x_name]
-                ax.axvspan(
-                    row["low"],
-                    row["high"],
-                    color="tab:blue",
-                    alpha=0.12,
-                    label=f"{level:.0%} interval {row['low']:.3g}\u2013{row['high']:.3g}",
-                )
-                if truth and x_name in truth:
-                    ax.axvline(truth[x_name], color="red", label=f"truth {truth[x_name]:.3g}")
-                ax.set_ylabel("share of the weight per bin")
-                ax.legend(fontsize="x-small")
+                _posterior_histogram(ax, result, x_name, low, high, logs[j], interval, level, truth)
             elif i > j:
-                ax.scatter(prior[x_name], prior[y_name], s=6, color="0.6", label="prior sample (round 0)")
-                ax.scatter(
-                    posterior[x_name],
-                    posterior[y_name],
-                    s=8 + 120 * weights / weights.max(),
-                    alpha=0.6,
-                    color="tab:blue",
-                    label="posterior (area by weight)",
-                )
-                if truth and x_name in truth and y_name in truth:
-                    ax.plot(
-                        truth[x_name],
-                        truth[y_name],
-                        "*",
-                        color="red",
-                        markersize=14,
-                        label=f"truth ({truth[x_name]:.3g}, {truth[y_name]:.3g})",
-                    )
-                ax.set_ylabel(y_name)
-                if logs[i]:
-                    _log_ticks(ax.yaxis, ax.set_yscale, np.exp(result.prior.low[i]), np.exp(result.prior.high[i]))
-                ax.legend(fontsize="x-small")
+                _posterior_scatter(ax, result, x_name, i, truth)
             else:
                 ax.axis("off")
                 continue

@@ -269,6 +269,28 @@ def morris_indices(
     return frame.sort_values("mu_star", ascending=False)
 
 
+def _fix_controls(design, controls):
+    """Adds the fixed controls to every point of the design, which must not range over them."""
+    fixed = dict(controls or {})
+    clash = sorted(set(fixed) & set(design.names))
+    if clash:
+        raise LanduseValueError(f"{', '.join(clash)}: both a range and a fixed control")
+    design[:] = [{**fixed, **point} for point in design]
+
+
+def _effects_of_outputs(table, design, wanted, bootstrap, confidence, seed):
+    """Each wanted output's Morris indices and elementary effects, averaged over a point's replicates."""
+    runs = table.drop_duplicates("run").set_index("run")["point"]
+    frames, effects = [], {}
+    for w in wanted:
+        by_run = w.of_runs(table)
+        by_point = by_run.groupby(runs.loc[by_run.index].to_numpy()).mean().sort_index().to_numpy()
+        effects[w.text] = elementary_effects(design.coordinates, by_point, design.moved)
+        frame = morris_indices(effects[w.text], design.names, bootstrap=bootstrap, confidence=confidence, seed=seed)
+        frames.append(frame)
+    return frames, effects
+
+
 def morris(
     ranges: dict,
     output: str | list[str],
@@ -356,11 +378,7 @@ def morris(
 
     wanted, measures = wanted_outputs(output, measures, steps)
     design = morris_design(ranges, trajectories, levels=levels, candidates=candidates, seed=seed)
-    fixed = dict(controls or {})
-    clash = sorted(set(fixed) & set(design.names))
-    if clash:
-        raise LanduseValueError(f"{', '.join(clash)}: both a range and a fixed control")
-    design[:] = [{**fixed, **point} for point in design]
+    _fix_controls(design, controls)
     at_steps = [w.step for w in wanted if w.step is not None]
     if steps is None and at_steps:
         steps = max(at_steps)
@@ -376,14 +394,7 @@ def morris(
         journal=journal,
         keep=keep,
     )
-    runs = table.drop_duplicates("run").set_index("run")["point"]
-    frames, effects = [], {}
-    for w in wanted:
-        by_run = w.of_runs(table)
-        by_point = by_run.groupby(runs.loc[by_run.index].to_numpy()).mean().sort_index().to_numpy()
-        effects[w.text] = elementary_effects(design.coordinates, by_point, design.moved)
-        frame = morris_indices(effects[w.text], design.names, bootstrap=bootstrap, confidence=confidence, seed=seed)
-        frames.append(frame)
+    frames, effects = _effects_of_outputs(table, design, wanted, bootstrap, confidence, seed)
     if isinstance(output, str):
         result = frames[0]
     else:

@@ -68,7 +68,7 @@ def test_the_store_gives_back_the_table_the_csv_path_writes(client, tmp_path, pa
         pd.testing.assert_frame_equal(again, table)
         assert again.to_csv(index=False) == table.to_csv(index=False)
     # Small chunks of runs give the same table as one chunk.
-    pd.testing.assert_frame_equal(results_store.to_table(stored, runs_at_once=1), table)
+    pd.testing.assert_frame_equal(landuse.to_table(stored, runs_at_once=1), table)
 
 
 def test_the_store_is_laid_out_as_xarray_reads_it(client, tmp_path):

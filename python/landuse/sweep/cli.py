@@ -85,7 +85,8 @@ from .clusters import CONNECT_TIMEOUT, check_scheduler_address, default_workers,
 from .journal import check_writable
 from .points import SweepPoints
 from .running import check_journal, run_into_journal
-from .store import check_store, run_into_store, to_table
+from .results import to_table
+from .store import check_store, run_into_store
 from .sweep_file import KNOWN_KEYS, SweepFileError, read_sweep_file
 from .tables import TableLayout, write_journal_table
 

@@ -144,6 +144,53 @@ def main_runs_again() -> bool:
     return not _guarded(tree.body, line)
 
 
+def _workers_are_processes():
+    """Whether the local cluster's workers can be processes rather than threads of this
+    one; warns where they cannot because they would run the calling script again."""
+    if getattr(multiprocessing.process.current_process(), "_inheriting", False):
+        raise ClusterError(
+            "landuse.sweep was called while a worker process was starting: in a script, "
+            'call it under `if __name__ == "__main__":`'
+        )
+    processes = main_is_importable()
+    if processes and main_runs_again():
+        warnings.warn(
+            "landuse.sweep runs its workers as threads of this process: worker processes would run "
+            'this script\'s top level again (in a script, call it under `if __name__ == "__main__":` '
+            "for worker processes)",
+            LanduseWarning,
+            stacklevel=_outside_the_package(),
+        )
+        processes = False
+    return processes
+
+
+def _temporary_security():
+    """TLS settings with a certificate made for one cluster alone."""
+    from distributed.security import Security
+
+    try:
+        return Security.temporary()
+    except ImportError:
+        raise ClusterError(
+            "the local cluster's TLS certificate needs cryptography (Debian: " "python3-cryptography)"
+        ) from None
+
+
+def _wait_for_workers(cluster, wanted):
+    """Waits until the cluster has its workers; closes it and raises when they are late."""
+    deadline = time.monotonic() + WORKER_START_TIMEOUT
+    while len(cluster.scheduler.workers) < wanted:
+        if time.monotonic() > deadline:
+            with contextlib.suppress(Exception):
+                cluster.close(timeout=10)
+            raise ClusterError(
+                f"the local cluster's workers did not start within {WORKER_START_TIMEOUT} s; in a "
+                'script, call landuse.sweep under `if __name__ == "__main__":`'
+            )
+        time.sleep(0.05)
+
+
 def local_client(workers: int) -> tuple[Client, SpecCluster]:
     """A client of a new local cluster: one single-threaded worker process per run
     at a time, listening on the loopback interface only, serving no web pages (no
@@ -181,32 +228,12 @@ def local_client(workers: int) -> tuple[Client, SpecCluster]:
     """
     import dask
     from distributed import Client, Nanny, SpecCluster
-    from distributed.security import Security
 
     from .cluster_nodes import QuietScheduler, QuietWorker, QuietWorkerProcess
 
-    if getattr(multiprocessing.process.current_process(), "_inheriting", False):
-        raise ClusterError(
-            "landuse.sweep was called while a worker process was starting: in a script, "
-            'call it under `if __name__ == "__main__":`'
-        )
-    processes = main_is_importable()
-    if processes and main_runs_again():
-        warnings.warn(
-            "landuse.sweep runs its workers as threads of this process: worker processes would run "
-            'this script\'s top level again (in a script, call it under `if __name__ == "__main__":` '
-            "for worker processes)",
-            LanduseWarning,
-            stacklevel=_outside_the_package(),
-        )
-        processes = False
+    processes = _workers_are_processes()
     if processes:
-        try:
-            security = Security.temporary()
-        except ImportError:
-            raise ClusterError(
-                "the local cluster's TLS certificate needs cryptography (Debian: " "python3-cryptography)"
-            ) from None
+        security = _temporary_security()
         where = {"host": "127.0.0.1", "protocol": "tls://", "security": security}
     else:
         security = None
@@ -232,16 +259,7 @@ def local_client(workers: int) -> tuple[Client, SpecCluster]:
         )
         cluster.scale(workers if processes else 1)
     # Waited for here, not by the client, which would wait for ever for workers that cannot start.
-    wanted, deadline = workers if processes else 1, time.monotonic() + WORKER_START_TIMEOUT
-    while len(cluster.scheduler.workers) < wanted:
-        if time.monotonic() > deadline:
-            with contextlib.suppress(Exception):
-                cluster.close(timeout=10)
-            raise ClusterError(
-                f"the local cluster's workers did not start within {WORKER_START_TIMEOUT} s; in a "
-                'script, call landuse.sweep under `if __name__ == "__main__":`'
-            )
-        time.sleep(0.05)
+    _wait_for_workers(cluster, workers if processes else 1)
     client = Client(cluster, security=security)
     return client, cluster
 

@@ -168,7 +168,8 @@ def run_sweep(
     if isinstance(client, str):
         check_scheduler_address(client)
     if store is not None:
-        from .store import open_results, run_into_store
+        from .results import open_results
+        from .store import run_into_store
 
         run_into_store(points, replicates, plan, client, progress, store)
         return open_results(store)
