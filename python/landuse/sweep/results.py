@@ -1,7 +1,10 @@
 """A sweep's store read back: as an xarray Dataset, or as the table a sweep writes as CSV."""
 
+from __future__ import annotations
+
 import json
 import os
+from typing import TYPE_CHECKING
 
 import numpy as np
 import pandas as pd
@@ -11,14 +14,38 @@ from ..measures import _measure_column as measure_column
 from .store import INT_FILL, STEP_VARIABLE, _stat_name
 from .tables import TableLayout, _typed
 
+if TYPE_CHECKING:
+    import xarray
+
 __all__ = ["as_table", "open_results", "to_table"]
 
 
-def open_results(path):
+def open_results(path: str | os.PathLike[str]) -> xarray.Dataset:
     """A sweep's store as an ``xarray.Dataset`` of dask arrays (nothing read until
     asked for). The statistics and measures read as numbers with NaN for the steps a
     run did not keep; the per-run values keep their types (``complete`` tells the
-    runs written). ``to_table`` makes the sweep's table of it."""
+    runs written). ``to_table`` makes the sweep's table of it.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The store (a folder, e.g. "results.zarr").
+
+    Returns
+    -------
+    xarray.Dataset
+        Dimensions ``run`` and ``step``; the sweep's description as attributes.
+
+    Raises
+    ------
+    FileNotFoundError
+        No store at ``path``.
+
+    Examples
+    --------
+    >>> ds = open_results("results.zarr")  # doctest: +SKIP
+    >>> ds["residential"].isel(step=-1).mean().compute()  # doctest: +SKIP
+    """
     path = os.fspath(path)
     if not os.path.isfile(os.path.join(path, ".zgroup")):
         raise FileNotFoundError(f"{path}: no sweep store")
@@ -42,10 +69,28 @@ def _raw(results):
     return xr.open_zarr(os.fspath(results), consolidated=False, mask_and_scale=False)
 
 
-def to_table(results, runs_at_once=None):
+def to_table(results: str | os.PathLike[str] | xarray.Dataset, runs_at_once: int | None = None) -> pd.DataFrame:
     """The tidy table a sweep writes as CSV (the same columns, values and dtypes),
     made from a store (its path, or the Dataset ``open_results`` gave) of its
-    complete runs, a chunk of runs at a time."""
+    complete runs, a chunk of runs at a time.
+
+    Parameters
+    ----------
+    results : str, os.PathLike or xarray.Dataset
+        The store, or the Dataset ``open_results`` gave.
+    runs_at_once : int, optional
+        Runs read at a time; by default a chunk of the store's.
+
+    Returns
+    -------
+    pandas.DataFrame
+        The table the sweep would have written as CSV, for its complete runs.
+
+    Examples
+    --------
+    >>> table = to_table("results.zarr")  # doctest: +SKIP
+    >>> table.groupby("E_CProbab")["residential"].last()  # doctest: +SKIP
+    """
     ds = _raw(results)
     attrs = ds.attrs
     names, coordinate_names = list(attrs["parameters"]), list(attrs["design"])
@@ -126,8 +171,25 @@ def _table_part(ds, layout, attrs):
     return pd.DataFrame(frame)
 
 
-def as_table(results):
-    """A sweep's table: a DataFrame as it is; a store's Dataset (or path) made into the table."""
+def as_table(results: pd.DataFrame | str | os.PathLike[str] | xarray.Dataset) -> pd.DataFrame:
+    """A sweep's table: a DataFrame as it is; a store's Dataset (or path) made into the table.
+
+    Parameters
+    ----------
+    results : pandas.DataFrame, str, os.PathLike or xarray.Dataset
+        A sweep's table or its store.
+
+    Returns
+    -------
+    pandas.DataFrame
+        The sweep's table.
+
+    Examples
+    --------
+    >>> import pandas as pd
+    >>> as_table(pd.DataFrame({"run": [0]}))["run"].tolist()
+    [0]
+    """
     if isinstance(results, pd.DataFrame):
         return results
     return to_table(results)

@@ -25,9 +25,12 @@ chunks. Blosc with zstd and byte shuffling: statistics change little from step
 to step and from run to run, so they compress several times.
 """
 
+from __future__ import annotations
+
 import json
 import os
 import time
+from typing import TYPE_CHECKING
 
 import numpy as np
 
@@ -36,6 +39,11 @@ from ..controls import STATISTICS_COLUMNS, control_text
 from ..errors import LanduseValueError
 from .points import RunPlan, _defaults, check_run_count, value_in_effect
 from .summary import SweepSummary
+
+if TYPE_CHECKING:
+    from distributed import Client
+
+    from .points import SweepPoints
 
 __all__ = [
     "FLUSH_SECONDS",
@@ -48,10 +56,6 @@ __all__ = [
     "ResultsStore",
     "StoreError",
     "check_store",
-    "control_kinds",
-    "describe",
-    "expected_rows",
-    "run_chunk",
     "run_into_store",
 ]
 
@@ -93,7 +97,7 @@ def _plain_type(value):
     return type(value.item() if isinstance(value, np.generic) else value)
 
 
-def control_kinds(points):
+def _control_kinds(points):
     """Each swept control's kind in the store: "i8" where every value given is an
     int, "f8" where every one is a float, else "json" (each value kept as its JSON
     text, so that the table gives back the very value)."""
@@ -109,7 +113,7 @@ def control_kinds(points):
     return {name: "i8" if found == {int} else "f8" if found == {float} else "json" for name, found in kinds.items()}
 
 
-def expected_rows(plan):
+def _expected_rows(plan):
     """How many steps each run keeps, as far as the plan tells (at least 1)."""
     if plan.steps is None:
         return 1
@@ -120,7 +124,7 @@ def expected_rows(plan):
     return len({k for k in plan.keep if 1 <= k <= plan.steps} | {plan.steps})
 
 
-def describe(points, replicates, plan, fingerprint):
+def _describe(points, replicates, plan, fingerprint):
     """The sweep's description, the store's attributes: a store of another sweep differs in some of them."""
     steps, measures, stop_when, every, keep = plan.description()
     grid = None
@@ -143,7 +147,7 @@ def describe(points, replicates, plan, fingerprint):
     }
 
 
-def run_chunk(runs, rows):
+def _run_chunk(runs, rows):
     """Runs per chunk: about 2**17 values of a variable (a megabyte of numbers)."""
     chunk = 1 << max(6, min(14, (2**17 // max(1, rows)).bit_length() - 1))
     return max(1, min(runs, chunk, LARGEST_RUN_CHUNK))
@@ -152,14 +156,47 @@ def run_chunk(runs, rows):
 class ResultsStore:
     """A sweep's store, made or opened to go on: ``add`` takes each finished run's
     record, written in batches; ``close`` writes what is left. Opening a store of
-    another sweep raises StoreError naming what differs."""
+    another sweep raises StoreError naming what differs.
 
-    def __init__(self, path, points, replicates, plan, fingerprint, summary=None):
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The store (a folder).
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+    plan : RunPlan
+        The runs' plan.
+    fingerprint : str
+        The sweep's fingerprint, as its journal would hold it.
+    summary : SweepSummary, optional
+        Told of the runs the store already holds.
+
+    Raises
+    ------
+    StoreError
+        A store of another sweep.
+
+    Examples
+    --------
+    >>> store = ResultsStore("results.zarr", points, 2, plan, "sweep")  # doctest: +SKIP
+    """
+
+    def __init__(
+        self,
+        path: str | os.PathLike[str],
+        points: SweepPoints,
+        replicates: int,
+        plan: RunPlan,
+        fingerprint: str,
+        summary: SweepSummary | None = None,
+    ) -> None:
         import zarr
 
         self.path = os.fspath(path)
         self.points, self.replicates = points, replicates
-        self.description = describe(points, replicates, plan, fingerprint)
+        self.description = _describe(points, replicates, plan, fingerprint)
         self.runs = self.description["runs"]
         if os.path.exists(self.path):
             self.group = zarr.open_group(self.path, mode="r+")
@@ -201,9 +238,9 @@ class ResultsStore:
         return array
 
     def _make(self, plan):
-        rows = expected_rows(plan)
-        self.chunk = run_chunk(self.runs, rows)
-        kinds = control_kinds(self.points)
+        rows = _expected_rows(plan)
+        self.chunk = _run_chunk(self.runs, rows)
+        kinds = _control_kinds(self.points)
         self.group.attrs.update({**self.description, "control_kinds": kinds, "measure_order": {}})
         run = self.group.create(
             "run",
@@ -265,7 +302,7 @@ class ResultsStore:
 
     # Writing.
 
-    def add(self, record):
+    def add(self, record: dict) -> None:
         self.buffer.append(record)
         self.buffered_values += len(record["statistics"]["step"]) * (len(STATISTICS_COLUMNS) + 1) + 16
         if (
@@ -297,7 +334,7 @@ class ResultsStore:
         array.attrs["whole"] = True
         return array
 
-    def flush(self):
+    def flush(self) -> None:
         """Writes the buffered runs, then marks them complete."""
         records, self.buffer, self.buffered_values = sorted(self.buffer, key=lambda r: r["run"]), [], 0
         self.flushed_at = time.monotonic()
@@ -371,7 +408,7 @@ class ResultsStore:
         if order != self.group.attrs["measure_order"]:
             self.group.attrs["measure_order"] = order
 
-    def close(self):
+    def close(self) -> None:
         self.flush()
 
 
@@ -380,8 +417,29 @@ def _short(value, length=60):
     return text if len(text) <= length else text[:length] + "\u2026"
 
 
-def check_store(path, points, replicates, plan):
-    """Raises StoreError for a store at path of another sweep, changing nothing."""
+def check_store(path: str | os.PathLike[str], points: SweepPoints, replicates: int, plan: RunPlan | int | None) -> None:
+    """Raises StoreError for a store at path of another sweep, changing nothing.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The store.
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+    plan : RunPlan, int or None
+        The runs' plan, or their steps.
+
+    Raises
+    ------
+    StoreError
+        No store, or a store of another sweep (naming what differs).
+
+    Examples
+    --------
+    >>> check_store("results.zarr", SweepPoints({"E_crAgs": [1, 2]}), 2, 50)  # doctest: +SKIP
+    """
     import zarr
 
     if not isinstance(plan, RunPlan):
@@ -389,7 +447,7 @@ def check_store(path, points, replicates, plan):
     replicates = check_run_count(points, replicates)
     store = ResultsStore.__new__(ResultsStore)
     store.path = os.fspath(path)
-    store.description = describe(points, replicates, plan, points.fingerprint(replicates, plan.description()))
+    store.description = _describe(points, replicates, plan, points.fingerprint(replicates, plan.description()))
     try:
         store.group = zarr.open_group(store.path, mode="r")
     except (ValueError, KeyError, zarr.errors.GroupNotFoundError) as e:
@@ -397,10 +455,49 @@ def check_store(path, points, replicates, plan):
     store._check(dict(store.group.attrs))
 
 
-def run_into_store(points, replicates, plan, client, progress, path):
+def run_into_store(
+    points: SweepPoints,
+    replicates: int,
+    plan: RunPlan | int | None,
+    client: Client | str | None,
+    progress: bool,
+    path: str | os.PathLike[str],
+) -> SweepSummary:
     """Runs the sweep's runs that the store at path lacks, writing each batch of
     finished runs into it; its summary, with the store's runs. The store is made if
-    it is missing."""
+    it is missing.
+
+    Parameters
+    ----------
+    points : SweepPoints
+        The sweep's points.
+    replicates : int
+        Runs per point.
+    plan : RunPlan, int or None
+        The runs' plan, or their steps.
+    client : distributed.Client, str or None
+        The cluster, a scheduler's address, or None for a local cluster.
+    progress : bool
+        Show a progress line.
+    path : str or os.PathLike
+        The store.
+
+    Returns
+    -------
+    SweepSummary
+        The runs done and failed, the store's included.
+
+    Raises
+    ------
+    StoreError
+        A store of another sweep.
+    OSError
+        A store that cannot be written (a full disk): the runs written stay.
+
+    Examples
+    --------
+    >>> run_into_store(SweepPoints({"E_crAgs": [1, 2]}), 2, 50, None, False, "results.zarr")  # doctest: +SKIP
+    """
     if not isinstance(plan, RunPlan):
         plan = RunPlan(plan)
     replicates = check_run_count(points, replicates)
