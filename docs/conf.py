@@ -32,8 +32,9 @@ html_title = f"landuse {release}"
 html_static_path = []
 
 # Docstrings written as plain text (not yet in numpydoc's sections) are shown as
-# written: an indented example after a paragraph becomes a literal block, and a
-# lone asterisk (``**controls``) is not taken for emphasis.
+# written: an indented example after a paragraph becomes a literal block (a list
+# item's indented next line stays in its item), and a lone asterisk
+# (``**controls``) is not taken for emphasis.
 _SECTION_RULE = re.compile(r"^\s*-{3,}\s*$")
 
 
@@ -49,7 +50,7 @@ def _escape(line):
 def plain_docstring_as_text(app, what, name, obj, options, lines):
     if any(_SECTION_RULE.match(line) for line in lines):
         return
-    result, literal_indent, last_indent = [], None, 0
+    result, literal_indent, last_indent, bullet_indent = [], None, 0, None
     for line in lines:
         if not line.strip():
             result.append(line)
@@ -59,6 +60,13 @@ def plain_docstring_as_text(app, what, name, obj, options, lines):
             result.append(line)
             continue
         literal_indent = None
+        if line.lstrip().startswith(("* ", "- ")):
+            bullet_indent = indent + 2
+        elif indent == bullet_indent:  # a list item's next line
+            result.append(_escape(line))
+            continue
+        else:
+            bullet_indent = None
         if indent > last_indent and result and not (result[-1].strip() or "").endswith("::"):
             while result and not result[-1].strip():
                 result.pop()

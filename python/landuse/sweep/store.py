@@ -3,14 +3,14 @@
 Layout (zarr v2, xarray's conventions: every array names its dimensions in
 ``_ARRAY_DIMENSIONS``, the sweep's description is the group's attributes):
 
-* dimensions ``run`` (every run of the sweep, allocated whole when the store is
+- dimensions ``run`` (every run of the sweep, allocated whole when the store is
   made: chunks never written cost nothing) and ``step`` (the k-th kept step of a
   run: with keep="every" position k is step k + 1; grown when a run keeps more);
-* ``run``: the run's index, the dimension's coordinate;
-* over (run, step): each statistics column (``step_number`` holds the column
+- ``run``: the run's index, the dimension's coordinate;
+- over (run, step): each statistics column (``step_number`` holds the column
   ``step``: a variable over two dimensions cannot take a dimension's name) and
   each measure, filled where a run kept no such step;
-* over run: each swept control's value, ``point``, the design's ``u_*``
+- over run: each swept control's value, ``point``, the design's ``u_*``
   coordinates, ``replicate``, ``seed``, ``draws``, ``stopped``, ``error`` and
   ``complete``.
 
