@@ -4,7 +4,6 @@ stores that must not be written."""
 
 import errno
 import os
-import pathlib
 import random
 import signal
 import subprocess
@@ -21,21 +20,12 @@ import zarr
 import landuse
 import landuse.plot
 import landuse.sensitivity
-from landuse import sweep as sweeps
 from landuse.sweep import store as results_store
 from landuse.sweep.cli import main
+from sweep_commands import PACKAGE_PARENT, run_command
 
-PACKAGE_PARENT = str(pathlib.Path(landuse.__file__).resolve().parents[1])
 MIXED = {"E_CProbab": [0.1, "abc"], "E_crAgs": [1, 3], "Edit_size": 10}
 DESIGN = landuse.designs.latin_hypercube({"E_CProbab": (0.01, 0.5), "E_crAgs": (1, 10, int)}, 3, seed=1)
-
-
-@pytest.fixture(scope="module")
-def client():
-    client, cluster = sweeps.local_client(2)
-    yield client
-    client.close()
-    cluster.close()
 
 
 def both(client, path, parameters, **keywords):
@@ -128,17 +118,6 @@ def test_a_store_of_another_sweep_is_refused_naming_what_differs(client, tmp_pat
             landuse.sweep(parameters, client=client, progress=False, store=path, **keywords)
         assert "another sweep" in str(refused.value) and "\n" not in str(refused.value)
     assert sorted(p.stat().st_mtime_ns for p in path.rglob("*")) == before
-
-
-def run_command(arguments):
-    done = subprocess.run(
-        [sys.executable, "-m", "landuse.sweep", *map(str, arguments)],
-        capture_output=True,
-        text=True,
-        env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
-        timeout=300,
-    )
-    return done.returncode, done.stderr
 
 
 def test_a_client_killed_at_a_random_moment_resumes_to_the_same_store(client, tmp_path):

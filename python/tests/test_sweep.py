@@ -24,8 +24,8 @@ import pytest
 import landuse
 from landuse.sweep import clusters, running
 from landuse.sweep.cli import SweepFileError, main, read_sweep_file
+from sweep_commands import PACKAGE_PARENT, run_command
 
-PACKAGE_PARENT = str(pathlib.Path(landuse.__file__).resolve().parents[1])
 STATISTICS = landuse.STATISTICS_COLUMNS
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 
@@ -335,19 +335,6 @@ def test_a_sweep_file_is_read_and_refused_when_wrong(tmp_path, capsys):
         with pytest.raises(SystemExit) as exited:
             main([str(good), "--out", str(out), "--quiet"])
         assert exited.value.code == 2 and message in capsys.readouterr().err
-
-
-def run_command(arguments, **keywords):
-    """The sweep command in a process of its own: (exit status, stderr)."""
-    done = subprocess.run(
-        [sys.executable, "-m", "landuse.sweep", *map(str, arguments)],
-        capture_output=True,
-        text=True,
-        env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT),
-        timeout=300,
-        **keywords,
-    )
-    return done.returncode, done.stderr
 
 
 def test_the_command_stopped_keeps_its_runs_and_resumed_writes_the_whole_table(client, tmp_path):

@@ -16,34 +16,27 @@ __all__ = [
 ]
 
 
-class QuietScheduler(Scheduler):
+class _NoHttpServer:
+    """Dask's node with its HTTP server left out."""
+
+    def start_http_server(
+        self, routes: Any, dashboard_address: Any, default_port: int = 0, ssl_options: Any = None
+    ) -> None:
+        """Starts nothing: Dask's arguments are taken and ignored.
+
+        Parameters
+        ----------
+        routes, dashboard_address, default_port, ssl_options
+            As Dask passes them.
+        """
+
+
+class QuietScheduler(_NoHttpServer, Scheduler):
     """A scheduler that never listens for HTTP."""
 
-    def start_http_server(
-        self, routes: Any, dashboard_address: Any, default_port: int = 0, ssl_options: Any = None
-    ) -> None:
-        """Starts nothing: Dask's arguments are taken and ignored.
 
-        Parameters
-        ----------
-        routes, dashboard_address, default_port, ssl_options
-            As Dask passes them.
-        """
-
-
-class QuietWorker(Worker):
+class QuietWorker(_NoHttpServer, Worker):
     """A worker that never listens for HTTP."""
-
-    def start_http_server(
-        self, routes: Any, dashboard_address: Any, default_port: int = 0, ssl_options: Any = None
-    ) -> None:
-        """Starts nothing: Dask's arguments are taken and ignored.
-
-        Parameters
-        ----------
-        routes, dashboard_address, default_port, ssl_options
-            As Dask passes them.
-        """
 
 
 class QuietWorkerProcess(QuietWorker):
