@@ -114,7 +114,8 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(path.parent_path());
         std::ofstream out(path, std::ios::binary);
         out << text;
-        if (!out.flush()) {
+        out.close();  // a failed close is a page not written, as a failed write is
+        if (!out) {
             std::cerr << "cannot write " << path.string() << "\n";
             code = 1;
         }
